@@ -1,0 +1,87 @@
+#include "services/Error.h"
+
+namespace tarn {
+
+const char* Error::what() const noexcept {
+    try {
+        whatText = localizedDescription().toUtf8();
+        return whatText.constData();
+    } catch (...) {
+        return "tarn::Error";
+    }
+}
+
+QString SystemError::debugDescription() const {
+    return QStringLiteral("SystemError(%1)").arg(quotedForDebug(message));
+}
+
+QString localizedDescription(const std::exception& error) {
+    if (const auto* ours = dynamic_cast<const Error*>(&error)) {
+        return ours->localizedDescription();
+    }
+    return QString::fromUtf8(error.what());
+}
+
+QString debugDescription(const std::exception& error) {
+    if (const auto* ours = dynamic_cast<const Error*>(&error)) {
+        return ours->debugDescription();
+    }
+    return QString::fromUtf8(error.what());
+}
+
+namespace {
+
+template <typename Describe>
+QString describe(const std::exception_ptr& error, Describe&& describeException) {
+    if (!error) {
+        return {};
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& caught) {
+        return describeException(caught);
+    } catch (...) {
+        return QStringLiteral("An unknown error occurred.");
+    }
+}
+
+} // namespace
+
+QString localizedDescription(const std::exception_ptr& error) {
+    return describe(error, [](const std::exception& e) { return localizedDescription(e); });
+}
+
+QString debugDescription(const std::exception_ptr& error) {
+    return describe(error, [](const std::exception& e) { return debugDescription(e); });
+}
+
+QString quotedForDebug(const QString& text) {
+    QString quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += u'"';
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'"':
+            quoted += QStringLiteral("\\\"");
+            break;
+        case u'\\':
+            quoted += QStringLiteral("\\\\");
+            break;
+        case u'\n':
+            quoted += QStringLiteral("\\n");
+            break;
+        case u'\r':
+            quoted += QStringLiteral("\\r");
+            break;
+        case u'\t':
+            quoted += QStringLiteral("\\t");
+            break;
+        default:
+            quoted += c;
+        }
+    }
+    quoted += u'"';
+    return quoted;
+}
+
+} // namespace tarn

@@ -1,0 +1,98 @@
+#include "services/Logger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+
+namespace tarn {
+
+namespace {
+
+const QString logFolderName = QStringLiteral("T.A.R.N. Installer");
+
+QString prefix(LogLevel level) {
+    return level == LogLevel::critical ? QStringLiteral("[CRITICAL] ") : QStringLiteral("[INFO] ");
+}
+
+// The system log shows the level twice, as its format string puts it before the prefixed text.
+QString systemLogFormatPrefix(LogLevel level) {
+    return level == LogLevel::critical ? QStringLiteral("[CRITICAL]: ") : QStringLiteral("[INFO]: ");
+}
+
+} // namespace
+
+Logger::Logger() : Logger(std::make_shared<JournalLogSink>(), std::make_shared<SystemLoggerEnvironment>()) {}
+
+Logger::Logger(std::shared_ptr<SystemLogSink> systemLog, std::shared_ptr<LoggerEnvironment> environment)
+    : systemLog(std::move(systemLog)), environment(std::move(environment)) {
+    logSubsystem = this->environment->bundleIdentifier().value_or(QStringLiteral("com.tarn.installer"));
+    setUpLogFile();
+    logMachineDescription();
+}
+
+void Logger::info(const QString& message) {
+    log(LogLevel::info, message);
+}
+
+void Logger::critical(const QString& message) {
+    log(LogLevel::critical, message);
+}
+
+QString Logger::cpuDescription(std::uint32_t cpuType) {
+    return cpuType == cpuTypeArm64 ? QStringLiteral("Apple Silicon (ARM64)") : QStringLiteral("Intel (x86_64)");
+}
+
+void Logger::setUpLogFile() {
+    const QStringList supportDirectories = environment->applicationSupportDirectories();
+    if (supportDirectories.isEmpty()) {
+        return;
+    }
+    const QString supportDirectory = supportDirectories.first();
+    QString logDirectory = QDir(supportDirectory).filePath(logFolderName);
+    if (!QFileInfo::exists(logDirectory) && !QDir().mkpath(logDirectory)) {
+        logDirectory = supportDirectory;
+    }
+    const QString fileName =
+            QStringLiteral("installer_") + environment->now().date().toString(QStringLiteral("yyyy-MM-dd")) + ".log";
+    fileURL = QUrl::fromLocalFile(QDir(logDirectory).filePath(fileName));
+}
+
+void Logger::logMachineDescription() {
+    QString freeSpace;
+    const FreeDiskSpace disk = environment->freeDiskSpace();
+    if (!disk.attributesReadable) {
+        info(QStringLiteral("Could not read free disk space information."));
+    } else if (disk.freeBytes) {
+        const double gibibytes = static_cast<double>(*disk.freeBytes) * 9.313225746154785e-10;
+        freeSpace = QString::asprintf("%.2f", gibibytes) + QStringLiteral(" GB");
+    }
+    info(QStringLiteral("OS Version: ") + environment->operatingSystemDescription() + QStringLiteral(", CPU: ") +
+         cpuDescription(environment->cpuType()) + QStringLiteral(", Free disk space: ") + freeSpace);
+}
+
+void Logger::log(LogLevel level, const QString& message) {
+    const QString prefixed = prefix(level) + message;
+    systemLog->write(level, logSubsystem, logCategory, systemLogFormatPrefix(level) + prefixed);
+    appendToFile(prefixed);
+}
+
+void Logger::appendToFile(const QString& prefixedMessage) {
+    if (!fileURL) {
+        return;
+    }
+    const QDateTime utc = environment->now().toUTC();
+    const QByteArray line =
+            (utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000: ") + prefixedMessage + u'\n')
+                    .toUtf8();
+    QMutexLocker lock(&fileMutex);
+    // Append mode creates the file on the first line of the day and never replaces what another
+    // process appended meanwhile; one unbuffered write keeps the line whole.
+    QFile file(fileURL->toLocalFile());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        return; // this line is lost; the next message tries again
+    }
+    file.write(line);
+}
+
+} // namespace tarn

@@ -1,0 +1,93 @@
+#include "services/ProcessRunner.h"
+
+#include "services/Error.h"
+#include "services/InstallationError.h"
+
+#include <QProcess>
+#include <QStringDecoder>
+
+#include <qcoro/qcorosignal.h>
+
+namespace tarn {
+
+namespace {
+
+// Standard error as the failure text: exactly as written, or "Unknown error" when it is not UTF-8.
+QString failureText(const QByteArray& standardError) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(standardError);
+    if (decoder.hasError()) {
+        return QStringLiteral("Unknown error");
+    }
+    return text;
+}
+
+} // namespace
+
+ProcessRunner::ProcessRunner(std::shared_ptr<LoggerProtocol> logger, QString scriptRunnerPath)
+    : logger(std::move(logger)), scriptRunnerPath(std::move(scriptRunnerPath)) {}
+
+QCoro::Task<std::optional<QByteArray>> ProcessRunner::runProcess(QString launchPath, QStringList arguments) {
+    logger->info(QStringLiteral("Executing '") + launchPath + u' ' + arguments.join(u' ') + u'\'');
+
+    // QProcess drains both pipes from the event loop as data arrives, so a child that fills one pipe
+    // while we wait for the other can never stall.
+    QProcess process;
+    process.setProgram(launchPath);
+    process.setArguments(arguments);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setInputChannelMode(QProcess::ForwardedInputChannel);
+
+    process.start(QIODevice::ReadOnly);
+    // The signal resumes us from a queued call, outside QProcess's own code, so the process object may
+    // go away as soon as the loop ends; the state decides, whatever transitions happened meanwhile.
+    while (process.state() != QProcess::NotRunning) {
+        co_await qCoro(&process, &QProcess::stateChanged);
+    }
+    if (process.error() == QProcess::FailedToStart) {
+        throw SystemError(QStringLiteral("Could not start '%1': %2").arg(launchPath, process.errorString()));
+    }
+    if (process.error() == QProcess::ReadError) {
+        throw SystemError(
+                QStringLiteral("Could not read the output of '%1': %2").arg(launchPath, process.errorString()));
+    }
+
+    const QByteArray standardOutput = process.readAllStandardOutput();
+    const QByteArray standardError = process.readAllStandardError();
+    const bool succeeded = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!succeeded) {
+        const QString message = failureText(standardError);
+        logger->critical(message);
+        throw InstallationError::installationFailed(message);
+    }
+    co_return standardOutput;
+}
+
+QCoro::Task<std::optional<QByteArray>> ProcessRunner::runWithAdminPrivileges(QString command, QStringList arguments,
+                                                                             QString prompt) {
+    const QString script = adminScript(command + u' ' + arguments.join(u' '), prompt);
+    logger->info(QStringLiteral("Executing '") + script + u'\'');
+    // Built outside the call: g++ 12 rejects QStringLiteral inside a braced list in a coroutine.
+    const QStringList scriptArguments{QString::fromLatin1("-e"), script};
+    co_return co_await runProcess(scriptRunnerPath, scriptArguments);
+}
+
+QString ProcessRunner::adminScript(const QString& commandLine, const QString& prompt) {
+    return QStringLiteral("do shell script \"") + escapedForAppleScriptString(commandLine) +
+           QStringLiteral("\" with administrator privileges with prompt \"") + escapedForAppleScriptString(prompt) +
+           u'"';
+}
+
+QString escapedForAppleScriptString(const QString& text) {
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'\\' || c == u'"') {
+            escaped += u'\\';
+        }
+        escaped += c;
+    }
+    return escaped;
+}
+
+} // namespace tarn

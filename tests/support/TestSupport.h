@@ -1,0 +1,85 @@
+#pragma once
+
+#include "services/LoggerProtocol.h"
+#include "support/QtPrinters.h"
+
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <coroutine>
+#include <functional>
+
+namespace tarn::test {
+
+// Runs a task to its end on a nested event loop; its exception, if any, is rethrown here.
+template <typename T>
+T waitFor(QCoro::Task<T>&& task) {
+    return QCoro::waitFor(std::move(task));
+}
+
+// Spins the event loop until `condition` holds or `timeout` passes; answers whether it held.
+bool processEventsUntil(const std::function<bool()>& condition,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// Runs every job already posted to the event loop (and those they post), without waiting for timers.
+void drainPostedEvents();
+
+// Collects log lines as "[INFO] message" and "[CRITICAL] message", from any thread.
+class RecordingLogger final : public LoggerProtocol {
+public:
+    std::optional<QUrl> logFileURL() const override { return fileURL; }
+    void info(const QString& message) override;
+    void critical(const QString& message) override;
+
+    QStringList lines() const;
+    QStringList criticalLines() const;
+    void clear();
+
+    std::optional<QUrl> fileURL;
+
+private:
+    mutable QMutex mutex;
+    QStringList recorded;
+};
+
+// A task that is already finished with `value`.
+template <typename T>
+QCoro::Task<T> readyTask(T value) {
+    co_return value;
+}
+
+inline QCoro::Task<> readyTask() {
+    co_return;
+}
+
+// A task that fails with `error` when awaited.
+template <typename T, typename E>
+QCoro::Task<T> failingTask(E error) {
+    co_await std::suspend_never{};
+    throw error;
+}
+
+// gmock actions for methods that return tasks.
+template <typename T>
+auto ReturnTask(T value) {
+    return [value](auto&&...) { return readyTask<T>(value); };
+}
+
+inline auto ReturnVoidTask() {
+    return [](auto&&...) { return readyTask(); };
+}
+
+template <typename T, typename E>
+auto ThrowTask(E error) {
+    return [error](auto&&...) { return failingTask<T>(error); };
+}
+
+// Writes an executable shell script into `directory` and answers its path.
+QString writeScript(const QTemporaryDir& directory, const QString& name, const QString& body);
+
+} // namespace tarn::test
