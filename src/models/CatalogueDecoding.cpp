@@ -43,10 +43,9 @@ QJsonValue parseRoot(const QByteArray& json) {
     if (wrappedError.error == QJsonParseError::NoError && wrapped.array().size() == 1) {
         return wrapped.array().first();
     }
-    throw DecodingError(DecodingError::Kind::dataCorrupted, QString(),
-                        QStringLiteral("the text is not valid JSON (%1 at offset %2)")
-                                .arg(error.errorString())
-                                .arg(error.offset));
+    throw DecodingError(
+            DecodingError::Kind::dataCorrupted, QString(),
+            QStringLiteral("the text is not valid JSON (%1 at offset %2)").arg(error.errorString()).arg(error.offset));
 }
 
 QString keyPath(const QString& parent, const QString& key) {

@@ -26,8 +26,8 @@ QString DecodingError::localizedDescription() const {
 }
 
 QString DecodingError::debugDescription() const {
-    return QStringLiteral("DecodingError.%1(path: %2, %3)").arg(kindName(errorKind), quotedForDebug(path),
-                                                                 quotedForDebug(problemText));
+    return QStringLiteral("DecodingError.%1(path: %2, %3)")
+            .arg(kindName(errorKind), quotedForDebug(path), quotedForDebug(problemText));
 }
 
 } // namespace tarn

@@ -37,7 +37,9 @@ struct TARNDeviceAppConfigurationModel {
 
     // "lang-REGION", then "lang", then "en", then empty; a locale without a region goes straight to "en".
     QString localizedDescription(const LocaleCodes& locale) const;
-    QString localizedDescription(const QLocale& locale) const { return localizedDescription(LocaleCodes::from(locale)); }
+    QString localizedDescription(const QLocale& locale) const {
+        return localizedDescription(LocaleCodes::from(locale));
+    }
 
     friend bool operator==(const TARNDeviceAppConfigurationModel&, const TARNDeviceAppConfigurationModel&) = default;
 };
@@ -50,8 +52,7 @@ struct TARNDeviceAppsConfigurationModel {
     QString successUrl;
     QList<TARNDeviceAppConfigurationModel> apps;
 
-    friend bool operator==(const TARNDeviceAppsConfigurationModel&,
-                           const TARNDeviceAppsConfigurationModel&) = default;
+    friend bool operator==(const TARNDeviceAppsConfigurationModel&, const TARNDeviceAppsConfigurationModel&) = default;
 };
 
 inline size_t qHash(const TARNDeviceAppConfigurationModel& app, size_t seed = 0) noexcept {

@@ -5,7 +5,6 @@
 
 #include <QProcess>
 #include <QStringDecoder>
-
 #include <qcoro/qcorosignal.h>
 
 namespace tarn {

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <qcoro/qcorotask.h>
 
 #include <optional>

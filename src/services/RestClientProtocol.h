@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QUrl>
-
 #include <qcoro/qcorotask.h>
 
 #include <functional>

@@ -3,7 +3,6 @@
 #include "models/USBDeviceModel.h"
 
 #include <QList>
-
 #include <qcoro/qcorotask.h>
 
 namespace tarn {

@@ -11,9 +11,8 @@
 #include "services/UrlOpener.h"
 #include "support/TestSupport.h"
 
-#include <gmock/gmock.h>
-
 #include <QMutex>
+#include <gmock/gmock.h>
 
 namespace tarn::test {
 
@@ -49,8 +48,7 @@ class MockRestClient : public RestClientProtocol {
 public:
     MOCK_METHOD(QCoro::Task<QByteArray>, fetchVerifiedBody,
                 (QUrl url, std::optional<QString> expectedHash, QString name), (override));
-    MOCK_METHOD(QCoro::Task<QUrl>, downloadFile, (QUrl url, std::function<void(double)> progressHandler),
-                (override));
+    MOCK_METHOD(QCoro::Task<QUrl>, downloadFile, (QUrl url, std::function<void(double)> progressHandler), (override));
 };
 
 class MockSystemPermissionsManager : public SystemPermissionsManagerProtocol {

@@ -1,5 +1,4 @@
 #include <QApplication>
-
 #include <gmock/gmock.h>
 
 // Every suite runs inside a QApplication on the offscreen platform, so coroutines, timers and widgets

@@ -67,8 +67,7 @@ QString writeScript(const QTemporaryDir& directory, const QString& name, const Q
     file.write("#!/bin/sh\n");
     file.write(body.toUtf8());
     file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                        QFile::ExeGroup);
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup);
     return path;
 }
 
