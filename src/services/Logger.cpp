@@ -50,7 +50,9 @@ void Logger::setUpLogFile() {
     }
     const QString supportDirectory = supportDirectories.first();
     QString logDirectory = QDir(supportDirectory).filePath(logFolderName);
-    if (!QFileInfo::exists(logDirectory) && !QDir().mkpath(logDirectory)) {
+    // A plain file in the folder's place counts as a folder that cannot be made: lines written into
+    // it would all be lost.
+    if (!QFileInfo(logDirectory).isDir() && !QDir().mkpath(logDirectory)) {
         logDirectory = supportDirectory;
     }
     const QString fileName =
