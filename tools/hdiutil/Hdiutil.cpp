@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <plist/plist.h>
 
 #include <cerrno>
@@ -133,18 +134,33 @@ std::optional<QString> claimMountFolder(const QString& volumesDirectory, const Q
     return std::nullopt;
 }
 
+// What ties a mount folder to its attach record: the folder's device and inode, and a random token in a
+// hidden file inside it. Inode numbers are reused, so a folder made later under the same name could match
+// on those alone; it cannot hold the token.
 struct Identity {
     quint64 device = 0;
     quint64 inode = 0;
+    QByteArray token;
     bool operator==(const Identity&) const = default;
 };
 
-std::optional<Identity> identityOf(const QString& path) {
+const QString tokenFileName = QStringLiteral(".tarn-volume");
+
+bool writeFile(const QString& path, const QByteArray& contents) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit();
+}
+
+std::optional<Identity> identityOf(const QString& mountFolder) {
     struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
+    if (::lstat(QFile::encodeName(mountFolder).constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
         return std::nullopt;
     }
-    return Identity{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino)};
+    QFile token(QDir(mountFolder).filePath(tokenFileName));
+    if (!token.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return Identity{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino), token.read(64).trimmed()};
 }
 
 QString markerPath(const Environment& environment, const QString& mountFolder) {
@@ -152,13 +168,8 @@ QString markerPath(const Environment& environment, const QString& mountFolder) {
 }
 
 bool writeMarker(const QString& path, const Identity& identity, const QString& imagePath) {
-    QSaveFile marker(path);
-    if (!marker.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    marker.write(QByteArray::number(identity.device) + ' ' + QByteArray::number(identity.inode) + '\n' +
-                 imagePath.toUtf8() + '\n');
-    return marker.commit();
+    return writeFile(path, QByteArray::number(identity.device) + ' ' + QByteArray::number(identity.inode) + ' ' +
+                                   identity.token + '\n' + imagePath.toUtf8() + '\n');
 }
 
 std::optional<Identity> readMarker(const QString& path) {
@@ -166,13 +177,13 @@ std::optional<Identity> readMarker(const QString& path) {
     if (!marker.open(QIODevice::ReadOnly)) {
         return std::nullopt;
     }
-    const QList<QByteArray> numbers = marker.readLine().trimmed().split(' ');
-    bool deviceRead = false;
-    bool inodeRead = false;
-    if (numbers.size() != 2) {
+    const QList<QByteArray> fields = marker.readLine().trimmed().split(' ');
+    if (fields.size() != 3 || fields[2].isEmpty()) {
         return std::nullopt;
     }
-    Identity identity{numbers[0].toULongLong(&deviceRead), numbers[1].toULongLong(&inodeRead)};
+    bool deviceRead = false;
+    bool inodeRead = false;
+    Identity identity{fields[0].toULongLong(&deviceRead), fields[1].toULongLong(&inodeRead), fields[2]};
     if (!deviceRead || !inodeRead) {
         return std::nullopt;
     }
@@ -354,8 +365,10 @@ Outcome attach(const QString& imagePath, bool plistOutput, const Environment& en
         return failed(verb, QStringLiteral("cannot move the volume to %1: %2")
                                     .arg(quoted(*mountFolder), QString::fromLocal8Bit(std::strerror(errno))));
     }
+    const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    const bool tokenWritten = writeFile(QDir(*mountFolder).filePath(tokenFileName), token + '\n');
     const auto identity = identityOf(*mountFolder);
-    if (!identity || !writeMarker(markerPath(environment, *mountFolder), *identity, absoluteImage)) {
+    if (!tokenWritten || !identity || !writeMarker(markerPath(environment, *mountFolder), *identity, absoluteImage)) {
         return failed(verb, QStringLiteral("cannot record the mount folder %1").arg(quoted(*mountFolder)));
     }
     if (const auto readOnlyFailure = makeReadOnly(*mountFolder)) {
@@ -382,8 +395,8 @@ Outcome detach(const QString& mountPoint, bool quiet, const Environment& environ
     const QString canonical = target.canonicalFilePath();
     const QString volumes = QFileInfo(environment.volumesDirectory).canonicalFilePath();
     const auto recorded = readMarker(markerPath(environment, canonical));
-    const bool attachedHere = !volumes.isEmpty() && QFileInfo(canonical).dir().path() == volumes &&
-                              QFileInfo(canonical).isDir() && recorded && recorded == identityOf(canonical);
+    const bool attachedHere = !volumes.isEmpty() && QFileInfo(canonical).dir().path() == volumes && recorded &&
+                              recorded == identityOf(canonical);
     if (!attachedHere) {
         return failed(verb, QStringLiteral("%1 is not a volume attached by hdiutil").arg(quoted(mountPoint)));
     }
