@@ -74,6 +74,10 @@ struct UnsafeCase {
     const char* reason; // empty when the listing is safe
 };
 
+void PrintTo(const UnsafeCase& unsafeCase, std::ostream* out) {
+    *out << unsafeCase.name;
+}
+
 class HdiutilUnsafeEntries : public ::testing::TestWithParam<UnsafeCase> {};
 
 TEST_P(HdiutilUnsafeEntries, AreJudgedBeforeExtraction) {

@@ -219,6 +219,10 @@ struct HostileImage {
     std::function<void(DiskImageBuilder&, const QString& outside)> add;
 };
 
+void PrintTo(const HostileImage& hostile, std::ostream* out) {
+    *out << hostile.name;
+}
+
 class HdiutilHostileImages : public HdiutilTest, public ::testing::WithParamInterface<HostileImage> {};
 
 TEST_P(HdiutilHostileImages, AreRefusedWithoutWritingAnything) {

@@ -15,6 +15,10 @@ struct RoundTrip {
     QString prompt;
 };
 
+void PrintTo(const RoundTrip& roundTrip, std::ostream* out) {
+    *out << roundTrip.name;
+}
+
 class OsascriptStatementRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
 // What the process runner writes must read back as exactly what it was given, whatever the text holds.
