@@ -139,6 +139,29 @@ TEST_F(HdiutilTest, AttachReportsAReadOnlyMountFolderAndDetachRemovesIt) {
     EXPECT_THAT(again.standardError.toStdString(), HasSubstr("hdiutil: detach failed - No such file or directory"));
 }
 
+TEST_F(HdiutilTest, WithoutSystemRootVolumesLiveInTheUsersRuntimeDirectory) {
+    installerImage().write(image(QStringLiteral("suite.dmg")));
+    QTemporaryDir runtime;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("TARN_SYSTEM_ROOT"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(TARN_TOOLS_DIR "/hdiutil"),
+                  {QStringLiteral("attach"), image(QStringLiteral("suite.dmg")), QStringLiteral("-plist")});
+    process.waitForFinished(-1);
+    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+
+    const QString mountPoint = mountPoints(process.readAllStandardOutput()).value(1);
+    EXPECT_EQ(mountPoint, QDir(runtime.path()).canonicalPath() + QStringLiteral("/tarn-installer/Volumes/suite"));
+    EXPECT_TRUE(QFileInfo::exists(mountPoint + QStringLiteral("/Scanner Suite.pkg")));
+    process.start(QStringLiteral(TARN_TOOLS_DIR "/hdiutil"),
+                  {QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")});
+    process.waitForFinished(-1);
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo::exists(mountPoint));
+}
+
 TEST_F(HdiutilTest, SameVolumeAttachedTwiceGetsTwoFolders) {
     installerImage().write(image(QStringLiteral("suite.dmg")));
     const QStringList attach{QStringLiteral("attach"), image(QStringLiteral("suite.dmg")), QStringLiteral("-plist")};
