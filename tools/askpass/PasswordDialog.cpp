@@ -1,0 +1,60 @@
+#include "askpass/PasswordDialog.h"
+
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tarn::askpass {
+
+PasswordDialog::PasswordDialog(const QString& promptText, QWidget* parent)
+    : QDialog(parent), prompt(new QLabel(this)), field(new QLineEdit(this)) {
+    setWindowTitle(QStringLiteral("Administrator Password"));
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+
+    prompt->setText(promptText.trimmed().isEmpty() ? QStringLiteral("Password:") : promptText);
+    prompt->setTextFormat(Qt::PlainText);
+    prompt->setWordWrap(true);
+    prompt->setAccessibleName(QStringLiteral("Prompt"));
+
+    field->setEchoMode(QLineEdit::Password);
+    field->setAccessibleName(QStringLiteral("Password"));
+    prompt->setBuddy(field);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    ok = buttons->button(QDialogButtonBox::Ok);
+    cancel = buttons->button(QDialogButtonBox::Cancel);
+    ok->setAccessibleName(QStringLiteral("OK"));
+    cancel->setAccessibleName(QStringLiteral("Cancel"));
+    ok->setEnabled(false);
+    connect(field, &QLineEdit::textChanged, ok, [this](const QString& text) { ok->setEnabled(!text.isEmpty()); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(prompt);
+    layout->addWidget(field);
+    layout->addWidget(buttons);
+    setMinimumWidth(360);
+    field->setFocus();
+}
+
+QString PasswordDialog::password() const {
+    return field->text();
+}
+
+int answer(const PasswordDialog& dialog, QIODevice& output, const QString& cancelFile) {
+    if (dialog.result() == QDialog::Accepted && !dialog.password().isEmpty()) {
+        output.write(dialog.password().toUtf8() + '\n');
+        return 0;
+    }
+    if (!cancelFile.isEmpty()) {
+        QFile marker(cancelFile);
+        marker.open(QIODevice::WriteOnly);
+    }
+    return 1;
+}
+
+} // namespace tarn::askpass

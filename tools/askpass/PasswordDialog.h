@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+class QIODevice;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tarn::askpass {
+
+// The password prompt sudo shows through askpass: the prompt text, a password field, OK and Cancel.
+// OK stays disabled until something is typed, since sudo takes an empty answer for a cancelled prompt.
+class PasswordDialog final : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit PasswordDialog(const QString& prompt, QWidget* parent = nullptr);
+
+    QString password() const;
+
+    QLabel* promptLabel() const { return prompt; }
+    QLineEdit* passwordField() const { return field; }
+    QPushButton* okButton() const { return ok; }
+    QPushButton* cancelButton() const { return cancel; }
+
+private:
+    QLabel* prompt;
+    QLineEdit* field;
+    QPushButton* ok;
+    QPushButton* cancel;
+};
+
+// What askpass answers once the dialog has closed: the password and a newline on `output` and 0 when it
+// was accepted; nothing and 1 when it was cancelled, creating `cancelFile` (when given) so the script
+// runner can tell a cancelled prompt from a wrong password.
+int answer(const PasswordDialog& dialog, QIODevice& output, const QString& cancelFile);
+
+} // namespace tarn::askpass

@@ -1,0 +1,469 @@
+#include "hdiutil/Hdiutil.h"
+
+#include "hdiutil/ImageListing.h"
+#include "hdiutil/VolumeTree.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <plist/plist.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
+
+namespace tarn::hdiutil {
+
+namespace {
+
+constexpr int failureStatus = 1;
+constexpr qsizetype longestComplaint = 600;
+
+const QString usage = QStringLiteral("Usage: hdiutil attach IMAGE [-nobrowse] [-plist] [-readonly]\n"
+                                     "       hdiutil detach MOUNT_POINT [-quiet] [-force]\n");
+
+Outcome failed(const QString& verb, const QString& reason) {
+    return {failureStatus,
+            {},
+            (QStringLiteral("hdiutil: ") + verb + QStringLiteral(" failed - ") + reason + u'\n').toUtf8()};
+}
+
+Outcome usageError(const QString& problem) {
+    return {failureStatus, {}, (QStringLiteral("hdiutil: ") + problem + u'\n' + usage).toUtf8()};
+}
+
+QString quoted(const QString& text) {
+    return u'\'' + text + u'\'';
+}
+
+struct SevenZipResult {
+    bool finished = false; // started and exited normally with a status
+    int exitCode = -1;
+    QByteArray standardOutput;
+    QByteArray standardError;
+};
+
+SevenZipResult runSevenZip(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProgram(program);
+    // -sccUTF-8: names as written, whatever the locale; -bd: no progress; "--" keeps an image named like a
+    // switch an image. No standard input, so an encrypted image fails instead of waiting for a password.
+    QStringList fullArguments = arguments;
+    fullArguments.insert(1, QStringLiteral("-sccUTF-8"));
+    fullArguments.insert(2, QStringLiteral("-bd"));
+    process.setArguments(fullArguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QIODevice::ReadOnly);
+    if (!process.waitForStarted(-1)) {
+        return {};
+    }
+    process.waitForFinished(-1);
+    SevenZipResult result;
+    result.finished = process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.standardOutput = process.readAllStandardOutput();
+    result.standardError = process.readAllStandardError();
+    return result;
+}
+
+// 7-Zip's own words on what went wrong, on one line.
+QString sevenZipComplaint(const SevenZipResult& result) {
+    if (!result.finished) {
+        return QStringLiteral("7-Zip could not run");
+    }
+    // Errors about the archive come on standard output ("ERRORS:" and the reason on the next line),
+    // errors about single entries on standard error.
+    QStringList lines;
+    const QStringList output = QString::fromUtf8(result.standardOutput).split(u'\n');
+    for (qsizetype i = 0; i < output.size(); ++i) {
+        const QString line = output[i].trimmed();
+        if (line == QLatin1String("ERRORS:") && i + 1 < output.size()) {
+            lines.append(output[i + 1].trimmed());
+        } else if (line.contains(QLatin1String("ERROR:"))) {
+            lines.append(line);
+        }
+    }
+    for (const QString& line : QString::fromUtf8(result.standardError).split(u'\n')) {
+        if (!line.trimmed().isEmpty()) {
+            lines.append(line.trimmed());
+        }
+    }
+    lines.removeDuplicates();
+    QString complaint = lines.isEmpty() ? QStringLiteral("exit status %1").arg(result.exitCode) : lines.join(u' ');
+    if (complaint.size() > longestComplaint) {
+        complaint = complaint.left(longestComplaint) + QStringLiteral("...");
+    }
+    return QStringLiteral("7-Zip: ") + complaint;
+}
+
+// A name the file system takes as one hidden-free folder name.
+QString volumeName(QString name) {
+    name.replace(u'/', u':');
+    name.remove(QChar(u'\0'));
+    name = name.trimmed();
+    while (name.startsWith(u'.')) {
+        name.remove(0, 1);
+    }
+    name = name.left(200).trimmed();
+    return name.isEmpty() ? QStringLiteral("Untitled") : name;
+}
+
+// Claims a free mount folder: "NAME", then "NAME 1", "NAME 2", ... as the system does for volumes of the
+// same name. mkdir is the claim, so two attaches at once never share a folder.
+std::optional<QString> claimMountFolder(const QString& volumesDirectory, const QString& name, QString& problem) {
+    for (int suffix = 0; suffix < 1000; ++suffix) {
+        const QString candidate =
+                QDir(volumesDirectory).filePath(suffix == 0 ? name : name + u' ' + QString::number(suffix));
+        if (::mkdir(QFile::encodeName(candidate).constData(), 0700) == 0) {
+            return candidate;
+        }
+        if (errno != EEXIST) {
+            problem = QStringLiteral("cannot create the mount folder %1: %2")
+                              .arg(quoted(candidate), QString::fromLocal8Bit(std::strerror(errno)));
+            return std::nullopt;
+        }
+    }
+    problem = QStringLiteral("no free mount folder for the volume %1").arg(quoted(name));
+    return std::nullopt;
+}
+
+// What ties a mount folder to its attach record: the folder's device and inode, and a random token in a
+// hidden file inside it. Inode numbers are reused, so a folder made later under the same name could match
+// on those alone; it cannot hold the token.
+struct Identity {
+    quint64 device = 0;
+    quint64 inode = 0;
+    QByteArray token;
+    bool operator==(const Identity&) const = default;
+};
+
+const QString tokenFileName = QStringLiteral(".tarn-volume");
+
+bool writeFile(const QString& path, const QByteArray& contents) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit();
+}
+
+std::optional<Identity> identityOf(const QString& mountFolder) {
+    struct stat status {};
+    if (::lstat(QFile::encodeName(mountFolder).constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return std::nullopt;
+    }
+    QFile token(QDir(mountFolder).filePath(tokenFileName));
+    if (!token.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return Identity{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino), token.read(64).trimmed()};
+}
+
+QString markerPath(const Environment& environment, const QString& mountFolder) {
+    return QDir(markerDirectory(environment)).filePath(QFileInfo(mountFolder).fileName());
+}
+
+bool writeMarker(const QString& path, const Identity& identity, const QString& imagePath) {
+    return writeFile(path, QByteArray::number(identity.device) + ' ' + QByteArray::number(identity.inode) + ' ' +
+                                   identity.token + '\n' + imagePath.toUtf8() + '\n');
+}
+
+std::optional<Identity> readMarker(const QString& path) {
+    QFile marker(path);
+    if (!marker.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QList<QByteArray> fields = marker.readLine().trimmed().split(' ');
+    if (fields.size() != 3 || fields[2].isEmpty()) {
+        return std::nullopt;
+    }
+    bool deviceRead = false;
+    bool inodeRead = false;
+    Identity identity{fields[0].toULongLong(&deviceRead), fields[1].toULongLong(&inodeRead), fields[2]};
+    if (!deviceRead || !inodeRead) {
+        return std::nullopt;
+    }
+    return identity;
+}
+
+struct EntityHints {
+    QString contentHint;
+    QString volumeKind;
+};
+
+// How the system would describe the volume's file system, from the innermost format 7-Zip opened.
+EntityHints volumeHints(const QStringList& formats) {
+    const QString format = formats.isEmpty() ? QString() : formats.last();
+    const auto is = [&](const char* name) { return format.compare(QLatin1String(name), Qt::CaseInsensitive) == 0; };
+    if (is("HFS") || is("HFSX")) {
+        return {QStringLiteral("Apple_HFS"), QStringLiteral("hfs")};
+    }
+    if (is("APFS")) {
+        return {QStringLiteral("Apple_APFS"), QStringLiteral("apfs")};
+    }
+    if (is("Iso")) {
+        return {QStringLiteral("Apple_ISO"), QStringLiteral("cd9660")};
+    }
+    if (is("Udf")) {
+        return {QStringLiteral("Apple_UDF"), QStringLiteral("udf")};
+    }
+    if (is("FAT")) {
+        return {QStringLiteral("DOS_FAT_32"), QStringLiteral("msdos")};
+    }
+    return {format, format.toLower()};
+}
+
+QString schemeHint(const QStringList& formats) {
+    const QString format = formats.isEmpty() ? QString() : formats.first();
+    if (format.compare(QLatin1String("APM"), Qt::CaseInsensitive) == 0) {
+        return QStringLiteral("Apple_partition_scheme");
+    }
+    if (format.compare(QLatin1String("MBR"), Qt::CaseInsensitive) == 0) {
+        return QStringLiteral("FDisk_partition_scheme");
+    }
+    if (format.compare(QLatin1String("GPT"), Qt::CaseInsensitive) == 0 ||
+        format.compare(QLatin1String("Dmg"), Qt::CaseInsensitive) == 0) {
+        return QStringLiteral("GUID_partition_scheme");
+    }
+    return QStringLiteral("CD_partition_scheme");
+}
+
+struct PlistDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+
+void setString(plist_t dictionary, const char* key, const QString& value) {
+    plist_dict_set_item(dictionary, key, plist_new_string(value.toUtf8().constData()));
+}
+
+// The attach report as the system prints it: the image as a whole (no mount point), then the volume.
+QByteArray attachPlist(const QStringList& formats, const QString& mountPoint) {
+    std::unique_ptr<void, PlistDeleter> root(plist_new_dict());
+    plist_t entities = plist_new_array();
+
+    plist_t whole = plist_new_dict();
+    setString(whole, "content-hint", schemeHint(formats));
+    setString(whole, "unmapped-content-hint", schemeHint(formats));
+    plist_dict_set_item(whole, "potentially-mountable", plist_new_bool(0));
+    plist_array_append_item(entities, whole);
+
+    const EntityHints hints = volumeHints(formats);
+    plist_t volume = plist_new_dict();
+    setString(volume, "content-hint", hints.contentHint);
+    setString(volume, "unmapped-content-hint", hints.contentHint);
+    setString(volume, "mount-point", mountPoint);
+    plist_dict_set_item(volume, "potentially-mountable", plist_new_bool(1));
+    setString(volume, "volume-kind", hints.volumeKind);
+    plist_array_append_item(entities, volume);
+
+    plist_dict_set_item(root.get(), "system-entities", entities);
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root.get(), &xml, &length);
+    QByteArray text(xml, static_cast<qsizetype>(length));
+    plist_to_xml_free(xml);
+    return text;
+}
+
+QByteArray attachTable(const QStringList& formats, const QString& mountPoint) {
+    return (schemeHint(formats) + u'\n' + volumeHints(formats).contentHint + u'\t' + mountPoint + u'\n').toUtf8();
+}
+
+// Removes what a failed attach made; the failure itself is what the caller reports.
+class AttachCleanup {
+public:
+    explicit AttachCleanup(const Environment& environment) : environment(environment) {}
+    ~AttachCleanup() {
+        if (committed) {
+            return;
+        }
+        if (!mountFolder.isEmpty()) {
+            removeTree(mountFolder);
+            QFile::remove(markerPath(environment, mountFolder));
+        }
+        if (!staging.isEmpty()) {
+            removeTree(staging);
+        }
+    }
+    AttachCleanup(const AttachCleanup&) = delete;
+    AttachCleanup& operator=(const AttachCleanup&) = delete;
+
+    QString staging;
+    QString mountFolder;
+    bool committed = false;
+
+private:
+    const Environment& environment;
+};
+
+Outcome attach(const QString& imagePath, bool plistOutput, const Environment& environment) {
+    const QString verb = QStringLiteral("attach");
+    const QFileInfo image(imagePath);
+    if (!image.exists() || image.isDir()) {
+        return failed(verb, QStringLiteral("No such file or directory"));
+    }
+    if (environment.sevenZip.isEmpty()) {
+        return failed(verb, QStringLiteral("7-Zip (7zz) is not installed"));
+    }
+    if (!QDir().mkpath(environment.volumesDirectory) || !QDir().mkpath(markerDirectory(environment))) {
+        return failed(verb, QStringLiteral("cannot create %1").arg(quoted(environment.volumesDirectory)));
+    }
+
+    const QString absoluteImage = image.absoluteFilePath();
+    const SevenZipResult listed = runSevenZip(
+            environment.sevenZip, {QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("--"), absoluteImage});
+    if (!listed.finished || listed.exitCode != 0) {
+        return failed(verb, QStringLiteral("image not recognized (%1)").arg(sevenZipComplaint(listed)));
+    }
+    ImageListing listing;
+    try {
+        listing = ImageListing::parse(listed.standardOutput);
+    } catch (const ListingError& error) {
+        return failed(verb, QStringLiteral("image not recognized (%1)").arg(QString::fromUtf8(error.what())));
+    }
+    if (const auto unsafe = listing.firstUnsafeEntry()) {
+        return failed(verb, QStringLiteral("unsafe image: ") + *unsafe);
+    }
+
+    AttachCleanup cleanup(environment);
+    QTemporaryDir staging(QDir(environment.volumesDirectory).filePath(QStringLiteral(".tarn-staging-XXXXXX")));
+    if (!staging.isValid()) {
+        return failed(verb, QStringLiteral("cannot create a folder in %1").arg(quoted(environment.volumesDirectory)));
+    }
+    staging.setAutoRemove(false); // its tree may turn read-only; the cleanup knows how to remove it
+    cleanup.staging = staging.path();
+
+    const SevenZipResult extracted = runSevenZip(environment.sevenZip, {QStringLiteral("x"), QStringLiteral("-y"),
+                                                                        QStringLiteral("-o") + staging.path(),
+                                                                        QStringLiteral("--"), absoluteImage});
+    if (!extracted.finished || extracted.exitCode != 0) {
+        return failed(verb, QStringLiteral("the image could not be read (%1)").arg(sevenZipComplaint(extracted)));
+    }
+
+    const auto folder = listing.volumeFolder();
+    const QString volumeRoot = folder ? QDir(staging.path()).filePath(*folder) : staging.path();
+    if (!QFileInfo(volumeRoot).isDir()) {
+        return failed(verb, QStringLiteral("the image holds no volume"));
+    }
+    if (const auto escape = firstEscape(staging.path())) {
+        return failed(verb, QStringLiteral("unsafe image: ") + *escape);
+    }
+
+    QString problem;
+    const auto mountFolder = claimMountFolder(environment.volumesDirectory,
+                                              volumeName(folder ? *folder : image.completeBaseName()), problem);
+    if (!mountFolder) {
+        return failed(verb, problem);
+    }
+    cleanup.mountFolder = *mountFolder;
+    // Renaming onto the claimed, empty folder replaces it in one step.
+    if (std::rename(QFile::encodeName(volumeRoot).constData(), QFile::encodeName(*mountFolder).constData()) != 0) {
+        return failed(verb, QStringLiteral("cannot move the volume to %1: %2")
+                                    .arg(quoted(*mountFolder), QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    const bool tokenWritten = writeFile(QDir(*mountFolder).filePath(tokenFileName), token + '\n');
+    const auto identity = identityOf(*mountFolder);
+    if (!tokenWritten || !identity || !writeMarker(markerPath(environment, *mountFolder), *identity, absoluteImage)) {
+        return failed(verb, QStringLiteral("cannot record the mount folder %1").arg(quoted(*mountFolder)));
+    }
+    if (const auto readOnlyFailure = makeReadOnly(*mountFolder)) {
+        return failed(verb, *readOnlyFailure);
+    }
+    if (const auto stagingFailure = removeTree(staging.path())) {
+        return failed(verb, *stagingFailure);
+    }
+    cleanup.staging.clear();
+    cleanup.committed = true;
+
+    const QString mountPoint = QFileInfo(*mountFolder).canonicalFilePath();
+    return {0,
+            plistOutput ? attachPlist(listing.formats(), mountPoint) : attachTable(listing.formats(), mountPoint),
+            {}};
+}
+
+Outcome detach(const QString& mountPoint, bool quiet, const Environment& environment) {
+    const QString verb = QStringLiteral("detach");
+    const QFileInfo target(mountPoint);
+    if (!target.exists()) {
+        return failed(verb, QStringLiteral("No such file or directory"));
+    }
+    const QString canonical = target.canonicalFilePath();
+    const QString volumes = QFileInfo(environment.volumesDirectory).canonicalFilePath();
+    const auto recorded = readMarker(markerPath(environment, canonical));
+    const bool attachedHere = !volumes.isEmpty() && QFileInfo(canonical).dir().path() == volumes && recorded &&
+                              recorded == identityOf(canonical);
+    if (!attachedHere) {
+        return failed(verb, QStringLiteral("%1 is not a volume attached by hdiutil").arg(quoted(mountPoint)));
+    }
+    if (const auto removalFailure = removeTree(canonical)) {
+        return failed(verb, *removalFailure);
+    }
+    QFile::remove(markerPath(environment, canonical));
+    if (quiet) {
+        return {};
+    }
+    return {0, (u'"' + mountPoint + QStringLiteral("\" ejected.\n")).toUtf8(), {}};
+}
+
+} // namespace
+
+Environment Environment::fromProcess() {
+    Environment environment;
+    const QString systemRoot = qEnvironmentVariable("TARN_SYSTEM_ROOT");
+    if (!systemRoot.isEmpty()) {
+        environment.volumesDirectory = QDir(systemRoot).filePath(QStringLiteral("Volumes"));
+    } else {
+        environment.volumesDirectory = QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
+                                               .filePath(QStringLiteral("tarn-installer/Volumes"));
+    }
+    environment.sevenZip = QStandardPaths::findExecutable(QStringLiteral("7zz"));
+    return environment;
+}
+
+QString markerDirectory(const Environment& environment) {
+    return QDir(environment.volumesDirectory).filePath(QStringLiteral(".tarn-attached"));
+}
+
+Outcome run(const QStringList& arguments, const Environment& environment) {
+    if (arguments.isEmpty()) {
+        return usageError(QStringLiteral("no verb given"));
+    }
+    const QString verb = arguments.first();
+    QStringList operands;
+    QStringList options;
+    for (const QString& argument : arguments.mid(1)) {
+        (argument.startsWith(u'-') ? options : operands).append(argument);
+    }
+
+    if (verb == QLatin1String("attach")) {
+        for (const QString& option : options) {
+            if (option != QLatin1String("-nobrowse") && option != QLatin1String("-plist") &&
+                option != QLatin1String("-readonly")) {
+                return usageError(QStringLiteral("attach: unknown option ") + quoted(option));
+            }
+        }
+        if (operands.size() != 1) {
+            return usageError(QStringLiteral("attach: exactly one image expected"));
+        }
+        return attach(operands.first(), options.contains(QStringLiteral("-plist")), environment);
+    }
+    if (verb == QLatin1String("detach")) {
+        for (const QString& option : options) {
+            if (option != QLatin1String("-quiet") && option != QLatin1String("-force")) {
+                return usageError(QStringLiteral("detach: unknown option ") + quoted(option));
+            }
+        }
+        if (operands.size() != 1) {
+            return usageError(QStringLiteral("detach: exactly one mount point expected"));
+        }
+        return detach(operands.first(), options.contains(QStringLiteral("-quiet")), environment);
+    }
+    return usageError(QStringLiteral("unknown verb ") + quoted(verb));
+}
+
+} // namespace tarn::hdiutil

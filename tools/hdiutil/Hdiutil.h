@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace tarn::hdiutil {
+
+// Where this tool keeps its volumes and what it runs to read images.
+struct Environment {
+    // Mount folders are made here, one per attached volume, named after the volume.
+    QString volumesDirectory;
+    // 7-Zip's command-line program.
+    QString sevenZip;
+
+    // <TARN_SYSTEM_ROOT>/Volumes when that variable is set, else a folder private to the user in the
+    // runtime directory; 7zz from PATH.
+    static Environment fromProcess();
+};
+
+// What a command prints and how it exits.
+struct Outcome {
+    int exitCode = 0;
+    QByteArray standardOutput;
+    QByteArray standardError;
+};
+
+// The disk-image tool: "attach IMAGE [-nobrowse] [-plist] [-readonly]" extracts the image with 7-Zip into
+// a new read-only mount folder and reports it; "detach MOUNT_POINT [-quiet] [-force]" removes a mount
+// folder that this tool made, and refuses anything else.
+Outcome run(const QStringList& arguments, const Environment& environment);
+
+// The hidden folder beside the volumes that records which mount folders this tool made: one file per
+// mount folder, named like it, holding the folder's device, inode and the token of the hidden file
+// ".tarn-volume" inside it, then the image's path.
+QString markerDirectory(const Environment& environment);
+
+} // namespace tarn::hdiutil
