@@ -47,6 +47,13 @@ void SpinnerView::showEvent(QShowEvent* event) {
     }
 }
 
+void SpinnerView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        setAccessibleName(localized(u"spinner.accessible.name"));
+    }
+    QWidget::changeEvent(event);
+}
+
 void SpinnerView::hideEvent(QHideEvent* event) {
     if (animation->state() == QAbstractAnimation::Running) {
         animation->pause();

@@ -55,7 +55,7 @@ StyledText taskRowText(const QString& name, ToInstallListItemViewState state) {
 
 ToInstallListItemView::ToInstallListItemView(const QString& name, ToInstallListItemViewState state,
                                              double downloadProgress, QWidget* parent)
-    : QWidget(parent), taskName(name), taskState(state), progress_(downloadProgress),
+    : QWidget(parent), taskName(name), taskState(state), progressValue(downloadProgress),
       iconView(new ImageView(QString(), QSize(iconSize, iconSize), this)), spinnerView(new SpinnerView(iconSize, this)),
       textLabel(new QLabel(this)) {
     installAccessibleFactories();

@@ -42,8 +42,8 @@ public:
     void setState(ToInstallListItemViewState state);
     ToInstallListItemViewState state() const { return taskState; }
     // Carried with the row; the row does not draw it.
-    void setDownloadProgress(double progress) { progress_ = progress; }
-    double downloadProgress() const { return progress_; }
+    void setDownloadProgress(double progress) { progressValue = progress; }
+    double downloadProgress() const { return progressValue; }
 
     SpinnerView* spinner() const { return spinnerView; }
     ImageView* icon() const { return iconView; }
@@ -57,7 +57,7 @@ private:
 
     QString taskName;
     ToInstallListItemViewState taskState;
-    double progress_;
+    double progressValue;
     ImageView* iconView;
     SpinnerView* spinnerView;
     QLabel* textLabel;

@@ -1,7 +1,9 @@
 #include "components/CustomButtonView.h"
 
+#include "components/Resources.h"
 #include "components/Theme.h"
 #include "support/GuiTestSupport.h"
+#include "support/TestSupport.h"
 
 #include <QAccessible>
 #include <QHBoxLayout>
@@ -204,6 +206,14 @@ TEST_F(CustomButtonViewTest, AccessibleAsAButtonNamedByItsCaption) {
     EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Download (2 apps)"));
     button.setEnabled(false);
     EXPECT_TRUE(accessible->state().disabled);
+}
+
+TEST_F(CustomButtonViewTest, CaptionFollowsALanguageChange) {
+    CustomButtonView button(QStringLiteral("button.next"));
+    button.show();
+    installTranslations(QLocale(QLocale::German, QLocale::Germany));
+    test::drainPostedEvents();
+    EXPECT_EQ(button.text(), QStringLiteral("Weiter"));
 }
 
 TEST_F(CustomButtonViewTest, OutlineIsTheInnerHalfOfAFourPointStroke) {
