@@ -1,0 +1,624 @@
+#include "screens/RtfReader.h"
+
+#include "components/Theme.h"
+#include "screens/RtfCodePages.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QTextBlockFormat>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tarn {
+namespace {
+
+constexpr int maximumGroupDepth = 256;
+constexpr int maximumControlWordLength = 32;
+constexpr int maximumParameterDigits = 10;
+constexpr int defaultHalfPoints = 24;
+constexpr qreal twipsPerPoint = 20;
+
+enum class Destination { text, skipped, fontTable, colorTable };
+
+struct CharacterState {
+    int font = -1; // -1: the document's default font
+    int halfPoints = defaultHalfPoints;
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+    bool hidden = false;
+    int foreground = 0; // colour table index; 0 is the automatic colour
+    int background = 0;
+    QTextCharFormat::VerticalAlignment verticalAlignment = QTextCharFormat::AlignNormal;
+};
+
+struct ParagraphState {
+    Qt::Alignment alignment = Qt::AlignLeft;
+    int leftIndent = 0; // all in twips
+    int rightIndent = 0;
+    int firstLineIndent = 0;
+    int spaceBefore = 0;
+    int spaceAfter = 0;
+    int lineSpacing = 0;
+    bool lineSpacingIsMultiple = false;
+    QList<int> tabStops;
+};
+
+struct GroupState {
+    CharacterState character;
+    ParagraphState paragraph;
+    Destination destination = Destination::text;
+    int unicodeFallbackLength = 1;
+};
+
+struct FontEntry {
+    QString name;
+    int codePage = 0; // 0: the document's
+};
+
+struct Unreadable {
+    QString reason;
+};
+
+// Destinations whose content is never text of the document.
+const QSet<QByteArray>& skippedDestinations() {
+    static const QSet<QByteArray> names{"info",         "stylesheet",
+                                        "pict",         "object",
+                                        "header",       "headerl",
+                                        "headerr",      "headerf",
+                                        "footer",       "footerl",
+                                        "footerr",      "footerf",
+                                        "footnote",     "fldinst",
+                                        "listtable",    "listoverridetable",
+                                        "revtbl",       "rsidtbl",
+                                        "generator",    "xmlnstbl",
+                                        "themedata",    "colorschememapping",
+                                        "latentstyles", "datastore",
+                                        "pn",           "filetbl",
+                                        "docvar",       "nonshppict",
+                                        "shppict",      "bkmkstart",
+                                        "bkmkend",      "xe",
+                                        "tc",           "txe",
+                                        "ftnsep",       "ftnsepc",
+                                        "ftncn",        "aftnsep",
+                                        "aftnsepc",     "aftncn",
+                                        "annotation",   "atnid",
+                                        "atnauthor",    "private",
+                                        "pgdsctbl",     "userprops",
+                                        "template",     "fchars",
+                                        "lchars",       "upr",
+                                        "title",        "subject",
+                                        "author",       "operator",
+                                        "keywords",     "comment",
+                                        "doccomm",      "company",
+                                        "category",     "manager",
+                                        "hlinkbase"};
+    return names;
+}
+
+// Control words that stand for one character.
+const QHash<QByteArray, char16_t>& characterWords() {
+    static const QHash<QByteArray, char16_t> words{
+            {"line", u'\u2028'},      {"tab", u'\t'},         {"cell", u'\t'},        {"emdash", u'\u2014'},
+            {"endash", u'\u2013'},    {"emspace", u'\u2003'}, {"enspace", u'\u2002'}, {"qmspace", u'\u2005'},
+            {"bullet", u'\u2022'},    {"lquote", u'\u2018'},  {"rquote", u'\u2019'},  {"ldblquote", u'\u201C'},
+            {"rdblquote", u'\u201D'}, {"zwj", u'\u200D'},     {"zwnj", u'\u200C'},    {"ltrmark", u'\u200E'},
+            {"rtlmark", u'\u200F'}};
+    return words;
+}
+
+bool isLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int hexValue(char c) {
+    if (isDigit(c)) {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+class Parser {
+public:
+    Parser(QByteArrayView input, QTextDocument& document) : input(input), cursor(&document) {}
+
+    void run() {
+        while (position < input.size() && (input[position] == ' ' || input[position] == '\t' ||
+                                           input[position] == '\r' || input[position] == '\n')) {
+            ++position;
+        }
+        if (!input.sliced(position).startsWith("{\\rtf")) {
+            fail(QStringLiteral("the data does not start with {\\rtf"));
+        }
+        while (position < input.size()) {
+            const char c = input[position++];
+            switch (c) {
+            case '{':
+                openGroup();
+                break;
+            case '}':
+                closeGroup();
+                if (groups.isEmpty()) {
+                    flushText();
+                    return; // whatever follows the document's group is not part of it
+                }
+                break;
+            case '\\':
+                readControl();
+                break;
+            case '\r':
+            case '\n':
+                break;
+            default:
+                byte(c, false);
+            }
+        }
+        fail(QStringLiteral("the document ends inside a group"));
+    }
+
+private:
+    [[noreturn]] static void fail(const QString& reason) { throw Unreadable{reason}; }
+
+    void openGroup() {
+        flushText();
+        pendingFallback = 0;
+        if (groups.size() >= maximumGroupDepth) {
+            fail(QStringLiteral("groups are nested too deeply"));
+        }
+        groups.append(state);
+    }
+
+    void closeGroup() {
+        flushText();
+        pendingFallback = 0;
+        if (groups.isEmpty()) {
+            fail(QStringLiteral("a group is closed that was never opened"));
+        }
+        if (state.destination == Destination::fontTable && !fontName.trimmed().isEmpty()) {
+            commitFont(); // some writers leave out the closing ';' of the last font
+        }
+        state = groups.takeLast();
+    }
+
+    void readControl() {
+        if (position >= input.size()) {
+            fail(QStringLiteral("the document ends after a backslash"));
+        }
+        const char first = input[position];
+        if (isLetter(first)) {
+            readControlWord();
+            return;
+        }
+        ++position;
+        if (first == '\'') {
+            if (position + 2 > input.size() || hexValue(input[position]) < 0 || hexValue(input[position + 1]) < 0) {
+                fail(QStringLiteral("a \\' escape is not followed by two hexadecimal digits"));
+            }
+            const char value = static_cast<char>(hexValue(input[position]) * 16 + hexValue(input[position + 1]));
+            position += 2;
+            byte(value, true);
+            return;
+        }
+        if (consumeFallback()) {
+            return;
+        }
+        switch (first) {
+        case '\\':
+        case '{':
+        case '}':
+            character(QChar::fromLatin1(first));
+            break;
+        case '~':
+            character(QChar(0x00A0));
+            break;
+        case '_':
+            character(QChar(0x2011));
+            break;
+        case '-':
+            character(QChar(0x00AD));
+            break;
+        case '*':
+            state.destination = Destination::skipped;
+            break;
+        case '\r':
+        case '\n':
+            paragraph();
+            break;
+        default:
+            break; // index and formula symbols carry nothing to show
+        }
+    }
+
+    void readControlWord() {
+        const qsizetype start = position;
+        while (position < input.size() && isLetter(input[position])) {
+            ++position;
+        }
+        if (position - start > maximumControlWordLength) {
+            fail(QStringLiteral("a control word is too long"));
+        }
+        const QByteArray word = input.sliced(start, position - start).toByteArray();
+
+        bool hasParameter = false;
+        bool negative = false;
+        qint64 parameter = 0;
+        if (position < input.size() && input[position] == '-' && position + 1 < input.size() &&
+            isDigit(input[position + 1])) {
+            negative = true;
+            ++position;
+        }
+        const qsizetype digitsStart = position;
+        while (position < input.size() && isDigit(input[position])) {
+            parameter = parameter * 10 + (input[position] - '0');
+            ++position;
+            if (position - digitsStart > maximumParameterDigits) {
+                fail(QStringLiteral("a control word has too long a number"));
+            }
+        }
+        hasParameter = position > digitsStart;
+        parameter = std::clamp<qint64>(negative ? -parameter : parameter, std::numeric_limits<int>::min(),
+                                       std::numeric_limits<int>::max());
+        if (position < input.size() && input[position] == ' ') {
+            ++position;
+        }
+        controlWord(word, hasParameter, static_cast<int>(parameter));
+    }
+
+    void controlWord(const QByteArray& word, bool hasParameter, int parameter) {
+        if (word == "bin") {
+            // Binary data is skipped whatever the destination, and is never a fallback character.
+            const qsizetype length = hasParameter ? std::max(parameter, 0) : 0;
+            if (length > input.size() - position) {
+                fail(QStringLiteral("binary data runs past the end of the document"));
+            }
+            position += length;
+            return;
+        }
+        if (consumeFallback() || state.destination == Destination::skipped) {
+            return;
+        }
+        const bool on = !hasParameter || parameter != 0;
+
+        if (skippedDestinations().contains(word)) {
+            flushText();
+            state.destination = Destination::skipped;
+            return;
+        }
+        if (word == "fonttbl") {
+            flushText();
+            state.destination = Destination::fontTable;
+            return;
+        }
+        if (word == "colortbl") {
+            flushText();
+            state.destination = Destination::colorTable;
+            componentSeen = false;
+            return;
+        }
+        if (state.destination == Destination::fontTable) {
+            fontTableWord(word, parameter);
+            return;
+        }
+        if (state.destination == Destination::colorTable) {
+            colorTableWord(word, parameter);
+            return;
+        }
+
+        if (word == "u") {
+            const int unit = parameter < 0 ? parameter + 65536 : parameter;
+            character(QChar(static_cast<char16_t>(unit & 0xFFFF)));
+            pendingFallback = state.unicodeFallbackLength;
+            return;
+        }
+        if (const auto found = characterWords().constFind(word); found != characterWords().constEnd()) {
+            character(QChar(*found));
+            return;
+        }
+        if (word == "par" || word == "sect" || word == "page" || word == "row") {
+            paragraph();
+            return;
+        }
+
+        flushText(); // everything below changes how the text that follows looks
+        CharacterState& characterState = state.character;
+        ParagraphState& paragraphState = state.paragraph;
+        if (word == "uc") {
+            state.unicodeFallbackLength = std::max(parameter, 0);
+        } else if (word == "ansi") {
+            documentCodePage = 1252;
+        } else if (word == "mac") {
+            documentCodePage = 10000;
+        } else if (word == "pc") {
+            documentCodePage = 437;
+        } else if (word == "pca") {
+            documentCodePage = 850;
+        } else if (word == "ansicpg") {
+            documentCodePage = parameter;
+        } else if (word == "deff") {
+            defaultFont = parameter;
+        } else if (word == "plain") {
+            characterState = CharacterState{};
+        } else if (word == "b") {
+            characterState.bold = on;
+        } else if (word == "i") {
+            characterState.italic = on;
+        } else if (word == "strike") {
+            characterState.strikeOut = on;
+        } else if (word == "v") {
+            characterState.hidden = on;
+        } else if (word == "ulnone") {
+            characterState.underline = false;
+        } else if (word.startsWith("ul") && word != "ulc") {
+            characterState.underline = on;
+        } else if (word == "f") {
+            characterState.font = parameter;
+        } else if (word == "fs") {
+            characterState.halfPoints = parameter > 0 ? parameter : defaultHalfPoints;
+        } else if (word == "cf") {
+            characterState.foreground = parameter;
+        } else if (word == "cb" || word == "highlight" || word == "chcbpat") {
+            characterState.background = parameter;
+        } else if (word == "super") {
+            characterState.verticalAlignment = QTextCharFormat::AlignSuperScript;
+        } else if (word == "sub") {
+            characterState.verticalAlignment = QTextCharFormat::AlignSubScript;
+        } else if (word == "nosupersub") {
+            characterState.verticalAlignment = QTextCharFormat::AlignNormal;
+        } else if (word == "pard") {
+            paragraphState = ParagraphState{};
+        } else if (word == "ql") {
+            paragraphState.alignment = Qt::AlignLeft;
+        } else if (word == "qc") {
+            paragraphState.alignment = Qt::AlignHCenter;
+        } else if (word == "qr") {
+            paragraphState.alignment = Qt::AlignRight;
+        } else if (word == "qj") {
+            paragraphState.alignment = Qt::AlignJustify;
+        } else if (word == "li") {
+            paragraphState.leftIndent = parameter;
+        } else if (word == "ri") {
+            paragraphState.rightIndent = parameter;
+        } else if (word == "fi") {
+            paragraphState.firstLineIndent = parameter;
+        } else if (word == "sb") {
+            paragraphState.spaceBefore = parameter;
+        } else if (word == "sa") {
+            paragraphState.spaceAfter = parameter;
+        } else if (word == "sl") {
+            paragraphState.lineSpacing = parameter;
+        } else if (word == "slmult") {
+            paragraphState.lineSpacingIsMultiple = on;
+        } else if (word == "tx") {
+            paragraphState.tabStops.append(parameter);
+        }
+        // Any other word (page layout, revision marks, list levels ...) does not change the text.
+    }
+
+    void fontTableWord(const QByteArray& word, int parameter) {
+        if (word == "f") {
+            fontNumber = parameter;
+            fontName.clear();
+            fontCodePage = 0;
+        } else if (word == "fcharset") {
+            fontCodePage = codePageOfCharset(parameter);
+        } else if (word == "cpg") {
+            fontCodePage = parameter;
+        }
+    }
+
+    void colorTableWord(const QByteArray& word, int parameter) {
+        const int component = std::clamp(parameter, 0, 255);
+        if (word == "red") {
+            red = component;
+        } else if (word == "green") {
+            green = component;
+        } else if (word == "blue") {
+            blue = component;
+        } else {
+            return;
+        }
+        componentSeen = true;
+    }
+
+    // Skips one unit of the plain-text fallback that follows a \uN character.
+    bool consumeFallback() {
+        if (pendingFallback > 0) {
+            --pendingFallback;
+            return true;
+        }
+        return false;
+    }
+
+    // A byte of text, as written or as a \'hh escape; only a written ';' ends a table entry.
+    void byte(char value, bool escaped) {
+        if (consumeFallback()) {
+            return;
+        }
+        switch (state.destination) {
+        case Destination::skipped:
+            return;
+        case Destination::fontTable:
+            if (value == ';' && !escaped) {
+                commitFont();
+            } else {
+                fontName += decodeCodePage(QByteArrayView(&value, 1), documentCodePage);
+            }
+            return;
+        case Destination::colorTable:
+            if (value == ';' && !escaped) {
+                colors.append(componentSeen ? QColor(red, green, blue) : QColor());
+                red = green = blue = 0;
+                componentSeen = false;
+            }
+            return;
+        case Destination::text:
+            if (!state.character.hidden) {
+                pendingBytes.append(value);
+            }
+            return;
+        }
+    }
+
+    void character(QChar value) {
+        flushBytes();
+        if (state.destination == Destination::fontTable) {
+            fontName += value;
+        } else if (state.destination == Destination::text && !state.character.hidden) {
+            pendingText += value;
+        }
+    }
+
+    void paragraph() {
+        if (state.destination != Destination::text) {
+            return;
+        }
+        flushText();
+        const QTextBlockFormat format = blockFormat();
+        cursor.setBlockFormat(format);
+        cursor.insertBlock(format, charFormat());
+    }
+
+    void commitFont() {
+        fonts.insert(fontNumber, {fontName.trimmed(), fontCodePage});
+        fontName.clear();
+    }
+
+    const FontEntry* currentFont() const {
+        const auto found = fonts.constFind(state.character.font >= 0 ? state.character.font : defaultFont);
+        return found == fonts.constEnd() ? nullptr : &*found;
+    }
+
+    void flushBytes() {
+        if (pendingBytes.isEmpty()) {
+            return;
+        }
+        const FontEntry* font = currentFont();
+        pendingText += decodeCodePage(pendingBytes, font && font->codePage > 0 ? font->codePage : documentCodePage);
+        pendingBytes.clear();
+    }
+
+    void flushText() {
+        flushBytes();
+        if (pendingText.isEmpty()) {
+            return;
+        }
+        cursor.setBlockFormat(blockFormat());
+        cursor.insertText(pendingText, charFormat());
+        pendingText.clear();
+    }
+
+    QTextCharFormat charFormat() const {
+        const CharacterState& character = state.character;
+        QTextCharFormat format;
+        const int pixelSize = std::max(1, static_cast<int>(std::lround(character.halfPoints / 2.0)));
+        QFont::Weight weight = QFont::Normal;
+        bool italic = character.italic;
+        if (const FontEntry* font = currentFont(); font && !font->name.isEmpty()) {
+            const QFont named = theme::font(font->name, pixelSize);
+            format.setFontFamilies(QStringList{named.family()});
+            weight = named.weight();
+            italic = italic || named.italic();
+        }
+        format.setFontWeight(character.bold ? std::max(weight, QFont::Bold) : weight);
+        format.setFontItalic(italic);
+        format.setFontUnderline(character.underline);
+        format.setFontStrikeOut(character.strikeOut);
+        format.setProperty(QTextFormat::FontPixelSize, pixelSize);
+        format.setVerticalAlignment(character.verticalAlignment);
+        if (const QColor color = tableColor(character.foreground); color.isValid()) {
+            format.setForeground(color);
+        }
+        if (const QColor color = tableColor(character.background); color.isValid()) {
+            format.setBackground(color);
+        }
+        return format;
+    }
+
+    QColor tableColor(int index) const { return index > 0 && index < colors.size() ? colors[index] : QColor(); }
+
+    QTextBlockFormat blockFormat() const {
+        const ParagraphState& paragraph = state.paragraph;
+        QTextBlockFormat format;
+        format.setAlignment(paragraph.alignment);
+        format.setLeftMargin(paragraph.leftIndent / twipsPerPoint);
+        format.setRightMargin(paragraph.rightIndent / twipsPerPoint);
+        format.setTextIndent(paragraph.firstLineIndent / twipsPerPoint);
+        format.setTopMargin(paragraph.spaceBefore / twipsPerPoint);
+        format.setBottomMargin(paragraph.spaceAfter / twipsPerPoint);
+        if (paragraph.lineSpacing > 0 && paragraph.lineSpacingIsMultiple) {
+            format.setLineHeight(paragraph.lineSpacing * 100.0 / 240.0, QTextBlockFormat::ProportionalHeight);
+        } else if (paragraph.lineSpacing > 0) {
+            format.setLineHeight(paragraph.lineSpacing / twipsPerPoint, QTextBlockFormat::MinimumHeight);
+        } else if (paragraph.lineSpacing < 0) {
+            format.setLineHeight(-paragraph.lineSpacing / twipsPerPoint, QTextBlockFormat::FixedHeight);
+        }
+        if (!paragraph.tabStops.isEmpty()) {
+            // RTF measures tab stops from the page margin, Qt from where the line starts; converted for
+            // the first line, where tabs are used (a bullet, a tab, the text at the hanging indent).
+            const int lineStart = paragraph.leftIndent + paragraph.firstLineIndent;
+            QList<QTextOption::Tab> tabs;
+            for (const int stop : paragraph.tabStops) {
+                if (stop > lineStart) {
+                    tabs.append(QTextOption::Tab((stop - lineStart) / twipsPerPoint, QTextOption::LeftTab));
+                }
+            }
+            format.setTabPositions(tabs);
+        }
+        return format;
+    }
+
+    QByteArrayView input;
+    qsizetype position = 0;
+    QTextCursor cursor;
+    GroupState state;
+    QList<GroupState> groups;
+    int pendingFallback = 0;
+    QByteArray pendingBytes;
+    QString pendingText;
+
+    int documentCodePage = 1252;
+    int defaultFont = -1;
+    QHash<int, FontEntry> fonts;
+    int fontNumber = 0;
+    QString fontName;
+    int fontCodePage = 0;
+    QList<QColor> colors;
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+    bool componentSeen = false;
+};
+
+} // namespace
+
+std::unique_ptr<QTextDocument> RtfReader::read(QByteArrayView rtf) {
+    error.clear();
+    auto document = std::make_unique<QTextDocument>();
+    document->setUndoRedoEnabled(false);
+    try {
+        Parser(rtf, *document).run();
+    } catch (const Unreadable& unreadable) {
+        error = unreadable.reason;
+        return nullptr;
+    }
+    return document;
+}
+
+} // namespace tarn

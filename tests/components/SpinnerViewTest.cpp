@@ -1,0 +1,72 @@
+#include "components/SpinnerView.h"
+
+#include "support/GuiTestSupport.h"
+
+#include <QAccessible>
+#include <QVariantAnimation>
+#include <gtest/gtest.h>
+
+namespace tarn {
+namespace {
+
+QImage render(SpinnerView& spinner) {
+    QImage image(spinner.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    spinner.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+TEST(SpinnerViewTest, StartsTurningWhenFirstShownAndTurnsOncePerSecond) {
+    SpinnerView spinner;
+    EXPECT_EQ(spinner.rotationAngle(), 0);
+    EXPECT_EQ(spinner.rotation()->state(), QAbstractAnimation::Stopped);
+
+    spinner.show();
+    ASSERT_EQ(spinner.rotation()->state(), QAbstractAnimation::Running);
+    EXPECT_EQ(spinner.rotation()->loopCount(), -1);
+    EXPECT_EQ(spinner.rotation()->easingCurve().type(), QEasingCurve::Linear);
+
+    spinner.rotation()->setCurrentTime(250);
+    EXPECT_DOUBLE_EQ(spinner.rotationAngle(), 90);
+    spinner.rotation()->setCurrentTime(750);
+    EXPECT_DOUBLE_EQ(spinner.rotationAngle(), 270);
+    spinner.rotation()->setCurrentTime(SpinnerView::turnMilliseconds * 3 + 500);
+    EXPECT_DOUBLE_EQ(spinner.rotationAngle(), 180);
+}
+
+TEST(SpinnerViewTest, PausesWhileHiddenAndResumesWhereItWas) {
+    SpinnerView spinner;
+    spinner.show();
+    spinner.rotation()->setCurrentTime(400);
+    spinner.hide();
+    EXPECT_EQ(spinner.rotation()->state(), QAbstractAnimation::Paused);
+    spinner.show();
+    EXPECT_EQ(spinner.rotation()->state(), QAbstractAnimation::Running);
+    EXPECT_EQ(spinner.rotation()->currentTime(), 400);
+}
+
+TEST(SpinnerViewTest, TurnsClockwise) {
+    SpinnerView spinner;
+    spinner.show();
+    // The arc's head is at twelve o'clock and its tail fades out at three.
+    const QImage start = render(spinner);
+    EXPECT_GT(qAlpha(start.pixel(24, 4)), 200);
+    EXPECT_LT(qAlpha(start.pixel(44, 24)), 120);
+
+    spinner.rotation()->setCurrentTime(250); // a quarter turn: the head is now at three o'clock
+    const QImage quarter = render(spinner);
+    EXPECT_GT(qAlpha(quarter.pixel(44, 24)), 200);
+    EXPECT_LT(qAlpha(quarter.pixel(24, 44)), 120);
+}
+
+TEST(SpinnerViewTest, AccessibleAsABusyIndicator) {
+    test::useShippedResources();
+    SpinnerView spinner;
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&spinner);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::Animation);
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("In progress"));
+}
+
+} // namespace
+} // namespace tarn

@@ -1,0 +1,257 @@
+#include "screens/RtfReader.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFragment>
+#include <gtest/gtest.h>
+
+namespace tarn {
+namespace {
+
+struct Fragment {
+    QString text;
+    QTextCharFormat format;
+};
+
+class RtfReaderTest : public ::testing::Test {
+protected:
+    std::unique_ptr<QTextDocument> read(const char* rtf) {
+        auto document = reader.read(QByteArray(rtf));
+        EXPECT_NE(document, nullptr) << reader.errorString().toStdString();
+        return document;
+    }
+
+    QString text(const char* rtf) {
+        const auto document = read(rtf);
+        return document ? document->toPlainText() : QString();
+    }
+
+    static QList<Fragment> fragments(const QTextDocument& document) {
+        QList<Fragment> result;
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                result.append({it.fragment().text(), it.fragment().charFormat()});
+            }
+        }
+        return result;
+    }
+
+    static QTextCharFormat formatOf(const QTextDocument& document, const QString& text) {
+        for (const Fragment& fragment : fragments(document)) {
+            if (fragment.text.contains(text)) {
+                return fragment.format;
+            }
+        }
+        ADD_FAILURE() << "no run reads " << text.toStdString();
+        return {};
+    }
+
+    RtfReader reader;
+};
+
+TEST_F(RtfReaderTest, PlainTextAndParagraphs) {
+    EXPECT_EQ(text("{\\rtf1 Hello}"), QStringLiteral("Hello"));
+    const auto document = read("{\\rtf1\\ansi One\\par Two\\par\n\\par Four}");
+    EXPECT_EQ(document->blockCount(), 4);
+    EXPECT_EQ(document->findBlockByNumber(1).text(), QStringLiteral("Two"));
+    EXPECT_EQ(document->findBlockByNumber(2).text(), QString());
+    // Line ends in the file are not text; a backslash before one is a paragraph.
+    EXPECT_EQ(text("{\\rtf1 a\r\nb\\\nc}"), QStringLiteral("ab\nc"));
+}
+
+TEST_F(RtfReaderTest, GroupsScopeCharacterFormatting) {
+    const auto document = read("{\\rtf1 a{\\b b{\\i c}}d\\ul e\\ulnone f\\strike g\\strike0 h\\b i\\b0 j}");
+    EXPECT_FALSE(formatOf(*document, "a").font().bold());
+    EXPECT_TRUE(formatOf(*document, "b").font().bold());
+    EXPECT_TRUE(formatOf(*document, "c").font().bold());
+    EXPECT_TRUE(formatOf(*document, "c").font().italic());
+    EXPECT_FALSE(formatOf(*document, "d").font().bold());
+    EXPECT_TRUE(formatOf(*document, "e").font().underline());
+    EXPECT_FALSE(formatOf(*document, "f").font().underline());
+    EXPECT_TRUE(formatOf(*document, "g").font().strikeOut());
+    EXPECT_FALSE(formatOf(*document, "h").font().strikeOut());
+    EXPECT_TRUE(formatOf(*document, "i").font().bold());
+    EXPECT_FALSE(formatOf(*document, "j").font().bold());
+}
+
+TEST_F(RtfReaderTest, FontTableSizesAndPlain) {
+    const auto document = read("{\\rtf1\\deff1{\\fonttbl{\\f0\\fnil Poppins-Bold;}{\\f1\\froman Times New Roman;}"
+                               "{\\f2 Helvetica-Oblique}}"
+                               "\\f0\\fs32 A\\f1\\fs21 B\\f2 C\\plain D}");
+    const QTextCharFormat a = formatOf(*document, "A");
+    EXPECT_EQ(a.fontFamilies().toStringList(), QStringList{QStringLiteral("Poppins")});
+    EXPECT_EQ(a.fontWeight(), QFont::Bold);
+    EXPECT_EQ(a.font().pixelSize(), 16); // half points
+    const QTextCharFormat b = formatOf(*document, "B");
+    EXPECT_EQ(b.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
+    EXPECT_EQ(b.fontWeight(), QFont::Normal);
+    EXPECT_EQ(b.font().pixelSize(), 11);
+    EXPECT_TRUE(formatOf(*document, "C").fontItalic()); // the last entry lacks its ';'
+    // \plain returns to the default font (\deff1) at 12 points.
+    const QTextCharFormat d = formatOf(*document, "D");
+    EXPECT_EQ(d.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
+    EXPECT_EQ(d.font().pixelSize(), 12);
+}
+
+TEST_F(RtfReaderTest, ColourTableWithAutomaticFirstEntry) {
+    const auto document = read("{\\rtf1{\\colortbl;\\red255\\green0\\blue0;\\red0\\green128\\blue255;}"
+                               "\\cf1 red\\cf2 blue\\cf0 auto\\cf9 missing{\\highlight1 marked}}");
+    EXPECT_EQ(formatOf(*document, "red").foreground().color(), QColor(255, 0, 0));
+    EXPECT_EQ(formatOf(*document, "blue").foreground().color(), QColor(0, 128, 255));
+    // The automatic colour leaves the run to the view's own text colour.
+    EXPECT_FALSE(formatOf(*document, "auto").hasProperty(QTextFormat::ForegroundBrush));
+    EXPECT_FALSE(formatOf(*document, "missing").hasProperty(QTextFormat::ForegroundBrush));
+    EXPECT_EQ(formatOf(*document, "marked").background().color(), QColor(255, 0, 0));
+}
+
+TEST_F(RtfReaderTest, HexEscapesUseTheDocumentsAndTheFontsCodePage) {
+    EXPECT_EQ(text("{\\rtf1\\ansi caf\\'e9 \\'80 \\'93q\\'94}"), QStringLiteral("café € “q”"));
+    EXPECT_EQ(text("{\\rtf1\\ansi\\ansicpg1251 \\'c0\\'e1}"), QStringLiteral("Аб"));
+    EXPECT_EQ(text("{\\rtf1\\mac \\'8a\\'a5}"), QStringLiteral("ä•"));
+    EXPECT_EQ(text("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset238 Arial CE;}}\\f0 \\'b9\\f1 \\'b9}"),
+              QStringLiteral("¹ą"));
+    // An escaped ';' in a font name is part of the name, not the end of the entry.
+    const auto document = read("{\\rtf1{\\fonttbl{\\f0 Odd\\'3bName;}}\\f0 x}");
+    EXPECT_EQ(formatOf(*document, "x").fontFamilies().toStringList(), QStringList{QStringLiteral("Odd;Name")});
+}
+
+TEST_F(RtfReaderTest, UnicodeEscapesSkipTheirFallbacks) {
+    EXPECT_EQ(text("{\\rtf1 \\u8364?x}"), QStringLiteral("€x"));
+    EXPECT_EQ(text("{\\rtf1 \\uc2\\u8364??x}"), QStringLiteral("€x"));
+    EXPECT_EQ(text("{\\rtf1 \\uc0\\u8364 x}"), QStringLiteral("€x"));
+    // A fallback may be a hex escape or a control word, and counts as one character.
+    EXPECT_EQ(text("{\\rtf1 \\u233\\'e9x}"), QStringLiteral("éx"));
+    EXPECT_EQ(text("{\\rtf1 \\uc1\\u8212\\emdash x}"), QStringLiteral("—x"));
+    // Negative values are the upper half; two in a row make a surrogate pair.
+    EXPECT_EQ(text("{\\rtf1 \\u-3913?}"), QString(QChar(0xF0B7)));
+    EXPECT_EQ(text("{\\rtf1 \\u-10179?\\u-8704?}"), QStringLiteral("😀"));
+    // \ucN is scoped by its group; the end of a group ends a pending fallback.
+    EXPECT_EQ(text("{\\rtf1 {\\uc3\\u8364 a}b\\u8364?c}"), QStringLiteral("€b€c"));
+    EXPECT_EQ(text("{\\rtf1 {\\uc3\\u8364}xyz}"), QStringLiteral("€xyz"));
+}
+
+TEST_F(RtfReaderTest, SymbolsAndSpecialCharacters) {
+    EXPECT_EQ(text("{\\rtf1 a\\{b\\}c\\\\d}"), QStringLiteral("a{b}c\\d"));
+    const auto symbols =
+            read("{\\rtf1 \\bullet\\tab x\\~y\\emdash z\\endash\\lquote q\\rquote\\ldblquote Q\\rdblquote}");
+    EXPECT_EQ(symbols->toRawText(),
+              QStringLiteral("•\tx\u00A0y—z–‘q’“Q”")); // raw: plain text turns \u00A0 into a space
+    const auto lines = read("{\\rtf1 one\\line two}");
+    EXPECT_EQ(lines->blockCount(), 1);
+    EXPECT_EQ(lines->firstBlock().text(), QStringLiteral("one\u2028two"));
+}
+
+TEST_F(RtfReaderTest, IgnorableAndNonTextDestinationsAreSkipped) {
+    EXPECT_EQ(text("{\\rtf1{\\*\\unknowndest secret {nested} text}shown}"), QStringLiteral("shown"));
+    EXPECT_EQ(text("{\\rtf1{\\info{\\title Title}{\\author Me}}{\\stylesheet{\\s0 Normal;}}body}"),
+              QStringLiteral("body"));
+    EXPECT_EQ(text("{\\rtf1{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}} after}"),
+              QStringLiteral("link after"));
+    EXPECT_EQ(text("{\\rtf1 {\\v hidden}seen}"), QStringLiteral("seen"));
+    // Binary data may hold braces and backslashes; it is skipped by its length.
+    EXPECT_EQ(text("{\\rtf1{\\pict\\bin6 }{\\x}{}after}"), QStringLiteral("after"));
+    // What follows the document's group is not part of it.
+    EXPECT_EQ(text("{\\rtf1 body}\r\ngarbage}}"), QStringLiteral("body"));
+}
+
+TEST_F(RtfReaderTest, ParagraphFormattingAppliesToItsParagraphUntilPard) {
+    const auto document = read("{\\rtf1 \\qc\\sa240\\sb120 centred\\par "
+                               "\\li720\\ri360\\fi-360\\tx720 indented\\par"
+                               "\\pard plain\\par"
+                               "\\qj\\sl360\\slmult1 justified}");
+    const QTextBlockFormat centred = document->findBlockByNumber(0).blockFormat();
+    EXPECT_EQ(centred.alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    EXPECT_DOUBLE_EQ(centred.bottomMargin(), 12);
+    EXPECT_DOUBLE_EQ(centred.topMargin(), 6);
+
+    const QTextBlockFormat indented = document->findBlockByNumber(1).blockFormat();
+    EXPECT_EQ(indented.alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter); // kept until \pard
+    EXPECT_DOUBLE_EQ(indented.leftMargin(), 36);
+    EXPECT_DOUBLE_EQ(indented.rightMargin(), 18);
+    EXPECT_DOUBLE_EQ(indented.textIndent(), -18);
+    // The stop at the left indent, measured from where the hanging first line starts.
+    ASSERT_EQ(indented.tabPositions().size(), 1);
+    EXPECT_DOUBLE_EQ(indented.tabPositions()[0].position, 18);
+
+    const QTextBlockFormat plain = document->findBlockByNumber(2).blockFormat();
+    EXPECT_EQ(plain.alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    EXPECT_DOUBLE_EQ(plain.leftMargin(), 0);
+
+    const QTextBlockFormat justified = document->findBlockByNumber(3).blockFormat();
+    EXPECT_EQ(justified.alignment() & Qt::AlignHorizontal_Mask, Qt::AlignJustify);
+    EXPECT_EQ(justified.lineHeightType(), QTextBlockFormat::ProportionalHeight);
+    EXPECT_DOUBLE_EQ(justified.lineHeight(), 150);
+}
+
+struct BrokenCase {
+    const char* name;
+    QByteArray data;
+};
+
+class RtfReaderBrokenTest : public ::testing::TestWithParam<BrokenCase> {};
+
+TEST_P(RtfReaderBrokenTest, GivesNoDocumentAndSaysWhy) {
+    RtfReader reader;
+    EXPECT_EQ(reader.read(GetParam().data), nullptr);
+    EXPECT_FALSE(reader.errorString().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+        Inputs, RtfReaderBrokenTest,
+        ::testing::Values(BrokenCase{"Empty", QByteArray()}, BrokenCase{"PlainText", "Hello, world"},
+                          BrokenCase{"OtherFormat", "{\\rtx1 nearly}"},
+                          BrokenCase{"Html", "<html><body>{\\rtf1 x}</body></html>"},
+                          BrokenCase{"Unterminated", "{\\rtf1 never closed"},
+                          BrokenCase{"UnterminatedInner", "{\\rtf1 {\\b bold}{\\i italic}"},
+                          BrokenCase{"EndsAfterBackslash", "{\\rtf1 x\\"}, BrokenCase{"BadHexEscape", "{\\rtf1 \\'zz}"},
+                          BrokenCase{"TruncatedHexEscape", "{\\rtf1 \\'4"},
+                          BrokenCase{"BinaryPastTheEnd", "{\\rtf1 \\bin100 ab}"},
+                          BrokenCase{"ControlWordTooLong", "{\\rtf1 \\abcdefghijklmnopqrstuvwxyzabcdefghij x}"},
+                          BrokenCase{"NumberTooLong", "{\\rtf1 \\fs123456789012 x}"},
+                          BrokenCase{"TooDeep", QByteArray("{\\rtf1 ") + QByteArray(300, '{') + QByteArray(301, '}')}),
+        [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RtfReaderRobustnessTest, DamagedDocumentsNeverCrashAndEitherReadOrFail) {
+    QFile file(QStringLiteral(TARN_TEST_SOURCE_DIR "/../resources/documents/TARN_EULA.RTF"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray original = file.readAll();
+    QRandomGenerator random(20240607);
+    RtfReader reader;
+    int read = 0;
+    int refused = 0;
+    for (int round = 0; round < 300; ++round) {
+        QByteArray damaged = original;
+        const int edits = 1 + random.bounded(8);
+        for (int edit = 0; edit < edits; ++edit) {
+            const int at = random.bounded(damaged.size());
+            switch (random.bounded(3)) {
+            case 0:
+                damaged[at] = static_cast<char>(random.bounded(256));
+                break;
+            case 1:
+                damaged.remove(at, 1 + random.bounded(40));
+                break;
+            default:
+                damaged.truncate(at);
+            }
+            if (damaged.isEmpty()) {
+                break;
+            }
+        }
+        if (const auto document = reader.read(damaged)) {
+            ++read;
+            (void)document->toPlainText();
+        } else {
+            ++refused;
+            EXPECT_FALSE(reader.errorString().isEmpty());
+        }
+    }
+    // Both outcomes occur, so the damage reaches the reader's checks and its lenient paths alike.
+    EXPECT_GT(read, 0);
+    EXPECT_GT(refused, 0);
+}
+
+} // namespace
+} // namespace tarn
