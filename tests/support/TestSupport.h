@@ -7,18 +7,57 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QEventLoop>
+#include <QTimer>
+
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <exception>
+#include <optional>
+#include <type_traits>
 #include <coroutine>
 #include <functional>
 
 namespace tarn::test {
 
-// Runs a task to its end on a nested event loop; its exception, if any, is rethrown here.
+// Runs a task to its end on a nested event loop and answers its result; its exception, if any, is
+// rethrown here. (QCoro::waitFor swallows exceptions and then never returns, so it is not used.)
+// A task that does not finish within `limit` aborts the test binary rather than hang it.
 template <typename T>
-T waitFor(QCoro::Task<T>&& task) {
-    return QCoro::waitFor(std::move(task));
+T waitFor(QCoro::Task<T>&& task, std::chrono::milliseconds limit = std::chrono::seconds(120)) {
+    QEventLoop loop;
+    bool finished = false;
+    std::exception_ptr error;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
+    auto run = [&]() -> QCoro::Task<> {
+        try {
+            if constexpr (std::is_void_v<T>) {
+                co_await std::move(task);
+                result.emplace(true);
+            } else {
+                result.emplace(co_await std::move(task));
+            }
+        } catch (...) {
+            error = std::current_exception();
+        }
+        finished = true;
+        loop.quit();
+    };
+    auto runner = run();
+    if (!finished) {
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { qFatal("a task awaited by a test never finished"); });
+        guard.start(limit);
+        loop.exec();
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+    if constexpr (!std::is_void_v<T>) {
+        return std::move(*result);
+    }
 }
 
 // Spins the event loop until `condition` holds or `timeout` passes; answers whether it held.
