@@ -295,6 +295,39 @@ INSTANTIATE_TEST_SUITE_P(Damage, InstallerRefusesDamage,
                                                           "the package is damaged"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(Installer, RefusesPayloadsThatAreNoArchive) {
+    const Sandbox sandbox;
+    const QByteArray cpio = Payload().file(QStringLiteral("tool"), QByteArray(30000, 't')).cpio();
+    const QByteArray packed = pbzx(cpio, 8192);
+    const struct {
+        const char* name;
+        QByteArray payload;
+        const char* reason;
+    } cases[] = {
+            {"garbage", QByteArray(2048, '\x7f'), "the Payload cannot be read"},
+            {"empty", QByteArray(), "the Payload cannot be read"},
+            {"truncated cpio", cpio.left(cpio.size() / 2), "the Payload cannot be read"},
+            {"pbzx cut in a chunk", packed.left(packed.size() - 10), "the Payload is damaged: a pbzx chunk"},
+            {"pbzx chunk of another size", QByteArray(packed).replace(12, 8, QByteArray("\0\0\0\0\0\0\x30\0", 8)),
+             "the Payload is damaged: a pbzx chunk"},
+    };
+    const ComponentPackage component{QStringLiteral("com.tarn.tool"), QStringLiteral("1.0")};
+    for (const auto& refused : cases) {
+        XarBuilder builder;
+        builder.addFile(QStringLiteral("PackageInfo"), packageInfo(component));
+        builder.addFile(QStringLiteral("Payload"), refused.payload, HeapEncoding::zlib);
+        const QString package =
+                sandbox.writePackage(QStringLiteral("tool.pkg"), builder.build(TocChecksum::sha256).bytes);
+        const auto before = sandbox.snapshot();
+
+        const ToolRun install = sandbox.installer(package);
+
+        EXPECT_EQ(install.exitCode, 1) << refused.name;
+        EXPECT_THAT(text(install.err), HasSubstr(refused.reason)) << refused.name;
+        EXPECT_EQ(sandbox.snapshot(), before) << refused.name;
+    }
+}
+
 TEST(Installer, LeavesNothingWhenExtractionFailsHalfway) {
     const Sandbox sandbox;
     Payload payload = Payload::appBundle(scanManager(QStringLiteral("1.0"), QStringLiteral("1.0")));

@@ -93,7 +93,15 @@ public:
         archive_read_support_filter_xz(handle);
         archive_read_support_format_cpio(handle);
         if (archive_read_open(handle, this, nullptr, &PayloadReader::readCallback, nullptr) != ARCHIVE_OK) {
-            fail();
+            // The destructor does not run for a constructor that throws.
+            std::exception_ptr error;
+            try {
+                fail();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            archive_read_free(handle);
+            std::rethrow_exception(error);
         }
     }
     ~PayloadReader() { archive_read_free(handle); }
