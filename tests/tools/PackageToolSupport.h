@@ -1,0 +1,70 @@
+#pragma once
+
+#include "fixtures/Certificates.h"
+#include "fixtures/Packages.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <ostream>
+
+namespace tarn::test {
+
+// One run of a stand-in tool.
+struct ToolRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Credentials made once per test run: key generation is the slow part of every package fixture.
+struct SigningCredentials {
+    fixtures::Credential root;           // in the sandbox's trust anchors
+    fixtures::Credential intermediate;   // issued by root
+    fixtures::Credential signer;         // "Developer ID Installer: TARN (Q7XK2M9P4D)", by intermediate
+    fixtures::Credential expiredSigner;  // the same name, expired yesterday
+    fixtures::Credential strangerRoot;   // trusted by nobody
+    fixtures::Credential strangerSigner; // the same name, issued by the stranger
+
+    fixtures::PackageSigner trusted() const { return {signer, {intermediate, root}}; }
+
+    static const SigningCredentials& shared();
+};
+
+// A temporary system root for the tools: TARN_SYSTEM_ROOT points into it, its trust anchors hold the
+// shared root, and packages are written beside it (never inside it).
+class Sandbox {
+public:
+    Sandbox();
+
+    QString root() const { return rootPath; }
+    QString path(const QString& insideRoot) const { return rootPath + insideRoot; }
+    QString outside(const QString& name) const { return directory.filePath(name); }
+    QString writePackage(const QString& name, const QByteArray& bytes) const;
+
+    ToolRun pkgutil(const QStringList& arguments) const;
+    ToolRun installer(const QString& packagePath) const;
+    ToolRun installer(const QStringList& arguments) const;
+    ToolRun run(const QString& tool, const QStringList& arguments) const;
+
+    // Every entry under the root with its type, mode and contents: two equal snapshots mean nothing changed.
+    QMap<QString, QString> snapshot() const;
+
+private:
+    QTemporaryDir directory;
+    QString rootPath;
+};
+
+QByteArray readFile(const QString& path);
+
+} // namespace tarn::test
+
+// Snapshots in failure messages, one entry a line.
+inline void PrintTo(const QMap<QString, QString>& entries, std::ostream* out) {
+    for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
+        *out << "\n  " << entry.key().toStdString() << ": " << entry.value().toStdString();
+    }
+}

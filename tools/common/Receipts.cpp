@@ -1,0 +1,132 @@
+#include "common/Receipts.h"
+
+#include "common/Plist.h"
+#include "common/ToolError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace tarn::tool {
+
+namespace {
+
+constexpr qint64 maxReceiptSize = 256LL * 1024 * 1024;
+
+bool isSafeRelativePath(const QString& path) {
+    if (path.isEmpty() || path.startsWith(u'/')) {
+        return false;
+    }
+    const QStringList components = path.split(u'/');
+    return std::none_of(components.begin(), components.end(), [](const QString& component) {
+        return component.isEmpty() || component == QLatin1String(".") || component == QLatin1String("..");
+    });
+}
+
+Plist toPlist(const Receipt& receipt, const QString& installLocation) {
+    Plist root = Plist::dictionary();
+    setString(root.get(), "install-location", installLocation);
+    setString(root.get(), "install-process-name", QStringLiteral("installer"));
+    setUnsigned(root.get(), "install-time", static_cast<quint64>(std::max<qint64>(receipt.installTime, 0)));
+    const plist_t paths = plist_new_dict();
+    for (const auto& path : receipt.paths) {
+        const plist_t attributes = plist_new_dict();
+        setUnsigned(attributes, "gid", path.gid);
+        setUnsigned(attributes, "mode", path.mode);
+        setUnsigned(attributes, "uid", path.uid);
+        plist_dict_set_item(paths, path.path.toUtf8().constData(), attributes);
+    }
+    plist_dict_set_item(root.get(), "paths", paths);
+    setString(root.get(), "pkg-filename", receipt.packageFileName);
+    setString(root.get(), "pkg-version", receipt.version);
+    setString(root.get(), "pkgid", receipt.pkgid);
+    setUnsigned(root.get(), "receipt-plist-version", 1);
+    setString(root.get(), "volume", QStringLiteral("/"));
+    return root;
+}
+
+} // namespace
+
+bool ReceiptDatabase::isValidIdentifier(const QString& pkgid) {
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_+\\-][A-Za-z0-9._+\\-]{0,254}$"));
+    return pattern.match(pkgid).hasMatch();
+}
+
+QString ReceiptDatabase::fileFor(const QString& pkgid) const {
+    if (!isValidIdentifier(pkgid)) {
+        throw ToolError(QStringLiteral("'%1' is not a valid package identifier").arg(pkgid));
+    }
+    return directory() + u'/' + pkgid + QStringLiteral(".plist");
+}
+
+std::optional<Receipt> ReceiptDatabase::find(const QString& pkgid) const {
+    if (!isValidIdentifier(pkgid)) {
+        return std::nullopt;
+    }
+    QFile file(fileFor(pkgid));
+    if (!file.exists()) {
+        return std::nullopt;
+    }
+    const QString damaged = QStringLiteral("the receipt for '%1' is damaged").arg(pkgid);
+    if (file.size() > maxReceiptSize || !file.open(QIODevice::ReadOnly)) {
+        throw ToolError(damaged);
+    }
+    const Plist plist = Plist::parse(file.readAll());
+    if (!plist.isDictionary()) {
+        throw ToolError(damaged);
+    }
+    Receipt receipt;
+    const auto storedId = stringEntry(plist.get(), "pkgid");
+    const auto version = stringEntry(plist.get(), "pkg-version");
+    const auto location = stringEntry(plist.get(), "install-location");
+    const auto installTime = unsignedEntry(plist.get(), "install-time");
+    const plist_t paths = plist_dict_get_item(plist.get(), "paths");
+    if (storedId != pkgid || !version || !location || !installTime || !paths ||
+        plist_get_node_type(paths) != PLIST_DICT) {
+        throw ToolError(damaged);
+    }
+    receipt.pkgid = pkgid;
+    receipt.version = *version;
+    receipt.installLocation = QDir::cleanPath(QStringLiteral("/") + *location);
+    receipt.packageFileName = stringEntry(plist.get(), "pkg-filename").value_or(QString());
+    receipt.installTime = static_cast<qint64>(*installTime);
+    bool pathsIntact = true;
+    forEachEntry(paths, [&](const QString& path, plist_t attributes) {
+        if (!isSafeRelativePath(path) || plist_get_node_type(attributes) != PLIST_DICT) {
+            pathsIntact = false;
+            return;
+        }
+        receipt.paths.append({path, unsignedEntry(attributes, "mode").value_or(0),
+                              unsignedEntry(attributes, "uid").value_or(0),
+                              unsignedEntry(attributes, "gid").value_or(0)});
+    });
+    if (!pathsIntact) {
+        throw ToolError(damaged);
+    }
+    return receipt;
+}
+
+QStringList ReceiptDatabase::identifiers() const {
+    QStringList result;
+    const QStringList files =
+            QDir(directory()).entryList({QStringLiteral("*.plist")}, QDir::Files | QDir::Hidden, QDir::Name);
+    for (const auto& name : files) {
+        const QString pkgid = name.chopped(6);
+        if (isValidIdentifier(pkgid)) {
+            result.append(pkgid);
+        }
+    }
+    return result;
+}
+
+QByteArray ReceiptDatabase::serialize(const Receipt& receipt) const {
+    QString stored = QDir::cleanPath(QStringLiteral("/") + receipt.installLocation).mid(1);
+    return toPlist(receipt, stored.isEmpty() ? QStringLiteral("/") : stored).toXml();
+}
+
+QByteArray ReceiptDatabase::exportPlist(const Receipt& receipt) const {
+    QString onThisMachine = systemRoot.resolve(receipt.installLocation).mid(1);
+    return toPlist(receipt, onThisMachine.isEmpty() ? QStringLiteral("/") : onThisMachine).toXml();
+}
+
+} // namespace tarn::tool

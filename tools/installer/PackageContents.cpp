@@ -1,0 +1,139 @@
+#include "PackageContents.h"
+
+#include "common/Receipts.h"
+
+#include <QDir>
+#include <QSet>
+#include <QUrl>
+#include <QXmlStreamReader>
+
+namespace tarn::tool {
+
+namespace {
+
+// PackageInfo and Distribution are small XML documents; a large one is no package of ours.
+constexpr qint64 maxDescriptionSize = 4 * 1024 * 1024;
+
+void requireWellFormed(const QXmlStreamReader& xml, const QString& document) {
+    if (xml.hasError()) {
+        throw ToolError(QStringLiteral("the %1 is malformed: %2").arg(document, xml.errorString()));
+    }
+}
+
+bool isSafeName(const QString& name) {
+    return !name.isEmpty() && !name.contains(u'/') && name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+Component readComponent(const XarArchive& archive, const QString& folder, const QString& fileName) {
+    const QString prefix = folder.isEmpty() ? QString() : folder + u'/';
+    const XarEntry* packageInfo = archive.entry(prefix + QStringLiteral("PackageInfo"));
+    if (!packageInfo || packageInfo->type != XarEntryType::file) {
+        throw ToolError(QStringLiteral("'%1' has no PackageInfo").arg(fileName));
+    }
+    Component component;
+    component.fileName = fileName;
+    component.info = parsePackageInfo(archive.contents(*packageInfo, maxDescriptionSize));
+    const XarEntry* payload = archive.entry(prefix + QStringLiteral("Payload"));
+    if (payload && payload->type != XarEntryType::file) {
+        throw ToolError(QStringLiteral("the Payload of '%1' is not a file").arg(fileName));
+    }
+    component.payload = payload;
+    return component;
+}
+
+} // namespace
+
+PackageInfo parsePackageInfo(const QByteArray& xml) {
+    QXmlStreamReader reader(xml);
+    if (!reader.readNextStartElement() || reader.name() != QLatin1String("pkg-info")) {
+        requireWellFormed(reader, QStringLiteral("PackageInfo"));
+        throw ToolError(QStringLiteral("the PackageInfo has no <pkg-info> element"));
+    }
+    const auto attributes = reader.attributes();
+    PackageInfo info;
+    info.identifier = attributes.value(QLatin1String("identifier")).toString();
+    info.version = attributes.value(QLatin1String("version")).toString();
+    const QString location = attributes.value(QLatin1String("install-location")).toString();
+    reader.skipCurrentElement();
+    requireWellFormed(reader, QStringLiteral("PackageInfo"));
+
+    if (!ReceiptDatabase::isValidIdentifier(info.identifier)) {
+        throw ToolError(QStringLiteral("the PackageInfo names an invalid identifier '%1'").arg(info.identifier));
+    }
+    if (info.version.trimmed().isEmpty()) {
+        throw ToolError(QStringLiteral("the PackageInfo of '%1' names no version").arg(info.identifier));
+    }
+    if (location.isEmpty()) {
+        info.installLocation = QStringLiteral("/");
+    } else {
+        const QStringList components = location.split(u'/', Qt::SkipEmptyParts);
+        if (!location.startsWith(u'/') || components.contains(QStringLiteral(".."))) {
+            throw ToolError(QStringLiteral("the PackageInfo of '%1' names an unsafe install location '%2'")
+                                    .arg(info.identifier, location));
+        }
+        info.installLocation = QDir::cleanPath(location);
+    }
+    return info;
+}
+
+QStringList parseDistribution(const QByteArray& xml, QString* title) {
+    QXmlStreamReader reader(xml);
+    QStringList folders;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (!reader.isStartElement()) {
+            continue;
+        }
+        if (reader.name() == QLatin1String("title") && title && title->isEmpty()) {
+            *title = reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
+        } else if (reader.name() == QLatin1String("pkg-ref")) {
+            const QString reference = reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
+            if (!reference.startsWith(u'#')) {
+                continue;
+            }
+            const QString folder = QUrl::fromPercentEncoding(reference.mid(1).toUtf8());
+            if (!isSafeName(folder)) {
+                throw ToolError(QStringLiteral("the Distribution references an unsafe component '%1'").arg(folder));
+            }
+            if (!folders.contains(folder)) {
+                folders.append(folder);
+            }
+        }
+    }
+    requireWellFormed(reader, QStringLiteral("Distribution"));
+    return folders;
+}
+
+PackageContents readPackageContents(const XarArchive& archive, const QString& packageFileName) {
+    PackageContents contents;
+    const XarEntry* distribution = archive.entry(QStringLiteral("Distribution"));
+    if (!distribution) {
+        contents.components.append(readComponent(archive, QString(), packageFileName));
+    } else {
+        const QStringList folders =
+                parseDistribution(archive.contents(*distribution, maxDescriptionSize), &contents.title);
+        if (folders.isEmpty()) {
+            throw ToolError(QStringLiteral("the Distribution references no component package"));
+        }
+        for (const auto& folder : folders) {
+            const XarEntry* directory = archive.entry(folder);
+            if (!directory || directory->type != XarEntryType::directory) {
+                throw ToolError(QStringLiteral("the component package '%1' is missing").arg(folder));
+            }
+            contents.components.append(readComponent(archive, folder, folder));
+        }
+    }
+    QSet<QString> identifiers;
+    for (const auto& component : contents.components) {
+        if (identifiers.contains(component.info.identifier)) {
+            throw ToolError(QStringLiteral("the identifier '%1' appears twice").arg(component.info.identifier));
+        }
+        identifiers.insert(component.info.identifier);
+    }
+    if (contents.title.isEmpty()) {
+        contents.title = packageFileName;
+    }
+    return contents;
+}
+
+} // namespace tarn::tool

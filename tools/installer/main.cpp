@@ -1,0 +1,94 @@
+// installer: installs a flat package onto the system with the command line of the macOS tool,
+// `installer -pkg PKG -target /`. It trusts the caller to have checked the package's signature, but it
+// checks every checksum of the archive and refuses any payload entry that would land outside the
+// package's install location.
+#include "Installation.h"
+#include "PackageContents.h"
+#include "common/SystemRoot.h"
+#include "common/ToolError.h"
+#include "common/Xar.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+using namespace tarn::tool;
+
+void writeLine(FILE* stream, const QString& line) {
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int usage() {
+    writeLine(stderr, QStringLiteral("usage: installer -pkg PKG -target /"));
+    return 1;
+}
+
+int run(const QStringList& arguments) {
+    QString packagePath;
+    QString target;
+    for (qsizetype index = 0; index < arguments.size(); ++index) {
+        const QString& option = arguments[index];
+        if (option == QLatin1String("-verbose") || option == QLatin1String("-dumplog")) {
+            continue;
+        }
+        if (index + 1 >= arguments.size()) {
+            return usage();
+        }
+        if (option == QLatin1String("-pkg") || option == QLatin1String("-package")) {
+            packagePath = arguments[++index];
+        } else if (option == QLatin1String("-target") || option == QLatin1String("-tgt")) {
+            target = arguments[++index];
+        } else {
+            return usage();
+        }
+    }
+    if (packagePath.isEmpty() || target.isEmpty()) {
+        return usage();
+    }
+    if (target != QLatin1String("/")) {
+        throw ToolError(
+                QStringLiteral("the target '%1' is not a volume this system can install on; use '/'").arg(target));
+    }
+
+    const QFileInfo package(packagePath);
+    if (!package.isFile()) {
+        throw ToolError(QStringLiteral("the package path specified was invalid: '%1'").arg(packagePath));
+    }
+    const XarArchive archive = XarArchive::open(package.absoluteFilePath());
+    archive.requireIntactToc();
+    const PackageContents contents = readPackageContents(archive, package.fileName());
+
+    writeLine(stdout, QStringLiteral("installer: Package name is %1").arg(contents.title));
+    writeLine(stdout, QStringLiteral("installer: Installing at base path /"));
+    const QStringList problems = installPackage(archive, contents, SystemRoot::fromEnvironment());
+    for (const auto& problem : problems) {
+        writeLine(stderr, QStringLiteral("installer: Warning - %1").arg(problem));
+    }
+    writeLine(stdout, QStringLiteral("installer: The install was successful."));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    try {
+        return run(arguments);
+    } catch (const XarError& error) {
+        writeLine(stderr, QStringLiteral("installer: Error - the package is damaged: %1").arg(error.message()));
+    } catch (const ToolError& error) {
+        writeLine(stderr, QStringLiteral("installer: Error - %1").arg(error.message()));
+    } catch (const std::exception& error) {
+        writeLine(stderr, QStringLiteral("installer: Error - %1").arg(QString::fromLocal8Bit(error.what())));
+    }
+    writeLine(stderr, QStringLiteral("installer: The install failed."));
+    return 1;
+}
