@@ -91,14 +91,6 @@ protected:
     const QString image = QStringLiteral("/downloads/Scan Pro 2.dmg");
 };
 
-TEST(InstallerHelperExtension, IsTheLowerCasedTextAfterTheLastDotOfTheLastComponent) {
-    EXPECT_EQ(InstallerHelper::lowerCasedExtension(QStringLiteral("/d/Scan.PKG")), QStringLiteral("pkg"));
-    EXPECT_EQ(InstallerHelper::lowerCasedExtension(QStringLiteral("/d/Scan.tar.Gz")), QStringLiteral("gz"));
-    EXPECT_EQ(InstallerHelper::lowerCasedExtension(QStringLiteral("/d.v2/Scan")), QString());
-    EXPECT_EQ(InstallerHelper::lowerCasedExtension(QStringLiteral("/d/Scan.")), QString());
-    EXPECT_EQ(InstallerHelper::lowerCasedExtension(QStringLiteral("/d/Scan.app/")), QStringLiteral("app"));
-}
-
 TEST(InstallerHelperQuoting, KeepsAnyPathOneShellWord) {
     EXPECT_EQ(InstallerHelper::quotedForShell(QStringLiteral("/a b/c.pkg")), QStringLiteral("'/a b/c.pkg'"));
     EXPECT_EQ(InstallerHelper::quotedForShell(QStringLiteral("/it's/$x.pkg")), QStringLiteral("'/it'\\''s/$x.pkg'"));

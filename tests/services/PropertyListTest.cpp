@@ -43,26 +43,11 @@ TEST(PropertyList, ReadsBackBothFormatsWithTextsKindsAndOrderIntact) {
     }
 }
 
-TEST(PropertyList, MissingEntriesChainToNothing) {
-    const PropertyList parsed = PropertyList::parse(sample().toXml());
-    const PropertyListNode missing = parsed.root().value(QStringLiteral("absent")).value(QStringLiteral("deeper"));
-    EXPECT_TRUE(missing.isNull());
-    EXPECT_TRUE(missing.entries().isEmpty());
-    EXPECT_TRUE(missing.elements().isEmpty());
-    EXPECT_TRUE(parsed.root().value(QStringLiteral("zeta")).value(QStringLiteral("x")).isNull());
-}
-
 TEST(PropertyList, RefusesBytesThatAreNoPropertyList) {
     for (const QByteArray& bytes : {QByteArray(), QByteArray("hdiutil: attach failed\n"),
                                     QByteArray("bplist00\x01\x02"), QByteArray("{ CFBundleVersion = 1; }")}) {
         EXPECT_THROW(PropertyList::parse(bytes), PropertyListError) << bytes.toStdString();
     }
-}
-
-TEST(PropertyList, BuildersRefuseTheWrongKindOfRoot) {
-    PropertyList text = PropertyList::string(QStringLiteral("x"));
-    EXPECT_THROW(text.insert(QStringLiteral("k"), PropertyList::string(QStringLiteral("v"))), std::logic_error);
-    EXPECT_THROW(text.append(PropertyList::string(QStringLiteral("v"))), std::logic_error);
 }
 
 TEST(FileReference, NamesTheLocalFileOfEachAcceptedForm) {
