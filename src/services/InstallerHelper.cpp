@@ -1,0 +1,193 @@
+#include "services/InstallerHelper.h"
+
+#include "services/Error.h"
+#include "services/FileReference.h"
+#include "services/InstallationError.h"
+#include "services/PropertyList.h"
+
+#include <QFile>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace tarn {
+
+InstallerHelper::InstallerHelper(std::shared_ptr<LoggerProtocol> logger,
+                                 std::shared_ptr<ProcessRunnerProtocol> processRunner,
+                                 std::shared_ptr<InstallerValidatorProtocol> validator, QString hdiutilPath,
+                                 QString installerPath)
+    : logger(std::move(logger)), processRunner(std::move(processRunner)), validator(std::move(validator)),
+      hdiutilPath(std::move(hdiutilPath)), installerPath(std::move(installerPath)) {}
+
+QCoro::Task<> InstallerHelper::install(QString filePath, QString appName, QString expectedHash,
+                                       QStringList trustedSigners) {
+    // Fails here, before anything is attached, if the helper is not shared: the detach could not keep it alive.
+    const std::shared_ptr<InstallerHelper> self = shared_from_this();
+    const QString extension = lowerCasedExtension(filePath);
+    if (extension == QLatin1String("dmg")) {
+        co_await installFromDMG(std::move(filePath), std::move(appName), std::move(expectedHash),
+                                std::move(trustedSigners));
+    } else if (extension == QLatin1String("pkg")) {
+        co_await installStandalonePKG(std::move(filePath), std::move(appName), std::move(expectedHash),
+                                      std::move(trustedSigners));
+    } else {
+        const QString message = QStringLiteral("Unsupported file extension for installation: ") + extension;
+        logger->critical(message);
+        throw InstallationError::unsupportedFileExtension(message);
+    }
+}
+
+QString InstallerHelper::lowerCasedExtension(const QString& filePath) {
+    qsizetype end = filePath.size();
+    while (end > 1 && filePath.at(end - 1) == u'/') {
+        --end;
+    }
+    const QString trimmed = filePath.left(end);
+    const QString lastComponent = trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
+    const qsizetype dot = lastComponent.lastIndexOf(u'.');
+    if (dot < 0) {
+        return {};
+    }
+    return lastComponent.mid(dot + 1).toLower();
+}
+
+QString InstallerHelper::quotedForShell(const QString& text) {
+    QString quoted = text;
+    quoted.replace(u'\'', QStringLiteral("'\\''"));
+    return u'\'' + quoted + u'\'';
+}
+
+QCoro::Task<> InstallerHelper::installStandalonePKG(QString filePath, QString appName, QString expectedHash,
+                                                    QStringList trustedSigners) {
+    co_await validator->validateHash(filePath, expectedHash);
+    co_await validator->validateSignature(filePath, trustedSigners);
+    try {
+        co_await installPKG(filePath, appName);
+    } catch (const std::exception& failure) {
+        const QString message = QStringLiteral("Failed to install from standalone PKG: '") + filePath +
+                                QStringLiteral("'. Error: ") + debugDescription(failure);
+        logger->critical(message);
+        throw InstallationError::installationFailed(message);
+    }
+}
+
+QCoro::Task<> InstallerHelper::installFromDMG(QString imagePath, QString appName, QString expectedHash,
+                                              QStringList trustedSigners) {
+    logger->info(QStringLiteral("Installing from DMG: '") + imagePath + u'\'');
+    co_await validator->validateHash(imagePath, expectedHash);
+    const QString mountPoint = co_await mountDMG(imagePath);
+    // From here on, every way out (a failure, or success) starts one detach of this mount point.
+    const auto detach = qScopeGuard([this, &mountPoint] { startDetach(mountPoint); });
+
+    const QString packagePath = findPKG(mountPoint);
+    co_await validator->validateSignature(packagePath, trustedSigners);
+    try {
+        co_await installPKG(packagePath, appName);
+    } catch (const std::exception& failure) {
+        const QString message = QStringLiteral("Failed to install from DMG: '") + imagePath +
+                                QStringLiteral("'. Error: ") + debugDescription(failure);
+        logger->critical(message);
+        throw InstallationError::unableToMountDMG(message);
+    }
+}
+
+QCoro::Task<QString> InstallerHelper::mountDMG(QString imagePath) {
+    logger->info(QStringLiteral("Mount DMG: '") + imagePath + u'\'');
+    std::optional<QByteArray> output;
+    try {
+        const QStringList arguments{QString::fromLatin1("attach"), imagePath, QString::fromLatin1("-nobrowse"),
+                                    QString::fromLatin1("-plist")};
+        output = co_await processRunner->runProcess(hdiutilPath, arguments);
+    } catch (const std::exception& failure) {
+        const QString message = QStringLiteral("Failed to mount DMG: '") + imagePath + QStringLiteral("'. Error: ") +
+                                localizedDescription(failure);
+        logger->critical(message);
+        throw InstallationError::unableToMountDMG(message);
+    }
+    const QByteArray bytes = output.value_or(QByteArray());
+    logger->info(QStringLiteral("Successfully mounted DMG: '") + imagePath + u'\'');
+
+    const QString parseFailure = QStringLiteral("Failed to parse mount point for DMG '") + imagePath +
+                                 QStringLiteral("' ") + decodedUtf8(bytes).value_or(QStringLiteral("Unknown error"));
+    std::optional<PropertyList> attached;
+    try {
+        attached = PropertyList::parse(bytes);
+    } catch (const PropertyListError&) {
+        logger->critical(parseFailure);
+        throw InstallationError::unableToMountDMG(parseFailure);
+    }
+    // Only a list made wholly of dictionaries counts: one stray element spoils the whole answer.
+    const QList<PropertyListNode> entities = attached->root().value(QStringLiteral("system-entities")).elements();
+    const bool allDictionaries =
+            std::all_of(entities.begin(), entities.end(), [](const auto& entity) { return entity.isDictionary(); });
+    if (allDictionaries) {
+        for (const PropertyListNode& entity : entities) {
+            if (const std::optional<QString> mountPoint = entity.value(QStringLiteral("mount-point")).string()) {
+                logger->info(QStringLiteral("Mount point was successfully identified: ") + *mountPoint);
+                co_return *mountPoint;
+            }
+        }
+    }
+    throw InstallationError::unableToMountDMG(parseFailure);
+}
+
+QString InstallerHelper::findPKG(const QString& mountPoint) const {
+    logger->info(QStringLiteral("Searching for PKG in DMG at mount point '") + mountPoint + u'\'');
+    std::error_code error;
+    std::filesystem::directory_iterator entries(QFile::encodeName(mountPoint).toStdString(), error);
+    const std::filesystem::directory_iterator end;
+    for (; !error && entries != end; entries.increment(error)) {
+        const QString name = QFile::decodeName(QByteArray::fromStdString(entries->path().filename().string()));
+        if (name.endsWith(QLatin1String(".pkg"))) {
+            const QString directory = mountPoint.endsWith(u'/') ? mountPoint : mountPoint + u'/';
+            return directory + name;
+        }
+    }
+    if (error) {
+        throw SystemError(QStringLiteral("Could not list the contents of '%1': %2")
+                                  .arg(mountPoint, QString::fromStdString(error.message())));
+    }
+    const QString message = QStringLiteral("No PKG found in DMG '") + mountPoint + u'\'';
+    logger->critical(message);
+    throw InstallationError::pkgNotFound(message);
+}
+
+QCoro::Task<> InstallerHelper::installPKG(QString packagePath, QString appName) {
+    logger->info(QStringLiteral("Install PKG '") + packagePath + u'\'');
+    const QString prompt = qtTrId("installer.disclaimer").arg(appName);
+    // The privileged run hands its arguments to the shell unquoted; the path must stay one word.
+    const QStringList arguments{QString::fromLatin1("-pkg"), quotedForShell(packagePath),
+                                QString::fromLatin1("-target"), QString::fromLatin1("/")};
+    co_await processRunner->runWithAdminPrivileges(installerPath, arguments, prompt);
+    logger->info(QStringLiteral("PKG installed succsessfully: '") + packagePath + u'\'');
+}
+
+QCoro::Task<> InstallerHelper::unmountDMG(QString mountPoint) {
+    logger->info(QStringLiteral("Unmount ") + mountPoint);
+    try {
+        const QStringList arguments{QString::fromLatin1("detach"), mountPoint, QString::fromLatin1("-quiet")};
+        co_await processRunner->runProcess(hdiutilPath, arguments);
+    } catch (const std::exception& failure) {
+        const QString message = QStringLiteral("Failed to unmount DMG at: '") + mountPoint +
+                                QStringLiteral("'. Details: ") + localizedDescription(failure);
+        logger->critical(message);
+        throw InstallationError::unmountFailed(message);
+    }
+    logger->info(QStringLiteral("DMG mount point '") + mountPoint + QStringLiteral("' successfully unmounted"));
+}
+
+void InstallerHelper::startDetach(const QString& mountPoint) {
+    detachInBackground(shared_from_this(), mountPoint);
+}
+
+QCoro::Task<> InstallerHelper::detachInBackground(std::shared_ptr<InstallerHelper> self, QString mountPoint) {
+    try {
+        co_await self->unmountDMG(std::move(mountPoint));
+    } catch (const std::exception&) {
+        // Nobody waits for the detach; unmountDMG has logged its failure, and that is all it gets.
+    }
+}
+
+} // namespace tarn

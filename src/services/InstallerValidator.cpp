@@ -1,0 +1,193 @@
+#include "services/InstallerValidator.h"
+
+#include "services/Error.h"
+#include "services/FileReference.h"
+#include "services/InstallationError.h"
+
+#include <QFile>
+#include <QtConcurrent/QtConcurrentRun>
+#include <openssl/evp.h>
+#include <qcoro/qcorofuture.h>
+
+#include <variant>
+#include <vector>
+
+namespace tarn {
+
+namespace {
+
+// One SHA-512 computation; OpenSSL picks the fastest implementation the processor supports.
+class Sha512 {
+public:
+    Sha512() : context(EVP_MD_CTX_new()) {
+        if (context == nullptr || EVP_DigestInit_ex(context, EVP_sha512(), nullptr) != 1) {
+            EVP_MD_CTX_free(context);
+            throw SystemError(QStringLiteral("SHA-512 is not available."));
+        }
+    }
+    ~Sha512() { EVP_MD_CTX_free(context); }
+    Sha512(const Sha512&) = delete;
+    Sha512& operator=(const Sha512&) = delete;
+
+    void update(const char* bytes, qint64 count) {
+        if (EVP_DigestUpdate(context, bytes, static_cast<size_t>(count)) != 1) {
+            throw SystemError(QStringLiteral("SHA-512 computation failed."));
+        }
+    }
+
+    QString hexDigest() {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (EVP_DigestFinal_ex(context, digest, &length) != 1) {
+            throw SystemError(QStringLiteral("SHA-512 computation failed."));
+        }
+        return QString::fromLatin1(
+                QByteArray::fromRawData(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(length)).toHex());
+    }
+
+private:
+    EVP_MD_CTX* context;
+};
+
+// What the worker thread hands back: exceptions do not cross a QFuture unless they are QExceptions.
+using DigestOutcome = std::variant<QString, SystemError>;
+
+DigestOutcome digestOfFile(const QString& localPath) {
+    try {
+        return InstallerValidator::sha512HashOfFile(localPath);
+    } catch (const SystemError& error) {
+        return error;
+    }
+}
+
+bool matches(const QString& digest, const QString& expectedHash) {
+    return digest == expectedHash.toLower();
+}
+
+} // namespace
+
+InstallerValidator::InstallerValidator(std::shared_ptr<LoggerProtocol> logger,
+                                       std::shared_ptr<ProcessRunnerProtocol> processRunner, QString pkgutilPath)
+    : logger(std::move(logger)), processRunner(std::move(processRunner)), pkgutilPath(std::move(pkgutilPath)) {}
+
+QCoro::Task<> InstallerValidator::validateHash(QByteArray content, QString expectedHash, QString label) {
+    logger->info(QStringLiteral("Validating SHA512 hash for ") + label);
+    if (!matches(sha512Hash(content), expectedHash)) {
+        const QString message = QStringLiteral("Could not validate SHA512 for ") + label + u'.';
+        logger->critical(message);
+        throw InstallationError::mismatchHash(message);
+    }
+    logger->info(QStringLiteral("SHA512 matches for provided ") + label);
+    co_return;
+}
+
+QCoro::Task<> InstallerValidator::validateHash(QUrl fileURL, QString expectedHash) {
+    const QString location = locationText(fileURL);
+    logger->info(QStringLiteral("Validating SHA512 hash for ") + location);
+    const QString digest = co_await sha512Hash(fileURL);
+    if (!matches(digest, expectedHash)) {
+        const QString message = QStringLiteral("Could not validate SHA512 for ") + location + u'.';
+        logger->critical(message);
+        throw InstallationError::mismatchHash(message);
+    }
+    logger->info(QStringLiteral("SHA512 matches for ") + location);
+}
+
+QCoro::Task<> InstallerValidator::validateHash(QString filePath, QString expectedHash) {
+    const std::optional<QUrl> fileURL = fileReference(filePath);
+    if (!fileURL) {
+        throw InstallationError::invalidPath(filePath);
+    }
+    co_await validateHash(*fileURL, std::move(expectedHash));
+}
+
+QCoro::Task<> InstallerValidator::validateSignature(QUrl fileURL, QStringList trustedSigners) {
+    const QString location = locationText(fileURL);
+    logger->info(QStringLiteral("Validating code signature for ") + location);
+    std::exception_ptr failure;
+    try {
+        co_await requireTrustedSigner(fileURL, std::move(trustedSigners));
+        logger->info(QStringLiteral("Code signature is valid for ") + location);
+        co_return;
+    } catch (const std::exception&) {
+        failure = std::current_exception();
+    }
+    // Whatever went wrong, the caller learns one thing: this package is not to be trusted.
+    const QString message = QStringLiteral("Error during code signature validation for ") + location +
+                            QStringLiteral(". ") + localizedDescription(failure);
+    logger->critical(message);
+    throw InstallationError::mismatchSignature(message);
+}
+
+QCoro::Task<> InstallerValidator::validateSignature(QString filePath, QStringList trustedSigners) {
+    const std::optional<QUrl> fileURL = fileReference(filePath);
+    if (!fileURL) {
+        throw InstallationError::invalidPath(filePath);
+    }
+    co_await validateSignature(*fileURL, std::move(trustedSigners));
+}
+
+QString InstallerValidator::sha512Hash(const QByteArray& content) {
+    Sha512 digest;
+    digest.update(content.constData(), content.size());
+    return digest.hexDigest();
+}
+
+QString InstallerValidator::sha512HashOfFile(const QString& localPath) {
+    QFile file(localPath);
+    // Unbuffered: every read goes straight to the system into our one chunk, nothing is copied twice.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        throw SystemError(QStringLiteral("Could not open '%1' for reading: %2").arg(localPath, file.errorString()));
+    }
+    Sha512 digest;
+    std::vector<char> chunk(static_cast<size_t>(chunkSize));
+    for (;;) {
+        const qint64 count = file.read(chunk.data(), chunkSize);
+        if (count < 0) {
+            throw SystemError(QStringLiteral("Could not read '%1': %2").arg(localPath, file.errorString()));
+        }
+        if (count == 0) {
+            break;
+        }
+        digest.update(chunk.data(), count);
+    }
+    return digest.hexDigest();
+}
+
+QCoro::Task<QString> InstallerValidator::sha512Hash(QUrl fileURL) const {
+    const std::optional<QString> localPath = localFilePath(fileURL);
+    if (!localPath) {
+        throw SystemError(QStringLiteral("'%1' is not a file on this machine.").arg(locationText(fileURL)));
+    }
+    // Started in a statement of its own: g++ 12 destroys temporaries of a co_await operand twice.
+    QFuture<DigestOutcome> digest = QtConcurrent::run(digestOfFile, *localPath);
+    const DigestOutcome outcome = co_await digest;
+    if (const auto* error = std::get_if<SystemError>(&outcome)) {
+        throw *error;
+    }
+    co_return std::get<QString>(outcome);
+}
+
+QCoro::Task<> InstallerValidator::requireTrustedSigner(QUrl fileURL, QStringList trustedSigners) const {
+    const std::optional<QString> localPath = localFilePath(fileURL);
+    if (!localPath) {
+        throw SystemError(QStringLiteral("'%1' is not a file on this machine.").arg(locationText(fileURL)));
+    }
+    const QStringList arguments{QString::fromLatin1("--check-signature"), *localPath};
+    const std::optional<QByteArray> output = co_await processRunner->runProcess(pkgutilPath, arguments);
+    if (!output) {
+        throw InstallationError::noProcessOutput(QStringLiteral("No output data from pkgutil"));
+    }
+    // The identity may appear anywhere in the report. An empty identity would match every report, so it
+    // trusts nothing.
+    if (const std::optional<QString> report = decodedUtf8(*output)) {
+        for (const QString& signer : trustedSigners) {
+            if (!signer.isEmpty() && report->contains(signer)) {
+                co_return;
+            }
+        }
+    }
+    throw InstallationError::mismatchSignature(QStringLiteral("No valid code signature found."));
+}
+
+} // namespace tarn

@@ -1,0 +1,206 @@
+#include "services/PkgUtilHelper.h"
+
+#include "services/Error.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace tarn {
+
+namespace {
+
+// No real Info.plist comes near this; a larger file is refused rather than read into memory.
+constexpr qint64 maxInfoPlistSize = 16 * 1024 * 1024;
+
+// The bundle's own Info.plist sits at "<Bundle>/Contents/Info.plist", directly under the install location.
+bool isTopLevelInfoPlist(const QString& relativePath) {
+    const QStringList components = relativePath.split(u'/', Qt::SkipEmptyParts);
+    return !components.isEmpty() && relativePath == components.first() + QStringLiteral("/Contents/Info.plist");
+}
+
+QByteArray readWholeFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw SystemError(QStringLiteral("Could not open '%1' for reading: %2").arg(path, file.errorString()));
+    }
+    if (file.size() > maxInfoPlistSize) {
+        throw SystemError(QStringLiteral("'%1' is larger than %2 bytes.").arg(path).arg(maxInfoPlistSize));
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        throw SystemError(QStringLiteral("Could not read '%1': %2").arg(path, file.errorString()));
+    }
+    return bytes;
+}
+
+bool isDigit(char32_t c) {
+    return c >= U'0' && c <= U'9';
+}
+
+// The extent [begin, end) of the digit run at `begin`, and where its significant digits start.
+struct DigitRun {
+    qsizetype significant;
+    qsizetype end;
+    qsizetype length() const { return end - significant; }
+};
+
+DigitRun digitRunAt(const QList<char32_t>& text, qsizetype begin) {
+    qsizetype end = begin;
+    while (end < text.size() && isDigit(text[end])) {
+        ++end;
+    }
+    qsizetype significant = begin;
+    while (significant < end && text[significant] == U'0') {
+        ++significant;
+    }
+    return {significant, end};
+}
+
+QList<char32_t> codePoints(const QString& text) {
+    const QList<uint> ucs4 = text.toUcs4();
+    return QList<char32_t>(ucs4.begin(), ucs4.end());
+}
+
+} // namespace
+
+PkgUtilHelper::PkgUtilHelper(std::shared_ptr<LoggerProtocol> logger,
+                             std::shared_ptr<ProcessRunnerProtocol> processRunner, QString launchPath)
+    : logger(std::move(logger)), processRunner(std::move(processRunner)), launchPath(std::move(launchPath)) {}
+
+QCoro::Task<bool> PkgUtilHelper::isInstallationNeeded(QString pkgId, QString requestedVersion) {
+    const std::optional<PkgDetails> details = co_await packageDetails(pkgId);
+    if (!details) {
+        logger->info(QStringLiteral("Failed to get info for package: ") + pkgId);
+        co_return true;
+    }
+
+    // A version without a dot is a build number, not comparable with the announced version.
+    std::optional<QString> installedVersion;
+    if (details->bundleVersion && details->bundleVersion->contains(u'.')) {
+        installedVersion = details->bundleVersion;
+        logger->info(QStringLiteral("Found bundle version ") + *installedVersion + QStringLiteral(" for ") + pkgId);
+    } else if (details->bundleShortVersion && details->bundleShortVersion->contains(u'.')) {
+        installedVersion = details->bundleShortVersion;
+        logger->info(QStringLiteral("Found short bundle version ") + *installedVersion + QStringLiteral(" for ") +
+                     pkgId);
+    }
+
+    logger->info(QStringLiteral("Comparing ") + installedVersion.value_or(QStringLiteral("unknown")) +
+                 QStringLiteral(" for ") + requestedVersion);
+    if (installedVersion && compareVersions(*installedVersion, requestedVersion) < 0) {
+        logger->info(QStringLiteral("Result is ") + *installedVersion + QStringLiteral(" < ") + requestedVersion);
+        co_return true;
+    }
+    logger->info(QStringLiteral("Result installed app is newer or equal than requested version ") + requestedVersion);
+    co_return false;
+}
+
+int PkgUtilHelper::compareVersions(const QString& left, const QString& right) {
+    const QList<char32_t> a = codePoints(left);
+    const QList<char32_t> b = codePoints(right);
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            // Compared as numbers of any length: the longer significant run is larger, then digit by digit.
+            const DigitRun runA = digitRunAt(a, i);
+            const DigitRun runB = digitRunAt(b, j);
+            if (runA.length() != runB.length()) {
+                return runA.length() < runB.length() ? -1 : 1;
+            }
+            for (qsizetype k = 0; k < runA.length(); ++k) {
+                if (a[runA.significant + k] != b[runB.significant + k]) {
+                    return a[runA.significant + k] < b[runB.significant + k] ? -1 : 1;
+                }
+            }
+            i = runA.end;
+            j = runB.end;
+            continue;
+        }
+        if (a[i] != b[j]) {
+            return a[i] < b[j] ? -1 : 1;
+        }
+        ++i;
+        ++j;
+    }
+    if (i < a.size()) {
+        return 1;
+    }
+    return j < b.size() ? -1 : 0;
+}
+
+QCoro::Task<std::optional<PkgDetails>> PkgUtilHelper::packageDetails(QString pkgId) {
+    logger->info(QStringLiteral("Retrieving info for package: ") + pkgId);
+    const QString failure = QStringLiteral("Failed to get info for package: ") + pkgId;
+
+    std::optional<QByteArray> output;
+    try {
+        const QStringList arguments{QString::fromLatin1("--export-plist"), pkgId};
+        output = co_await processRunner->runProcess(launchPath, arguments);
+    } catch (const std::exception&) {
+        // Also the ordinary answer for a package that was never installed.
+        logger->info(failure);
+        co_return std::nullopt;
+    }
+    if (!output) {
+        co_return std::nullopt;
+    }
+
+    std::optional<PropertyList> receipt;
+    try {
+        receipt = PropertyList::parse(*output);
+    } catch (const PropertyListError&) {
+        logger->info(failure);
+        co_return std::nullopt;
+    }
+    const PropertyListNode root = receipt->root();
+    if (!root.isDictionary()) {
+        co_return std::nullopt;
+    }
+    const std::optional<QString> installLocation = root.value(QStringLiteral("install-location")).string();
+    const PropertyListNode paths = root.value(QStringLiteral("paths"));
+    const std::optional<QString> packageVersion = root.value(QStringLiteral("pkg-version")).string();
+
+    QStringList relativePaths;
+    std::optional<QString> infoPlistPath;
+    for (const auto& [relativePath, value] : paths.entries()) {
+        relativePaths.append(relativePath);
+        // The receipt's own order decides between several candidates: the last one wins.
+        if (installLocation && isTopLevelInfoPlist(relativePath)) {
+            infoPlistPath = u'/' + *installLocation + u'/' + relativePath;
+        }
+    }
+    if (!paths.isDictionary() || !infoPlistPath || !installLocation || !packageVersion) {
+        co_return std::nullopt;
+    }
+
+    const std::optional<BundleVersions> versions = readBundleVersions(*infoPlistPath);
+    if (!versions) {
+        co_return std::nullopt;
+    }
+    co_return PkgDetails{pkgId, versions->version, versions->shortVersion, *installLocation, relativePaths};
+}
+
+std::optional<BundleVersions> PkgUtilHelper::readBundleVersions(const QString& plistPath) const {
+    logger->info(QStringLiteral("Reading plist content ") + plistPath);
+    if (!QFileInfo::exists(plistPath)) {
+        logger->info(QStringLiteral("Info.plist Path doesn't exist ") + plistPath);
+        return std::nullopt;
+    }
+    std::optional<PropertyList> infoPlist;
+    try {
+        infoPlist = PropertyList::parse(readWholeFile(plistPath));
+    } catch (const Error& failure) {
+        logger->info(QStringLiteral("Info.plist Failed to read ") + plistPath + u' ' + failure.debugDescription());
+        return std::nullopt;
+    }
+    const PropertyListNode root = infoPlist->root();
+    if (!root.isDictionary()) {
+        logger->info(QStringLiteral("Info.plist Failed parse plist content ") + plistPath);
+        return std::nullopt;
+    }
+    return BundleVersions{root.value(QStringLiteral("CFBundleShortVersionString")).string(),
+                          root.value(QStringLiteral("CFBundleVersion")).string()};
+}
+
+} // namespace tarn

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "services/InstallationError.h"
+#include "services/PropertyList.h"
+#include "support/TestSupport.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFuture>
+#include <QPromise>
+#include <QTranslator>
+#include <gtest/gtest.h>
+#include <qcoro/qcorofuture.h>
+
+#include <optional>
+
+namespace tarn {
+
+inline void PrintTo(const InstallationError& error, std::ostream* out) {
+    *out << error.debugDescription().toStdString();
+}
+
+} // namespace tarn
+
+namespace tarn::test {
+
+// The error a task fails with, if it fails with that type; absent when it succeeds or fails otherwise.
+template <typename E, typename T>
+std::optional<E> failureOf(QCoro::Task<T>&& task) {
+    try {
+        test::waitFor(std::move(task));
+    } catch (const E& error) {
+        return error;
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << "failed with another error: " << other.what();
+    }
+    return std::nullopt;
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What `hdiutil attach -plist` prints: one entity per partition, the volume's with a mount point.
+inline PropertyList attachReport(const QList<std::optional<QString>>& mountPoints) {
+    PropertyList entities = PropertyList::array();
+    for (const auto& mountPoint : mountPoints) {
+        PropertyList entity = PropertyList::dictionary();
+        entity.insert(QStringLiteral("content-hint"), PropertyList::string(QStringLiteral("Apple_HFS")));
+        if (mountPoint) {
+            entity.insert(QStringLiteral("mount-point"), PropertyList::string(*mountPoint));
+        }
+        entities.append(std::move(entity));
+    }
+    PropertyList root = PropertyList::dictionary();
+    root.insert(QStringLiteral("system-entities"), std::move(entities));
+    return root;
+}
+
+// What `pkgutil --export-plist` prints for an installed package.
+inline PropertyList receipt(const QString& installLocation, const QStringList& paths,
+                            const QString& packageVersion = QStringLiteral("1.0.0")) {
+    PropertyList pathEntries = PropertyList::dictionary();
+    for (const QString& path : paths) {
+        PropertyList attributes = PropertyList::dictionary();
+        attributes.insert(QStringLiteral("mode"), PropertyList::integer(0644));
+        pathEntries.insert(path, std::move(attributes));
+    }
+    PropertyList root = PropertyList::dictionary();
+    root.insert(QStringLiteral("install-location"), PropertyList::string(installLocation));
+    root.insert(QStringLiteral("paths"), std::move(pathEntries));
+    root.insert(QStringLiteral("pkg-version"), PropertyList::string(packageVersion));
+    root.insert(QStringLiteral("install-time"), PropertyList::integer(1700000000));
+    return root;
+}
+
+inline PropertyList infoPlist(const std::optional<QString>& shortVersion, const std::optional<QString>& version) {
+    PropertyList root = PropertyList::dictionary();
+    root.insert(QStringLiteral("CFBundleIdentifier"), PropertyList::string(QStringLiteral("com.example.scan")));
+    if (shortVersion) {
+        root.insert(QStringLiteral("CFBundleShortVersionString"), PropertyList::string(*shortVersion));
+    }
+    if (version) {
+        root.insert(QStringLiteral("CFBundleVersion"), PropertyList::string(*version));
+    }
+    return root;
+}
+
+// A task that stays pending until the test finishes it, for operations that must not be awaited.
+template <typename T>
+class PendingTask {
+public:
+    PendingTask() { promise.start(); }
+
+    QCoro::Task<T> task() {
+        return [](QFuture<T> future) -> QCoro::Task<T> { co_return co_await future; }(promise.future());
+    }
+    void finish(T value) {
+        promise.addResult(std::move(value));
+        promise.finish();
+    }
+
+private:
+    QPromise<T> promise;
+};
+
+// The translation the application ships for the installer's administrator prompt.
+class DisclaimerTranslator final : public QTranslator {
+public:
+    static constexpr const char* format = "Administrator rights are needed to install %1.";
+
+    QString translate(const char*, const char* sourceText, const char*, int) const override {
+        return qstrcmp(sourceText, "installer.disclaimer") == 0 ? QString::fromLatin1(format) : QString();
+    }
+    bool isEmpty() const override { return false; }
+};
+
+} // namespace tarn::test

@@ -1,0 +1,203 @@
+// The package services driving real child processes: small scripts stand in for the package tools and
+// record exactly what reached them, so arguments, shell quoting and exit statuses are checked end to end.
+#include "PackageServicesSupport.h"
+#include "services/InstallerHelper.h"
+#include "services/InstallerValidator.h"
+#include "services/PkgUtilHelper.h"
+#include "services/ProcessRunner.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <gmock/gmock.h>
+
+namespace tarn::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+
+// Each tool writes its arguments, NUL-terminated, to "<tool>.<first argument>.args" next to itself.
+const char* const recordArguments = "here=$(dirname \"$0\")\n"
+                                    "printf '%s\\0' \"$@\" > \"$here/$(basename \"$0\").$1.args\"\n";
+
+const char* const pkgutilBody = R"(case "$1" in
+--check-signature)
+    case "$2" in
+    *unsigned*) echo "pkgutil: $2 has no signature" >&2; exit 1 ;;
+    esac
+    printf 'Package "%s":\n   Status: signed by a developer certificate\n   Certificate Chain:\n' "$2"
+    printf '    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\n'
+    ;;
+--export-plist)
+    if [ -f "$here/receipts/$2" ]; then cat "$here/receipts/$2"; exit 0; fi
+    echo "No receipt for '$2' found at '/'." >&2
+    exit 1
+    ;;
+esac
+)";
+
+const char* const hdiutilBody = R"(case "$1" in
+attach) cat "$here/attach.plist" ;;
+detach) exit 0 ;;
+*) exit 2 ;;
+esac
+)";
+
+// Reads the AppleScript statement back the way the script runner does, then runs its command line
+// through the shell, so the exit status and standard error of the command are the runner's own.
+const char* const osascriptBody = R"(statement=$2
+command=$(printf '%s' "$statement" | sed -e 's/^do shell script "//' \
+    -e 's/" with administrator privileges with prompt ".*$//' -e 's/\\\(.\)/\1/g')
+printf '%s' "$statement" | sed -e 's/^.*" with administrator privileges with prompt "//' -e 's/"$//' \
+    -e 's/\\\(.\)/\1/g' > "$here/prompt.txt"
+exec /bin/sh -c "$command"
+)";
+
+const char* const installerBody = R"(if [ -e "$here/refuse" ]; then
+    echo "installer: Error - the package is damaged" >&2
+    exit 1
+fi
+echo "installer: The install was successful."
+)";
+
+QStringList trustedSigners() {
+    return {QStringLiteral("TARN (Q7XK2M9P4D)"), QStringLiteral("Quillon Ltd. (M2D7S5K9WE)"),
+            QStringLiteral("Norwell Labs (H4VN8C2T6R)")};
+}
+
+class PackageToolsProcessTest : public ::testing::Test {
+protected:
+    PackageToolsProcessTest() { QCoreApplication::installTranslator(&translator); }
+    ~PackageToolsProcessTest() override { QCoreApplication::removeTranslator(&translator); }
+
+    void SetUp() override {
+        ASSERT_TRUE(tools.isValid() && files.isValid());
+        for (const auto& [name, body] :
+             {std::pair("pkgutil", pkgutilBody), std::pair("hdiutil", hdiutilBody),
+              std::pair("osascript", osascriptBody), std::pair("installer", installerBody)}) {
+            ASSERT_FALSE(writeScript(tools, QString::fromLatin1(name),
+                                     QString::fromLatin1(recordArguments) + QString::fromLatin1(body))
+                                 .isEmpty());
+        }
+    }
+
+    QString tool(const char* name) const { return tools.filePath(QString::fromLatin1(name)); }
+
+    // The arguments a tool received on its last run with this first argument; empty when it never ran.
+    QStringList argumentsOf(const char* name, const char* firstArgument) const {
+        const QByteArray record = readFile(tools.filePath(
+                QStringLiteral("%1.%2.args").arg(QString::fromLatin1(name), QString::fromLatin1(firstArgument))));
+        QStringList arguments;
+        for (const QByteArray& argument : record.split('\0')) {
+            arguments.append(QString::fromUtf8(argument));
+        }
+        arguments.removeLast(); // after the last terminator
+        return arguments;
+    }
+
+    // A mounted volume whose name and package name hold every character the shell treats specially.
+    QString volumeWithPackage(const QString& packageName) {
+        const QString mountPoint = files.filePath(QStringLiteral("Scan 'Pro' Volume"));
+        EXPECT_TRUE(writeFile(mountPoint + u'/' + packageName, "xar!"));
+        EXPECT_TRUE(writeFile(tools.filePath(QStringLiteral("attach.plist")), attachReport({mountPoint}).toXml()));
+        return mountPoint;
+    }
+
+    QString diskImage() {
+        const QString image = files.filePath(QStringLiteral("Scan Pro 2.dmg"));
+        EXPECT_TRUE(writeFile(image, imageContent));
+        return image;
+    }
+
+    bool detachFinished() const { return logger->lines().filter(QStringLiteral("successfully unmounted")).size() == 1; }
+
+    const QString appName = QStringLiteral("Scan \"Pro\" \\ 2");
+    const QByteArray imageContent = QByteArray(100'000, 'x');
+    DisclaimerTranslator translator;
+    QTemporaryDir tools;
+    QTemporaryDir files;
+    std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
+    std::shared_ptr<ProcessRunner> runner = std::make_shared<ProcessRunner>(logger, tool("osascript"));
+    std::shared_ptr<InstallerValidator> validator =
+            std::make_shared<InstallerValidator>(logger, runner, tool("pkgutil"));
+    std::shared_ptr<InstallerHelper> helper =
+            std::make_shared<InstallerHelper>(logger, runner, validator, tool("hdiutil"), tool("installer"));
+};
+
+TEST_F(PackageToolsProcessTest, DiskImageInstallKeepsEveryPathOneArgumentThroughTheShell) {
+    const QString packageName = QStringLiteral("Scan 'Pro' \"v2\" $HOME `id` \\ it's.pkg");
+    const QString mountPoint = volumeWithPackage(packageName);
+    const QString image = diskImage();
+    const QString package = mountPoint + u'/' + packageName;
+
+    test::waitFor(
+            helper->install(image, appName, InstallerValidator::sha512Hash(imageContent).toUpper(), trustedSigners()));
+    ASSERT_TRUE(processEventsUntil([&] { return detachFinished(); }));
+
+    EXPECT_EQ(argumentsOf("hdiutil", "attach"),
+              QStringList({QStringLiteral("attach"), image, QStringLiteral("-nobrowse"), QStringLiteral("-plist")}));
+    EXPECT_EQ(argumentsOf("pkgutil", "--check-signature"), QStringList({QStringLiteral("--check-signature"), package}));
+    EXPECT_EQ(argumentsOf("installer", "-pkg"),
+              QStringList({QStringLiteral("-pkg"), package, QStringLiteral("-target"), QStringLiteral("/")}));
+    EXPECT_EQ(readFile(tools.filePath(QStringLiteral("prompt.txt"))),
+              QString::fromLatin1(DisclaimerTranslator::format).arg(appName).toUtf8());
+    EXPECT_EQ(argumentsOf("hdiutil", "detach"),
+              QStringList({QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")}));
+    EXPECT_TRUE(logger->criticalLines().isEmpty());
+}
+
+TEST_F(PackageToolsProcessTest, InstallerExitStatusInsideImageFailsWithItsErrorTextAndStillDetaches) {
+    const QString mountPoint = volumeWithPackage(QStringLiteral("Scan.pkg"));
+    const QString image = diskImage();
+    ASSERT_TRUE(writeFile(tools.filePath(QStringLiteral("refuse")), {}));
+
+    const auto failure = failureOf<InstallationError>(
+            helper->install(image, appName, InstallerValidator::sha512Hash(imageContent), trustedSigners()));
+    ASSERT_TRUE(processEventsUntil([&] { return detachFinished(); }));
+
+    const QString message = QStringLiteral("Failed to install from DMG: '") + image +
+                            QStringLiteral("'. Error: installationFailed(\"installer: Error - the package is "
+                                           "damaged\\n\")");
+    EXPECT_EQ(failure, InstallationError::unableToMountDMG(message));
+    EXPECT_EQ(logger->criticalLines(),
+              QStringList({QStringLiteral("[CRITICAL] installer: Error - the package is damaged\n"),
+                           QStringLiteral("[CRITICAL] ") + message}));
+    EXPECT_EQ(argumentsOf("hdiutil", "detach"),
+              QStringList({QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")}));
+}
+
+TEST_F(PackageToolsProcessTest, UnsignedStandalonePackageIsRefusedBeforeTheInstallerRuns) {
+    const QString package = files.filePath(QStringLiteral("Scan unsigned.pkg"));
+    ASSERT_TRUE(writeFile(package, imageContent));
+
+    const auto failure = failureOf<InstallationError>(
+            helper->install(package, appName, InstallerValidator::sha512Hash(imageContent), trustedSigners()));
+
+    EXPECT_EQ(failure, InstallationError::mismatchSignature(
+                               QStringLiteral("Error during code signature validation for ") + package +
+                               QStringLiteral(". The operation could not be completed. (InstallationError error 2.)")));
+    EXPECT_EQ(argumentsOf("pkgutil", "--check-signature"), QStringList({QStringLiteral("--check-signature"), package}));
+    EXPECT_TRUE(argumentsOf("installer", "-pkg").isEmpty());
+}
+
+TEST_F(PackageToolsProcessTest, ReceiptFromThePackageToolDecidesAndAMissingReceiptMeansInstall) {
+    const QString pkgId = QStringLiteral("com.example.scan.pkg");
+    const QString bundleKey = QStringLiteral("Scan Pro.app/Contents/Info.plist");
+    ASSERT_TRUE(
+            writeFile(files.filePath(bundleKey), infoPlist(QStringLiteral("2.4"), QStringLiteral("2.4.1")).toBinary()));
+    ASSERT_TRUE(writeFile(tools.filePath(QStringLiteral("receipts/") + pkgId),
+                          receipt(files.path(), {QStringLiteral("Scan Pro.app"), bundleKey}).toXml()));
+    PkgUtilHelper pkgHelper(logger, runner, tool("pkgutil"));
+
+    EXPECT_FALSE(test::waitFor(pkgHelper.isInstallationNeeded(pkgId, QStringLiteral("2.4.1"))));
+    EXPECT_EQ(argumentsOf("pkgutil", "--export-plist"), QStringList({QStringLiteral("--export-plist"), pkgId}));
+    EXPECT_TRUE(test::waitFor(pkgHelper.isInstallationNeeded(pkgId, QStringLiteral("2.10"))));
+
+    logger->clear();
+    EXPECT_TRUE(
+            test::waitFor(pkgHelper.isInstallationNeeded(QStringLiteral("com.example.absent"), QStringLiteral("1.0"))));
+    EXPECT_EQ(logger->lines().filter(QStringLiteral("Failed to get info for package: com.example.absent")).size(), 2);
+}
+
+} // namespace
+} // namespace tarn::test

@@ -1,0 +1,83 @@
+#include "services/PropertyList.h"
+
+#include "services/FileReference.h"
+
+#include <gtest/gtest.h>
+
+namespace tarn {
+namespace {
+
+PropertyList sample() {
+    PropertyList volume = PropertyList::dictionary();
+    volume.insert(QStringLiteral("mount-point"), PropertyList::string(QStringLiteral("/Volumes/Scan Pro \u00e9")));
+    volume.insert(QStringLiteral("writable"), PropertyList::boolean(false));
+    PropertyList entities = PropertyList::array();
+    entities.append(PropertyList::integer(7));
+    entities.append(std::move(volume));
+    PropertyList root = PropertyList::dictionary();
+    root.insert(QStringLiteral("zeta"), PropertyList::string(QStringLiteral("last key first")));
+    root.insert(QStringLiteral("system-entities"), std::move(entities));
+    root.insert(QStringLiteral("alpha"), PropertyList::string(QString()));
+    return root;
+}
+
+TEST(PropertyList, ReadsBackBothFormatsWithTextsKindsAndOrderIntact) {
+    for (const QByteArray& bytes : {sample().toXml(), sample().toBinary()}) {
+        const PropertyList parsed = PropertyList::parse(bytes);
+        const PropertyListNode root = parsed.root();
+
+        QStringList keys;
+        for (const auto& [key, value] : root.entries()) {
+            keys.append(key);
+        }
+        EXPECT_EQ(keys,
+                  QStringList({QStringLiteral("zeta"), QStringLiteral("system-entities"), QStringLiteral("alpha")}));
+        const QList<PropertyListNode> entities = root.value(QStringLiteral("system-entities")).elements();
+        ASSERT_EQ(entities.size(), 2);
+        EXPECT_FALSE(entities[0].isDictionary());
+        EXPECT_EQ(entities[0].string(), std::nullopt);
+        EXPECT_EQ(entities[1].value(QStringLiteral("mount-point")).string(),
+                  QStringLiteral("/Volumes/Scan Pro \u00e9"));
+        EXPECT_EQ(entities[1].value(QStringLiteral("writable")).string(), std::nullopt);
+        EXPECT_EQ(root.value(QStringLiteral("alpha")).string(), QString());
+    }
+}
+
+TEST(PropertyList, RefusesBytesThatAreNoPropertyList) {
+    for (const QByteArray& bytes : {QByteArray(), QByteArray("hdiutil: attach failed\n"),
+                                    QByteArray("bplist00\x01\x02"), QByteArray("{ CFBundleVersion = 1; }")}) {
+        EXPECT_THROW(PropertyList::parse(bytes), PropertyListError) << bytes.toStdString();
+    }
+}
+
+TEST(FileReference, NamesTheLocalFileOfEachAcceptedForm) {
+    struct Case {
+        QString text;
+        std::optional<QString> localPath;
+        QString shown;
+    };
+    const Case cases[] = {
+            {QStringLiteral("/tmp/Scan Pro/100%.pkg"), QStringLiteral("/tmp/Scan Pro/100%.pkg"),
+             QStringLiteral("/tmp/Scan Pro/100%.pkg")},
+            {QStringLiteral("/tmp/a%20b?x#y.pkg"), QStringLiteral("/tmp/a%20b?x#y.pkg"),
+             QStringLiteral("/tmp/a%20b?x#y.pkg")},
+            {QStringLiteral("//tmp/x.pkg"), QStringLiteral("/tmp/x.pkg"), QStringLiteral("/tmp/x.pkg")},
+            {QStringLiteral("file:///tmp/a%20b.pkg"), QStringLiteral("/tmp/a b.pkg"),
+             QStringLiteral("file:///tmp/a%20b.pkg")},
+            {QStringLiteral("file://localhost/tmp/x.pkg"), QStringLiteral("/tmp/x.pkg"),
+             QStringLiteral("file://localhost/tmp/x.pkg")},
+            {QStringLiteral("downloads/x.pkg"), QStringLiteral("downloads/x.pkg"), QStringLiteral("downloads/x.pkg")},
+            {QStringLiteral("file://server/share/x.pkg"), std::nullopt, QStringLiteral("file://server/share/x.pkg")},
+            {QStringLiteral("https://example.com/x.pkg"), std::nullopt, QStringLiteral("https://example.com/x.pkg")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        const std::optional<QUrl> location = fileReference(c.text);
+        ASSERT_TRUE(location);
+        EXPECT_EQ(localFilePath(*location), c.localPath);
+        EXPECT_EQ(locationText(*location), c.shown);
+    }
+}
+
+} // namespace
+} // namespace tarn
