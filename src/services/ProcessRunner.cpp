@@ -5,11 +5,35 @@
 
 #include <QProcess>
 #include <QStringDecoder>
-#include <qcoro/qcorosignal.h>
+#include <coroutine>
 
 namespace tarn {
 
 namespace {
+
+// Suspends until the process reports its next state change. The resumption is queued, so it runs
+// outside QProcess's own code and the process may be destroyed as soon as the awaiting code is done.
+// (QCoro's signal awaiter trips over the private-signal tag of QProcess's signals.)
+class NextStateChange {
+public:
+    explicit NextStateChange(QProcess& process) : process(process) {}
+
+    bool await_ready() const noexcept { return process.state() == QProcess::NotRunning; }
+    void await_suspend(std::coroutine_handle<> awaiting) {
+        connection = QObject::connect(
+                &process, &QProcess::stateChanged, &process,
+                [this, awaiting](QProcess::ProcessState) {
+                    QObject::disconnect(connection);
+                    awaiting.resume();
+                },
+                Qt::QueuedConnection);
+    }
+    void await_resume() const noexcept {}
+
+private:
+    QProcess& process;
+    QMetaObject::Connection connection;
+};
 
 // Standard error as the failure text: exactly as written, or "Unknown error" when it is not UTF-8.
 QString failureText(const QByteArray& standardError) {
@@ -38,10 +62,9 @@ QCoro::Task<std::optional<QByteArray>> ProcessRunner::runProcess(QString launchP
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
 
     process.start(QIODevice::ReadOnly);
-    // The signal resumes us from a queued call, outside QProcess's own code, so the process object may
-    // go away as soon as the loop ends; the state decides, whatever transitions happened meanwhile.
+    // The state decides, whatever transitions happened between a change and our resumption.
     while (process.state() != QProcess::NotRunning) {
-        co_await qCoro(&process, &QProcess::stateChanged);
+        co_await NextStateChange(process);
     }
     if (process.error() == QProcess::FailedToStart) {
         throw SystemError(QStringLiteral("Could not start '%1': %2").arg(launchPath, process.errorString()));
