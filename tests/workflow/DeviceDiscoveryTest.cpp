@@ -1,8 +1,9 @@
-#include "WorkflowFixture.h"
 #include "models/DecodingError.h"
 #include "services/InstallationError.h"
 #include "services/RestClientError.h"
 #include "services/TransportError.h"
+#include "workflow/Gate.h"
+#include "workflow/WorkflowFixture.h"
 
 namespace tarn::test {
 namespace {

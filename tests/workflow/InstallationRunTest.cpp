@@ -1,7 +1,8 @@
-#include "WorkflowFixture.h"
 #include "services/InstallationError.h"
 #include "services/RestClientError.h"
 #include "services/TransportError.h"
+#include "workflow/Gate.h"
+#include "workflow/WorkflowFixture.h"
 
 #include <QFile>
 #include <QMap>

@@ -1,5 +1,5 @@
-#include "WorkflowFixture.h"
 #include "workflow/ApplicationOrder.h"
+#include "workflow/WorkflowFixture.h"
 
 namespace tarn::test {
 namespace {
@@ -108,8 +108,9 @@ TEST_F(TaskListTest, SortedApplicationsFollowTheConfiguration) {
     configuration.apps = {appEntry(QStringLiteral("Scan"), false), appEntry(QStringLiteral("Archive"), false),
                           appEntry(QStringLiteral("OCR"), true)};
     m.deviceApplicationsModel = configuration;
+    const auto sorted = m.sortedApplications();
     QStringList names;
-    for (const auto& app : *m.sortedApplications()) {
+    for (const auto& app : *sorted) {
         names.append(app.name);
     }
     EXPECT_EQ(names, (QStringList{"OCR", "Archive", "Scan"}));

@@ -7,29 +7,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QObject>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <qcoro/qcorosignal.h>
 
 #include <memory>
 
 namespace tarn::test {
-
-// A switch a test opens by hand; tasks built with `afterGate` finish only then.
-class Gate final : public QObject {
-    Q_OBJECT
-public:
-    void open() { Q_EMIT opened(); }
-Q_SIGNALS:
-    void opened();
-};
-
-template <typename T>
-QCoro::Task<T> afterGate(Gate* gate, T value) {
-    co_await qCoro(gate, &Gate::opened);
-    co_return value;
-}
 
 // Runs `task` to its end and answers what it threw, or null.
 inline std::exception_ptr failureOf(QCoro::Task<> task) {

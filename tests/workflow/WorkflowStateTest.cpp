@@ -1,4 +1,4 @@
-#include "WorkflowFixture.h"
+#include "workflow/WorkflowFixture.h"
 
 namespace tarn::test {
 namespace {
