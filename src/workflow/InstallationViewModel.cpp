@@ -149,6 +149,9 @@ std::optional<QList<TARNDeviceAppConfigurationModel>> InstallationViewModel::sor
 }
 
 void InstallationViewModel::handleError(const std::exception_ptr& error) {
+    if (!error) {
+        return;
+    }
     // The first matching class decides. The message is published first; the log line reads it back.
     const auto show = [this](const char* key) { fatalErrorMessage = qtTrId(key); };
     try {

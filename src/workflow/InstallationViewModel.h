@@ -59,7 +59,7 @@ public:
     QCoro::Task<> searchForDevice();
     // Loads `deviceModel`'s application configuration and preselects its mandatory applications.
     QCoro::Task<> fetchDeviceApplications();
-    // Shows `error` as the display text of its class in `fatalErrorMessage` and logs it.
+    // Shows `error` as the display text of its class in `fatalErrorMessage` and logs it; null does nothing.
     void handleError(const std::exception_ptr& error);
 
     // The configuration's applications, mandatory first, then by name; none before a configuration.

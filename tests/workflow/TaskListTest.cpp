@@ -21,24 +21,6 @@ TEST_F(TaskListTest, UpperCaseSortsBeforeLowerCase) {
     EXPECT_EQ(taskNames(model().tasksToRun()), (QStringList{"B", "Z", "a", "b"}));
 }
 
-TEST_F(TaskListTest, TasksCopyTheEntryAndStartReady) {
-    auto entry = appEntry(QStringLiteral("Scan"), true);
-    model().selectedAppsForInstallation = {entry};
-    ASSERT_EQ(model().tasksToRun().size(), 1);
-    const AppInstallTask& task = model().tasksToRun().first();
-    EXPECT_FALSE(task.id.isNull());
-    EXPECT_NE(task.id, entry.id) << "a task has an identity of its own";
-    EXPECT_TRUE(task.isManadatory);
-    EXPECT_EQ(task.installerLink, entry.installer);
-    EXPECT_EQ(task.name, entry.name);
-    EXPECT_EQ(task.hash, entry.hash);
-    EXPECT_EQ(task.pkgId, entry.pkgId);
-    EXPECT_EQ(task.version, entry.version);
-    EXPECT_EQ(task.state, ToInstallListItemViewState::ready);
-    EXPECT_EQ(task.downloadProgress, 0);
-    EXPECT_FALSE(task.errorMessage.has_value());
-}
-
 TEST_F(TaskListTest, RebuildPublishesTheEmptyListEachPartialListAndTheSortedList) {
     auto& m = model();
     QList<QStringList> published;
