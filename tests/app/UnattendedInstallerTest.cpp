@@ -32,7 +32,7 @@ protected:
                         ReturnTask(connected ? QList{USBDeviceModel{0x4A9, 0x1A0B, {}, {}}} : QList<USBDeviceModel>()));
     }
 
-    void offering(const QList<AppSpec>& apps) {
+    void offering(const QList<OfferedApp>& apps) {
         EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(scanner.configLink), _, QStringLiteral("device configuration")))
                 .WillOnce(ReturnTask(configurationJson(apps)));
     }

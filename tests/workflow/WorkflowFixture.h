@@ -47,13 +47,13 @@ inline QByteArray catalogueJson(const QList<TARNDeviceModel>& devices) {
 }
 
 // One application entry of a configuration document.
-struct AppSpec {
+struct OfferedApp {
     QString name;
     bool mandatory = false;
     QString installer = QStringLiteral("https://downloads.test/") + name + QStringLiteral(".pkg");
 };
 
-inline QByteArray configurationJson(const QList<AppSpec>& apps,
+inline QByteArray configurationJson(const QList<OfferedApp>& apps,
                                     const QString& successUrl = QStringLiteral("https://tarn.test/welcome")) {
     QJsonArray array;
     for (const auto& app : apps) {
