@@ -14,22 +14,6 @@
 
 namespace tarn::test {
 
-// Runs `task` to its end and answers what it threw, or null.
-inline std::exception_ptr failureOf(QCoro::Task<> task) {
-    struct Outcome { // a task cannot carry an exception_ptr as its value
-        std::exception_ptr failure;
-    };
-    const auto caught = [](QCoro::Task<> awaited) -> QCoro::Task<Outcome> {
-        try {
-            co_await awaited;
-        } catch (...) {
-            co_return Outcome{std::current_exception()};
-        }
-        co_return Outcome{};
-    };
-    return test::waitFor(caught(std::move(task))).failure;
-}
-
 inline TARNDeviceModel catalogueDevice(const QString& name, const QString& vid, const QString& pid) {
     return {name, vid, pid, QStringLiteral("https://config.test/devices/") + name, QStringLiteral("C0FFEE") + name};
 }
