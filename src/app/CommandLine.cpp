@@ -1,0 +1,161 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QUrl>
+
+namespace tarn {
+
+namespace {
+
+// A base address: absolute, with a host, one of `schemes`; the trailing slash goes, since fixed paths
+// beginning with one are appended to it.
+std::optional<QString> baseUrl(const QString& text, const QStringList& schemes) {
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || !schemes.contains(url.scheme()) || url.hasQuery() ||
+        url.hasFragment()) {
+        return std::nullopt;
+    }
+    QString base = text;
+    while (base.endsWith(u'/')) {
+        base.chop(1);
+    }
+    return base;
+}
+
+std::variant<ApplicationSelection, UsageError> selectionFrom(const QString& value) {
+    if (value == QLatin1String("mandatory")) {
+        return ApplicationSelection{ApplicationSelection::Kind::mandatory, {}};
+    }
+    if (value == QLatin1String("all")) {
+        return ApplicationSelection{ApplicationSelection::Kind::all, {}};
+    }
+    QStringList names;
+    for (const QString& part : value.split(u',')) {
+        const QString name = part.trimmed();
+        if (name.isEmpty()) {
+            return UsageError{QStringLiteral("--select takes mandatory, all or a comma-separated list of "
+                                             "application names; '%1' holds an empty name.")
+                                      .arg(value)};
+        }
+        names.append(name);
+    }
+    return ApplicationSelection{ApplicationSelection::Kind::named, names};
+}
+
+} // namespace
+
+std::variant<CommandLineOptions, UsageError> parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption demo(QStringLiteral("demo"));
+    const QCommandLineOption unattended(QStringLiteral("unattended"));
+    const QCommandLineOption acceptLicenses(QStringLiteral("accept-licenses"));
+    const QCommandLineOption select(QStringLiteral("select"), QString(), QStringLiteral("which"));
+    const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("name"));
+    const QCommandLineOption serviceUrl(QStringLiteral("service-url"), QString(), QStringLiteral("url"));
+    const QCommandLineOption supportUrl(QStringLiteral("support-url"), QString(), QStringLiteral("url"));
+    const QCommandLineOption caBundle(QStringLiteral("ca-bundle"), QString(), QStringLiteral("file"));
+    const QCommandLineOption usbRoot(QStringLiteral("usb-root"), QString(), QStringLiteral("dir"));
+    parser.addOptions({help, version, demo, unattended, acceptLicenses, select, device, serviceUrl, supportUrl,
+                       caBundle, usbRoot});
+    if (!parser.parse(arguments)) {
+        return UsageError{parser.errorText()};
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return UsageError{QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first())};
+    }
+
+    CommandLineOptions options;
+    options.showHelp = parser.isSet(help);
+    options.showVersion = parser.isSet(version);
+    options.demo = parser.isSet(demo);
+    options.unattended = parser.isSet(unattended);
+    options.acceptLicenses = parser.isSet(acceptLicenses);
+
+    for (const auto* unattendedOnly : {&acceptLicenses, &select, &device}) {
+        if (parser.isSet(*unattendedOnly) && !options.unattended) {
+            return UsageError{
+                    QStringLiteral("--%1 applies only to --unattended.").arg(unattendedOnly->names().first())};
+        }
+    }
+    if (parser.isSet(select)) {
+        auto selection = selectionFrom(parser.value(select));
+        if (auto* error = std::get_if<UsageError>(&selection)) {
+            return *error;
+        }
+        options.selection = std::get<ApplicationSelection>(selection);
+    }
+    if (parser.isSet(device)) {
+        if (parser.value(device).isEmpty()) {
+            return UsageError{QStringLiteral("--device needs the name of a catalogue model.")};
+        }
+        options.device = parser.value(device);
+    }
+    if (parser.isSet(serviceUrl)) {
+        // The catalogue's integrity rests on the transport: plain HTTP is refused.
+        options.serviceUrl = baseUrl(parser.value(serviceUrl), {QStringLiteral("https")});
+        if (!options.serviceUrl) {
+            return UsageError{QStringLiteral("--service-url needs an https:// address with a host; '%1' is not one.")
+                                      .arg(parser.value(serviceUrl))};
+        }
+    }
+    if (parser.isSet(supportUrl)) {
+        options.supportUrl = baseUrl(parser.value(supportUrl), {QStringLiteral("https"), QStringLiteral("http")});
+        if (!options.supportUrl) {
+            return UsageError{QStringLiteral("--support-url needs a web address with a host; '%1' is not one.")
+                                      .arg(parser.value(supportUrl))};
+        }
+    }
+    if (parser.isSet(caBundle)) {
+        const QFileInfo file(parser.value(caBundle));
+        if (!file.isFile() || !file.isReadable()) {
+            return UsageError{QStringLiteral("--ca-bundle: '%1' is not a readable file.").arg(parser.value(caBundle))};
+        }
+        options.caBundle = parser.value(caBundle);
+    }
+    if (parser.isSet(usbRoot)) {
+        if (!QFileInfo(parser.value(usbRoot)).isDir()) {
+            return UsageError{QStringLiteral("--usb-root: '%1' is not a folder.").arg(parser.value(usbRoot))};
+        }
+        options.usbRoot = parser.value(usbRoot);
+    }
+    return options;
+}
+
+QString usageText() {
+    return QStringLiteral(
+            "Usage: tarn-installer [options]\n"
+            "Installs the companion applications of T.A.R.N. USB document scanners.\n"
+            "Without options the guided installer window opens.\n"
+            "\n"
+            "  --unattended             install without windows; prints one line per step\n"
+            "  --accept-licenses        accept the licence agreement and the legal notes\n"
+            "                           (required by --unattended)\n"
+            "  --select WHICH           mandatory (default), all, or NAME,NAME,... (the mandatory\n"
+            "                           applications are always installed)\n"
+            "  --device NAME            catalogue model to use when no scanner is detected\n"
+            "  --service-url URL        https base address of the configuration service\n"
+            "  --support-url URL        base address of the support site\n"
+            "  --ca-bundle FILE         extra PEM trust anchors for HTTPS\n"
+            "  --usb-root DIR           sysfs root for USB enumeration (default /sys)\n"
+            "  --demo                   everything local: sample service, packages and scanner\n"
+            "  --version                print the version\n"
+            "  -h, --help               print this text\n"
+            "\n"
+            "Exit codes of --unattended: 0 all installed, 1 a mandatory application or a download of\n"
+            "the catalogue or configuration failed, 2 wrong usage, 3 only optional applications failed.\n");
+}
+
+InstallationSettings settingsFor(const CommandLineOptions& options, InstallationSettings defaults) {
+    if (options.serviceUrl) {
+        defaults.serviceBaseUrl = *options.serviceUrl;
+    }
+    if (options.supportUrl) {
+        defaults.supportBaseUrl = *options.supportUrl;
+    }
+    return defaults;
+}
+
+} // namespace tarn

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "workflow/InstallationServices.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+namespace tarn {
+
+// The exit codes of the command line, shared by the unattended mode and the option parser.
+enum class ExitCode : int {
+    success = 0,
+    failure = 1,        // a mandatory application or a document fetch failed
+    usageError = 2,     // the command line or a name on it is wrong
+    optionalFailed = 3, // everything mandatory installed, some optional application failed
+};
+
+// Which applications the unattended mode installs. Mandatory applications are always included.
+struct ApplicationSelection {
+    enum class Kind { mandatory, all, named };
+    Kind kind = Kind::mandatory;
+    QStringList names; // for `named`, as given, in order
+
+    friend bool operator==(const ApplicationSelection&, const ApplicationSelection&) = default;
+};
+
+struct CommandLineOptions {
+    bool showHelp = false;
+    bool showVersion = false;
+    bool demo = false;
+    bool unattended = false;
+    bool acceptLicenses = false;
+    ApplicationSelection selection;
+    std::optional<QString> device;     // catalogue model when no scanner is detected
+    std::optional<QString> serviceUrl; // https base URL, without a trailing slash
+    std::optional<QString> supportUrl; // http(s) base URL, without a trailing slash
+    std::optional<QString> caBundle;   // an existing PEM file
+    std::optional<QString> usbRoot;    // an existing folder
+
+    friend bool operator==(const CommandLineOptions&, const CommandLineOptions&) = default;
+};
+
+struct UsageError {
+    QString message;
+};
+
+// Reads `arguments` (the program name first). A mistake gives a UsageError that says what is wrong;
+// nothing is printed here.
+std::variant<CommandLineOptions, UsageError> parseCommandLine(const QStringList& arguments);
+
+// The text `--help` prints.
+QString usageText();
+
+// The workflow settings with the command line's addresses in place of the defaults.
+InstallationSettings settingsFor(const CommandLineOptions& options, InstallationSettings defaults = {});
+
+} // namespace tarn

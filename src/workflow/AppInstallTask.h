@@ -1,0 +1,33 @@
+#pragma once
+
+#include "models/TARNDeviceAppConfigurationModel.h"
+#include "workflow/ToInstallListItemViewState.h"
+
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace tarn {
+
+// One row of the installation task list. Identified by `id`, which is new for every task made, so a
+// rebuilt list never shares identities with the one it replaces. No equality of its own.
+struct AppInstallTask {
+    QUuid id;
+    bool isManadatory = false;
+    QString installerLink;
+    QString name;
+    std::optional<QString> errorMessage;
+    ToInstallListItemViewState state = ToInstallListItemViewState::ready;
+    double downloadProgress = 0;
+    QString hash;
+    QString pkgId;
+    QString version;
+
+    // A fresh `ready` row for one chosen application.
+    static AppInstallTask from(const TARNDeviceAppConfigurationModel& entry);
+};
+
+QString caseName(ToInstallListItemViewState state);
+
+} // namespace tarn

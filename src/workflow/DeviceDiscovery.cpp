@@ -1,0 +1,181 @@
+// The InstallationViewModel operations that find the scanner and load its configuration.
+
+#include "services/InstallationError.h"
+#include "workflow/InstallationViewModel.h"
+#include "workflow/MainQueue.h"
+#include "workflow/TaskCancellation.h"
+
+#include <QPointer>
+
+namespace tarn {
+
+namespace {
+
+const QString cataloguePath = QStringLiteral("/support/Softwaredownloadcenter/Mac_ScannersConfig");
+
+QCoro::Task<> sleepUnlessCancelled(std::shared_ptr<TaskCancellation> cancellation, std::chrono::milliseconds duration) {
+    co_await cancellation->sleep(duration);
+}
+
+// One child of the search group: waits for its task, then ends the other one.
+QCoro::Task<> awaitThenCancel(QCoro::Task<> task, std::shared_ptr<TaskCancellation> other) {
+    co_await task;
+    other->cancel();
+}
+
+} // namespace
+
+QCoro::Task<> InstallationViewModel::fetchSupportedDevices() {
+    const QString catalogueText = configuration.serviceBaseUrl + cataloguePath;
+    const auto url = wellFormedUrl(catalogueText);
+    if (!url) {
+        handleError(
+                std::make_exception_ptr(InstallationError::invalidUrl(QStringLiteral("Invalid URL ") + catalogueText)));
+        co_return;
+    }
+
+    const QPointer<InstallationViewModel> self(this);
+    const auto client = restClient;
+    std::optional<QList<TARNDeviceModel>> devices;
+    std::exception_ptr failure;
+    try {
+        devices = co_await client->fetchData<std::optional<QList<TARNDeviceModel>>>(*url, std::nullopt,
+                                                                                    QStringLiteral("content"));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        co_return;
+    }
+    if (failure) {
+        isInstallationSuccessful = false;
+        handleError(failure);
+        co_return;
+    }
+
+    const QList<TARNDeviceModel> list = devices.value_or(QList<TARNDeviceModel>());
+    QStringList names;
+    names.reserve(list.size());
+    for (const auto& device : list) {
+        names.append(device.name);
+    }
+    supportedDeviceList = TARNDevicesListModel{list};
+    supportedDevices = list;
+    supportedDeviceNames = names;
+}
+
+QCoro::Task<> InstallationViewModel::searchForDevice() {
+    const QPointer<InstallationViewModel> self(this);
+    deviceSearchStatus = DeviceSearchState::searching();
+
+    if (supportedDeviceList().list.isEmpty()) {
+        co_await fetchSupportedDevices();
+        if (!self || supportedDeviceList().list.isEmpty()) {
+            co_return;
+        }
+    }
+    const QList<USBDeviceModel> vendorDevices = toUSBDeviceModels(supportedDeviceList().list);
+
+    // Two tasks that end each other: the time limit, and the polling loop, which asks at once.
+    const auto timeout = std::make_shared<TaskCancellation>();
+    const auto polling = std::make_shared<TaskCancellation>();
+    QCoro::Task<> timeLimit = sleepUnlessCancelled(timeout, configuration.searchTimeLimit);
+    QCoro::Task<> poller = pollForDevice(vendorDevices, polling, timeout);
+    QCoro::Task<> limitThenStopPolling = awaitThenCancel(std::move(timeLimit), polling);
+    QCoro::Task<> pollingThenStopLimit = awaitThenCancel(std::move(poller), timeout);
+    co_await limitThenStopPolling;
+    co_await pollingThenStopLimit;
+
+    // A match was posted as a job before the polling task ended, and task ends resume their awaiters
+    // directly: one turn of the main queue lets that job land before `searching` is read.
+    co_await nextMainQueueTurn();
+    if (!self) {
+        co_return;
+    }
+    if (deviceSearchStatus().is(DeviceSearchState::Case::searching)) {
+        deviceSearchStatus = DeviceSearchState::notFound();
+    }
+}
+
+QCoro::Task<> InstallationViewModel::pollForDevice(QList<USBDeviceModel> vendorDevices,
+                                                   std::shared_ptr<TaskCancellation> polling,
+                                                   std::shared_ptr<TaskCancellation> timeout) {
+    const QPointer<InstallationViewModel> self(this);
+    const auto scanner = usbScanner;
+    const auto pause = configuration.pauseBetweenQueries;
+    while (!polling->isCancelled()) {
+        const QList<USBDeviceModel> matches = co_await scanner->findMatchingUSBDevices(vendorDevices);
+        if (!self) {
+            co_return;
+        }
+        if (!matches.isEmpty()) {
+            if (auto entry = catalogueEntryMatching(matches.first())) {
+                postToMainQueue(this, [this, device = std::move(*entry)] {
+                    deviceSearchStatus = DeviceSearchState::found(device);
+                });
+                timeout->cancel();
+                co_return;
+            }
+        }
+        co_await polling->sleep(pause);
+        if (!self) {
+            co_return;
+        }
+    }
+}
+
+// The catalogue is compared as text: the device's numbers in upper-case hexadecimal without leading
+// zeros, against `vid` and `pid` as written, both sides lower-cased. An entry written "04A9" therefore
+// never matches, although the bus query (which reads it as a number) reports the device.
+std::optional<TARNDeviceModel> InstallationViewModel::catalogueEntryMatching(const USBDeviceModel& device) const {
+    const QString vendor = upperHex(device.vendorID).toLower();
+    const QString product = upperHex(device.productID).toLower();
+    for (const auto& entry : supportedDeviceList().list) {
+        if (entry.vid.toLower() == vendor && entry.pid.toLower() == product) {
+            return entry;
+        }
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<> InstallationViewModel::fetchDeviceApplications() {
+    deviceApplicationsModel = std::nullopt;
+    const std::optional<TARNDeviceModel> device = deviceModel();
+    const auto url = device ? wellFormedUrl(device->configLink) : std::nullopt;
+    if (!url) {
+        const QString link = device ? device->configLink : QStringLiteral("nil");
+        handleError(std::make_exception_ptr(InstallationError::invalidUrl(QStringLiteral("Invalid URL ") + link)));
+        co_return;
+    }
+
+    const QPointer<InstallationViewModel> self(this);
+    const auto client = restClient;
+    std::optional<TARNDeviceAppsConfigurationModel> configurationModel;
+    std::exception_ptr failure;
+    try {
+        configurationModel = co_await client->fetchData<TARNDeviceAppsConfigurationModel>(
+                *url, device->hash, QStringLiteral("device configuration"));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        co_return;
+    }
+    if (failure) {
+        isInstallationSuccessful = false;
+        handleError(failure);
+        co_return;
+    }
+
+    // One assignment per mandatory entry: the task list is rebuilt after each.
+    selectedAppsForInstallation = QList<TARNDeviceAppConfigurationModel>();
+    for (const auto& app : configurationModel->apps) {
+        if (app.mandatory) {
+            selectedAppsForInstallation.modify(
+                    [&app](QList<TARNDeviceAppConfigurationModel>& selection) { selection.append(app); });
+        }
+    }
+    deviceApplicationsModel = std::move(configurationModel);
+}
+
+} // namespace tarn

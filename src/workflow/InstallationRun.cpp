@@ -1,0 +1,172 @@
+// The InstallationViewModel installation run: rights, then each row in order.
+
+#include "services/InstallationError.h"
+#include "workflow/InstallationViewModel.h"
+#include "workflow/MainQueue.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QScopeGuard>
+
+namespace tarn {
+
+QCoro::Task<> InstallationViewModel::installSelectedApplications() {
+    // Rows are addressed by position, so two runs over one list would overwrite each other's rows and
+    // install twice. A call during a run awaits that run instead of starting another.
+    if (!activeRun) {
+        activeRun = std::make_shared<QCoro::Task<>>(runInstallation());
+    }
+    const auto run = activeRun;
+    const QPointer<InstallationViewModel> self(this);
+    const auto forgetRun = qScopeGuard([self, run] {
+        if (self && self->activeRun == run) {
+            self->activeRun.reset();
+        }
+    });
+    co_await *run;
+}
+
+QCoro::Task<> InstallationViewModel::runInstallation() {
+    const QPointer<InstallationViewModel> self(this);
+    const auto permissions = systemPermissionsManager;
+    const auto packages = pkgHelper;
+    const auto client = restClient;
+    const auto installer = installHelper;
+    const auto log = logger;
+
+    shouldProcessFatalError = false;
+    if (!permissions->requestAdminPrivileges()) {
+        const QString message = qtTrId("error.no.permissions");
+        for (qsizetype index = 0; index < tasksToRun().size(); ++index) {
+            postRowUpdate([index, message](InstallationViewModel& model) { model.markTaskFailed(index, message); });
+        }
+        fatalErrorMessage = message;
+        throw InstallationError::installationFailed(QStringLiteral("Insufficient permissions"));
+    }
+
+    const qsizetype count = tasksToRun().size();
+    for (qsizetype index = 0; index < count; ++index) {
+        // The list must keep its rows during a run; should it shrink anyway, the missing rows are gone.
+        if (index >= tasksToRun().size()) {
+            break;
+        }
+        const AppInstallTask row = tasksToRun()[index];
+        const auto setState = [this, index](ToInstallListItemViewState state) {
+            postRowUpdate([index, state](InstallationViewModel& model) { model.updateTaskState(index, state); });
+        };
+        const auto failWithFatalError = [this, index] {
+            postRowUpdate([index](InstallationViewModel& model) { model.markTaskFailedWithFatalError(index); });
+        };
+
+        setState(ToInstallListItemViewState::processing);
+        const bool needed = co_await packages->isInstallationNeeded(row.pkgId, row.version);
+        if (!self) {
+            co_return;
+        }
+        if (!needed) {
+            log->info(QStringLiteral("Skipping installation for '") + row.name + QStringLiteral("' ") +
+                      row.installerLink +
+                      QStringLiteral(" as package already installed with similar or higher version"));
+            setState(ToInstallListItemViewState::done);
+            continue;
+        }
+
+        setState(ToInstallListItemViewState::downloading);
+        const auto url = wellFormedUrl(row.installerLink);
+        log->info(QStringLiteral("Downloading '") + row.name + QStringLiteral("' ") + row.installerLink);
+        if (!url) {
+            log->info(QStringLiteral("Download failed for '") + row.name + QStringLiteral("' ") + row.installerLink);
+            setState(ToInstallListItemViewState::failed);
+            continue;
+        }
+
+        std::optional<QUrl> file;
+        std::exception_ptr failure;
+        try {
+            file = co_await client->downloadFile(*url, progressHandlerForRow(index));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self) {
+            if (file) {
+                QFile::remove(file->toLocalFile());
+            }
+            co_return;
+        }
+        if (failure) {
+            handleError(failure);
+            cleanup(std::nullopt);
+            log->critical(QStringLiteral("Installing failed for '") + row.name + QStringLiteral("' ") +
+                          fatalErrorMessage());
+            failWithFatalError();
+            continue;
+        }
+
+        log->info(QStringLiteral("Installing '") + row.name + QStringLiteral("' ") + row.installerLink);
+        setState(ToInstallListItemViewState::installing);
+        try {
+            co_await installer->install(file->toLocalFile(), row.name, row.hash, trustedSigners());
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self) {
+            QFile::remove(file->toLocalFile());
+            co_return;
+        }
+        if (!failure) {
+            cleanup(file);
+            setState(ToInstallListItemViewState::done);
+            log->info(QStringLiteral("Installing done for '") + row.name + QStringLiteral("' ") + row.installerLink);
+        } else {
+            handleError(failure);
+            cleanup(file);
+            log->critical(QStringLiteral("Installing failed for '") + row.name + QStringLiteral("' ") +
+                          fatalErrorMessage());
+            failWithFatalError();
+        }
+    }
+    permissions->releaseAuthorization();
+}
+
+// Holds the workflow weakly: a download may report after the object is gone, and then nothing happens.
+std::function<void(double)> InstallationViewModel::progressHandlerForRow(qsizetype index) {
+    return [self = QPointer<InstallationViewModel>(this), index](double progress) {
+        if (self) {
+            self->postRowUpdate(
+                    [index, progress](InstallationViewModel& model) { model.updateDownloadProgress(index, progress); });
+        }
+    };
+}
+
+// Row updates are applied later, in posting order, when the main thread is free; an update still
+// queued when the object goes away is dropped with it.
+void InstallationViewModel::postRowUpdate(std::function<void(InstallationViewModel&)> update) {
+    postToMainQueue(this, [this, update = std::move(update)] { update(*this); });
+}
+
+// A row that is no longer there (the list was replaced under the run) takes no update.
+void InstallationViewModel::updateTaskState(qsizetype index, ToInstallListItemViewState state) {
+    if (index < tasksToRun().size()) {
+        tasksToRun.modify([index, state](QList<AppInstallTask>& tasks) { tasks[index].state = state; });
+    }
+}
+
+void InstallationViewModel::updateDownloadProgress(qsizetype index, double progress) {
+    if (index < tasksToRun().size()) {
+        tasksToRun.modify(
+                [index, progress](QList<AppInstallTask>& tasks) { tasks[index].downloadProgress = progress; });
+    }
+}
+
+void InstallationViewModel::markTaskFailed(qsizetype index, const QString& message) {
+    if (index < tasksToRun().size()) {
+        updateTaskState(index, ToInstallListItemViewState::failed);
+        tasksToRun.modify([index, &message](QList<AppInstallTask>& tasks) { tasks[index].errorMessage = message; });
+    }
+}
+
+void InstallationViewModel::markTaskFailedWithFatalError(qsizetype index) {
+    markTaskFailed(index, fatalErrorMessage());
+}
+
+} // namespace tarn

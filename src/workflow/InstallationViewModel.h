@@ -1,0 +1,127 @@
+#pragma once
+
+#include "models/TARNDeviceAppConfigurationModel.h"
+#include "models/TARNDeviceModel.h"
+#include "models/USBDeviceModel.h"
+#include "workflow/AppInstallTask.h"
+#include "workflow/DeviceSearchState.h"
+#include "workflow/InstallationServices.h"
+#include "workflow/Published.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <qcoro/qcorotask.h>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tarn {
+
+class TaskCancellation;
+
+// The state of one guided installation and the steps that change it: catalogue, device search,
+// configuration, choice, installation run and outcome. Screens and the unattended mode read the
+// published properties and call the operations; this object never refers to either. Main thread only.
+class InstallationViewModel final : public QObject {
+    Q_OBJECT
+public:
+    InstallationViewModel(InstallationServices services, InstallationSettings settings, QObject* parent = nullptr);
+    ~InstallationViewModel() override;
+
+    // Published state, in declaration order; every assignment also emits `changed`.
+    Published<bool> isEulaAccepted{false};
+    Published<bool> isLegalAccepted{false};
+    Published<DeviceSearchState> deviceSearchStatus{DeviceSearchState::notFound()};
+    Published<std::optional<TARNDeviceModel>> deviceModel{std::nullopt};
+    Published<std::optional<TARNDeviceAppsConfigurationModel>> deviceApplicationsModel{std::nullopt};
+    Published<QList<TARNDeviceAppConfigurationModel>> selectedAppsForInstallation{{}};
+    Published<QList<AppInstallTask>> tasksToRun{{}};
+    Published<TARNDevicesListModel> supportedDeviceList{{}};
+    Published<QList<TARNDeviceModel>> supportedDevices{{}};
+    Published<QStringList> supportedDeviceNames{{}};
+    Published<bool> connectivityError{false};
+    Published<QString> fatalErrorMessage{{}};
+    Published<bool> isInstallationSuccessful{false};
+    Published<bool> anyOptionalPackageFailedToInstall{false};
+    Published<bool> isInstallationCancelled{false};
+    Published<bool> shouldProcessFatalError{true};
+
+    // Loads the supported-device catalogue into the three catalogue properties.
+    QCoro::Task<> fetchSupportedDevices();
+    // Polls the USB bus against the catalogue until a match or the time limit; ends `found` or
+    // `notFound`, or still `searching` when there is no catalogue.
+    QCoro::Task<> searchForDevice();
+    // Loads `deviceModel`'s application configuration and preselects its mandatory applications.
+    QCoro::Task<> fetchDeviceApplications();
+    // Shows `error` as the display text of its class in `fatalErrorMessage` and logs it; null does nothing.
+    void handleError(const std::exception_ptr& error);
+
+    // The configuration's applications, mandatory first, then by name; none before a configuration.
+    std::optional<QList<TARNDeviceAppConfigurationModel>> sortedApplications() const;
+
+    // Processes every row of `tasksToRun` in order. Fails only when administrator rights are refused.
+    // A call while a run is in progress joins it: it ends when that run ends, with its outcome, and
+    // never starts a second run over the same rows.
+    QCoro::Task<> installSelectedApplications();
+    // Removes a downloaded file; a file that cannot be removed is logged and left.
+    void cleanup(const std::optional<QUrl>& fileURL);
+    // Opens the configuration's success page, only after a successful installation.
+    void openSuccessUrl();
+    void openSupportPage();
+
+    // The package signers an installer must be signed by, in the validator's order of preference.
+    static QStringList trustedSigners();
+
+    const InstallationSettings& settings() const { return configuration; }
+
+Q_SIGNALS:
+    // Some published property was assigned.
+    void changed();
+
+private:
+    void publishChanges();
+    void subscribe();
+    void rebuildTasks(const QList<TARNDeviceAppConfigurationModel>& selection);
+    void recomputeOutcome(const QList<AppInstallTask>& tasks);
+
+    QCoro::Task<> pollForDevice(QList<USBDeviceModel> vendorDevices, std::shared_ptr<TaskCancellation> polling,
+                                std::shared_ptr<TaskCancellation> timeout);
+    std::optional<TARNDeviceModel> catalogueEntryMatching(const USBDeviceModel& device) const;
+
+    QCoro::Task<> runInstallation();
+    std::function<void(double)> progressHandlerForRow(qsizetype index);
+    void postRowUpdate(std::function<void(InstallationViewModel&)> update);
+    void updateTaskState(qsizetype index, ToInstallListItemViewState state);
+    void updateDownloadProgress(qsizetype index, double progress);
+    void markTaskFailed(qsizetype index, const QString& message);
+    void markTaskFailedWithFatalError(qsizetype index);
+
+    // Service fields, set once.
+    std::shared_ptr<RestClientProtocol> restClient;
+    std::shared_ptr<SystemPermissionsManagerProtocol> systemPermissionsManager;
+    std::shared_ptr<ProcessRunnerProtocol> processRunner;
+    std::shared_ptr<InstallerHelperProtocol> installHelper;
+    std::shared_ptr<InstallerValidatorProtocol> validator;
+    std::shared_ptr<PkgUtilHelperProtoco> pkgHelper;
+    std::shared_ptr<LoggerProtocol> logger;
+    std::shared_ptr<USBScannerHelperProtocol> usbScanner;
+    std::shared_ptr<NetworkMonitor> networkMonitor;
+    std::shared_ptr<UrlOpener> urlOpener;
+    InstallationSettings configuration;
+    std::vector<Subscription> cancellables;
+
+    // The run in progress, shared with every caller that joined it.
+    std::shared_ptr<QCoro::Task<>> activeRun;
+};
+
+// `text` as an absolute URL, or none when it is not one: strict parsing, a scheme, and a host for
+// every scheme but file.
+std::optional<QUrl> wellFormedUrl(const QString& text);
+
+} // namespace tarn

@@ -1,0 +1,379 @@
+#include "models/DecodingError.h"
+#include "services/InstallationError.h"
+#include "services/RestClientError.h"
+#include "services/TransportError.h"
+#include "workflow/Gate.h"
+#include "workflow/WorkflowFixture.h"
+
+namespace tarn::test {
+namespace {
+
+using testing::_;
+using testing::ElementsAre;
+using testing::InSequence;
+
+USBDeviceModel usbDevice(std::int64_t vendor, std::int64_t product) {
+    return {vendor, product, QStringLiteral("Vendor"), QStringLiteral("Device")};
+}
+
+class DeviceDiscoveryTest : public WorkflowTest {
+protected:
+    // Records every state the search publishes, from now on.
+    void recordSearchStates() {
+        recording = model().deviceSearchStatus.subscribe(
+                [this](const DeviceSearchState& state) { searchStates.append(caseName(state.kind())); });
+        searchStates.clear();
+    }
+
+    QStringList searchStates;
+    Subscription recording;
+};
+
+TEST_F(DeviceDiscoveryTest, CatalogueFillsListDevicesAndNamesInThatOrder) {
+    const auto a = catalogueDevice(QStringLiteral("Alpha"), "4A9", "1");
+    const auto b = catalogueDevice(QStringLiteral("Beta"), "4A9", "2");
+    serveCatalogue(catalogueJson({b, a}));
+    auto& m = model();
+    // When the names arrive, the list and the devices must already be there.
+    bool sawCompleteCatalogue = false;
+    const auto names = m.supportedDeviceNames.subscribe([&](const QStringList& delivered) {
+        sawCompleteCatalogue = !delivered.isEmpty() && m.supportedDevices() == QList{b, a} &&
+                               m.supportedDeviceList().list == QList{b, a};
+    });
+
+    test::waitFor(m.fetchSupportedDevices());
+    EXPECT_TRUE(sawCompleteCatalogue);
+    EXPECT_EQ(m.supportedDeviceNames(), (QStringList{QStringLiteral("Beta"), QStringLiteral("Alpha")}));
+    EXPECT_TRUE(logger->lines().isEmpty());
+}
+
+TEST_F(DeviceDiscoveryTest, NullCatalogueIsEmptyWithoutAnError) {
+    loadCatalogue({catalogueDevice(QStringLiteral("Old"), "1", "1")});
+    serveCatalogue("null");
+    test::waitFor(model().fetchSupportedDevices());
+    EXPECT_TRUE(model().supportedDeviceList().list.isEmpty());
+    EXPECT_TRUE(model().supportedDevices().isEmpty());
+    EXPECT_TRUE(model().supportedDeviceNames().isEmpty());
+    EXPECT_TRUE(model().fatalErrorMessage().isEmpty());
+    EXPECT_TRUE(model().isInstallationSuccessful());
+}
+
+TEST_F(DeviceDiscoveryTest, FailedCatalogueFetchKeepsThePreviousCatalogue) {
+    const auto kept = catalogueDevice(QStringLiteral("Kept"), "1", "1");
+    loadCatalogue({kept});
+    testing::Mock::VerifyAndClearExpectations(rest.get());
+    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
+            .WillOnce(ThrowTask<QByteArray>(
+                    TransportError(QNetworkReply::SslHandshakeFailedError, QStringLiteral("certificate untrusted"))));
+
+    test::waitFor(model().fetchSupportedDevices());
+    EXPECT_EQ(model().supportedDevices(), QList{kept});
+    EXPECT_FALSE(model().isInstallationSuccessful());
+    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.ssl.connection.failed"));
+}
+
+TEST_F(DeviceDiscoveryTest, MalformedServiceAddressIsReportedWithoutAFetch) {
+    settings.serviceBaseUrl = QStringLiteral("https://bad host");
+    test::waitFor(model().fetchSupportedDevices());
+    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.generic"));
+    EXPECT_THAT(logger->lines(),
+                ElementsAre(QStringLiteral("[CRITICAL] A generic error occurred The operation could not be "
+                                           "completed. (InstallationError error 9.)")));
+    EXPECT_TRUE(model().isInstallationSuccessful()) << "only a failed fetch marks the installation failed";
+}
+
+TEST_F(DeviceDiscoveryTest, MatchIsFoundAtOnceWhateverTheCaseOfTheCatalogue) {
+    const auto scanner = catalogueDevice(QStringLiteral("Scanner"), "4a9", "1a0B");
+    loadCatalogue({catalogueDevice(QStringLiteral("Other"), "4A9", "1A0C"), scanner});
+    recordSearchStates();
+    // The first query is made without a pause: with an hour's pause and limit this returns at once.
+    EXPECT_CALL(*usb, findMatchingUSBDevices(toUSBDeviceModels(model().supportedDevices())))
+            .WillOnce(ReturnTask(QList{usbDevice(0x4A9, 0x1A0B)}));
+
+    test::waitFor(model().searchForDevice());
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::found(scanner));
+    EXPECT_EQ(model().deviceModel(), scanner);
+    EXPECT_THAT(searchStates, ElementsAre("searching", "found"));
+}
+
+TEST_F(DeviceDiscoveryTest, FirstOfDuplicateCatalogueEntriesIsFound) {
+    const auto first = catalogueDevice(QStringLiteral("First"), "4A9", "1A0B");
+    loadCatalogue({first, catalogueDevice(QStringLiteral("Second"), "4A9", "1A0B")});
+    EXPECT_CALL(*usb, findMatchingUSBDevices(_)).WillOnce(ReturnTask(QList{usbDevice(0x4A9, 0x1A0B)}));
+
+    test::waitFor(model().searchForDevice());
+    EXPECT_EQ(model().deviceModel(), first);
+}
+
+TEST_F(DeviceDiscoveryTest, OnlyTheFirstOfSeveralMatchingDevicesIsCompared) {
+    const auto a = catalogueDevice(QStringLiteral("A"), "AAA", "1");
+    const auto b = catalogueDevice(QStringLiteral("B"), "BBB", "2");
+    loadCatalogue({b, a});
+    EXPECT_CALL(*usb, findMatchingUSBDevices(_))
+            .WillOnce(ReturnTask(QList{usbDevice(0xAAA, 0x1), usbDevice(0xBBB, 0x2)}));
+
+    test::waitFor(model().searchForDevice());
+    EXPECT_EQ(model().deviceModel(), a) << "bus order decides, not catalogue order";
+}
+
+TEST_F(DeviceDiscoveryTest, LeadingZeroInTheCatalogueIsNeverFoundAndTheLimitEndsTheSearch) {
+    settings.searchTimeLimit = std::chrono::milliseconds(40);
+    settings.pauseBetweenQueries = std::chrono::milliseconds(2);
+    const auto previous = catalogueDevice(QStringLiteral("Previous"), "1", "1");
+    loadCatalogue({catalogueDevice(QStringLiteral("Zero"), "04A9", "1A0B")});
+    model().deviceModel = previous;
+    recordSearchStates();
+    int queries = 0;
+    // The bus helper reads "04A9" as a number and reports the device every time.
+    EXPECT_CALL(*usb, findMatchingUSBDevices(QList{usbDevice(0x4A9, 0x1A0B)})).WillRepeatedly([&](auto&&...) {
+        ++queries;
+        return readyTask(QList{usbDevice(0x4A9, 0x1A0B)});
+    });
+
+    test::waitFor(model().searchForDevice());
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::notFound());
+    EXPECT_THAT(searchStates, ElementsAre("searching", "notFound"));
+    EXPECT_GT(queries, 1) << "the bus is polled until the limit";
+    EXPECT_EQ(model().deviceModel(), previous) << "a search without a match clears nothing";
+}
+
+TEST_F(DeviceDiscoveryTest, LimitCutsThePauseShort) {
+    settings.searchTimeLimit = std::chrono::milliseconds(10);
+    loadCatalogue({catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B")});
+    // The fixture's pause is an hour: the search can only end because the limit interrupts it.
+    EXPECT_CALL(*usb, findMatchingUSBDevices(_)).WillOnce(ReturnTask(QList<USBDeviceModel>()));
+
+    test::waitFor(model().searchForDevice());
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::notFound());
+}
+
+TEST_F(DeviceDiscoveryTest, PausesBetweenQueriesUntilTheDeviceAppears) {
+    settings.pauseBetweenQueries = std::chrono::milliseconds(1);
+    const auto scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
+    loadCatalogue({scanner});
+    {
+        InSequence order;
+        EXPECT_CALL(*usb, findMatchingUSBDevices(_)).Times(2).WillRepeatedly(ReturnTask(QList<USBDeviceModel>()));
+        EXPECT_CALL(*usb, findMatchingUSBDevices(_)).WillOnce(ReturnTask(QList{usbDevice(0x4A9, 0x1A0B)}));
+    }
+    test::waitFor(model().searchForDevice());
+    EXPECT_EQ(model().deviceModel(), scanner);
+}
+
+TEST_F(DeviceDiscoveryTest, MatchReportedAfterTheLimitStillLandsBeforeTheNotFoundCheck) {
+    settings.searchTimeLimit = std::chrono::milliseconds(1);
+    const auto scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
+    loadCatalogue({scanner});
+    recordSearchStates();
+    Gate slowBus;
+    EXPECT_CALL(*usb, findMatchingUSBDevices(_)).WillOnce([&](auto&&...) {
+        return afterGate(&slowBus, QList{usbDevice(0x4A9, 0x1A0B)});
+    });
+
+    bool ended = false;
+    QCoro::Task<> search = model().searchForDevice();
+    QCoro::connect(std::move(search), &model(), [&ended] { ended = true; });
+    // Let the limit pass while the query is still running; the search must wait for the query.
+    processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    EXPECT_FALSE(ended);
+    slowBus.open();
+    ASSERT_TRUE(processEventsUntil([&] { return ended; }));
+    EXPECT_THAT(searchStates, ElementsAre("searching", "found")) << "notFound must never show, even briefly";
+    EXPECT_EQ(model().deviceModel(), scanner);
+}
+
+TEST_F(DeviceDiscoveryTest, EmptyCatalogueLeavesTheSearchSearchingWithoutABusQuery) {
+    int fetches = 0;
+    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _)).WillRepeatedly([&](auto&&...) {
+        ++fetches;
+        return readyTask(QByteArray("null"));
+    });
+    recordSearchStates();
+
+    test::waitFor(model().searchForDevice());
+    EXPECT_EQ(fetches, 1) << "an empty catalogue is fetched again by the search";
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::searching());
+    EXPECT_THAT(searchStates, ElementsAre("searching"));
+}
+
+TEST_F(DeviceDiscoveryTest, UnobtainableCatalogueLeavesTheSearchSearching) {
+    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
+            .WillOnce(ThrowTask<QByteArray>(RestClientError::invalidResponse()));
+    test::waitFor(model().searchForDevice());
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::searching());
+    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.connectivity"));
+    EXPECT_FALSE(model().isInstallationSuccessful());
+}
+
+class ConfigurationTest : public WorkflowTest {
+protected:
+    TARNDeviceModel scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
+
+    void expectConfiguration(const QByteArray& body) {
+        EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(scanner.configLink), std::optional<QString>(scanner.hash),
+                                             QStringLiteral("device configuration")))
+                .WillOnce(ReturnTask(body));
+    }
+};
+
+TEST_F(ConfigurationTest, PreselectsTheMandatoryAppsOneAtATimeAndThenPublishesTheConfiguration) {
+    expectConfiguration(configurationJson(
+            {{QStringLiteral("Scan"), true}, {QStringLiteral("Extra"), false}, {QStringLiteral("Archive"), true}}));
+    auto& m = model();
+    m.deviceModel = scanner;
+    QList<QStringList> selections;
+    QList<qsizetype> taskCounts;
+    bool configurationBeforeSelection = false;
+    const auto watchSelection =
+            m.selectedAppsForInstallation.subscribe([&](const QList<TARNDeviceAppConfigurationModel>& selection) {
+                QStringList names;
+                for (const auto& app : selection) {
+                    names.append(app.name);
+                }
+                selections.append(names);
+                taskCounts.append(m.tasksToRun().size());
+                configurationBeforeSelection |= m.deviceApplicationsModel().has_value();
+            });
+    selections.clear();
+    taskCounts.clear();
+
+    test::waitFor(m.fetchDeviceApplications());
+    EXPECT_THAT(selections, ElementsAre(QStringList{}, QStringList{"Scan"}, (QStringList{"Scan", "Archive"})));
+    EXPECT_THAT(taskCounts, ElementsAre(0, 1, 2)) << "each assignment rebuilds the task list";
+    EXPECT_FALSE(configurationBeforeSelection);
+    ASSERT_TRUE(m.deviceApplicationsModel().has_value());
+    EXPECT_EQ(m.deviceApplicationsModel()->apps.size(), 3);
+    EXPECT_EQ(taskNames(m.tasksToRun()), (QStringList{"Archive", "Scan"}));
+}
+
+TEST_F(ConfigurationTest, AllOptionalAppsLeaveNothingSelected) {
+    expectConfiguration(configurationJson({{QStringLiteral("Extra"), false}}));
+    model().deviceModel = scanner;
+    model().selectedAppsForInstallation = {appEntry(QStringLiteral("Stale"), true)};
+    test::waitFor(model().fetchDeviceApplications());
+    EXPECT_TRUE(model().selectedAppsForInstallation().isEmpty());
+    EXPECT_TRUE(model().tasksToRun().isEmpty());
+    EXPECT_TRUE(model().deviceApplicationsModel().has_value());
+}
+
+TEST_F(ConfigurationTest, WithoutADeviceOrWithAMalformedLinkNothingIsFetched) {
+    auto& m = model();
+    test::waitFor(m.fetchDeviceApplications());
+    EXPECT_THAT(logger->lines(), ElementsAre(QStringLiteral("[CRITICAL] A generic error occurred The operation could "
+                                                            "not be completed. (InstallationError error 9.)")));
+    EXPECT_EQ(m.fatalErrorMessage(), QStringLiteral("error.generic"));
+
+    scanner.configLink = QStringLiteral("not a link");
+    m.deviceModel = scanner;
+    test::waitFor(m.fetchDeviceApplications());
+    EXPECT_EQ(logger->lines().size(), 2);
+    EXPECT_TRUE(m.isInstallationSuccessful()) << "this path leaves the outcome alone";
+}
+
+TEST_F(ConfigurationTest, FailedFetchLeavesNoConfigurationAndKeepsTheSelection) {
+    expectConfiguration(configurationJson({{QStringLiteral("First"), true}}));
+    auto& m = model();
+    m.deviceModel = scanner;
+    test::waitFor(m.fetchDeviceApplications());
+    const auto selection = m.selectedAppsForInstallation();
+
+    EXPECT_CALL(*rest, fetchVerifiedBody(_, _, _))
+            .WillOnce(ThrowTask<QByteArray>(InstallationError::mismatchHash(
+                    QStringLiteral("Could not validate SHA512 for device configuration."))));
+    test::waitFor(m.fetchDeviceApplications());
+    EXPECT_FALSE(m.deviceApplicationsModel().has_value());
+    EXPECT_EQ(m.selectedAppsForInstallation(), selection);
+    EXPECT_FALSE(m.isInstallationSuccessful());
+    EXPECT_EQ(m.fatalErrorMessage(), QStringLiteral("error.content.hash.mismatch"));
+    EXPECT_EQ(logger->lines().last(), QStringLiteral("[CRITICAL] error.content.hash.mismatch. Could not validate "
+                                                     "SHA512 for device configuration."));
+}
+
+TEST_F(ConfigurationTest, MalformedDocumentIsACorruptedJsonError) {
+    expectConfiguration(QByteArray(R"({"name": "Scanner", "apps": 3})"));
+    model().deviceModel = scanner;
+    test::waitFor(model().fetchDeviceApplications());
+    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.corrupted.json"));
+    EXPECT_FALSE(model().deviceApplicationsModel().has_value());
+}
+
+struct ErrorCase {
+    const char* name;
+    std::function<std::exception_ptr()> error;
+    const char* key;
+    QString logLine;
+};
+
+class HandleErrorTest : public WorkflowTest, public testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(HandleErrorTest, ShowsTheKeyOfTheErrorsClassAndLogsItAfterwards) {
+    auto& m = model();
+    QStringList logAtAssignment{QStringLiteral("not assigned")};
+    const auto watch = m.fatalErrorMessage.subscribe([&](const QString&) { logAtAssignment = logger->lines(); });
+
+    m.handleError(GetParam().error());
+    EXPECT_EQ(m.fatalErrorMessage(), QString::fromLatin1(GetParam().key));
+    EXPECT_THAT(logger->lines(), ElementsAre(QStringLiteral("[CRITICAL] ") + GetParam().logLine));
+    EXPECT_TRUE(logAtAssignment.isEmpty()) << "the message is published before the line is logged";
+    EXPECT_TRUE(m.isInstallationSuccessful()) << "nothing else changes";
+}
+
+template <typename E>
+std::function<std::exception_ptr()> raise(E error) {
+    return [error] { return std::make_exception_ptr(error); };
+}
+
+const QString generic = QStringLiteral("A generic error occurred The operation could not be completed. ");
+
+INSTANTIATE_TEST_SUITE_P(
+        Table, HandleErrorTest,
+        testing::Values(
+                ErrorCase{"PkgNotFound", raise(InstallationError::pkgNotFound("No PKG found in DMG '/m'")),
+                          "error.pkg.from.dmg.not.found", "error.pkg.from.dmg.not.found. No PKG found in DMG '/m'"},
+                ErrorCase{"MismatchHash", raise(InstallationError::mismatchHash("Could not validate SHA512 for a.")),
+                          "error.content.hash.mismatch",
+                          "error.content.hash.mismatch. Could not validate SHA512 for a."},
+                ErrorCase{"MismatchSignature", raise(InstallationError::mismatchSignature("bad signer")),
+                          "error.code.signature.mismatch", "error.code.signature.mismatch. bad signer"},
+                ErrorCase{"InvalidPath", raise(InstallationError::invalidPath("::")), "error.file.path.invalid",
+                          "error.file.path.invalid. ::"},
+                ErrorCase{"Decoding",
+                          raise(DecodingError(DecodingError::Kind::typeMismatch, "apps", "expected an array")),
+                          "error.corrupted.json",
+                          "error.corrupted.json. " +
+                                  DecodingError(DecodingError::Kind::typeMismatch, "apps", "expected an array")
+                                          .localizedDescription()},
+                ErrorCase{"TlsHandshake",
+                          raise(TransportError(QNetworkReply::SslHandshakeFailedError, "untrusted certificate")),
+                          "error.ssl.connection.failed", "error.ssl.connection.failed untrusted certificate"},
+                ErrorCase{"InsecureRedirect",
+                          raise(TransportError(QNetworkReply::InsecureRedirectError, "redirected to http")),
+                          "error.ssl.connection.failed", "error.ssl.connection.failed redirected to http"},
+                ErrorCase{"ConnectionRefused",
+                          raise(TransportError(QNetworkReply::ConnectionRefusedError, "Connection refused")),
+                          "error.connectivity", "error.connectivity Connection refused"},
+                ErrorCase{"HostNotFound", raise(TransportError(QNetworkReply::HostNotFoundError, "Host not found")),
+                          "error.connectivity", "error.connectivity Host not found"},
+                ErrorCase{"InvalidResponse", raise(RestClientError::invalidResponse()), "error.connectivity",
+                          "error.connectivity " + RestClientError::invalidResponse().localizedDescription()},
+                // A download wraps even a TLS failure: shown as connectivity, not as a TLS problem.
+                ErrorCase{"WrappedTls",
+                          raise(RestClientError::networkError(std::make_exception_ptr(
+                                  TransportError(QNetworkReply::SslHandshakeFailedError, "untrusted")))),
+                          "error.connectivity",
+                          "error.connectivity " + RestClientError::networkError(
+                                                          std::make_exception_ptr(TransportError(
+                                                                  QNetworkReply::SslHandshakeFailedError, "untrusted")))
+                                                          .localizedDescription()},
+                ErrorCase{"InstallationFailed", raise(InstallationError::installationFailed("exit 1")), "error.generic",
+                          generic + "(InstallationError error 2.)"},
+                ErrorCase{"InvalidUrl", raise(InstallationError::invalidUrl("Invalid URL x")), "error.generic",
+                          generic + "(InstallationError error 9.)"},
+                ErrorCase{"SystemError", raise(SystemError("cannot start")), "error.generic",
+                          "A generic error occurred cannot start"},
+                ErrorCase{"ForeignException", raise(std::runtime_error("odd")), "error.generic",
+                          "A generic error occurred odd"}),
+        [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace tarn::test
