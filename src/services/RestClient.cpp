@@ -128,8 +128,8 @@ QCoro::Task<QUrl> RestClient::downloadFile(QUrl url, std::function<void(double)>
     }
     auto current = std::make_shared<ProgressObservation>(std::move(progressHandler));
     observation = current;
-    // No temporary may live across the suspension: g++ 12 destroys such temporaries a second time
-    // when the awaited task throws.
+    // The task is named first: g++ 12 mishandles the temporaries of a `co_return co_await f(...)`
+    // whose task throws (destroying them out of turn or never), which corrupted the heap here.
     auto transfer = urlSession->download(
             std::move(url), [current](qint64 received, qint64 expected) { current->update(received, expected); },
             moveIntoTemporaryFolder);
