@@ -222,7 +222,6 @@ public:
         reply->setParent(this);
         reply->setReadBufferSize(downloadReadBufferSize);
         connect(reply, &QNetworkReply::readyRead, this, &DownloadTransfer::store);
-        connect(reply, &QNetworkReply::downloadProgress, this, &DownloadTransfer::reportProgress);
         connect(reply, &QNetworkReply::finished, this, &DownloadTransfer::finish);
     }
     ~DownloadTransfer() override {
@@ -240,7 +239,10 @@ private:
     // Only a successful answer's body is worth keeping; an error page is read and dropped.
     bool keepsBody() const { return isSuccessStatus(statusCode(*reply)); }
 
+    // Progress is counted here, as bytes reach the file, rather than taken from the reply's own
+    // progress signal, which the network layer throttles and may hold back until more data comes.
     void store() {
+        const qint64 storedBefore = stored;
         while (reply->bytesAvailable() > 0) {
             const qint64 read = reply->read(buffer.data(), static_cast<qint64>(buffer.size()));
             if (read <= 0) {
@@ -256,12 +258,11 @@ private:
                 reply->abort();
                 return;
             }
+            stored += read;
         }
-    }
-
-    void reportProgress(qint64 received, qint64 expected) {
-        if (!storageFailure && keepsBody()) {
-            progress(received, expected);
+        if (stored != storedBefore) {
+            const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+            progress(stored, length.isValid() ? length.toLongLong() : -1);
         }
     }
 
@@ -288,6 +289,7 @@ private:
     HttpsSession::ProgressHandler progress;
     std::shared_ptr<PendingDownload> pending;
     std::exception_ptr storageFailure;
+    qint64 stored = 0;
     std::vector<char> buffer = std::vector<char>(writeChunkSize);
 };
 
@@ -411,7 +413,11 @@ public:
                     QStringLiteral("No temporary file can be created for the download: ") + file->errorString())));
             return;
         }
-        new DownloadTransfer(manager().get(request(url)), std::move(file), std::move(progress), pending, this);
+        // As stored on the server, not re-encoded in transit: the announced length is then exactly the
+        // bytes written, which progress is measured against.
+        QNetworkRequest downloadRequest = request(url);
+        downloadRequest.setRawHeader("Accept-Encoding", "identity");
+        new DownloadTransfer(manager().get(downloadRequest), std::move(file), std::move(progress), pending, this);
     }
 
 private:
