@@ -18,15 +18,17 @@ namespace tarn {
 
 class SessionWorker;
 
-// The application's one HTTPS session. Transfers run on the session's own thread, with their own
-// network access manager, so neither TLS, the network nor the writing of a download to disk ever
-// holds up the GUI thread; callers await the outcome on their own thread.
+// The application's one HTTPS session. Transfers run on the session's own thread, so neither TLS, the
+// network nor the writing of a download to disk ever holds up the GUI thread; callers await the outcome
+// on their own thread. Documents go through a network access manager; downloads stream from a TLS
+// socket straight into their file, which is several times cheaper per byte than handing a large body
+// through the manager's own thread.
 //
-// Every request carries the validator's TLS configuration and is never allowed past a TLS error;
+// Every connection carries the validator's TLS configuration and is never allowed past a TLS error;
 // redirects are followed unless they leave HTTPS; the system's proxy settings apply (on Linux the
 // usual proxy variables), except for loopback hosts, which no proxy can reach on our behalf. Only
-// https URLs are requested: anything else fails like a refused redirect, as the platform's transport
-// security policy refuses plain HTTP.
+// https URLs are requested: plain HTTP fails with InsecureRedirectError, as the platform's transport
+// security policy refuses it, anything else with ProtocolUnknownError.
 class HttpsSession final {
 public:
     explicit HttpsSession(std::shared_ptr<SSLValidator> delegate);
@@ -59,8 +61,9 @@ public:
     // throws. The session removes its temporary file afterwards unless the handler moved it away.
     using CompletionHandler = std::function<QUrl(const DownloadOutcome&)>;
 
-    // A GET whose body is written to a temporary file as it arrives; only the body of a 2xx answer is
-    // kept. Answers what the completion handler answers and throws what it throws.
+    // A GET (HTTP/1.1, no transfer encoding asked for) whose body is written to a temporary file as it
+    // arrives; only the body of a 2xx answer is kept, and at most 20 redirects are followed. Answers what
+    // the completion handler answers and throws what it throws.
     QCoro::Task<QUrl> download(QUrl url, ProgressHandler progress, CompletionHandler completion);
 
     std::shared_ptr<SSLValidator> delegate() const { return validator; }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 
 namespace tarn {
 
@@ -77,7 +78,14 @@ public:
         if (expected <= 0 || !handler) {
             return;
         }
-        fraction = std::clamp(static_cast<double>(received) / static_cast<double>(expected), 0.0, 1.0);
+        const double newFraction = std::clamp(static_cast<double>(received) / static_cast<double>(expected), 0.0, 1.0);
+        // A thousandth is finer than any progress bar draws; waking the main thread for less would
+        // only cost the transfer time.
+        if (std::floor(newFraction * 1000) == std::floor(fraction * 1000) && newFraction < 1.0) {
+            fraction = newFraction;
+            return;
+        }
+        fraction = newFraction;
         if (deliveryQueued.exchange(true)) {
             return;
         }

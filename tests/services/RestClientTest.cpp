@@ -302,6 +302,49 @@ TEST_F(RestClientTest, FailedDownloadsLeaveNoFileBehind) {
     EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
 }
 
+TEST_F(RestClientTest, DownloadsFollowRedirectsAndTakeTheirNameFromTheFinalAnswer) {
+    server.route(QStringLiteral("/latest"), HttpReply::redirect("/files/Scanner-2.1.dmg"));
+    auto body = HttpReply::generated(3 << 20);
+    body.chunked = true; // and a body without a length
+    server.route(QStringLiteral("/files/Scanner-2.1.dmg"), body);
+
+    const QUrl location = test::waitFor(client.rest.downloadFile(server.url(QStringLiteral("/latest")), {}));
+
+    EXPECT_TRUE(location.toLocalFile().endsWith(QStringLiteral(".dmg")));
+    QFile file(location.toLocalFile());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == fixtures::patternBytes(0, 3 << 20));
+    EXPECT_EQ(server.requestCount(QStringLiteral("/files/Scanner-2.1.dmg")), 1);
+}
+
+TEST_F(RestClientTest, RedirectsThatLeaveHttpsOrNeverEndFailTheDownload) {
+    server.route(QStringLiteral("/insecure"),
+                 HttpReply::redirect(QStringLiteral("http://127.0.0.1:%1/plain.pkg").arg(server.port()).toUtf8()));
+    server.route(QStringLiteral("/loop"), HttpReply::redirect("/loop", 307));
+    auto truncatedChunks = HttpReply::generated(2 << 20);
+    truncatedChunks.chunked = true;
+    truncatedChunks.dropAfter = 1 << 20;
+    server.route(QStringLiteral("/truncated-chunks"), truncatedChunks);
+
+    const struct {
+        const char* path;
+        QNetworkReply::NetworkError code;
+    } cases[] = {{"/insecure", QNetworkReply::InsecureRedirectError},
+                 {"/loop", QNetworkReply::TooManyRedirectsError},
+                 {"/truncated-chunks", QNetworkReply::RemoteHostClosedError}};
+    for (const auto& c : cases) {
+        const auto error =
+                thrownBy<RestClientError>(client.rest.downloadFile(server.url(QString::fromLatin1(c.path)), {}));
+        ASSERT_TRUE(error) << c.path;
+        ASSERT_EQ(error->kind(), RestClientError::Case::networkError) << c.path;
+        const auto transport = errorAs<TransportError>(error->underlying());
+        ASSERT_TRUE(transport) << c.path;
+        EXPECT_EQ(transport->code(), c.code) << c.path;
+    }
+    EXPECT_GT(server.requestCount(QStringLiteral("/loop")), 10);
+    EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
+}
+
 TEST_F(RestClientTest, DownloadThatCannotBeStoredIsAFileHandlingError) {
     server.route(QStringLiteral("/Setup.pkg"), HttpReply::generated(1024));
     qputenv("TMPDIR", QFile::encodeName(QDir(temporaryFolder.path()).filePath(QStringLiteral("missing"))));
