@@ -1,0 +1,218 @@
+#include "services/USBScannerHelper.h"
+
+#include "fixtures/UsbDeviceTree.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace tarn {
+namespace {
+
+using fixtures::UsbDevice;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr quint16 tarnVendor = 0x04A9;
+constexpr quint16 scannerProduct = 0x1A0B;
+
+USBDeviceModel identity(std::int64_t vendorID, std::int64_t productID) {
+    return {vendorID, productID, {}, {}};
+}
+
+// A bus with a root hub, against which each test plugs in its own devices.
+class USBScannerHelperTest : public ::testing::Test {
+protected:
+    USBScannerHelperTest() {
+        tree.addDevice(UsbDevice::withIdentity(QStringLiteral("usb1"), 0x1D6B, 0x0002,
+                                               QStringLiteral("Linux 6.1.0 xhci-hcd"),
+                                               QStringLiteral("xHCI Host Controller")));
+    }
+
+    QList<USBDeviceModel> find(const QList<USBDeviceModel>& vendorDevices) {
+        logger->clear();
+        return test::waitFor(helper.findMatchingUSBDevices(vendorDevices));
+    }
+
+    QTemporaryDir sysfs;
+    fixtures::UsbDeviceTree tree{sysfs.path()};
+    std::shared_ptr<test::RecordingLogger> logger = std::make_shared<test::RecordingLogger>();
+    USBScannerHelper helper{logger, sysfs.path()};
+};
+
+TEST_F(USBScannerHelperTest, LogsEveryDeviceAndReturnsOnlyTheMatchingOnes) {
+    tree.addDevice(UsbDevice::withIdentity(QStringLiteral("1-1"), tarnVendor, scannerProduct, QStringLiteral("TARN"),
+                                           QStringLiteral("TARN S1")));
+    // Same vendor, another product: seen, not returned.
+    tree.addDevice(UsbDevice::withIdentity(QStringLiteral("1-2"), tarnVendor, 0xFFFF, QStringLiteral("TARN"),
+                                           QStringLiteral("TARN Card Reader")));
+
+    const auto matches = find({identity(0x1234, 0x5678), identity(tarnVendor, scannerProduct)});
+
+    ASSERT_EQ(matches.size(), 1);
+    EXPECT_EQ(matches.first().vendorName, QStringLiteral("TARN"));
+    EXPECT_EQ(matches.first().deviceName, QStringLiteral("TARN S1"));
+    EXPECT_THAT(logger->lines(),
+                ElementsAre("[INFO] Searching for USB devices...",
+                            "[INFO] Found USB device: Vendor ID = 4A9, Product ID = 1A0B, Vendor Name = TARN, "
+                            "Device Name = TARN S1",
+                            "[INFO] Found USB device: Vendor ID = 4A9, Product ID = FFFF, Vendor Name = TARN, "
+                            "Device Name = TARN Card Reader",
+                            "[INFO] Found USB device: Vendor ID = 1D6B, Product ID = 2, Vendor Name = Linux 6.1.0 "
+                            "xhci-hcd, Device Name = xHCI Host Controller",
+                            "[INFO] Found matching USB device: [T_A_R_N__Installer.USBDeviceModel(vendorID: 1193, "
+                            "productID: 6667, vendorName: \"TARN\", deviceName: \"TARN S1\")]"));
+}
+
+TEST_F(USBScannerHelperTest, IdenticalScannersAreBothReturnedInRegistryOrder) {
+    // Plugged in out of order, and named so that a plain text sort would put 1-10 first.
+    for (const char* port : {"2-1", "1-10", "1-2"}) {
+        tree.addDevice(UsbDevice::withIdentity(QString::fromLatin1(port), tarnVendor, scannerProduct,
+                                               QStringLiteral("TARN"), QString::fromLatin1(port)));
+    }
+
+    const auto matches = find({identity(tarnVendor, scannerProduct), identity(tarnVendor, scannerProduct)});
+
+    QStringList order;
+    for (const auto& device : matches) {
+        order.append(device.deviceName);
+    }
+    EXPECT_EQ(order, QStringList({"1-2", "1-10", "2-1"}));
+}
+
+TEST_F(USBScannerHelperTest, MissingNamesFallBackAndNamesAreTrimmed) {
+    auto nameless =
+            UsbDevice::withIdentity(QStringLiteral("1-1"), tarnVendor, scannerProduct, std::nullopt, std::nullopt);
+    auto padded = UsbDevice::withIdentity(QStringLiteral("1-2"), tarnVendor, 0x1A0C, std::nullopt, std::nullopt);
+    padded.manufacturer = QByteArray(" \tTARN Corp.  \n");
+    padded.product = QByteArray("TARN S2   \n\n");
+    auto garbled = UsbDevice::withIdentity(QStringLiteral("1-3"), tarnVendor, 0x1A0D, std::nullopt, std::nullopt);
+    garbled.manufacturer = QByteArray("\xff\xfe\n"); // not text: as good as absent
+    tree.addDevice(nameless);
+    tree.addDevice(padded);
+    tree.addDevice(garbled);
+
+    const auto matches =
+            find({identity(tarnVendor, scannerProduct), identity(tarnVendor, 0x1A0C), identity(tarnVendor, 0x1A0D)});
+
+    ASSERT_EQ(matches.size(), 3);
+    EXPECT_EQ(matches[0].vendorName, QStringLiteral("Unknown Vendor"));
+    EXPECT_EQ(matches[0].deviceName, QStringLiteral("Unknown Device"));
+    EXPECT_EQ(matches[1].vendorName, QStringLiteral("TARN Corp."));
+    EXPECT_EQ(matches[1].deviceName, QStringLiteral("TARN S2"));
+    EXPECT_EQ(matches[2].vendorName, QStringLiteral("Unknown Vendor"));
+    EXPECT_THAT(logger->lines(), ::testing::Contains("[INFO] Found USB device: Vendor ID = 4A9, Product ID = 1A0C, "
+                                                     "Vendor Name = TARN Corp., Device Name = TARN S2"));
+}
+
+TEST_F(USBScannerHelperTest, MissingOrUnreadableIdentifiersReadAsZero) {
+    auto noVendor = UsbDevice::withIdentity(QStringLiteral("1-1"), 0, scannerProduct, QStringLiteral("TARN"),
+                                            QStringLiteral("S1"));
+    noVendor.idVendor.reset();
+    auto garbage =
+            UsbDevice::withIdentity(QStringLiteral("1-2"), 0, 0x1A0C, QStringLiteral("TARN"), QStringLiteral("S2"));
+    garbage.idVendor = QByteArray("zz\n");
+    tree.addDevice(noVendor);
+    tree.addDevice(garbage);
+
+    // A catalogue vid that could not be read is vendor 0 too: such an entry matches by product alone.
+    const auto withZeroVendor = find({identity(0, scannerProduct), identity(0, 0x1A0C)});
+    const auto withRealVendor = find({identity(tarnVendor, scannerProduct)});
+
+    ASSERT_EQ(withZeroVendor.size(), 2);
+    EXPECT_EQ(withZeroVendor[0].vendorID, 0);
+    EXPECT_EQ(withZeroVendor[0].productID, scannerProduct);
+    EXPECT_EQ(withZeroVendor[1].productID, 0x1A0C);
+    EXPECT_THAT(withRealVendor, IsEmpty());
+}
+
+TEST_F(USBScannerHelperTest, EmptyListStillLogsEveryDevice) {
+    tree.addDevice(UsbDevice::withIdentity(QStringLiteral("1-1"), tarnVendor, scannerProduct, QStringLiteral("TARN"),
+                                           QStringLiteral("TARN S1")));
+
+    EXPECT_THAT(find({}), IsEmpty());
+    const QStringList lines = logger->lines();
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], QStringLiteral("[INFO] Searching for USB devices..."));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("[INFO] Found USB device: Vendor ID = 4A9,")));
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("[INFO] Found USB device: Vendor ID = 1D6B,")));
+    EXPECT_EQ(lines[3], QStringLiteral("[INFO] No matching USB devices found."));
+}
+
+TEST_F(USBScannerHelperTest, UnpluggedDevicesAreGone) {
+    tree.addDevice(UsbDevice::withIdentity(QStringLiteral("1-1"), tarnVendor, scannerProduct, QStringLiteral("TARN"),
+                                           QStringLiteral("TARN S1")));
+    ASSERT_EQ(find({identity(tarnVendor, scannerProduct)}).size(), 1);
+
+    tree.removeDevice(QStringLiteral("1-1"));
+
+    EXPECT_THAT(find({identity(tarnVendor, scannerProduct)}), IsEmpty());
+}
+
+TEST(USBScannerHelperFailureTest, ATreeThatCannotBeReadYieldsNothingAndLogsNothing) {
+    QTemporaryDir folder;
+    QDir(folder.path()).mkpath(QStringLiteral("file/bus/usb"));
+    QFile notAFolder(QDir(folder.path()).filePath(QStringLiteral("file/bus/usb/devices")));
+    ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
+    notAFolder.close();
+
+    for (const QString& root : {folder.filePath(QStringLiteral("missing")), folder.filePath(QStringLiteral("file"))}) {
+        auto logger = std::make_shared<test::RecordingLogger>();
+        USBScannerHelper helper(logger, root);
+        EXPECT_THAT(test::waitFor(helper.findMatchingUSBDevices({identity(0, 0)})), IsEmpty()) << root.toStdString();
+        EXPECT_THAT(logger->lines(), IsEmpty()) << root.toStdString();
+    }
+}
+
+// Records the thread each line is logged on.
+class ThreadRecordingLogger final : public LoggerProtocol {
+public:
+    std::optional<QUrl> logFileURL() const override { return std::nullopt; }
+    void info(const QString&) override { record(); }
+    void critical(const QString&) override { record(); }
+    QList<QThread*> threads() const {
+        QMutexLocker lock(&mutex);
+        return seen;
+    }
+
+private:
+    void record() {
+        QMutexLocker lock(&mutex);
+        seen.append(QThread::currentThread());
+    }
+    mutable QMutex mutex;
+    QList<QThread*> seen;
+};
+
+TEST(USBScannerHelperThreadTest, TheWalkRunsOffTheGuiThread) {
+    QTemporaryDir sysfs;
+    fixtures::UsbDeviceTree tree(sysfs.path());
+    tree.addDevice(UsbDevice::withIdentity(QStringLiteral("1-1"), tarnVendor, scannerProduct, QStringLiteral("TARN"),
+                                           QStringLiteral("TARN S1")));
+    auto logger = std::make_shared<ThreadRecordingLogger>();
+    USBScannerHelper helper(logger, sysfs.path());
+
+    test::waitFor(helper.findMatchingUSBDevices({identity(tarnVendor, scannerProduct)}));
+
+    ASSERT_FALSE(logger->threads().isEmpty());
+    for (QThread* thread : logger->threads()) {
+        EXPECT_NE(thread, QCoreApplication::instance()->thread());
+    }
+}
+
+TEST(NaturalOrderTest, ComparesRunsOfDigitsAsNumbers) {
+    QStringList names{"usb2", "1-1.10", "2-1", "1-1.2", "usb1", "1-1", "1-1:1.0", "1-10", "1-2", "01-3"};
+    std::sort(names.begin(), names.end(), naturallyLess);
+    EXPECT_EQ(names, QStringList({"1-1", "1-1.2", "1-1.10", "1-1:1.0", "1-2", "01-3", "1-10", "2-1", "usb1", "usb2"}));
+    EXPECT_FALSE(naturallyLess(QStringLiteral("1-2"), QStringLiteral("1-2")));
+    EXPECT_TRUE(naturallyLess(QStringLiteral("1-99999999999999999999"), QStringLiteral("1-100000000000000000000")));
+}
+
+} // namespace
+} // namespace tarn
