@@ -70,7 +70,8 @@ QCoro::Task<ExitCode> UnattendedInstaller::run() {
     if (auto stop = selectApplications()) {
         co_return *stop;
     }
-    co_return co_await install();
+    auto run = install(); // named first: see ProcessRunner::runWithAdminPrivileges
+    co_return co_await std::move(run);
 }
 
 // The consents start the catalogue fetch, as they do behind the licence screens; the outcome shows as

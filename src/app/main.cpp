@@ -1,16 +1,85 @@
-#include <QCommandLineParser>
+#include "app/CommandLine.h"
+#include "app/UnattendedInstaller.h"
+#include "components/Resources.h"
+#include "services/Error.h"
+#include "services/SSLValidator.h"
+#include "workflow/InstallationViewModel.h"
+#include "workflow/SystemServices.h"
+
+#include <QApplication>
 #include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+QStringList argumentsOf(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    return arguments;
+}
+
+// This machine's services, with the command line's USB tree and extra trust anchors.
+tarn::SystemServiceOptions serviceOptionsFor(const tarn::CommandLineOptions& options) {
+    tarn::SystemServiceOptions services;
+    if (options.usbRoot) {
+        services.usbRoot = *options.usbRoot;
+    }
+    if (options.caBundle) {
+        services.extraAuthorities = tarn::SSLValidator::loadCertificateBundle(*options.caBundle);
+    }
+    return services;
+}
+
+int runUnattended(const tarn::CommandLineOptions& options) {
+    tarn::installTranslations();
+    tarn::InstallationViewModel model(tarn::makeSystemServices(serviceOptionsFor(options)), tarn::settingsFor(options));
+    return tarn::runUnattendedInstallation(model, options);
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
+    const QStringList arguments = argumentsOf(argc, argv);
+    const auto parsed = tarn::parseCommandLine(arguments);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (const auto* usage = std::get_if<tarn::UsageError>(&parsed)) {
+        err << "tarn-installer: " << usage->message << "\nTry 'tarn-installer --help'.\n";
+        return static_cast<int>(tarn::ExitCode::usageError);
+    }
+    const auto& options = std::get<tarn::CommandLineOptions>(parsed);
+    if (options.showHelp) {
+        out << tarn::usageText();
+        return 0;
+    }
+    if (options.showVersion) {
+        out << "tarn-installer " << TARN_VERSION << '\n';
+        return 0;
+    }
+
+    // The unattended mode needs no display; the window does.
+    std::unique_ptr<QCoreApplication> application;
+    if (options.unattended) {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("tarn-installer"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARN_VERSION));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-            QStringLiteral("Installs the companion applications of T.A.R.N. USB document scanners."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.process(application);
-    return 0;
+    try {
+        if (options.unattended) {
+            return runUnattended(options);
+        }
+        out << tarn::usageText();
+        return 0;
+    } catch (const std::exception& error) {
+        err << "tarn-installer: " << tarn::localizedDescription(error) << '\n';
+        return static_cast<int>(tarn::ExitCode::failure);
+    }
 }

@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QStringDecoder>
+
 #include <coroutine>
 
 namespace tarn {
@@ -91,7 +92,9 @@ QCoro::Task<std::optional<QByteArray>> ProcessRunner::runWithAdminPrivileges(QSt
     logger->info(QStringLiteral("Executing '") + script + u'\'');
     // Built outside the call: g++ 12 rejects QStringLiteral inside a braced list in a coroutine.
     const QStringList scriptArguments{QString::fromLatin1("-e"), script};
-    co_return co_await runProcess(scriptRunnerPath, scriptArguments);
+    // Named first: g++ 12 mishandles the temporaries of `co_return co_await f(...)` when f throws.
+    auto run = runProcess(scriptRunnerPath, scriptArguments);
+    co_return co_await std::move(run);
 }
 
 QString ProcessRunner::adminScript(const QString& commandLine, const QString& prompt) {

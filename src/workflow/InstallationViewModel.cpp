@@ -6,6 +6,7 @@
 #include "services/TransportError.h"
 #include "workflow/ApplicationOrder.h"
 #include "workflow/MainQueue.h"
+#include "workflow/SystemServices.h"
 
 #include <QFile>
 
@@ -30,6 +31,9 @@ bool isSecureConnectionFailure(QNetworkReply::NetworkError code) {
 }
 
 } // namespace
+
+InstallationViewModel::InstallationViewModel(QObject* parent)
+    : InstallationViewModel(makeSystemServices(), InstallationSettings{}, parent) {}
 
 InstallationViewModel::InstallationViewModel(InstallationServices services, InstallationSettings settings,
                                              QObject* parent)

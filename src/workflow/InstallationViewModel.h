@@ -31,6 +31,8 @@ class TaskCancellation;
 class InstallationViewModel final : public QObject {
     Q_OBJECT
 public:
+    // Builds this machine's services itself, with the default settings.
+    explicit InstallationViewModel(QObject* parent = nullptr);
     InstallationViewModel(InstallationServices services, InstallationSettings settings, QObject* parent = nullptr);
     ~InstallationViewModel() override;
 
