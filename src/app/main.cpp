@@ -47,7 +47,11 @@ int runDemoUnattended(const tarn::CommandLineOptions& options) {
     out.flush();
     tarn::InstallationViewModel model(demo.services(), demo.settings());
     demo.simulateScannerFor(model);
-    return tarn::runUnattendedInstallation(model, options);
+    const int exitStatus = tarn::runUnattendedInstallation(model, options);
+    if (interruption.received() == 0) {
+        demo.waitForToolsToFinish();
+    }
+    return exitStatus;
 }
 
 int runUnattended(const tarn::CommandLineOptions& options) {

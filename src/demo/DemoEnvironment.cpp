@@ -12,7 +12,9 @@
 #include "services/NetworkPathSource.h"
 #include "workflow/InstallationViewModel.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -21,6 +23,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <sys/wait.h>
 #include <utility>
 
 namespace tarn::demo {
@@ -366,7 +369,7 @@ void DemoEnvironment::Parts::setUpUsbBus() {
         throw DemoError(std::string("Cannot build the demo's USB device tree: ") + failure.what());
     }
     plugTimer.setSingleShot(true);
-    QObject::connect(&plugTimer, &QTimer::timeout, [this] { plugScanner(); });
+    QObject::connect(&plugTimer, &QTimer::timeout, &plugTimer, [this] { plugScanner(); });
 }
 
 void DemoEnvironment::Parts::plugScanner() {
@@ -389,6 +392,33 @@ void DemoEnvironment::simulateScannerFor(InstallationViewModel& model) {
             parts->plugTimer.start(parts->options.scannerDelay);
         }
     });
+}
+
+bool DemoEnvironment::waitForToolsToFinish(std::chrono::milliseconds limit) {
+    // Asks without reaping: the children belong to their QProcess objects. Any kind of child counts.
+    const auto childrenLeft = [] {
+        siginfo_t info = {};
+        return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT | __WALL) == 0;
+    };
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!childrenLeft()) {
+            loop.quit();
+        }
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (childrenLeft()) {
+        poll.start(10);
+        deadline.start(limit);
+        loop.exec();
+    }
+    // A finished child's awaiting code resumes from a queued call; let that, and what it queues, run.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents();
+    return !childrenLeft();
 }
 
 SystemServiceOptions DemoEnvironment::serviceOptions() const {

@@ -176,6 +176,25 @@ TEST_F(DemoEndToEndTest, SelectingAllInstallsTheOptionalAndTrialApplicationsAndT
     expectInstalledExactly(all);
 }
 
+// Its detach runs in the background after the last row; the demo must not end (and take the sandbox
+// away) in the middle of it.
+TEST_F(DemoEndToEndTest, ADiskImageInstalledLastIsDetachedBeforeTheDemoEnds) {
+    QString diskImageApplication;
+    for (const QString& name : simulatedScanner().applications) {
+        if (sampleApplication(name).format == InstallerFormat::diskImage) {
+            diskImageApplication = name;
+        }
+    }
+    ASSERT_FALSE(diskImageApplication.isEmpty());
+
+    const DemoRun result = runDemo({QStringLiteral("--select"), diskImageApplication});
+    ASSERT_EQ(result.exitCode, 0) << result;
+    expectInstalledExactly(applicationsOfTheScanner(false) << diskImageApplication);
+    const QDir volumes(systemRoot() + QStringLiteral("/Volumes"));
+    EXPECT_EQ(volumes.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{}) << "a volume is left";
+    EXPECT_EQ(entriesOf(volumes.filePath(QStringLiteral(".tarn-attached"))), QStringList{});
+}
+
 TEST_F(DemoEndToEndTest, AnOptionalApplicationWithAWrongDigestFailsAloneWithExitThree) {
     const QString spoilt = optionalWithWrongDigest().name;
     const DemoRun result =
