@@ -22,6 +22,7 @@
 #include <QSslCertificate>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <sys/wait.h>
 #include <utility>
@@ -32,7 +33,7 @@ namespace {
 
 using fixtures::Credential;
 
-// Big enough that a download's progress can be seen moving, small enough to build in a blink.
+// Big enough for a download to report its progress in several steps, small enough to build in a blink.
 constexpr qsizetype executableSize = 512 * 1024;
 
 // Stands in for sudo: no password and no other user. "-v" and "-k" succeed; the command after "--"
@@ -225,12 +226,16 @@ void DemoEnvironment::Parts::setUpProcessEnvironment() {
     environment.set("TMPDIR", sandbox.temporaryFolder());
 }
 
-// Key generation is what takes time here, so the two authorities have keys of their own and every
-// leaf certificate shares one.
+// Key generation is most of the start-up: the two authorities share one key and every leaf certificate
+// another, and the two keys are made at the same time.
 void DemoEnvironment::Parts::makeCredentials() {
-    tlsAuthority = Credential::authority(QStringLiteral("T.A.R.N. Installer Demo TLS Authority"));
-    packageAuthority = Credential::authority(QStringLiteral("T.A.R.N. Installer Demo Package Signing Authority"));
-    std::shared_ptr<EVP_PKEY> leafKey;
+    QFuture<std::shared_ptr<EVP_PKEY>> leafKeyBeingMade = QtConcurrent::run(fixtures::newRsaKey);
+    const std::shared_ptr<EVP_PKEY> authorityKey = fixtures::newRsaKey();
+    const std::shared_ptr<EVP_PKEY> leafKey = leafKeyBeingMade.result();
+
+    tlsAuthority = Credential::authority(QStringLiteral("T.A.R.N. Installer Demo TLS Authority"), {}, {}, authorityKey);
+    packageAuthority = Credential::authority(QStringLiteral("T.A.R.N. Installer Demo Package Signing Authority"), {},
+                                             {}, authorityKey);
     for (const auto& application : sampleApplications()) {
         if (signers.contains(application.signerTeam)) {
             continue;
@@ -238,9 +243,7 @@ void DemoEnvironment::Parts::makeCredentials() {
         fixtures::CertificateRequest request =
                 fixtures::packageSignerRequest(application.signerName, application.signerTeam);
         request.key = leafKey;
-        const Credential signer = packageAuthority->issue(request);
-        leafKey = signer.sharedPrivateKey();
-        signers.insert(application.signerTeam, signer);
+        signers.insert(application.signerTeam, packageAuthority->issue(request));
     }
     fixtures::CertificateRequest serverRequest;
     serverRequest.commonName = QStringLiteral("127.0.0.1");
