@@ -19,11 +19,13 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSslCertificate>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
+#include <openssl/crypto.h>
 
+#include <future>
 #include <sys/wait.h>
 #include <utility>
 
@@ -229,9 +231,14 @@ void DemoEnvironment::Parts::setUpProcessEnvironment() {
 // Key generation is most of the start-up: the two authorities share one key and every leaf certificate
 // another, and the two keys are made at the same time.
 void DemoEnvironment::Parts::makeCredentials() {
-    QFuture<std::shared_ptr<EVP_PKEY>> leafKeyBeingMade = QtConcurrent::run(fixtures::newRsaKey);
+    // A thread of its own that frees OpenSSL's per-thread state when done; a pooled thread would keep
+    // that state until after OpenSSL has shut down, and it would be lost.
+    std::future<std::shared_ptr<EVP_PKEY>> leafKeyBeingMade = std::async(std::launch::async, [] {
+        const auto cleanup = qScopeGuard([] { OPENSSL_thread_stop(); });
+        return fixtures::newRsaKey();
+    });
     const std::shared_ptr<EVP_PKEY> authorityKey = fixtures::newRsaKey();
-    const std::shared_ptr<EVP_PKEY> leafKey = leafKeyBeingMade.result();
+    const std::shared_ptr<EVP_PKEY> leafKey = leafKeyBeingMade.get();
 
     tlsAuthority = Credential::authority(QStringLiteral("T.A.R.N. Installer Demo TLS Authority"), {}, {}, authorityKey);
     packageAuthority = Credential::authority(QStringLiteral("T.A.R.N. Installer Demo Package Signing Authority"), {},
