@@ -80,6 +80,13 @@ std::variant<CommandLineOptions, UsageError> parseCommandLine(const QStringList&
                     QStringLiteral("--%1 applies only to --unattended.").arg(unattendedOnly->names().first())};
         }
     }
+    // The demo brings its own service, support site, authority and USB bus; none of these can be mixed in.
+    for (const auto* outsideWorld : {&serviceUrl, &supportUrl, &caBundle, &usbRoot}) {
+        if (parser.isSet(*outsideWorld) && options.demo) {
+            return UsageError{QStringLiteral("--%1 cannot be used with --demo, which provides its own.")
+                                      .arg(outsideWorld->names().first())};
+        }
+    }
     if (parser.isSet(select)) {
         auto selection = selectionFrom(parser.value(select));
         if (auto* error = std::get_if<UsageError>(&selection)) {

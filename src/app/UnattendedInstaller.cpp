@@ -343,10 +343,12 @@ int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOpt
         exitCode = code;
         loop.quit();
     });
-    if (!exitCode) {
-        loop.exec();
+    if (exitCode) {
+        return static_cast<int>(*exitCode);
     }
-    return static_cast<int>(*exitCode);
+    // Left early only when the application is told to exit (a termination signal): its status then.
+    const int exitStatus = loop.exec();
+    return exitCode ? static_cast<int>(*exitCode) : exitStatus;
 }
 
 int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOptions& options) {

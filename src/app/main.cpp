@@ -1,6 +1,8 @@
 #include "app/CommandLine.h"
+#include "app/TerminationSignals.h"
 #include "app/UnattendedInstaller.h"
 #include "components/Resources.h"
+#include "demo/DemoEnvironment.h"
 #include "services/Error.h"
 #include "services/SSLValidator.h"
 #include "workflow/InstallationViewModel.h"
@@ -35,8 +37,28 @@ tarn::SystemServiceOptions serviceOptionsFor(const tarn::CommandLineOptions& opt
     return services;
 }
 
+// The demo's outside world, then the same unattended run against it. Ctrl+C ends the run early and the
+// demo still removes its sandbox.
+int runDemoUnattended(const tarn::CommandLineOptions& options) {
+    const tarn::TerminationSignals interruption;
+    tarn::demo::DemoEnvironment demo;
+    QTextStream out(stdout);
+    out << demo.summary().join(u'\n') << '\n';
+    out.flush();
+    tarn::InstallationViewModel model(demo.services(), demo.settings());
+    demo.simulateScannerFor(model);
+    const int exitStatus = tarn::runUnattendedInstallation(model, options);
+    if (interruption.received() == 0) {
+        demo.waitForToolsToFinish();
+    }
+    return exitStatus;
+}
+
 int runUnattended(const tarn::CommandLineOptions& options) {
     tarn::installTranslations();
+    if (options.demo) {
+        return runDemoUnattended(options);
+    }
     tarn::InstallationViewModel model(tarn::makeSystemServices(serviceOptionsFor(options)), tarn::settingsFor(options));
     return tarn::runUnattendedInstallation(model, options);
 }
@@ -76,6 +98,10 @@ int main(int argc, char* argv[]) {
         if (options.unattended) {
             return runUnattended(options);
         }
+        // ---- The window ----
+        // TARNInstallerApp comes here. With --demo it takes its services and settings from a
+        // DemoEnvironment, which must outlive it, and lets the demo simulate the scanner for its model,
+        // under TerminationSignals, as runDemoUnattended does.
         out << tarn::usageText();
         return 0;
     } catch (const std::exception& error) {

@@ -62,10 +62,17 @@ TEST(CommandLineTest, AcceptsExistingFilesAndFolders) {
     QFile file(bundle);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
-    const auto options = parsed({"--ca-bundle", bundle, "--usb-root", folder.path(), "--demo"});
+    const auto options = parsed({"--ca-bundle", bundle, "--usb-root", folder.path()});
     EXPECT_EQ(options.caBundle, bundle);
     EXPECT_EQ(options.usbRoot, folder.path());
-    EXPECT_TRUE(options.demo);
+}
+
+TEST(CommandLineTest, TheDemoRunsInTheWindowOrUnattended) {
+    EXPECT_TRUE(parsed({"--demo"}).demo);
+    const auto unattended = parsed({"--demo", "--unattended", "--accept-licenses", "--select", "all"});
+    EXPECT_TRUE(unattended.demo);
+    EXPECT_TRUE(unattended.unattended);
+    EXPECT_EQ(unattended.selection.kind, ApplicationSelection::Kind::all);
 }
 
 TEST(CommandLineTest, HelpAndVersion) {
@@ -108,7 +115,11 @@ INSTANTIATE_TEST_SUITE_P(
                 MistakeCase{"ServiceWithQuery", {"--service-url", "https://config.test/?a=1"}, "--service-url"},
                 MistakeCase{"SupportNotWeb", {"--support-url", "file:///tmp"}, "--support-url"},
                 MistakeCase{"MissingBundle", {"--ca-bundle", "/nonexistent/extra.pem"}, "not a readable file"},
-                MistakeCase{"RootNotAFolder", {"--usb-root", "/nonexistent/sys"}, "not a folder"}),
+                MistakeCase{"RootNotAFolder", {"--usb-root", "/nonexistent/sys"}, "not a folder"},
+                MistakeCase{"DemoWithService",
+                            {"--demo", "--service-url", "https://config.test"},
+                            "--service-url cannot be used with --demo"},
+                MistakeCase{"DemoWithUsbRoot", {"--usb-root", "/", "--demo"}, "--usb-root cannot be used with --demo"}),
         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -34,6 +34,20 @@ TEST(Certificates, IssuedCertificatesVerifyAgainstTheirAuthorityForTheirPurpose)
     EXPECT_NE(verify(root, signer, X509_PURPOSE_SSL_SERVER), X509_V_OK);
 }
 
+TEST(Certificates, CertificatesGivenOneKeyShareItAndStillVerify) {
+    const auto root = Credential::authority(QStringLiteral("Fixture Root"));
+    const auto first = root.issue(packageSignerRequest(QStringLiteral("TARN"), QStringLiteral("Q7XK2M9P4D")));
+    auto request = packageSignerRequest(QStringLiteral("Quillon Ltd."), QStringLiteral("M2D7S5K9WE"));
+    request.key = first.sharedPrivateKey();
+    const auto second = root.issue(request);
+    const auto fresh = root.issue(packageSignerRequest(QStringLiteral("Norwell Labs"), QStringLiteral("H4VN8C2T6R")));
+
+    EXPECT_EQ(second.privateKeyPem(), first.privateKeyPem());
+    EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(second.certificate()), first.privateKey()), 1);
+    EXPECT_NE(fresh.privateKeyPem(), first.privateKeyPem());
+    EXPECT_EQ(verify(root, second, X509_PURPOSE_ANY), X509_V_OK);
+}
+
 TEST(Certificates, ExpiredAndForeignCertificatesDoNotVerify) {
     const auto root = Credential::authority(QStringLiteral("Fixture Root"));
     auto request = packageSignerRequest(QStringLiteral("TARN"), QStringLiteral("Q7XK2M9P4D"));
