@@ -1,3 +1,4 @@
+#include "app/ChildProcesses.h"
 #include "app/CommandLine.h"
 #include "app/TerminationSignals.h"
 #include "app/UnattendedInstaller.h"
@@ -49,7 +50,7 @@ int runDemoUnattended(const tarn::CommandLineOptions& options) {
     demo.simulateScannerFor(model);
     const int exitStatus = tarn::runUnattendedInstallation(model, options);
     if (interruption.received() == 0) {
-        demo.waitForToolsToFinish();
+        tarn::waitForChildProcesses();
     }
     return exitStatus;
 }
@@ -59,8 +60,13 @@ int runUnattended(const tarn::CommandLineOptions& options) {
     if (options.demo) {
         return runDemoUnattended(options);
     }
+    const tarn::TerminationSignals interruption;
     tarn::InstallationViewModel model(tarn::makeSystemServices(serviceOptionsFor(options)), tarn::settingsFor(options));
-    return tarn::runUnattendedInstallation(model, options);
+    const int exitStatus = tarn::runUnattendedInstallation(model, options);
+    if (interruption.received() == 0) {
+        tarn::waitForChildProcesses();
+    }
+    return exitStatus;
 }
 
 } // namespace

@@ -87,12 +87,6 @@ public:
     // once, right after building the model; the watch ends with this object.
     void simulateScannerFor(InstallationViewModel& model);
 
-    // Lets the tools still at work finish before the sandbox goes: a disk image's detach, which nobody
-    // waits for, may run after an installation's last row. Runs the event loop until this process has
-    // no child process left and the work that waited for them is done, or `limit` passes; answers
-    // whether they all finished.
-    bool waitForToolsToFinish(std::chrono::milliseconds limit = std::chrono::seconds(10));
-
     const QString& sandboxFolder() const;
     QString systemRoot() const;
     QString usbRoot() const;
