@@ -78,6 +78,10 @@
         <source>No scanner found</source>
         <translation>Kein Scanner gefunden</translation>
     </message>
+    <message id="device.picker.accessible.name">
+        <source>Scanner model</source>
+        <translation>Scannermodell</translation>
+    </message>
     <message id="device.search.subtitle">
         <source>This can take up to 15 seconds.</source>
         <translation>Das kann bis zu 15 Sekunden dauern.</translation>
@@ -194,9 +198,41 @@
         <source>Legal notice</source>
         <translation>Rechtliche Hinweise</translation>
     </message>
+    <message id="menu.copy">
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message id="menu.edit">
+        <source>Edit</source>
+        <translation>Bearbeiten</translation>
+    </message>
+    <message id="menu.file">
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message id="menu.minimize">
+        <source>Minimize</source>
+        <translation>Minimieren</translation>
+    </message>
     <message id="menu.open.logs">
         <source>Open Log File</source>
         <translation>Protokolldatei öffnen</translation>
+    </message>
+    <message id="menu.quit">
+        <source>Quit T.A.R.N. Installer</source>
+        <translation>T.A.R.N. Installer beenden</translation>
+    </message>
+    <message id="menu.select.all">
+        <source>Select All</source>
+        <translation>Alles auswählen</translation>
+    </message>
+    <message id="menu.view">
+        <source>View</source>
+        <translation>Ansicht</translation>
+    </message>
+    <message id="menu.window">
+        <source>Window</source>
+        <translation>Fenster</translation>
     </message>
     <message id="package.manager.title">
         <source>Applications for %@</source>
