@@ -76,10 +76,7 @@ RootView::RootView(Coordinator& coordinator, InstallationViewModel& viewModel, Q
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    // Holding the keyboard here keeps Qt from putting it, with a focus ring, on the first control of a
-    // window that opens; Tab moves on into the screen.
     setFocusPolicy(Qt::ClickFocus);
-    setFocus(Qt::OtherFocusReason);
 
     fade->setDuration(transitionMilliseconds);
     fade->setStartValue(1.0);
@@ -161,6 +158,15 @@ QPixmap RootView::pictureOfThisArea() {
     // The window paints the background; the picture must carry it, or the fade would show through.
     QWidget* top = window();
     return top->grab(QRect(mapTo(top, QPoint(0, 0)), size()));
+}
+
+void RootView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Holding the keyboard here keeps Qt from putting it, with a focus ring, on the first control of
+    // a window that opens; Tab moves on into the screen.
+    if (!window()->focusWidget()) {
+        setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void RootView::resizeEvent(QResizeEvent* event) {

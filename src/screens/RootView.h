@@ -57,6 +57,7 @@ public:
     QPropertyAnimation* transition() const { return fade; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
