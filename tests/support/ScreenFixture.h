@@ -114,6 +114,8 @@ inline void click(QWidget* widget) {
 class ScreenTest : public WorkflowTest {
 protected:
     ScreenTest() { useShippedResources(); }
+    // Other suites of the same binary read the text ids themselves.
+    ~ScreenTest() override { removeTranslations(); }
 
     // The network monitor's first report: connected.
     void goOnline() {
