@@ -11,9 +11,7 @@ ResultPresentation resultPresentation(bool isInstallationSuccessful, bool anyOpt
                                                      : QStringLiteral("info.error.install.fail.title");
     presentation.subtitleKey = isInstallationSuccessful ? QStringLiteral("info.success.subtitle")
                                                         : QStringLiteral("info.error.install.fail.subtitle");
-    presentation.showsFailureList =
-            !tasks.isEmpty() && (!isInstallationSuccessful || anyOptionalPackageFailedToInstall);
-    if (presentation.showsFailureList) {
+    if (!tasks.isEmpty() && (!isInstallationSuccessful || anyOptionalPackageFailedToInstall)) {
         for (const AppInstallTask& task : tasks) {
             if (task.state == ToInstallListItemViewState::failed) {
                 presentation.failureLines.append(task.name + QStringLiteral(" - ") +
@@ -21,6 +19,9 @@ ResultPresentation resultPresentation(bool isInstallationSuccessful, bool anyOpt
             }
         }
     }
+    // A heading over no lines would name failures that never happened (a fetch that failed after
+    // the package screen had seeded the task list).
+    presentation.showsFailureList = !presentation.failureLines.isEmpty();
     presentation.errorText = fatalErrorMessage;
     return presentation;
 }

@@ -10,7 +10,8 @@ namespace tarn {
 
 // What the result screen shows for an outcome. The picture is "success" only when nothing failed at
 // all; the texts follow the mandatory outcome alone, so a run in which only optional applications
-// failed reads as a success under a failure picture, with those applications listed.
+// failed reads as a success under a failure picture, with those applications listed. The list shows
+// after a failed outcome, and only when some task did fail.
 struct ResultPresentation {
     QString imageName;
     QString titleKey;

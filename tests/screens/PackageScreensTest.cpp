@@ -125,6 +125,13 @@ INSTANTIATE_TEST_SUITE_P(
                                    false}),
         [](const auto& info) { return std::string(info.param.name); });
 
+TEST(ResultPresentationLineTest, FailedFetchOverASeededTaskListListsNothing) {
+    const QList<AppInstallTask> seeded{AppInstallTask::from(appEntry(QStringLiteral("Driver"), true))};
+    const auto shown = resultPresentation(false, false, seeded, QStringLiteral("The service could not be reached"));
+    EXPECT_FALSE(shown.showsFailureList);
+    EXPECT_TRUE(shown.failureLines.isEmpty());
+}
+
 TEST(ResultPresentationLineTest, FailedTaskWithoutTextKeepsTheSeparator) {
     auto task = AppInstallTask::from(appEntry(QStringLiteral("Broken link"), true));
     task.state = ToInstallListItemViewState::failed;
