@@ -36,7 +36,7 @@
     </message>
     <message id="button.retry">
         <source>Retry</source>
-        <translation>Erneut versuchen</translation>
+        <translation>Wiederholen</translation>
     </message>
     <message id="button.yes">
         <source>Yes</source>
@@ -144,7 +144,7 @@
     </message>
     <message id="info.error.connectivity.fail.title">
         <source>No internet connection</source>
-        <translation>Keine Internetverbindung</translation>
+        <translation>Keine Verbindung</translation>
     </message>
     <message id="info.error.install.fail.subtitle">
         <source>Something went wrong. Check your internet connection and try again, or contact our support team.</source>
@@ -152,7 +152,7 @@
     </message>
     <message id="info.error.install.fail.title">
         <source>Installation failed</source>
-        <translation>Installation fehlgeschlagen</translation>
+        <translation>Nicht installiert</translation>
     </message>
     <message id="info.success.subtitle">
         <source>Your scanner software is installed and ready to use.</source>

@@ -177,6 +177,22 @@ TEST_F(ScreenRenderTest, ResultVariantsAndCancel) {
     render(Screen::exit, QStringLiteral("cancel"));
 }
 
+TEST_F(ScreenRenderTest, LongerGermanTexts) {
+    installTranslations(QLocale(QLocale::German, QLocale::Germany));
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    detect(sampleCatalogue().first());
+    serveConfiguration(sampleCatalogue().first());
+    render(Screen::eula, QStringLiteral("de-eula"));
+    render(Screen::deviceDetected, QStringLiteral("de-detected"));
+    render(Screen::appManager, QStringLiteral("de-packages"));
+    render(Screen::networkingIssue, QStringLiteral("de-no-connection"));
+    model().isInstallationSuccessful = false;
+    model().fatalErrorMessage = localized(u"error.connectivity");
+    render(Screen::installResult, QStringLiteral("de-result-failed"));
+    QLocale::setDefault(QLocale::system());
+    useShippedResources();
+}
+
 TEST_F(ScreenRenderTest, ResultOfAnErrorBeforeAnyRun) {
     model().isInstallationSuccessful = false;
     model().fatalErrorMessage = localized(u"error.connectivity");
