@@ -51,7 +51,8 @@ protected:
         if (QWidget* focused = QApplication::focusWidget()) {
             focused->clearFocus();
         }
-        QImage image(stage.size(), QImage::Format_ARGB32_Premultiplied);
+        // Opaque, like the window: no alpha channel to store.
+        QImage image(stage.size(), QImage::Format_RGB32);
         image.fill(Qt::black);
         stage.render(&image);
         EXPECT_TRUE(saveRender(image, QStringLiteral("screen-") + name));
