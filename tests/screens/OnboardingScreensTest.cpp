@@ -56,14 +56,6 @@ TEST_F(OnboardingScreensTest, AcceptanceBoxBindsTheConsentAndNextFollowsIt) {
     EXPECT_TRUE(bar.next->isEnabled());
 }
 
-TEST_F(OnboardingScreensTest, ReturningToTheLicenceKeepsTheBoxAndReadsTheDocumentAnew) {
-    model().isEulaAccepted = true;
-    auto& licence = showScreen<EULAScreenView>();
-    EXPECT_TRUE(licence.acceptance()->isChecked());
-    EXPECT_TRUE(licence.buttons().next->isEnabled());
-    EXPECT_TRUE(licence.text()->isEmpty());
-}
-
 TEST_F(OnboardingScreensTest, EachTickOfTheSecondConsentStartsACatalogueFetch) {
     model().isEulaAccepted = true;
     auto& legal = showScreen<LegalNotesScreenView>();
