@@ -36,7 +36,7 @@
     </message>
     <message id="button.retry">
         <source>Retry</source>
-        <translation>Erneut versuchen</translation>
+        <translation>Wiederholen</translation>
     </message>
     <message id="button.yes">
         <source>Yes</source>
@@ -77,6 +77,10 @@
     <message id="device.not.detected.title">
         <source>No scanner found</source>
         <translation>Kein Scanner gefunden</translation>
+    </message>
+    <message id="device.picker.accessible.name">
+        <source>Scanner model</source>
+        <translation>Scannermodell</translation>
     </message>
     <message id="device.search.subtitle">
         <source>This can take up to 15 seconds.</source>
@@ -140,7 +144,7 @@
     </message>
     <message id="info.error.connectivity.fail.title">
         <source>No internet connection</source>
-        <translation>Keine Internetverbindung</translation>
+        <translation>Keine Verbindung</translation>
     </message>
     <message id="info.error.install.fail.subtitle">
         <source>Something went wrong. Check your internet connection and try again, or contact our support team.</source>
@@ -148,7 +152,7 @@
     </message>
     <message id="info.error.install.fail.title">
         <source>Installation failed</source>
-        <translation>Installation fehlgeschlagen</translation>
+        <translation>Nicht installiert</translation>
     </message>
     <message id="info.success.subtitle">
         <source>Your scanner software is installed and ready to use.</source>
@@ -194,9 +198,41 @@
         <source>Legal notice</source>
         <translation>Rechtliche Hinweise</translation>
     </message>
+    <message id="menu.copy">
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message id="menu.edit">
+        <source>Edit</source>
+        <translation>Bearbeiten</translation>
+    </message>
+    <message id="menu.file">
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message id="menu.minimize">
+        <source>Minimize</source>
+        <translation>Minimieren</translation>
+    </message>
     <message id="menu.open.logs">
         <source>Open Log File</source>
         <translation>Protokolldatei öffnen</translation>
+    </message>
+    <message id="menu.quit">
+        <source>Quit T.A.R.N. Installer</source>
+        <translation>T.A.R.N. Installer beenden</translation>
+    </message>
+    <message id="menu.select.all">
+        <source>Select All</source>
+        <translation>Alles auswählen</translation>
+    </message>
+    <message id="menu.view">
+        <source>View</source>
+        <translation>Ansicht</translation>
+    </message>
+    <message id="menu.window">
+        <source>Window</source>
+        <translation>Fenster</translation>
     </message>
     <message id="package.manager.title">
         <source>Applications for %@</source>

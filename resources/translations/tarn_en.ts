@@ -78,6 +78,10 @@
         <source>No scanner found</source>
         <translation>No scanner found</translation>
     </message>
+    <message id="device.picker.accessible.name">
+        <source>Scanner model</source>
+        <translation>Scanner model</translation>
+    </message>
     <message id="device.search.subtitle">
         <source>This can take up to 15 seconds.</source>
         <translation>This can take up to 15 seconds.</translation>
@@ -179,8 +183,8 @@
         <translation>T.A.R.N. Installer wants to install “%1”. Enter an administrator password to allow this.</translation>
     </message>
     <message id="installer.subtitle">
-        <source>Each application is downloaded, verified and installed in turn. Please keep this window open.</source>
-        <translation>Each application is downloaded, verified and installed in turn. Please keep this window open.</translation>
+        <source>Each application is downloaded, verified and installed in turn. Keep this window open.</source>
+        <translation>Each application is downloaded, verified and installed in turn. Keep this window open.</translation>
     </message>
     <message id="installer.title">
         <source>Installing</source>
@@ -194,9 +198,41 @@
         <source>Legal notice</source>
         <translation>Legal notice</translation>
     </message>
+    <message id="menu.copy">
+        <source>Copy</source>
+        <translation>Copy</translation>
+    </message>
+    <message id="menu.edit">
+        <source>Edit</source>
+        <translation>Edit</translation>
+    </message>
+    <message id="menu.file">
+        <source>File</source>
+        <translation>File</translation>
+    </message>
+    <message id="menu.minimize">
+        <source>Minimize</source>
+        <translation>Minimize</translation>
+    </message>
     <message id="menu.open.logs">
         <source>Open Log File</source>
         <translation>Open Log File</translation>
+    </message>
+    <message id="menu.quit">
+        <source>Quit T.A.R.N. Installer</source>
+        <translation>Quit T.A.R.N. Installer</translation>
+    </message>
+    <message id="menu.select.all">
+        <source>Select All</source>
+        <translation>Select All</translation>
+    </message>
+    <message id="menu.view">
+        <source>View</source>
+        <translation>View</translation>
+    </message>
+    <message id="menu.window">
+        <source>Window</source>
+        <translation>Window</translation>
     </message>
     <message id="package.manager.title">
         <source>Applications for %@</source>

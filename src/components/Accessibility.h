@@ -2,8 +2,8 @@
 
 namespace tarn {
 
-// Gives the custom-painted views that are not buttons their accessible roles (image, busy
-// indicator, list row). Buttons and toggles get theirs from QAbstractButton. Safe to call often.
+// Gives the custom-painted views their accessible roles where QAbstractButton's push-button role does
+// not fit (image, busy indicator, list row, link). Buttons and toggles keep theirs. Safe to call often.
 void installAccessibleFactories();
 
 } // namespace tarn

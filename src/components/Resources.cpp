@@ -31,7 +31,7 @@ bool registerFonts() {
     return allRegistered;
 }
 
-QString installTranslations(const QLocale& locale) {
+void removeTranslations() {
     for (const QPointer<QTranslator>& translator : installedTranslators()) {
         if (translator) {
             QCoreApplication::removeTranslator(translator);
@@ -39,6 +39,10 @@ QString installTranslations(const QLocale& locale) {
         }
     }
     installedTranslators().clear();
+}
+
+QString installTranslations(const QLocale& locale) {
+    removeTranslations();
 
     QObject* owner = QCoreApplication::instance();
     auto* english = new QTranslator(owner);

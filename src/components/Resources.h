@@ -14,6 +14,9 @@ bool registerFonts();
 // ("de", "en"). May be called again; the previous translations are replaced.
 QString installTranslations(const QLocale& locale = QLocale::system());
 
+// Removes the translations installed above, so every text id shows itself again.
+void removeTranslations();
+
 // The display text of a text id ("button.next"); an id without a text shows itself.
 QString localized(QStringView key);
 // The same for a text with a count: the plural form for `count`, with "%n" replaced by it.

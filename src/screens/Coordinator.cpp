@@ -46,7 +46,8 @@ void Coordinator::quit() {
     if (host) {
         host->requestTermination();
     } else {
-        QCoreApplication::quit();
+        // exit, not quit: Qt's quit first asks every window to close, and ours never agrees.
+        QCoreApplication::exit(0);
     }
 }
 

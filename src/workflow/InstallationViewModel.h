@@ -81,6 +81,8 @@ public:
     static QStringList trustedSigners();
 
     const InstallationSettings& settings() const { return configuration; }
+    // The logger's file of this run, for the shell's log command; absent when there is none.
+    std::optional<QUrl> logFileURL() const { return logger->logFileURL(); }
 
 Q_SIGNALS:
     // Some published property was assigned.

@@ -2,7 +2,7 @@
 
 #include "services/InstallationError.h"
 #include "services/RestClientError.h"
-#include "workflow/WorkflowFixture.h"
+#include "support/WorkflowFixture.h"
 
 #include <QFile>
 #include <QTemporaryDir>

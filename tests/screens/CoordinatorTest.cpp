@@ -1,6 +1,6 @@
 #include "screens/Coordinator.h"
 
-#include "screens/WindowHost.h"
+#include "support/RecordingWindowHost.h"
 #include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -10,12 +10,6 @@ namespace {
 
 using Screen = Coordinator::Screen;
 using ::testing::ElementsAre;
-
-class RecordingWindowHost final : public WindowHost {
-public:
-    void requestTermination() override { ++terminationRequests; }
-    int terminationRequests = 0;
-};
 
 class CoordinatorTest : public ::testing::Test {
 protected:
@@ -50,7 +44,7 @@ protected:
         FAIL() << "no route to " << screenName(screen).toStdString();
     }
 
-    std::shared_ptr<RecordingWindowHost> host = std::make_shared<RecordingWindowHost>();
+    std::shared_ptr<test::RecordingWindowHost> host = std::make_shared<test::RecordingWindowHost>();
     Coordinator coordinator{host};
 };
 

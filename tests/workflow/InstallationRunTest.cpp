@@ -1,8 +1,8 @@
 #include "services/InstallationError.h"
 #include "services/RestClientError.h"
 #include "services/TransportError.h"
-#include "workflow/Gate.h"
-#include "workflow/WorkflowFixture.h"
+#include "support/Gate.h"
+#include "support/WorkflowFixture.h"
 
 #include <QFile>
 #include <QMap>

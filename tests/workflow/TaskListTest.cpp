@@ -1,5 +1,5 @@
+#include "support/WorkflowFixture.h"
 #include "workflow/ApplicationOrder.h"
-#include "workflow/WorkflowFixture.h"
 
 namespace tarn::test {
 namespace {

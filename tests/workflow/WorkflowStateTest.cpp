@@ -1,4 +1,4 @@
-#include "workflow/WorkflowFixture.h"
+#include "support/WorkflowFixture.h"
 
 namespace tarn::test {
 namespace {

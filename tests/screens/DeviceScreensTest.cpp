@@ -1,0 +1,211 @@
+#include "components/Theme.h"
+#include "screens/ConnectDeviceScreenView.h"
+#include "screens/DeviceDetectedScreenView.h"
+#include "screens/DeviceDetectedState.h"
+#include "screens/DevicePicker.h"
+#include "screens/DeviceSearchScreeView.h"
+#include "screens/NoConnectionScreenView.h"
+#include "support/Gate.h"
+#include "support/ScreenFixture.h"
+
+namespace tarn::test {
+namespace {
+
+using Screen = Coordinator::Screen;
+using testing::_;
+using testing::ElementsAre;
+
+const TARNDeviceModel& scanDesk600() {
+    static const TARNDeviceModel device = sampleCatalogue()[0];
+    return device;
+}
+
+const TARNDeviceModel& scanDesk900() {
+    static const TARNDeviceModel device = sampleCatalogue()[1];
+    return device;
+}
+
+TEST(DeviceDetectedStateTest, NotFoundShowsTheFailureAndThePicker) {
+    test::useShippedResources();
+    const auto shown = deviceDetectedPresentation(DeviceSearchState::notFound(), scanDesk600(),
+                                                  QStringLiteral("%@ detected"), QStringLiteral("Unknown"));
+    EXPECT_EQ(shown.imageName, QStringLiteral("failure"));
+    EXPECT_TRUE(shown.showsPicker);
+    EXPECT_EQ(shown.title.string(), localized(u"device.not.detected.title"));
+    EXPECT_EQ(shown.subtitle, localized(u"device.not.detected.subtitle"));
+}
+
+TEST(DeviceDetectedStateTest, AnyOtherStatusShowsTheNameInTheHighlightThenTheRestOfTheTitle) {
+    test::useShippedResources();
+    for (const DeviceSearchState& status : {DeviceSearchState::found(scanDesk600()), DeviceSearchState::searching(),
+                                            DeviceSearchState::prepareForSearching()}) {
+        const auto shown = deviceDetectedPresentation(status, scanDesk600(), QStringLiteral("%@ detected"),
+                                                      QStringLiteral("Unknown"));
+        EXPECT_EQ(shown.imageName, QStringLiteral("success"));
+        EXPECT_FALSE(shown.showsPicker);
+        ASSERT_EQ(shown.title.runs().size(), 2);
+        EXPECT_EQ(shown.title.runs()[0].text, scanDesk600().name);
+        EXPECT_EQ(shown.title.runs()[0].style.color, theme::color(u"TitleDeviceDetected"));
+        EXPECT_EQ(shown.title.runs()[1].text, QStringLiteral(" detected"));
+        EXPECT_EQ(shown.title.runs()[1].style.color, theme::color(u"labelText"));
+    }
+    const auto unknown = deviceDetectedPresentation(DeviceSearchState::searching(), std::nullopt,
+                                                    QStringLiteral("%@ detected"), QStringLiteral("Unknown scanner"));
+    EXPECT_EQ(unknown.title.string(), QStringLiteral("Unknown scanner detected"));
+}
+
+TEST(DeviceDetectedStateTest, TitleKeepsOnlyWhatFollowsTheLastPlaceholder) {
+    EXPECT_EQ(titleAfterLastPlaceholder(QStringLiteral("%@ detected")), QStringLiteral(" detected"));
+    EXPECT_EQ(titleAfterLastPlaceholder(QStringLiteral("Found %@ and %@ here")), QStringLiteral(" here"));
+    EXPECT_EQ(titleAfterLastPlaceholder(QStringLiteral("detected")), QStringLiteral("detected"));
+    EXPECT_EQ(titleAfterLastPlaceholder(QString()), QString());
+    EXPECT_EQ(titleAfterLastPlaceholder(QStringLiteral("%@")), QString());
+}
+
+TEST(DeviceDetectedStateTest, PickerStartsOnTheDeviceElseOnTheFirstCatalogueName) {
+    const QStringList names{QStringLiteral("B"), QStringLiteral("A")};
+    EXPECT_EQ(initialDeviceSelection(scanDesk900(), names), scanDesk900().name);
+    EXPECT_EQ(initialDeviceSelection(std::nullopt, names), QStringLiteral("B"));
+    EXPECT_EQ(initialDeviceSelection(std::nullopt, {}), std::nullopt);
+}
+
+TEST(DeviceDetectedStateTest, PickedNameGivesTheFirstEntryOfThatNameButKeepsARecognisedNamesake) {
+    const QList<TARNDeviceModel> catalogue = sampleCatalogue();
+    EXPECT_EQ(deviceForSelection(scanDesk900().name, catalogue, scanDesk600()), scanDesk900());
+    EXPECT_EQ(deviceForSelection(QStringLiteral("Nothing like it"), catalogue, scanDesk600()), std::nullopt);
+
+    // Two revisions under one name: the recognised second one stays the device.
+    TARNDeviceModel revisionB = scanDesk600();
+    revisionB.pid = QStringLiteral("601");
+    revisionB.configLink = QStringLiteral("https://config.test/devices/scandesk-600b");
+    const QList<TARNDeviceModel> withRevisions{scanDesk600(), revisionB};
+    EXPECT_EQ(deviceForSelection(scanDesk600().name, withRevisions, revisionB), revisionB);
+    EXPECT_EQ(deviceForSelection(scanDesk600().name, withRevisions, std::nullopt), scanDesk600());
+    // A device no longer in the catalogue does not survive a pick.
+    TARNDeviceModel gone = scanDesk600();
+    gone.hash = QStringLiteral("OLD");
+    EXPECT_EQ(deviceForSelection(scanDesk600().name, withRevisions, gone), scanDesk600());
+}
+
+using DeviceScreensTest = ScreenTest;
+
+TEST_F(DeviceScreensTest, ConnectResetsTheSearchAndNextStartsItWithoutRecordingIt) {
+    coordinator.push(Screen::eula);
+    coordinator.push(Screen::legal);
+    coordinator.push(Screen::deviceConnect);
+    settle();
+    model().deviceSearchStatus = DeviceSearchState::found(scanDesk600());
+    auto& connect = showScreen<ConnectDeviceScreenView>();
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::prepareForSearching());
+
+    click(connect.buttons().next);
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceSearch);
+    EXPECT_EQ(coordinator.stack.last(), Screen::deviceConnect);
+}
+
+TEST_F(DeviceScreensTest, SearchMovesOnOnlyWhenItsOwnSearchEnds) {
+    Gate usbAnswer;
+    loadCatalogue(sampleCatalogue());
+    EXPECT_CALL(*usb, findMatchingUSBDevices(_)).WillOnce([&usbAnswer](auto&&...) {
+        return afterGate(&usbAnswer, QList<USBDeviceModel>{{0x2F1A, 0x900, QString(), QString()}});
+    });
+    // A result left from an earlier visit; the connect screen has reset it.
+    model().deviceSearchStatus = DeviceSearchState::prepareForSearching();
+    showScreen<DeviceSearchScreeView>();
+    settle();
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::searching());
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome)) << "searching moves nothing";
+
+    usbAnswer.open();
+    settle();
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::found(scanDesk900()));
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::deviceDetected));
+}
+
+TEST_F(DeviceScreensTest, SearchWithoutACatalogueStays) {
+    serveCatalogue("null");
+    showScreen<DeviceSearchScreeView>();
+    settle();
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::searching());
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome));
+}
+
+TEST_F(DeviceScreensTest, RecognisedScannerShowsItsNameAndEnablesNext) {
+    detect(scanDesk600());
+    auto& detected = showScreen<DeviceDetectedScreenView>();
+    EXPECT_EQ(detected.imageName(), QStringLiteral("success"));
+    EXPECT_EQ(detected.titleText(), scanDesk600().name + QStringLiteral(" detected"));
+    EXPECT_TRUE(detected.picker()->isHidden());
+    EXPECT_EQ(detected.selection(), scanDesk600().name);
+    EXPECT_EQ(model().deviceModel(), scanDesk600());
+    for (CustomButtonView* button : {detected.buttons().cancel, detected.buttons().back, detected.buttons().next}) {
+        EXPECT_TRUE(button->isEnabled());
+    }
+
+    click(detected.buttons().next);
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::appManager);
+}
+
+TEST_F(DeviceScreensTest, WithoutAScannerTheFirstModelIsPickedAndAnotherPickReplacesIt) {
+    loadCatalogue(sampleCatalogue());
+    model().deviceSearchStatus = DeviceSearchState::notFound();
+    auto& detected = showScreen<DeviceDetectedScreenView>();
+    EXPECT_EQ(detected.imageName(), QStringLiteral("failure"));
+    EXPECT_TRUE(detected.picker()->isVisible());
+    EXPECT_EQ(detected.picker()->count(), 3);
+    EXPECT_EQ(detected.picker()->currentText(), scanDesk600().name);
+    EXPECT_EQ(model().deviceModel(), scanDesk600());
+    EXPECT_TRUE(detected.buttons().next->isEnabled());
+
+    // The person opens the drop-down and takes the second model.
+    detected.picker()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(detected.picker(), Qt::Key_Down);
+    EXPECT_EQ(detected.selection(), scanDesk900().name);
+    EXPECT_EQ(model().deviceModel(), scanDesk900());
+}
+
+TEST_F(DeviceScreensTest, EmptyCatalogueAndNoScannerLeaveEveryButtonDisabled) {
+    model().deviceSearchStatus = DeviceSearchState::notFound();
+    auto& detected = showScreen<DeviceDetectedScreenView>();
+    EXPECT_EQ(detected.selection(), std::nullopt);
+    EXPECT_FALSE(detected.picker()->isEnabled());
+    for (CustomButtonView* button : {detected.buttons().cancel, detected.buttons().back, detected.buttons().next}) {
+        EXPECT_FALSE(button->isEnabled());
+    }
+}
+
+TEST_F(DeviceScreensTest, BackFromDetectedReturnsToConnect) {
+    coordinator.push(Screen::eula);
+    coordinator.push(Screen::legal);
+    coordinator.push(Screen::deviceConnect);
+    coordinator.navigate(Screen::deviceSearch);
+    coordinator.push(Screen::deviceDetected);
+    settle();
+    detect(scanDesk600());
+    auto& detected = showScreen<DeviceDetectedScreenView>();
+    click(detected.buttons().back);
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
+}
+
+TEST_F(DeviceScreensTest, NoConnectionRetryReturnsAndCancelAsks) {
+    coordinator.push(Screen::eula);
+    settle();
+    coordinator.showNetworkingIssue();
+    auto& offline = showScreen<NoConnectionScreenView>();
+    click(offline.cancelButton());
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
+    coordinator.pop();
+    settle();
+
+    click(offline.retryButton());
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
+}
+
+} // namespace
+} // namespace tarn::test

@@ -1,0 +1,132 @@
+#include "screens/EULAScreenView.h"
+#include "screens/LegalNotesScreenView.h"
+#include "screens/ViewExt.h"
+#include "screens/WelcomeScreenView.h"
+#include "support/ScreenFixture.h"
+
+#include <QApplication>
+#include <QTextBrowser>
+#include <QTextDocument>
+
+namespace tarn::test {
+namespace {
+
+using Screen = Coordinator::Screen;
+using testing::_;
+using testing::ElementsAre;
+
+using OnboardingScreensTest = ScreenTest;
+
+TEST_F(OnboardingScreensTest, StartButtonOpensTheLicence) {
+    auto& welcome = showScreen<WelcomeScreenView>();
+    EXPECT_TRUE(welcome.startButton()->isArrowShown());
+    click(welcome.startButton());
+    settle();
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
+    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
+}
+
+TEST_F(OnboardingScreensTest, DocumentIsShownOnALaterTurnThanTheAppearance) {
+    auto& licence = showScreen<EULAScreenView>();
+    EXPECT_TRUE(licence.hasAppeared());
+    EXPECT_TRUE(licence.text()->isEmpty());
+    settle();
+    EXPECT_EQ(licence.text()->toPlainText(), loadEULA()->toPlainText());
+    EXPECT_EQ(licence.documentView()->document(), licence.text());
+}
+
+TEST_F(OnboardingScreensTest, AcceptanceBoxBindsTheConsentAndNextFollowsIt) {
+    auto& licence = showScreen<EULAScreenView>();
+    const auto& bar = licence.buttons();
+    EXPECT_FALSE(bar.next->isEnabled());
+
+    click(licence.acceptance());
+    EXPECT_TRUE(model().isEulaAccepted());
+    EXPECT_TRUE(bar.next->isEnabled());
+
+    click(licence.acceptance());
+    EXPECT_FALSE(model().isEulaAccepted());
+    EXPECT_FALSE(bar.next->isEnabled());
+    EXPECT_TRUE(bar.back->isEnabled());
+    EXPECT_TRUE(bar.cancel->isEnabled());
+
+    // The flag set elsewhere shows in the box.
+    model().isEulaAccepted = true;
+    EXPECT_TRUE(licence.acceptance()->isChecked());
+    EXPECT_TRUE(bar.next->isEnabled());
+}
+
+TEST_F(OnboardingScreensTest, EachTickOfTheSecondConsentStartsACatalogueFetch) {
+    model().isEulaAccepted = true;
+    auto& legal = showScreen<LegalNotesScreenView>();
+    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
+            .Times(2)
+            .WillRepeatedly(ReturnTask(catalogueJson(sampleCatalogue())));
+
+    click(legal.acceptance());
+    settle();
+    click(legal.acceptance());
+    settle();
+    click(legal.acceptance());
+    settle();
+    EXPECT_TRUE(model().isLegalAccepted());
+    EXPECT_EQ(model().supportedDeviceNames().size(), 3);
+}
+
+TEST_F(OnboardingScreensTest, BarButtonsNavigate) {
+    coordinator.push(Screen::eula);
+    coordinator.push(Screen::legal);
+    settle();
+    model().isLegalAccepted = true;
+    auto& legal = showScreen<LegalNotesScreenView>();
+
+    click(legal.buttons().next);
+    settle();
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula, Screen::legal, Screen::deviceConnect));
+    coordinator.pop();
+    settle();
+
+    click(legal.buttons().cancel);
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
+    coordinator.pop();
+    settle();
+
+    click(legal.buttons().back);
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
+}
+
+TEST_F(OnboardingScreensTest, KeyboardReachesEveryControlAndActsWithSpaceAndEnter) {
+    coordinator.push(Screen::eula);
+    settle();
+    auto& licence = showScreen<EULAScreenView>();
+    ASSERT_TRUE(showActive(*stage));
+    settle();
+
+    QList<QWidget*> visited;
+    for (int step = 0; step < 8; ++step) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : stage.get(), Qt::Key_Tab);
+        if (QWidget* focused = QApplication::focusWidget(); focused && !visited.contains(focused)) {
+            visited.append(focused);
+        }
+    }
+    EXPECT_TRUE(visited.contains(licence.documentView()));
+    EXPECT_TRUE(visited.contains(licence.acceptance()));
+    EXPECT_TRUE(visited.contains(licence.buttons().cancel));
+    EXPECT_TRUE(visited.contains(licence.buttons().back));
+    EXPECT_FALSE(visited.contains(licence.buttons().next)) << "a disabled button is skipped";
+
+    licence.acceptance()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(licence.acceptance(), Qt::Key_Space);
+    EXPECT_TRUE(model().isEulaAccepted());
+
+    licence.buttons().next->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(licence.buttons().next, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::legal);
+}
+
+} // namespace
+} // namespace tarn::test
