@@ -1,9 +1,11 @@
 #include "app/ChildProcesses.h"
 #include "app/CommandLine.h"
+#include "app/TARNInstallerApp.h"
 #include "app/TerminationSignals.h"
 #include "app/UnattendedInstaller.h"
 #include "components/Resources.h"
 #include "demo/DemoEnvironment.h"
+#include "screens/Coordinator.h"
 #include "services/Error.h"
 #include "services/SSLValidator.h"
 #include "workflow/InstallationViewModel.h"
@@ -69,6 +71,34 @@ int runUnattended(const tarn::CommandLineOptions& options) {
     return exitStatus;
 }
 
+// The guided installer window; with --demo, against the demo's outside world, which outlives it.
+int runWindow(const tarn::CommandLineOptions& options) {
+    tarn::registerFonts();
+    tarn::installTranslations();
+    const tarn::TerminationSignals interruption;
+    std::unique_ptr<tarn::demo::DemoEnvironment> demo;
+    std::unique_ptr<tarn::InstallationViewModel> model;
+    if (options.demo) {
+        demo = std::make_unique<tarn::demo::DemoEnvironment>();
+        QTextStream(stdout) << demo->summary().join(u'\n') << '\n';
+        model = std::make_unique<tarn::InstallationViewModel>(demo->services(), demo->settings());
+        demo->simulateScannerFor(*model);
+    } else {
+        model = std::make_unique<tarn::InstallationViewModel>(tarn::makeSystemServices(serviceOptionsFor(options)),
+                                                              tarn::settingsFor(options));
+    }
+    tarn::Coordinator coordinator;
+    int exitStatus = 0;
+    {
+        tarn::TARNInstallerApp app(coordinator, *model);
+        exitStatus = app.run();
+    }
+    if (interruption.received() == 0) {
+        tarn::waitForChildProcesses();
+    }
+    return exitStatus;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -104,12 +134,7 @@ int main(int argc, char* argv[]) {
         if (options.unattended) {
             return runUnattended(options);
         }
-        // ---- The window ----
-        // TARNInstallerApp comes here. With --demo it takes its services and settings from a
-        // DemoEnvironment, which must outlive it, and lets the demo simulate the scanner for its model,
-        // under TerminationSignals, as runDemoUnattended does.
-        out << tarn::usageText();
-        return 0;
+        return runWindow(options);
     } catch (const std::exception& error) {
         err << "tarn-installer: " << tarn::localizedDescription(error) << '\n';
         return static_cast<int>(tarn::ExitCode::failure);

@@ -213,7 +213,9 @@ void InstallationViewModel::openSuccessUrl() {
     // The page comes from a downloaded document: only a web page is handed to the desktop, never a
     // local file or another scheme's handler.
     const auto url = wellFormedUrl(deviceApplicationsModel()->successUrl);
-    if (url && (url->scheme() == QLatin1String("https") || url->scheme() == QLatin1String("http"))) {
+    const bool webPage = url && (url->scheme() == QLatin1String("https") || url->scheme() == QLatin1String("http"));
+    if (webPage && openedSuccessPage != url) {
+        openedSuccessPage = url;
         urlOpener->open(*url);
     }
 }

@@ -73,7 +73,8 @@ public:
     QCoro::Task<> installSelectedApplications();
     // Removes a downloaded file; a file that cannot be removed is logged and left.
     void cleanup(const std::optional<QUrl>& fileURL);
-    // Opens the configuration's success page, only after a successful installation.
+    // Opens the configuration's success page, only after a successful installation, and once: the
+    // result screen's Close button and the termination check that follows it both ask for it.
     void openSuccessUrl();
     void openSupportPage();
 
@@ -122,6 +123,8 @@ private:
 
     // The run in progress, shared with every caller that joined it.
     std::shared_ptr<QCoro::Task<>> activeRun;
+    // The success page already handed to the desktop.
+    std::optional<QUrl> openedSuccessPage;
 };
 
 // `text` as an absolute URL, or none when it is not one: strict parsing, a scheme, and a host for

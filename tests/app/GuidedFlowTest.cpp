@@ -182,8 +182,8 @@ TEST_F(GuidedFlowTest, FromWelcomeToASuccessfulResultAndBackFromEveryCancel) {
     EXPECT_EQ(result.presentation().titleKey, QStringLiteral("info.success.title"));
     EXPECT_TRUE(result.failureList()->isHidden());
 
-    // Close opens the success page, and so does the termination check on this screen.
-    EXPECT_CALL(*opener, open(QUrl(QStringLiteral("https://tarn.test/welcome")))).Times(2);
+    // Close and the termination check on this screen both ask for the success page; it opens once.
+    EXPECT_CALL(*opener, open(QUrl(QStringLiteral("https://tarn.test/welcome")))).Times(1);
     click(button("button.close"));
     EXPECT_EQ(host->terminations, 1);
 }

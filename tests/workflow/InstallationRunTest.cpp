@@ -362,6 +362,12 @@ TEST_F(InstallationRunTest, SuccessPageOpensOnlyForAWebAddressAfterSuccess) {
     m.deviceApplicationsModel = configuration;
     EXPECT_CALL(*opener, open(QUrl(configuration.successUrl))).Times(1);
     m.openSuccessUrl();
+    m.openSuccessUrl(); // Close, then the termination check: one page, not two
+
+    configuration.successUrl = QStringLiteral("https://tarn.test/other");
+    m.deviceApplicationsModel = configuration;
+    EXPECT_CALL(*opener, open(QUrl(configuration.successUrl))).Times(1);
+    m.openSuccessUrl();
 }
 
 TEST_F(InstallationRunTest, SupportPageIsUnderTheSupportSite) {
