@@ -47,10 +47,8 @@ QString Sandbox::writePackage(const QString& name, const QByteArray& bytes) cons
     return packagePath;
 }
 
-ToolRun Sandbox::run(const QString& tool, const QStringList& arguments) const {
+ToolRun runTool(const QString& tool, const QStringList& arguments, const QProcessEnvironment& environment) {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TARN_SYSTEM_ROOT"), rootPath);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(TARN_TOOLS_DIR "/") + tool, arguments);
     if (!process.waitForFinished(120000)) {
@@ -58,20 +56,22 @@ ToolRun Sandbox::run(const QString& tool, const QStringList& arguments) const {
         process.waitForFinished();
         return {};
     }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
-            process.readAllStandardError()};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
 
-ToolRun Sandbox::pkgutil(const QStringList& arguments) const {
-    return run(QStringLiteral("pkgutil"), arguments);
+QByteArray scanManagerPackage(const QString& version, const PackageOptions& options) {
+    return buildComponentPackage(appPackage(scanPkgId, scanManager(version)), options);
+}
+
+ToolRun Sandbox::run(const QString& tool, const QStringList& arguments) const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARN_SYSTEM_ROOT"), rootPath);
+    return runTool(tool, arguments, environment);
 }
 
 ToolRun Sandbox::installer(const QString& packagePath) const {
     return installer({QStringLiteral("-pkg"), packagePath, QStringLiteral("-target"), QStringLiteral("/")});
-}
-
-ToolRun Sandbox::installer(const QStringList& arguments) const {
-    return run(QStringLiteral("installer"), arguments);
 }
 
 QMap<QString, QString> Sandbox::snapshot() const {

@@ -5,20 +5,25 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <ostream>
+#include <string>
 
 namespace tarn::test {
 
 // One run of a stand-in tool.
 struct ToolRun {
     int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
+    std::string out;
+    std::string err;
 };
+
+ToolRun runTool(const QString& tool, const QStringList& arguments,
+                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 
 // Credentials made once per test run: key generation is the slow part of every package fixture.
 struct SigningCredentials {
@@ -34,6 +39,15 @@ struct SigningCredentials {
     static const SigningCredentials& shared();
 };
 
+inline const QString scanPkgId = QStringLiteral("com.tarn.scanmanager");
+
+inline fixtures::AppBundle scanManager(const QString& version) {
+    return {QStringLiteral("Scan Manager"), version, version + QStringLiteral(".7")};
+}
+
+// "Scan Manager.app" at `version` as the component package scanPkgId.
+QByteArray scanManagerPackage(const QString& version, const fixtures::PackageOptions& options = {});
+
 // A temporary system root for the tools: TARN_SYSTEM_ROOT points into it, its trust anchors hold the
 // shared root, and packages are written beside it (never inside it).
 class Sandbox {
@@ -45,9 +59,9 @@ public:
     QString outside(const QString& name) const { return directory.filePath(name); }
     QString writePackage(const QString& name, const QByteArray& bytes) const;
 
-    ToolRun pkgutil(const QStringList& arguments) const;
+    ToolRun pkgutil(const QStringList& arguments) const { return run(QStringLiteral("pkgutil"), arguments); }
     ToolRun installer(const QString& packagePath) const;
-    ToolRun installer(const QStringList& arguments) const;
+    ToolRun installer(const QStringList& arguments) const { return run(QStringLiteral("installer"), arguments); }
     ToolRun run(const QString& tool, const QStringList& arguments) const;
 
     // Every entry under the root with its type, mode and contents: two equal snapshots mean nothing changed.

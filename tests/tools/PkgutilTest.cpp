@@ -1,6 +1,5 @@
 // pkgutil run as the real executable against packages built by the fixtures, in a sandboxed system root.
 #include "PackageToolSupport.h"
-#include "common/Plist.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -18,192 +17,108 @@ using namespace fixtures;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string text(const QByteArray& bytes) {
-    return bytes.toStdString();
+QByteArray signedPackage(std::optional<PackageSigner> signer, TocChecksum checksum = TocChecksum::sha256,
+                         PackageDamage damage = PackageDamage::none) {
+    PackageOptions options;
+    options.signer = std::move(signer);
+    options.checksum = checksum;
+    options.damage = damage;
+    return scanManagerPackage(QStringLiteral("2.1"), options);
 }
 
-// The first line of a certificate's fingerprint as the report prints it.
-std::string fingerprintLine(const Credential& credential) {
-    const QByteArray digest = QCryptographicHash::hash(credential.certificateDer(), QCryptographicHash::Sha256);
-    return digest.left(16).toHex(' ').toUpper().toStdString();
-}
-
-// "2027-05-01 10:00:00 +0000" for the certificate's notAfter.
-std::string expiryLine(const Credential& credential) {
+// The certificate's first fingerprint line and its expiry, as the report prints them.
+std::string fingerprintAndExpiry(const Credential& credential) {
     struct tm parts = {};
     ASN1_TIME_to_tm(X509_get0_notAfter(credential.certificate()), &parts);
-    char line[64];
-    std::strftime(line, sizeof line, "%Y-%m-%d %H:%M:%S +0000\n", &parts);
-    return line;
+    char expiry[64];
+    std::strftime(expiry, sizeof expiry, "%Y-%m-%d %H:%M:%S +0000\n", &parts);
+    const QByteArray digest = QCryptographicHash::hash(credential.certificateDer(), QCryptographicHash::Sha256);
+    return "Expires: " + std::string(expiry) + "       SHA256 Fingerprint:\n           " +
+           digest.left(16).toHex(' ').toUpper().toStdString() + "\n";
 }
 
-QByteArray appPackageBytes(const PackageOptions& options) {
-    const AppBundle app{QStringLiteral("Scan Manager"), QStringLiteral("2.1"), QStringLiteral("2.1.7")};
-    return buildComponentPackage(appPackage(QStringLiteral("com.tarn.scanmanager"), app), options);
-}
-
-class PkgutilSignature : public ::testing::TestWithParam<TocChecksum> {};
-
-TEST_P(PkgutilSignature, TrustsAPackageSignedThroughAnIntermediateOfTheAnchor) {
+// The root is found among the anchors; the intermediate only in the package.
+TEST(PkgutilSignature, TrustsAPackageSignedThroughAnIntermediateOfTheAnchorWithEitherChecksum) {
     const Sandbox sandbox;
     const auto& credentials = SigningCredentials::shared();
-    PackageOptions options;
-    options.checksum = GetParam();
-    options.signer = credentials.trusted();
-    const QString package = sandbox.writePackage(QStringLiteral("Scan Manager.pkg"), appPackageBytes(options));
+    for (const TocChecksum checksum : {TocChecksum::sha1, TocChecksum::sha256}) {
+        SCOPED_TRACE(static_cast<int>(checksum));
+        const QString package = sandbox.writePackage(
+                QStringLiteral("Scan Manager.pkg"),
+                signedPackage(PackageSigner{credentials.signer, {credentials.intermediate}}, checksum));
 
-    const ToolRun run = sandbox.pkgutil({QStringLiteral("--check-signature"), package});
+        const ToolRun run = sandbox.pkgutil({QStringLiteral("--check-signature"), package});
 
-    EXPECT_EQ(run.exitCode, 0) << text(run.err);
-    const std::string report = text(run.out);
-    EXPECT_THAT(report, HasSubstr("Package \"Scan Manager.pkg\":\n"
-                                  "   Status: signed by a certificate trusted by this system\n"
-                                  "   Certificate Chain:\n"
-                                  "    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n"
-                                  "       Expires: "));
-    EXPECT_THAT(report, HasSubstr("    2. TARN Test Installer CA\n"));
-    EXPECT_THAT(report, HasSubstr("    3. TARN Test Root CA\n"));
-    EXPECT_THAT(report, HasSubstr(fingerprintLine(credentials.signer)));
-    EXPECT_THAT(report, HasSubstr(fingerprintLine(credentials.root)));
-    EXPECT_THAT(report, HasSubstr("1. Developer ID Installer: TARN (Q7XK2M9P4D)\n       Expires: " +
-                                  expiryLine(credentials.signer)));
-}
-
-INSTANTIATE_TEST_SUITE_P(TocChecksums, PkgutilSignature,
-                         ::testing::Values(TocChecksum::sha1, TocChecksum::sha256, TocChecksum::sha512));
-
-TEST(PkgutilSignature, FindsTheIntermediateOnlyInThePackage) {
-    const Sandbox sandbox;
-    const auto& credentials = SigningCredentials::shared();
-    PackageOptions options;
-    options.signer = PackageSigner{credentials.signer, {}};
-    const QString withoutIntermediate = sandbox.writePackage(QStringLiteral("a.pkg"), appPackageBytes(options));
-    options.signer = PackageSigner{credentials.signer, {credentials.intermediate}};
-    const QString withIntermediate = sandbox.writePackage(QStringLiteral("b.pkg"), appPackageBytes(options));
-
-    EXPECT_EQ(sandbox.pkgutil({QStringLiteral("--check-signature"), withIntermediate}).exitCode, 0);
-    const ToolRun run = sandbox.pkgutil({QStringLiteral("--check-signature"), withoutIntermediate});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_THAT(text(run.out), HasSubstr("   Status: signed by untrusted certificate\n"));
-}
-
-struct RefusedPackage {
-    const char* name;
-    PackageDamage damage;
-    enum class Signer { trusted, none, stranger, expired } signer;
-    const char* expectedStatus;
-};
-
-void PrintTo(const RefusedPackage& refused, std::ostream* out) {
-    *out << refused.name;
-}
-
-class PkgutilRefuses : public ::testing::TestWithParam<RefusedPackage> {};
-
-TEST_P(PkgutilRefuses, WithAReportAndExitStatusOne) {
-    const Sandbox sandbox;
-    const auto& credentials = SigningCredentials::shared();
-    const RefusedPackage& refused = GetParam();
-    PackageOptions options;
-    options.damage = refused.damage;
-    switch (refused.signer) {
-    case RefusedPackage::Signer::trusted:
-        options.signer = credentials.trusted();
-        break;
-    case RefusedPackage::Signer::none:
-        break;
-    case RefusedPackage::Signer::stranger:
-        options.signer = PackageSigner{credentials.strangerSigner, {credentials.strangerRoot}};
-        break;
-    case RefusedPackage::Signer::expired:
-        options.signer = PackageSigner{credentials.expiredSigner, {credentials.intermediate, credentials.root}};
-        break;
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_THAT(run.out, HasSubstr("Package \"Scan Manager.pkg\":\n"
+                                       "   Status: signed by a certificate trusted by this system\n"
+                                       "   Certificate Chain:\n"
+                                       "    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n       " +
+                                       fingerprintAndExpiry(credentials.signer)));
+        EXPECT_THAT(run.out, HasSubstr("    2. TARN Test Installer CA\n"));
+        EXPECT_THAT(run.out, HasSubstr("    3. TARN Test Root CA\n       " + fingerprintAndExpiry(credentials.root)));
     }
-    const QString package = sandbox.writePackage(QStringLiteral("App.pkg"), appPackageBytes(options));
-
-    const ToolRun run = sandbox.pkgutil({QStringLiteral("--check-signature"), package});
-
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_THAT(text(run.out), HasSubstr(std::string("Package \"App.pkg\":\n   Status: ") + refused.expectedStatus));
-    EXPECT_THAT(text(run.out), Not(HasSubstr("trusted by this system")));
-    EXPECT_THAT(text(run.err), HasSubstr("pkgutil: 'App.pkg'"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-        Packages, PkgutilRefuses,
-        ::testing::Values(
-                RefusedPackage{"Unsigned", PackageDamage::none, RefusedPackage::Signer::none, "no signature\n"},
-                RefusedPackage{"TamperedToc", PackageDamage::tamperedToc, RefusedPackage::Signer::trusted,
-                               "package is invalid (checksum did not verify)\n"},
-                RefusedPackage{"TamperedTocWithFreshChecksum", PackageDamage::tamperedTocAndChecksum,
-                               RefusedPackage::Signer::trusted, "package is invalid (signature did not verify)\n"},
-                RefusedPackage{"SignedWithAnotherKey", PackageDamage::foreignSignature, RefusedPackage::Signer::trusted,
-                               "package is invalid (signature did not verify)\n"},
-                RefusedPackage{"TamperedPayload", PackageDamage::tamperedPayload, RefusedPackage::Signer::trusted,
-                               "package is invalid ('Payload' is damaged: its archived checksum did not verify)\n"},
-                RefusedPackage{"TruncatedPayload", PackageDamage::truncatedPayload, RefusedPackage::Signer::trusted,
-                               "package is invalid ("},
-                RefusedPackage{"UntrustedRoot", PackageDamage::none, RefusedPackage::Signer::stranger,
-                               "signed by untrusted certificate\n"},
-                RefusedPackage{"ExpiredSigner", PackageDamage::none, RefusedPackage::Signer::expired,
-                               "signed by a certificate that has since expired\n"}),
-        [](const auto& info) { return std::string(info.param.name); });
-
-TEST(PkgutilSignature, TrustsNothingWithoutAnAnchorFile) {
+TEST(PkgutilSignature, RefusesWithTheStatusThatNamesTheFault) {
     const Sandbox sandbox;
-    PackageOptions options;
-    options.signer = SigningCredentials::shared().trusted();
-    const QString package = sandbox.writePackage(QStringLiteral("App.pkg"), appPackageBytes(options));
+    const auto& c = SigningCredentials::shared();
+    const auto damaged = [&](PackageDamage damage) { return signedPackage(c.trusted(), TocChecksum::sha256, damage); };
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* status;
+    } cases[] = {
+            {"unsigned", signedPackage(std::nullopt), "no signature\n"},
+            {"tampered TOC", damaged(PackageDamage::tamperedToc), "package is invalid (checksum did not verify)\n"},
+            {"tampered TOC, fresh checksum", damaged(PackageDamage::tamperedTocAndChecksum),
+             "package is invalid (signature did not verify)\n"},
+            {"signed with another key", damaged(PackageDamage::foreignSignature),
+             "package is invalid (signature did not verify)\n"},
+            {"tampered payload", damaged(PackageDamage::tamperedPayload),
+             "package is invalid ('Payload' is damaged: its archived checksum did not verify)\n"},
+            {"truncated payload", damaged(PackageDamage::truncatedPayload), "package is invalid ("},
+            {"no intermediate", signedPackage(PackageSigner{c.signer, {}}), "signed by untrusted certificate\n"},
+            {"untrusted root", signedPackage(PackageSigner{c.strangerSigner, {c.strangerRoot}}),
+             "signed by untrusted certificate\n"},
+            {"expired signer", signedPackage(PackageSigner{c.expiredSigner, {c.intermediate, c.root}}),
+             "signed by a certificate that has since expired\n"},
+            {"no xar archive", QByteArray(4096, 'x'), "package is invalid (not a xar archive)\n"},
+    };
+    for (const auto& refused : cases) {
+        SCOPED_TRACE(refused.name);
+        const ToolRun run = sandbox.pkgutil(
+                {QStringLiteral("--check-signature"), sandbox.writePackage(QStringLiteral("App.pkg"), refused.bytes)});
+
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_THAT(run.out, HasSubstr(std::string("Package \"App.pkg\":\n   Status: ") + refused.status));
+        EXPECT_THAT(run.err, HasSubstr("pkgutil: 'App.pkg'"));
+    }
+
+    const QString trusted = sandbox.writePackage(QStringLiteral("App.pkg"), signedPackage(c.trusted()));
     ASSERT_TRUE(QFile::remove(sandbox.path(QStringLiteral("/etc/tarn-installer/package-signing-anchors.pem"))));
-
-    const ToolRun run = sandbox.pkgutil({QStringLiteral("--check-signature"), package});
-
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_THAT(text(run.out), HasSubstr("Status: signed by untrusted certificate"));
-    EXPECT_THAT(text(run.out), HasSubstr("1. Developer ID Installer: TARN (Q7XK2M9P4D)"));
-}
-
-TEST(PkgutilSignature, CallsAFileThatIsNoPackageInvalid) {
-    const Sandbox sandbox;
-    const QString garbage = sandbox.writePackage(QStringLiteral("garbage.pkg"), QByteArray(4096, 'x'));
-
-    const ToolRun notXar = sandbox.pkgutil({QStringLiteral("--check-signature"), garbage});
+    const ToolRun withoutAnchors = sandbox.pkgutil({QStringLiteral("--check-signature"), trusted});
+    EXPECT_EQ(withoutAnchors.exitCode, 1);
+    EXPECT_THAT(withoutAnchors.out, HasSubstr("Status: signed by untrusted certificate"));
     const ToolRun missing =
             sandbox.pkgutil({QStringLiteral("--check-signature"), sandbox.outside(QStringLiteral("none.pkg"))});
-
-    EXPECT_EQ(notXar.exitCode, 1);
-    EXPECT_THAT(text(notXar.out), HasSubstr("Status: package is invalid (not a xar archive)"));
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_THAT(text(missing.err), HasSubstr("cannot open"));
-}
-
-TEST(PkgutilReceipts, AnswersNoReceiptForUnknownAndInvalidIdentifiers) {
-    const Sandbox sandbox;
-    for (const QString& command :
-         {QStringLiteral("--export-plist"), QStringLiteral("--files"), QStringLiteral("--forget")}) {
-        for (const QString& pkgid : {QStringLiteral("com.tarn.unknown"), QStringLiteral("../../etc/passwd")}) {
-            const ToolRun run = sandbox.pkgutil({command, pkgid});
-            EXPECT_EQ(run.exitCode, 1) << command.toStdString();
-            EXPECT_THAT(text(run.err), HasSubstr(("No receipt for '" + pkgid + "' found").toStdString()));
-            EXPECT_TRUE(run.out.isEmpty());
-        }
-    }
+    EXPECT_THAT(missing.err, HasSubstr("cannot open"));
 }
 
 TEST(PkgutilReceipts, ListsShowsAndForgetsInstalledPackages) {
     const Sandbox sandbox;
-    for (const auto& [pkgid, name] :
-         {std::pair{"com.tarn.viewer", "Viewer"}, std::pair{"com.tarn.capture", "Capture"}}) {
-        const AppBundle app{QString::fromLatin1(name), QStringLiteral("1.0"), QStringLiteral("1.0.1")};
-        const QString package =
-                sandbox.writePackage(QString::fromLatin1(name) + QStringLiteral(".pkg"),
-                                     buildComponentPackage(appPackage(QString::fromLatin1(pkgid), app)));
+    for (const QString& name : {QStringLiteral("Viewer"), QStringLiteral("Capture")}) {
+        const AppBundle app{name, QStringLiteral("1.0"), QStringLiteral("1.0.1")};
+        const QString package = sandbox.writePackage(
+                name + QStringLiteral(".pkg"),
+                buildComponentPackage(appPackage(QStringLiteral("com.tarn.") + name.toLower(), app)));
         ASSERT_EQ(sandbox.installer(package).exitCode, 0);
     }
 
     EXPECT_EQ(sandbox.pkgutil({QStringLiteral("--pkgs")}).out, "com.tarn.capture\ncom.tarn.viewer\n");
     EXPECT_EQ(sandbox.pkgutil({QStringLiteral("--pkgs=com\\.tarn\\.v.*")}).out, "com.tarn.viewer\n");
-    EXPECT_THAT(text(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.viewer")}).out),
+    EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.viewer")}).out,
                 HasSubstr("Viewer.app\nViewer.app/Contents\nViewer.app/Contents/Info.plist\n"));
 
     const ToolRun forget = sandbox.pkgutil({QStringLiteral("--forget"), QStringLiteral("com.tarn.viewer")});
@@ -215,23 +130,29 @@ TEST(PkgutilReceipts, ListsShowsAndForgetsInstalledPackages) {
             << "forgetting a package leaves its files";
 }
 
-TEST(PkgutilReceipts, RefusesADamagedReceipt) {
+TEST(PkgutilReceipts, RefusesUnknownIdentifiersDamagedReceiptsAndBadCommandLines) {
     const Sandbox sandbox;
+    for (const QString& command :
+         {QStringLiteral("--export-plist"), QStringLiteral("--files"), QStringLiteral("--forget")}) {
+        for (const QString& pkgid : {QStringLiteral("com.tarn.unknown"), QStringLiteral("../../etc/passwd")}) {
+            SCOPED_TRACE((command + u' ' + pkgid).toStdString());
+            const ToolRun run = sandbox.pkgutil({command, pkgid});
+            EXPECT_EQ(run.exitCode, 1);
+            EXPECT_THAT(run.err, HasSubstr(("No receipt for '" + pkgid + "' found").toStdString()));
+            EXPECT_TRUE(run.out.empty());
+        }
+    }
+
     writeFile(sandbox.path(QStringLiteral("/var/db/receipts/com.tarn.broken.plist")), "<plist><dict><key>pkgid");
+    const ToolRun damaged = sandbox.pkgutil({QStringLiteral("--export-plist"), QStringLiteral("com.tarn.broken")});
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_THAT(damaged.err, HasSubstr("the receipt for 'com.tarn.broken' is damaged"));
 
-    const ToolRun run = sandbox.pkgutil({QStringLiteral("--export-plist"), QStringLiteral("com.tarn.broken")});
-
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_THAT(text(run.err), HasSubstr("the receipt for 'com.tarn.broken' is damaged"));
-}
-
-TEST(PkgutilUsage, RefusesUnknownCommandsAndMissingOperands) {
-    const Sandbox sandbox;
     for (const QStringList& arguments : {QStringList{}, QStringList{QStringLiteral("--check-signature")},
                                          QStringList{QStringLiteral("--pkg-info-plist"), QStringLiteral("x")}}) {
         const ToolRun run = sandbox.pkgutil(arguments);
         EXPECT_EQ(run.exitCode, 1);
-        EXPECT_THAT(text(run.err), HasSubstr("usage: pkgutil"));
+        EXPECT_THAT(run.err, HasSubstr("usage: pkgutil"));
     }
 }
 
