@@ -8,7 +8,6 @@
 #include <QtEndian>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <functional>
 
@@ -35,13 +34,12 @@ QByteArray randomBytes(qsizetype size) {
 // Compressible enough to shrink, long enough to need several reads.
 const QByteArray payloadBytes = randomBytes(64 * 1024).toHex() + QByteArray(100000, 'z');
 
-XarBuilder::Archive productLayout(HeapEncoding encoding, TocChecksum checksum = TocChecksum::sha256,
-                                  const std::optional<PackageSigner>& signer = std::nullopt) {
+XarBuilder::Archive productLayout(HeapEncoding encoding, TocChecksum checksum = TocChecksum::sha256) {
     XarBuilder builder;
     builder.addFile(QStringLiteral("Distribution"), "<installer-gui-script/>", encoding);
     builder.addFile(QStringLiteral("A.pkg/PackageInfo"), "<pkg-info/>", encoding);
     builder.addFile(QStringLiteral("A.pkg/Payload"), payloadBytes, encoding);
-    return builder.build(checksum, signer);
+    return builder.build(checksum);
 }
 
 // Sets a big-endian header field of `width` bytes at `offset`.
@@ -124,23 +122,6 @@ INSTANTIATE_TEST_SUITE_P(AllEncodings, XarReaderEncodings,
                                                               HeapEncoding::gzip, HeapEncoding::bzip2),
                                             ::testing::Values(TocChecksum::sha1, TocChecksum::sha256,
                                                               TocChecksum::sha512)));
-
-TEST_F(XarReaderTest, ReadsTheSignatureAndTheDigestItCovers) {
-    const auto& credentials = SigningCredentials::shared();
-    const auto built = productLayout(HeapEncoding::zlib, TocChecksum::sha256,
-                                     PackageSigner{credentials.signer, {credentials.intermediate}});
-    const XarArchive archive = open(built.bytes);
-
-    ASSERT_TRUE(archive.signature().has_value());
-    EXPECT_THAT(archive.signature()->certificates,
-                ElementsAre(credentials.signer.certificateDer(), credentials.intermediate.certificateDer()));
-    EXPECT_EQ(archive.signatureValue().size(), 256);
-    const auto tocLength = static_cast<size_t>(qFromBigEndian<quint64>(built.bytes.constData() + 8));
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(built.bytes.constData() + 28, tocLength, digest, &length, EVP_sha256(), nullptr);
-    EXPECT_EQ(archive.tocDigest(), QByteArray(reinterpret_cast<const char*>(digest), length));
-}
 
 TEST_F(XarReaderTest, RefusesToOpenADamagedHeaderOrTableOfContents) {
     const QByteArray archive = productLayout(HeapEncoding::zlib).bytes;
