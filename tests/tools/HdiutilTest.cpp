@@ -20,7 +20,6 @@ namespace tarn::test {
 namespace {
 
 using fixtures::DiskImageBuilder;
-using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 

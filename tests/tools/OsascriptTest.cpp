@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -157,17 +158,21 @@ TEST_F(OsascriptTest, RootRunsTheCommandAtOnceAndReportsFailuresWithTheirStatus)
 }
 
 TEST_F(OsascriptTest, RefusedStatementsRunNothing) {
-    const QList<QStringList> refused{
-            {QStringLiteral("-e"), QStringLiteral("do shell script \"") + touch + u'"'},
-            {QStringLiteral("-e"), privileged(touch) + QStringLiteral(" & \"\"")},
-            {QStringLiteral("-e"), QStringLiteral("do shell script \"") + touch + QStringLiteral("\\q\"")},
-            {privileged(touch)},
-            {QStringLiteral("-e"), privileged(touch), QStringLiteral("-e"), privileged(touch)},
+    const struct {
+        QStringList arguments;
+        const char* error;
+    } cases[] = {
+            {{QStringLiteral("-e"), QStringLiteral("do shell script \"") + touch + u'"'},
+             "osascript: Only do shell script"},
+            {{QStringLiteral("-e"), privileged(touch) + QStringLiteral(" & \"\"")}, "syntax error: "},
+            {{privileged(touch)}, "usage: osascript -e STATEMENT"},
+            {{QStringLiteral("-e"), privileged(touch), QStringLiteral("-e"), privileged(touch)},
+             "usage: osascript -e STATEMENT"},
     };
-    for (const QStringList& arguments : refused) {
-        const ToolRun run = osascript(arguments);
-        EXPECT_EQ(run.exitCode, 1) << arguments.join(u' ').toStdString();
-        EXPECT_FALSE(run.err.empty());
+    for (const auto& refused : cases) {
+        const ToolRun run = osascript(refused.arguments);
+        EXPECT_EQ(run.exitCode, 1) << refused.error;
+        EXPECT_THAT(run.err, ::testing::StartsWith(refused.error));
     }
     EXPECT_FALSE(QFile::exists(ran));
 }

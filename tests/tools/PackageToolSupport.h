@@ -54,7 +54,6 @@ class Sandbox {
 public:
     Sandbox();
 
-    QString root() const { return rootPath; }
     QString path(const QString& insideRoot) const { return rootPath + insideRoot; }
     QString outside(const QString& name) const { return directory.filePath(name); }
     QString writePackage(const QString& name, const QByteArray& bytes) const;

@@ -15,7 +15,6 @@ namespace {
 
 using namespace fixtures;
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 QByteArray signedPackage(std::optional<PackageSigner> signer, TocChecksum checksum = TocChecksum::sha256,
                          PackageDamage damage = PackageDamage::none) {
