@@ -12,45 +12,55 @@
 namespace tarn::test {
 namespace {
 
-using ::testing::_;
-using ::testing::ElementsAre;
 using ::testing::InSequence;
-using ::testing::NiceMock;
 using ::testing::StrictMock;
-using ::testing::TypedEq;
 
 const QString hdiutil = QStringLiteral("/opt/tools/hdiutil");
 const QString installer = QStringLiteral("/opt/tools/installer");
 const QString expectedHash = QStringLiteral("ABCDEF0123");
 const QString appName = QStringLiteral("Scan Pro");
+const QString image = QStringLiteral("/downloads/Scan Pro 2.dmg");
+const QString package = QStringLiteral("/downloads/Scan Pro.PKG");
+
+// What the mocked steps fail with when a row makes them fail.
+const auto hashFailure = InstallationError::mismatchHash(QStringLiteral("digest differs"));
+const auto signatureFailure = InstallationError::mismatchSignature(QStringLiteral("not signed"));
+const auto attachFailure = InstallationError::installationFailed(QStringLiteral("hdiutil: attach failed"));
+const auto installFailure = InstallationError::installationFailed(QStringLiteral("User \"canceled\".\n"));
 
 QStringList signers() {
     return {QStringLiteral("TARN (Q7XK2M9P4D)")};
 }
 
-QStringList attachArguments(const QString& image) {
-    return {QStringLiteral("attach"), image, QStringLiteral("-nobrowse"), QStringLiteral("-plist")};
+QStringList attachArguments(const QString& file) {
+    return {QStringLiteral("attach"), file, QStringLiteral("-nobrowse"), QStringLiteral("-plist")};
 }
 
 QStringList detachArguments(const QString& mountPoint) {
     return {QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")};
 }
 
-QStringList installArguments(const QString& package) {
-    return {QStringLiteral("-pkg"), u'\'' + package + u'\'', QStringLiteral("-target"), QStringLiteral("/")};
+QStringList installArguments(const QString& pkg) {
+    return {QStringLiteral("-pkg"), u'\'' + pkg + u'\'', QStringLiteral("-target"), QStringLiteral("/")};
 }
 
-QString prompt() {
-    return QString::fromLatin1(DisclaimerTranslator::format).arg(appName);
+std::optional<InstallationError> failureIf(bool fails, const InstallationError& error) {
+    return fails ? std::optional(error) : std::nullopt;
+}
+
+auto step(std::optional<InstallationError> failure) {
+    return [failure](auto&&...) { return failure ? failingTask<void>(*failure) : readyTask(); };
+}
+
+auto toolStep(std::optional<InstallationError> failure, std::optional<QByteArray> output = QByteArray()) {
+    return [failure, output](auto&&...) {
+        return failure ? failingTask<std::optional<QByteArray>>(*failure) : readyTask(output);
+    };
 }
 
 class InstallerHelperTest : public ::testing::Test {
 protected:
-    InstallerHelperTest() {
-        QCoreApplication::installTranslator(&translator);
-        ON_CALL(*validator, validateHash(::testing::An<QString>(), _)).WillByDefault(ReturnVoidTask());
-        ON_CALL(*validator, validateSignature(::testing::An<QString>(), _)).WillByDefault(ReturnVoidTask());
-    }
+    InstallerHelperTest() { QCoreApplication::installTranslator(&translator); }
     ~InstallerHelperTest() override {
         drainPostedEvents();
         QCoreApplication::removeTranslator(&translator);
@@ -59,70 +69,43 @@ protected:
     // A mounted volume: a folder holding the given entries (a name ending in "/" is a folder).
     QString volumeWith(const QStringList& entries) {
         const QString mountPoint = directory.filePath(QStringLiteral("Volume"));
-        for (const QString& entry : entries) {
-            if (entry.endsWith(u'/')) {
-                QDir().mkpath(mountPoint + u'/' + entry);
-            } else {
-                EXPECT_TRUE(writeFile(mountPoint + u'/' + entry, "xar!"));
-            }
-        }
+        QDir(mountPoint).removeRecursively();
         QDir().mkpath(mountPoint);
+        for (const QString& entry : entries) {
+            EXPECT_TRUE(entry.endsWith(u'/') ? QDir().mkpath(mountPoint + u'/' + entry)
+                                             : writeFile(mountPoint + u'/' + entry, "xar!"));
+        }
         return mountPoint;
     }
 
-    void expectAttach(const QString& image, const QByteArray& report) {
-        EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments(image))).WillOnce(ReturnTask(std::optional(report)));
-    }
-
-    void expectDetachOnce(const QString& mountPoint) {
-        EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint)))
-                .WillOnce(ReturnTask(std::optional(QByteArray())));
+    // The steps of an image install that ends well, with the package found at `pkg`; the detach is the caller's.
+    void expectImageInstall(const QByteArray& report, const QString& pkg) {
+        EXPECT_CALL(*validator, validateHash(image, expectedHash)).WillOnce(step({}));
+        EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments(image))).WillOnce(toolStep({}, report));
+        EXPECT_CALL(*validator, validateSignature(pkg, signers())).WillOnce(step({}));
+        EXPECT_CALL(*runner, runWithAdminPrivileges(installer, installArguments(pkg), prompt())).WillOnce(toolStep({}));
     }
 
     QCoro::Task<> install(const QString& path) { return helper->install(path, appName, expectedHash, signers()); }
+    static QString prompt() { return QString::fromLatin1(DisclaimerTranslator::format).arg(appName); }
 
     DisclaimerTranslator translator;
     QTemporaryDir directory;
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
     std::shared_ptr<StrictMock<MockProcessRunner>> runner = std::make_shared<StrictMock<MockProcessRunner>>();
-    std::shared_ptr<NiceMock<MockInstallerValidator>> validator = std::make_shared<NiceMock<MockInstallerValidator>>();
+    std::shared_ptr<StrictMock<MockInstallerValidator>> validator =
+            std::make_shared<StrictMock<MockInstallerValidator>>();
     std::shared_ptr<InstallerHelper> helper =
             std::make_shared<InstallerHelper>(logger, runner, validator, hdiutil, installer);
-    const QString image = QStringLiteral("/downloads/Scan Pro 2.dmg");
 };
 
-TEST(InstallerHelperQuoting, KeepsAnyPathOneShellWord) {
-    EXPECT_EQ(InstallerHelper::quotedForShell(QStringLiteral("/a b/c.pkg")), QStringLiteral("'/a b/c.pkg'"));
-    EXPECT_EQ(InstallerHelper::quotedForShell(QStringLiteral("/it's/$x.pkg")), QStringLiteral("'/it'\\''s/$x.pkg'"));
-    EXPECT_EQ(InstallerHelper::quotedForShell(QString()), QStringLiteral("''"));
-}
-
-class UnsupportedExtension : public InstallerHelperTest,
-                             public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
-
-TEST_P(UnsupportedExtension, FailsBeforeAnythingIsChecked) {
-    const auto [path, extension] = GetParam();
-    EXPECT_CALL(*validator, validateHash(::testing::An<QString>(), _)).Times(0);
-
-    const QString message = QStringLiteral("Unsupported file extension for installation: ") + QLatin1String(extension);
-    EXPECT_EQ(failureOf<InstallationError>(install(QString::fromUtf8(path))),
-              InstallationError::unsupportedFileExtension(message));
-    EXPECT_EQ(logger->lines(), QStringList(QStringLiteral("[CRITICAL] ") + message));
-}
-
-INSTANTIATE_TEST_SUITE_P(Paths, UnsupportedExtension,
-                         ::testing::Values(std::pair("/downloads/Scan.zip", "zip"),
-                                           std::pair("/downloads/Scan.ZIP", "zip"), std::pair("/downloads.d/Scan", ""),
-                                           std::pair("/downloads/Scan.pkg.part", "part")));
-
 TEST_F(InstallerHelperTest, StandalonePackageInAnyCaseIsVerifiedThenInstalledAsAdministrator) {
-    const QString package = QStringLiteral("/downloads/Scan Pro.PKG");
     {
         InSequence order;
-        EXPECT_CALL(*validator, validateHash(package, expectedHash)).WillOnce(ReturnVoidTask());
-        EXPECT_CALL(*validator, validateSignature(package, signers())).WillOnce(ReturnVoidTask());
+        EXPECT_CALL(*validator, validateHash(package, expectedHash)).WillOnce(step({}));
+        EXPECT_CALL(*validator, validateSignature(package, signers())).WillOnce(step({}));
         EXPECT_CALL(*runner, runWithAdminPrivileges(installer, installArguments(package), prompt()))
-                .WillOnce(ReturnTask(std::optional(QByteArray("installer: The install was successful."))));
+                .WillOnce(toolStep({}, "installer: The install was successful."));
     }
 
     test::waitFor(install(package));
@@ -132,43 +115,13 @@ TEST_F(InstallerHelperTest, StandalonePackageInAnyCaseIsVerifiedThenInstalledAsA
                            QStringLiteral("[INFO] PKG installed succsessfully: '") + package + u'\''}));
 }
 
-TEST_F(InstallerHelperTest, StandaloneValidationFailuresPassUnchangedAndInstallNothing) {
-    const QString package = QStringLiteral("/downloads/Scan.pkg");
-    const auto hashFailure = InstallationError::mismatchHash(QStringLiteral("Could not validate SHA512 for x."));
-    const auto signatureFailure = InstallationError::mismatchSignature(QStringLiteral("Error during ..."));
-    EXPECT_CALL(*validator, validateHash(package, expectedHash))
-            .WillOnce(ThrowTask<void>(hashFailure))
-            .WillOnce(ReturnVoidTask());
-    EXPECT_CALL(*validator, validateSignature(package, signers())).WillOnce(ThrowTask<void>(signatureFailure));
-
-    EXPECT_EQ(failureOf<InstallationError>(install(package)), hashFailure);
-    EXPECT_EQ(failureOf<InstallationError>(install(package)), signatureFailure);
-    EXPECT_TRUE(logger->lines().isEmpty());
-}
-
-TEST_F(InstallerHelperTest, RefusedPromptForStandalonePackageIsInstallationFailedWithDebugText) {
-    const QString package = QStringLiteral("/downloads/Scan.pkg");
-    EXPECT_CALL(*runner, runWithAdminPrivileges(installer, installArguments(package), prompt()))
-            .WillOnce(ThrowTask<std::optional<QByteArray>>(
-                    InstallationError::installationFailed(QStringLiteral("execution error: User \"canceled\".\n"))));
-
-    const QString message = QStringLiteral("Failed to install from standalone PKG: '/downloads/Scan.pkg'. Error: "
-                                           "installationFailed(\"execution error: User \\\"canceled\\\".\\n\")");
-    EXPECT_EQ(failureOf<InstallationError>(install(package)), InstallationError::installationFailed(message));
-    EXPECT_EQ(logger->criticalLines(), QStringList(QStringLiteral("[CRITICAL] ") + message));
-}
-
-TEST_F(InstallerHelperTest, DiskImageSuccessWalksEveryStepThenDetachesOnce) {
+TEST_F(InstallerHelperTest, DiskImageIsVerifiedMountedSearchedInstalledThenDetachedOnce) {
     const QString mountPoint = volumeWith({QStringLiteral("Read Me.txt"), QStringLiteral("Scan Pro.pkg")});
-    const QString package = mountPoint + QStringLiteral("/Scan Pro.pkg");
+    const QString pkg = mountPoint + QStringLiteral("/Scan Pro.pkg");
     {
         InSequence order;
-        EXPECT_CALL(*validator, validateHash(image, expectedHash)).WillOnce(ReturnVoidTask());
-        expectAttach(image, attachReport({std::nullopt, mountPoint}).toXml());
-        EXPECT_CALL(*validator, validateSignature(package, signers())).WillOnce(ReturnVoidTask());
-        EXPECT_CALL(*runner, runWithAdminPrivileges(installer, installArguments(package), prompt()))
-                .WillOnce(ReturnTask(std::optional(QByteArray())));
-        expectDetachOnce(mountPoint);
+        expectImageInstall(attachReport({std::nullopt, mountPoint}).toXml(), pkg);
+        EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce(toolStep({}));
     }
 
     test::waitFor(install(image));
@@ -179,136 +132,176 @@ TEST_F(InstallerHelperTest, DiskImageSuccessWalksEveryStepThenDetachesOnce) {
                            QStringLiteral("[INFO] Successfully mounted DMG: '") + image + u'\'',
                            QStringLiteral("[INFO] Mount point was successfully identified: ") + mountPoint,
                            QStringLiteral("[INFO] Searching for PKG in DMG at mount point '") + mountPoint + u'\'',
-                           QStringLiteral("[INFO] Install PKG '") + package + u'\'',
-                           QStringLiteral("[INFO] PKG installed succsessfully: '") + package + u'\'',
+                           QStringLiteral("[INFO] Install PKG '") + pkg + u'\'',
+                           QStringLiteral("[INFO] PKG installed succsessfully: '") + pkg + u'\'',
                            QStringLiteral("[INFO] Unmount ") + mountPoint,
                            QStringLiteral("[INFO] DMG mount point '") + mountPoint +
                                    QStringLiteral("' successfully unmounted")}));
 }
 
-TEST_F(InstallerHelperTest, BinaryAttachReportAndTrailingSlashMountPointAreUnderstood) {
-    const QString mountPoint = volumeWith({QStringLiteral("Scan.pkg")}) + u'/';
-    expectAttach(QStringLiteral("/downloads/Scan.DMG"), attachReport({mountPoint}).toBinary());
-    EXPECT_CALL(*validator, validateSignature(mountPoint + QStringLiteral("Scan.pkg"), signers()))
-            .WillOnce(ReturnVoidTask());
-    EXPECT_CALL(*runner, runWithAdminPrivileges(installer, _, _)).WillOnce(ReturnTask(std::optional(QByteArray())));
-    expectDetachOnce(mountPoint);
-
-    test::waitFor(install(QStringLiteral("/downloads/Scan.DMG")));
-}
-
-TEST_F(InstallerHelperTest, FirstPackageInDirectoryListingOrderIsTaken) {
-    const QStringList names{QStringLiteral("b.pkg"), QStringLiteral("a.pkg"), QStringLiteral("c.pkg"),
-                            QStringLiteral("d.pkg"), QStringLiteral("e.pkg")};
-    const QString mountPoint = volumeWith(names);
+TEST_F(InstallerHelperTest, BinaryReportTrailingSlashAndTheFirstListedPackageAreUnderstood) {
+    const QString mountPoint = volumeWith({QStringLiteral("b.pkg"), QStringLiteral("a.pkg"), QStringLiteral("c.pkg"),
+                                           QStringLiteral("d.pkg"), QStringLiteral("e.pkg")}) +
+                               u'/';
+    // The first package in directory order, not in sorted order.
     QString firstListed;
     DIR* listing = opendir(QFile::encodeName(mountPoint).constData());
     ASSERT_NE(listing, nullptr);
     while (const dirent* entry = readdir(listing)) {
-        if (QByteArray(entry->d_name).endsWith(".pkg")) {
+        if (firstListed.isEmpty() && QByteArray(entry->d_name).endsWith(".pkg")) {
             firstListed = QFile::decodeName(entry->d_name);
-            break;
         }
     }
     closedir(listing);
-    expectAttach(image, attachReport({mountPoint}).toXml());
-    EXPECT_CALL(*validator, validateSignature(mountPoint + u'/' + firstListed, signers())).WillOnce(ReturnVoidTask());
-    EXPECT_CALL(*runner, runWithAdminPrivileges(installer, _, _)).WillOnce(ReturnTask(std::optional(QByteArray())));
-    expectDetachOnce(mountPoint);
+    expectImageInstall(attachReport({mountPoint}).toBinary(), mountPoint + firstListed);
+    EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce(toolStep({}));
 
     test::waitFor(install(image));
 }
 
-TEST_F(InstallerHelperTest, ImageDigestMismatchFailsBeforeAnythingIsAttached) {
-    const auto hashFailure = InstallationError::mismatchHash(QStringLiteral("Could not validate SHA512 for x."));
-    EXPECT_CALL(*validator, validateHash(image, expectedHash)).WillOnce(ThrowTask<void>(hashFailure));
-
-    EXPECT_EQ(failureOf<InstallationError>(install(image)), hashFailure);
-    EXPECT_EQ(logger->lines(), QStringList(QStringLiteral("[INFO] Installing from DMG: '") + image + u'\''));
-}
-
-TEST_F(InstallerHelperTest, FailedAttachIsUnableToMountWithTheLocalizedDescription) {
-    EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments(image)))
-            .WillOnce(ThrowTask<std::optional<QByteArray>>(
-                    InstallationError::installationFailed(QStringLiteral("hdiutil: attach failed"))));
-
-    const QString message = QStringLiteral("Failed to mount DMG: '") + image +
-                            QStringLiteral("'. Error: The operation could not be completed. (InstallationError "
-                                           "error 2.)");
-    EXPECT_EQ(failureOf<InstallationError>(install(image)), InstallationError::unableToMountDMG(message));
-    EXPECT_EQ(logger->criticalLines(), QStringList(QStringLiteral("[CRITICAL] ") + message));
-}
-
-struct UnusableAttachReport {
+// Every way an install can fail. Texts may hold %1 (the installer file) and %2 (the mount point).
+enum class Step { none, hash, attach, signature, install };
+using AttachOutput = std::optional<std::optional<QByteArray>>;
+struct FailureRow {
     const char* name;
-    std::optional<QByteArray> output;
-    QString shownOutput;
-    bool loggedAsCritical;
+    QString file;
+    Step failing;
+    InstallationError expected;
+    bool critical;
+    bool detached;
+    AttachOutput attachOutput = {}; // unset: a usable report naming the volume
+    QStringList volume = {QStringLiteral("Scan.pkg")};
 };
 
-class UnusableAttachReports : public InstallerHelperTest, public ::testing::WithParamInterface<UnusableAttachReport> {};
-
-TEST_P(UnusableAttachReports, FailWithTheParseMessageAndDetachNothing) {
-    const UnusableAttachReport& row = GetParam();
-    EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments(image))).WillOnce(ReturnTask(row.output));
-
-    const QString message =
-            QStringLiteral("Failed to parse mount point for DMG '") + image + QStringLiteral("' ") + row.shownOutput;
-    EXPECT_EQ(failureOf<InstallationError>(install(image)), InstallationError::unableToMountDMG(message));
-    EXPECT_EQ(logger->criticalLines(),
-              row.loggedAsCritical ? QStringList(QStringLiteral("[CRITICAL] ") + message) : QStringList());
-    EXPECT_TRUE(logger->lines().contains(QStringLiteral("[INFO] Successfully mounted DMG: '") + image + u'\''));
+FailureRow unsupported(const char* name, const char* file, const char* extension) {
+    return {name,
+            QString::fromLatin1(file),
+            Step::none,
+            InstallationError::unsupportedFileExtension(
+                    QStringLiteral("Unsupported file extension for installation: ") + QLatin1String(extension)),
+            true,
+            false};
 }
 
-QByteArray xmlOf(PropertyList list) {
-    return list.toXml();
+FailureRow unusableReport(const char* name, const std::optional<QByteArray>& output, bool critical,
+                          const char* shown = nullptr) {
+    const QString text = shown ? QString::fromLatin1(shown) : QString::fromUtf8(output.value_or(QByteArray()));
+    return {name,
+            image,
+            Step::none,
+            InstallationError::unableToMountDMG(QStringLiteral("Failed to parse mount point for DMG '%1' ") + text),
+            critical,
+            false,
+            AttachOutput(output)};
 }
 
-PropertyList dictionaryWith(const QString& key, PropertyList value) {
+template <typename... Entity>
+PropertyList withEntities(Entity... list) {
+    PropertyList entities = PropertyList::array();
+    (entities.append(std::move(list)), ...);
     PropertyList root = PropertyList::dictionary();
-    root.insert(key, std::move(value));
+    root.insert(QStringLiteral("system-entities"), std::move(entities));
     return root;
 }
 
-PropertyList entitiesWithStrayElement() {
-    PropertyList entities = PropertyList::array();
-    entities.append(PropertyList::string(QStringLiteral("stray")));
-    entities.append(dictionaryWith(QStringLiteral("mount-point"), PropertyList::string(QStringLiteral("/Volumes/S"))));
-    return dictionaryWith(QStringLiteral("system-entities"), std::move(entities));
+PropertyList mountPointEntity(PropertyList mountPoint) {
+    PropertyList entity = PropertyList::dictionary();
+    entity.insert(QStringLiteral("mount-point"), std::move(mountPoint));
+    return entity;
 }
 
-PropertyList numericMountPoint() {
-    PropertyList entities = PropertyList::array();
-    entities.append(dictionaryWith(QStringLiteral("mount-point"), PropertyList::integer(7)));
-    return dictionaryWith(QStringLiteral("system-entities"), std::move(entities));
+QList<FailureRow> failureRows() {
+    using IE = InstallationError;
+    const QString canceled = QStringLiteral("'. Error: installationFailed(\"User \\\"canceled\\\".\\n\")");
+    QList<FailureRow> rows{
+            unsupported("zip", "/downloads/Scan.zip", "zip"),
+            unsupported("upper-case zip", "/downloads/Scan.ZIP", "zip"),
+            unsupported("no extension", "/downloads.d/Scan", ""),
+            unsupported("partial download", "/downloads/Scan.pkg.part", "part"),
+            {"package digest", package, Step::hash, hashFailure, false, false},
+            {"package signature", package, Step::signature, signatureFailure, false, false},
+            {"package install", package, Step::install,
+             IE::installationFailed(QStringLiteral("Failed to install from standalone PKG: '%1") + canceled), true,
+             false},
+            {"image digest", image, Step::hash, hashFailure, false, false},
+            {"attach", image, Step::attach,
+             IE::unableToMountDMG(QStringLiteral("Failed to mount DMG: '%1'. Error: ") + genericDescription(2)), true,
+             false},
+            unusableReport("report not a property list", "hdiutil: attach: \"done\"\n", true),
+            unusableReport("report neither UTF-8 nor a property list", "\xff\xfe\x01", true, "Unknown error"),
+            unusableReport("no report", std::nullopt, true),
+            unusableReport("no mount point in any entity", attachReport({std::nullopt, std::nullopt}).toXml(), false),
+            unusableReport("no entities", attachReport({}).toXml(), false),
+            unusableReport("root not a dictionary", PropertyList::array().toXml(), false),
+            unusableReport("entities missing", PropertyList::dictionary().toXml(), false),
+            unusableReport("one stray entity",
+                           withEntities(PropertyList::string(QStringLiteral("stray")),
+                                        mountPointEntity(PropertyList::string(QStringLiteral("/V"))))
+                                   .toXml(),
+                           false),
+            unusableReport("mount point not text", withEntities(mountPointEntity(PropertyList::integer(7))).toXml(),
+                           false),
+            {"only nested, upper-case or suffixed packages", image, Step::none,
+             IE::pkgNotFound(QStringLiteral("No PKG found in DMG '%2'")), true, true},
+            {"signature inside image", image, Step::signature, signatureFailure, false, true},
+            {"install inside image", image, Step::install,
+             IE::unableToMountDMG(QStringLiteral("Failed to install from DMG: '%1") + canceled), true, true},
+    };
+    rows[rows.size() - 3].volume = {QStringLiteral("Scan.PKG"), QStringLiteral("Inner/"),
+                                    QStringLiteral("Inner/Scan.pkg"), QStringLiteral("Scan.pkg.txt")};
+    return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-        Rows, UnusableAttachReports,
-        ::testing::Values(UnusableAttachReport{"NotAPropertyList", QByteArray("hdiutil: attach: \"done\"\n"),
-                                               QStringLiteral("hdiutil: attach: \"done\"\n"), true},
-                          UnusableAttachReport{"NotUtf8NorAPropertyList", QByteArray("\xff\xfe\x01"),
-                                               QStringLiteral("Unknown error"), true},
-                          UnusableAttachReport{"NoOutput", std::nullopt, QString(), true},
-                          UnusableAttachReport{
-                                  "NoMountPointInAnyEntity", xmlOf(attachReport({std::nullopt, std::nullopt})),
-                                  QString::fromUtf8(xmlOf(attachReport({std::nullopt, std::nullopt}))), false},
-                          UnusableAttachReport{"EmptyEntities", xmlOf(attachReport({})),
-                                               QString::fromUtf8(xmlOf(attachReport({}))), false},
-                          UnusableAttachReport{"RootIsNoDictionary", xmlOf(PropertyList::array()),
-                                               QString::fromUtf8(xmlOf(PropertyList::array())), false},
-                          UnusableAttachReport{"EntitiesMissing", xmlOf(PropertyList::dictionary()),
-                                               QString::fromUtf8(xmlOf(PropertyList::dictionary())), false},
-                          UnusableAttachReport{"StrayEntity", xmlOf(entitiesWithStrayElement()),
-                                               QString::fromUtf8(xmlOf(entitiesWithStrayElement())), false},
-                          UnusableAttachReport{"MountPointNotText", xmlOf(numericMountPoint()),
-                                               QString::fromUtf8(xmlOf(numericMountPoint())), false}),
-        [](const auto& info) { return std::string(info.param.name); });
+TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyWhenMounted) {
+    for (const FailureRow& row : failureRows()) {
+        SCOPED_TRACE(row.name);
+        logger->clear();
+        const QString mountPoint = volumeWith(row.volume);
+        const bool isImage = row.file.endsWith(QLatin1String(".dmg"));
+        const QString pkg = isImage ? mountPoint + QStringLiteral("/Scan.pkg") : row.file;
+        const auto fails = [&](Step s) { return row.failing == s; };
+        if (isImage || row.file == package) {
+            InSequence order;
+            EXPECT_CALL(*validator, validateHash(row.file, expectedHash))
+                    .WillOnce(step(failureIf(fails(Step::hash), hashFailure)));
+            if (isImage && !fails(Step::hash)) {
+                EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments(image)))
+                        .WillOnce(toolStep(failureIf(fails(Step::attach), attachFailure),
+                                           row.attachOutput.value_or(attachReport({mountPoint}).toXml())));
+            }
+            const bool packageFound =
+                    !isImage || (!row.attachOutput && row.volume.contains(QStringLiteral("Scan.pkg")));
+            if (packageFound && !fails(Step::hash) && !fails(Step::attach)) {
+                EXPECT_CALL(*validator, validateSignature(pkg, signers()))
+                        .WillOnce(step(failureIf(fails(Step::signature), signatureFailure)));
+                if (!fails(Step::signature)) {
+                    EXPECT_CALL(*runner, runWithAdminPrivileges(installer, installArguments(pkg), prompt()))
+                            .WillOnce(toolStep(installFailure));
+                }
+            }
+            if (row.detached) {
+                EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce(toolStep({}));
+            }
+        }
+
+        const InstallationError expected(row.expected.kind(), QString(row.expected.text())
+                                                                      .replace(QStringLiteral("%1"), row.file)
+                                                                      .replace(QStringLiteral("%2"), mountPoint));
+        EXPECT_EQ(failureOf<InstallationError>(install(row.file)), expected);
+        drainPostedEvents();
+        EXPECT_EQ(logger->criticalLines(),
+                  row.critical ? QStringList(QStringLiteral("[CRITICAL] ") + expected.text()) : QStringList());
+        ::testing::Mock::VerifyAndClearExpectations(runner.get());
+        ::testing::Mock::VerifyAndClearExpectations(validator.get());
+    }
+}
 
 TEST_F(InstallerHelperTest, UnlistableMountPointPassesThePlatformErrorOnAndDetaches) {
     const QString mountPoint = directory.filePath(QStringLiteral("Vanished Volume"));
-    expectAttach(image, attachReport({mountPoint}).toXml());
-    expectDetachOnce(mountPoint);
+    EXPECT_CALL(*validator, validateHash(image, expectedHash)).WillOnce(step({}));
+    EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments(image)))
+            .WillOnce(toolStep({}, attachReport({mountPoint}).toXml()));
+    EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce(toolStep({}));
 
     const auto failure = failureOf<SystemError>(install(image));
 
@@ -317,66 +310,24 @@ TEST_F(InstallerHelperTest, UnlistableMountPointPassesThePlatformErrorOnAndDetac
     EXPECT_TRUE(logger->criticalLines().isEmpty());
 }
 
-TEST_F(InstallerHelperTest, OnlyTopLevelLowerCasePackagesCountAndTheImageIsDetached) {
-    const QString mountPoint = volumeWith({QStringLiteral("Scan.PKG"), QStringLiteral("Inner/"),
-                                           QStringLiteral("Inner/Scan.pkg"), QStringLiteral("Scan.pkg.txt")});
-    expectAttach(image, attachReport({mountPoint}).toXml());
-    expectDetachOnce(mountPoint);
-
-    const QString message = QStringLiteral("No PKG found in DMG '") + mountPoint + u'\'';
-    EXPECT_EQ(failureOf<InstallationError>(install(image)), InstallationError::pkgNotFound(message));
-    EXPECT_EQ(logger->criticalLines(), QStringList(QStringLiteral("[CRITICAL] ") + message));
-}
-
-TEST_F(InstallerHelperTest, SignatureFailureInsideImagePassesUnchangedAndDetaches) {
-    const QString mountPoint = volumeWith({QStringLiteral("Scan.pkg")});
-    const auto signatureFailure = InstallationError::mismatchSignature(QStringLiteral("Error during ..."));
-    expectAttach(image, attachReport({mountPoint}).toXml());
-    EXPECT_CALL(*validator, validateSignature(mountPoint + QStringLiteral("/Scan.pkg"), signers()))
-            .WillOnce(ThrowTask<void>(signatureFailure));
-    expectDetachOnce(mountPoint);
-
-    EXPECT_EQ(failureOf<InstallationError>(install(image)), signatureFailure);
-    EXPECT_TRUE(logger->criticalLines().isEmpty());
-}
-
-TEST_F(InstallerHelperTest, RefusedPromptInsideImageIsUnableToMountAndDetaches) {
-    const QString mountPoint = volumeWith({QStringLiteral("Scan.pkg")});
-    expectAttach(image, attachReport({mountPoint}).toXml());
-    EXPECT_CALL(*runner,
-                runWithAdminPrivileges(installer, installArguments(mountPoint + QStringLiteral("/Scan.pkg")), prompt()))
-            .WillOnce(ThrowTask<std::optional<QByteArray>>(
-                    InstallationError::installationFailed(QStringLiteral("User canceled."))));
-    expectDetachOnce(mountPoint);
-
-    const QString message = QStringLiteral("Failed to install from DMG: '") + image +
-                            QStringLiteral("'. Error: installationFailed(\"User canceled.\")");
-    EXPECT_EQ(failureOf<InstallationError>(install(image)), InstallationError::unableToMountDMG(message));
-    EXPECT_EQ(logger->criticalLines(), QStringList(QStringLiteral("[CRITICAL] ") + message));
-}
-
 TEST_F(InstallerHelperTest, FailedDetachIsOnlyLogged) {
     const QString mountPoint = volumeWith({QStringLiteral("Scan.pkg")});
-    expectAttach(image, attachReport({mountPoint}).toXml());
-    EXPECT_CALL(*runner, runWithAdminPrivileges(installer, _, _)).WillOnce(ReturnTask(std::optional(QByteArray())));
+    expectImageInstall(attachReport({mountPoint}).toXml(), mountPoint + QStringLiteral("/Scan.pkg"));
     EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint)))
-            .WillOnce(ThrowTask<std::optional<QByteArray>>(
-                    InstallationError::installationFailed(QStringLiteral("hdiutil: couldn't unmount"))));
+            .WillOnce(toolStep(InstallationError::installationFailed(QStringLiteral("hdiutil: couldn't unmount"))));
 
     test::waitFor(install(image));
 
     EXPECT_EQ(logger->criticalLines(),
               QStringList(QStringLiteral("[CRITICAL] Failed to unmount DMG at: '") + mountPoint +
-                          QStringLiteral("'. Details: The operation could not be completed. (InstallationError "
-                                         "error 2.)")));
+                          QStringLiteral("'. Details: ") + genericDescription(2)));
     EXPECT_EQ(logger->lines().last(), logger->criticalLines().last());
 }
 
 TEST_F(InstallerHelperTest, DetachIsNotAwaitedAndKeepsTheHelperAliveUntilItEnds) {
     const QString mountPoint = volumeWith({QStringLiteral("Scan.pkg")});
     PendingTask<std::optional<QByteArray>> detach;
-    expectAttach(image, attachReport({mountPoint}).toXml());
-    EXPECT_CALL(*runner, runWithAdminPrivileges(installer, _, _)).WillOnce(ReturnTask(std::optional(QByteArray())));
+    expectImageInstall(attachReport({mountPoint}).toXml(), mountPoint + QStringLiteral("/Scan.pkg"));
     EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce([&](auto&&...) {
         return detach.task();
     });
@@ -393,10 +344,8 @@ TEST_F(InstallerHelperTest, DetachIsNotAwaitedAndKeepsTheHelperAliveUntilItEnds)
               QStringLiteral("[INFO] DMG mount point '") + mountPoint + QStringLiteral("' successfully unmounted"));
 }
 
-TEST_F(InstallerHelperTest, HelperNotOwnedBySharedPointerRefusesBeforeAttaching) {
+TEST_F(InstallerHelperTest, HelperNotOwnedBySharedPointerRefusesBeforeAnythingRuns) {
     InstallerHelper unshared(logger, runner, validator, hdiutil, installer);
-    EXPECT_CALL(*validator, validateHash(::testing::An<QString>(), _)).Times(0);
-
     EXPECT_THROW(test::waitFor(unshared.install(image, appName, expectedHash, signers())), std::bad_weak_ptr);
 }
 

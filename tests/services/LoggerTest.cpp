@@ -1,6 +1,6 @@
 #include "services/Logger.h"
 
-#include "support/TestSupport.h"
+#include "ServicesTestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,7 +82,8 @@ protected:
     std::shared_ptr<FakeEnvironment> environment = std::make_shared<FakeEnvironment>();
 };
 
-TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLine) {
+TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLineToFileAndSystemLog) {
+    environment->clock = QDateTime(QDate(2025, 3, 7), QTime(16, 5, 9), QTimeZone(2 * 3600));
     auto logger = makeLogger();
     logger->info(QStringLiteral("Searching for USB devices..."));
     logger->critical(QStringLiteral("No PKG found in DMG '/Volumes/Scan'"));
@@ -94,23 +95,45 @@ TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLine) 
                                        "(bookworm), CPU: Intel (x86_64), Free disk space: 123.46 GB"),
                         QStringLiteral("2025-03-07 14:05:09 +0000: [INFO] Searching for USB devices..."),
                         QStringLiteral("2025-03-07 14:05:09 +0000: [CRITICAL] No PKG found in DMG '/Volumes/Scan'")));
-}
-
-TEST_F(LoggerTest, SystemLogReceivesTheFormattedTextUnderTheFallbackSubsystem) {
-    auto logger = makeLogger();
-    logger->critical(QStringLiteral("M"));
     const auto entries = systemLog->written();
-    ASSERT_EQ(entries.size(), 2);
-    EXPECT_EQ(entries.at(1).level, LogLevel::critical);
-    EXPECT_EQ(entries.at(1).text, QStringLiteral("[CRITICAL]: [CRITICAL] M"));
-    EXPECT_EQ(entries.at(1).subsystem, QStringLiteral("com.tarn.installer"));
-    EXPECT_EQ(entries.at(1).category, QStringLiteral("Application"));
-    EXPECT_EQ(entries.at(0).level, LogLevel::info);
-    EXPECT_TRUE(entries.at(0).text.startsWith(QStringLiteral("[INFO]: [INFO] OS Version: ")));
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_EQ(entries.at(2).level, LogLevel::critical);
+    EXPECT_EQ(entries.at(2).text, QStringLiteral("[CRITICAL]: [CRITICAL] No PKG found in DMG '/Volumes/Scan'"));
+    EXPECT_EQ(entries.at(2).subsystem, QStringLiteral("com.tarn.installer"));
+    EXPECT_EQ(entries.at(2).category, QStringLiteral("Application"));
+    EXPECT_EQ(entries.at(1).level, LogLevel::info);
 
     environment->bundle = QStringLiteral("com.example.bundle");
-    auto bundled = makeLogger();
+    makeLogger();
     EXPECT_EQ(systemLog->written().last().subsystem, QStringLiteral("com.example.bundle"));
+}
+
+TEST_F(LoggerTest, MachineDescriptionNamesTheProcessorAndWhatIsKnownOfTheDisk) {
+    const QString os = QStringLiteral("[INFO] OS Version: Debian GNU/Linux 12 (bookworm), CPU: ");
+    const struct {
+        std::uint32_t cpu;
+        FreeDiskSpace disk;
+        QString description; // after the OS version
+        bool unreadableLine;
+    } cases[] = {
+            {cpuTypeArm64, {true, std::int64_t{1} << 30}, "Apple Silicon (ARM64), Free disk space: 1.00 GB", false},
+            {0, {false, std::nullopt}, "Intel (x86_64), Free disk space: ", true},
+            {cpuTypeX86_64, {true, std::nullopt}, "Intel (x86_64), Free disk space: ", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description.toStdString());
+        QFile::remove(expectedLogPath());
+        environment->cpu = c.cpu;
+        environment->disk = c.disk;
+        makeLogger();
+        QStringList expected(os + c.description);
+        if (c.unreadableLine) {
+            expected.prepend(QStringLiteral("[INFO] Could not read free disk space information."));
+        }
+        EXPECT_EQ(fileLines(expectedLogPath()),
+                  expected.replaceInStrings(QRegularExpression(QStringLiteral("^")),
+                                            QStringLiteral("2025-03-07 14:05:09 +0000: ")));
+    }
 }
 
 TEST_F(LoggerTest, LaterRunsOfTheSameDayAppendAndTheDateIsFixedAtStart) {
@@ -126,72 +149,21 @@ TEST_F(LoggerTest, LaterRunsOfTheSameDayAppendAndTheDateIsFixedAtStart) {
     EXPECT_EQ(lines.at(3), QStringLiteral("2025-03-08 14:05:09 +0000: [INFO] second run"));
 }
 
-TEST_F(LoggerTest, LocalTimesAreWrittenInUtc) {
-    environment->clock = QDateTime(QDate(2025, 3, 7), QTime(23, 30, 0), QTimeZone(2 * 3600));
-    auto logger = makeLogger();
-    EXPECT_TRUE(fileLines(logger->logFileURL()->toLocalFile())
-                        .first()
-                        .startsWith(QStringLiteral("2025-03-07 21:30:00 +0000: ")));
-}
-
-TEST_F(LoggerTest, WithoutSupportDirectoryOnlyTheSystemLogReceivesMessages) {
-    environment->supportDirectories.clear();
-    auto logger = makeLogger();
-    logger->info(QStringLiteral("still logged"));
-    EXPECT_EQ(logger->logFileURL(), std::nullopt);
-    EXPECT_EQ(systemLog->written().last().text, QStringLiteral("[INFO]: [INFO] still logged"));
-    EXPECT_TRUE(QDir(supportRoot.path()).isEmpty());
-}
-
-TEST_F(LoggerTest, FolderThatCannotBeCreatedMovesTheFileUpOneLevel) {
+TEST_F(LoggerTest, LogFileFallsBackToTheSupportFolderOrIsLeftOut) {
     // A plain file where the folder should be: the folder cannot exist, so the file moves up.
-    QFile blocker(supportRoot.filePath(QStringLiteral("T.A.R.N. Installer")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-
-    auto logger = makeLogger();
-    logger->info(QStringLiteral("moved"));
-    EXPECT_EQ(logger->logFileURL(),
+    ASSERT_TRUE(test::writeFile(supportRoot.filePath(QStringLiteral("T.A.R.N. Installer")), {}));
+    auto moved = makeLogger();
+    moved->info(QStringLiteral("moved"));
+    EXPECT_EQ(moved->logFileURL(),
               QUrl::fromLocalFile(supportRoot.filePath(QStringLiteral("installer_2025-03-07.log"))));
-    EXPECT_EQ(fileLines(logger->logFileURL()->toLocalFile()).size(), 2);
-}
+    EXPECT_EQ(fileLines(moved->logFileURL()->toLocalFile()).size(), 2);
 
-TEST_F(LoggerTest, UnreadableDiskSpaceIsReportedBeforeTheDescriptionWithAnEmptyField) {
-    environment->disk = {false, std::nullopt};
-    auto logger = makeLogger();
-    const auto lines = fileLines(expectedLogPath());
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines.at(0),
-              QStringLiteral("2025-03-07 14:05:09 +0000: [INFO] Could not read free disk space information."));
-    EXPECT_TRUE(lines.at(1).endsWith(QStringLiteral(", Free disk space: ")));
-
-    environment->disk = {true, std::nullopt};
-    auto silent = makeLogger();
-    const auto after = fileLines(expectedLogPath());
-    ASSERT_EQ(after.size(), 3);
-    EXPECT_TRUE(after.at(2).endsWith(QStringLiteral(", Free disk space: ")));
-}
-
-TEST_F(LoggerTest, OnlyTheArmProcessorTypeReadsAsAppleSilicon) {
-    EXPECT_EQ(Logger::cpuDescription(cpuTypeArm64), QStringLiteral("Apple Silicon (ARM64)"));
-    EXPECT_EQ(Logger::cpuDescription(cpuTypeX86_64), QStringLiteral("Intel (x86_64)"));
-    EXPECT_EQ(Logger::cpuDescription(0), QStringLiteral("Intel (x86_64)"));
-    environment->cpu = cpuTypeArm64;
-    makeLogger();
-    EXPECT_TRUE(fileLines(expectedLogPath()).first().contains(QStringLiteral(", CPU: Apple Silicon (ARM64), ")));
-}
-
-TEST_F(LoggerTest, AFileThatCannotBeOpenedLosesOnlyThatLine) {
-    auto logger = makeLogger();
-    const QString path = expectedLogPath();
-    QFile::setPermissions(path, QFileDevice::ReadOwner);
-    logger->info(QStringLiteral("lost"));
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    logger->info(QStringLiteral("kept"));
-    const auto lines = fileLines(path);
-    // Root ignores permission bits; either way the next line must arrive.
-    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("[INFO] kept")));
-    EXPECT_EQ(systemLog->written().size(), 3);
+    // Without a support folder only the system log receives messages.
+    environment->supportDirectories.clear();
+    auto systemOnly = makeLogger();
+    systemOnly->info(QStringLiteral("still logged"));
+    EXPECT_EQ(systemOnly->logFileURL(), std::nullopt);
+    EXPECT_EQ(systemLog->written().last().text, QStringLiteral("[INFO]: [INFO] still logged"));
 }
 
 TEST_F(LoggerTest, LinesFromManyThreadsNeverInterleave) {

@@ -11,73 +11,49 @@
 namespace tarn {
 namespace {
 
-struct MonitorUnderTest {
-    MonitorUnderTest() {
-        subscription = monitor.isConnected.subscribe([this](bool connected) { seen.append(connected); });
-        monitor.onInternetAvailable = [this] { calls.append(QStringLiteral("available")); };
-        monitor.onInternetUnavailable = [this] { calls.append(QStringLiteral("unavailable")); };
-        seen.clear();
-    }
-
-    std::shared_ptr<test::FakeNetworkPathSource> source = std::make_shared<test::FakeNetworkPathSource>();
-    NetworkMonitor monitor{source};
-    QList<bool> seen;
-    QStringList calls;
-    Subscription subscription;
-};
-
 TEST(NetworkMonitorTest, OfflineUntilTheFirstReportWhichArrivesOnTheMainQueue) {
-    MonitorUnderTest m;
-    EXPECT_TRUE(m.source->started());
-    EXPECT_FALSE(m.monitor.isConnected());
-
-    m.source->report(NetworkPathStatus::satisfied);
-    EXPECT_FALSE(m.monitor.isConnected()) << "applied on a later turn of the main queue, not inside the report";
-    test::drainPostedEvents();
-
-    EXPECT_TRUE(m.monitor.isConnected());
-}
-
-TEST(NetworkMonitorTest, EveryReportAssignsAndCallsTheMatchingCallback) {
-    MonitorUnderTest m;
-    for (const auto status : {NetworkPathStatus::satisfied, NetworkPathStatus::satisfied,
-                              NetworkPathStatus::requiresConnection, NetworkPathStatus::unsatisfied}) {
-        m.source->report(status);
-    }
-    test::drainPostedEvents();
-
-    EXPECT_EQ(m.seen, QList<bool>({true, true, false, false}));
-    EXPECT_EQ(m.calls, QStringList({"available", "available", "unavailable", "unavailable"}));
-}
-
-TEST(NetworkMonitorTest, WithoutCallbacksReportsOnlyChangeTheFlag) {
+    // No callbacks set: a report only changes the flag.
     auto source = std::make_shared<test::FakeNetworkPathSource>();
     NetworkMonitor monitor(source);
+    EXPECT_TRUE(source->started());
+    EXPECT_FALSE(monitor.isConnected());
+
     source->report(NetworkPathStatus::satisfied);
+    EXPECT_FALSE(monitor.isConnected()) << "applied on a later turn of the main queue, not inside the report";
     test::drainPostedEvents();
     EXPECT_TRUE(monitor.isConnected());
 }
 
-TEST(NetworkMonitorTest, ReportsFromAnotherThreadAreAppliedOnTheMainThreadInArrivalOrder) {
-    MonitorUnderTest m;
+TEST(NetworkMonitorTest, ReportsFromAnotherThreadAreAppliedOnTheMainThreadInArrivalOrderWithTheirCallback) {
+    auto source = std::make_shared<test::FakeNetworkPathSource>();
+    NetworkMonitor monitor(source);
+    QList<bool> seen;
     QList<QThread*> threads;
-    auto subscription = m.monitor.isConnected.subscribe([&](bool) { threads.append(QThread::currentThread()); });
+    QStringList calls;
+    const Subscription subscription = monitor.isConnected.subscribe([&](bool connected) {
+        seen.append(connected);
+        threads.append(QThread::currentThread());
+    });
+    seen.clear();
     threads.clear();
+    monitor.onInternetAvailable = [&] { calls.append(QStringLiteral("available")); };
+    monitor.onInternetUnavailable = [&] { calls.append(QStringLiteral("unavailable")); };
+    const NetworkPathStatus statuses[] = {NetworkPathStatus::satisfied, NetworkPathStatus::satisfied,
+                                          NetworkPathStatus::requiresConnection, NetworkPathStatus::unsatisfied};
 
     std::thread reporter([&] {
-        for (int i = 0; i < 50; ++i) {
-            m.source->report(i % 2 == 0 ? NetworkPathStatus::satisfied : NetworkPathStatus::unsatisfied);
+        for (int i = 0; i < 40; ++i) {
+            source->report(statuses[i % 4]);
         }
     });
     reporter.join();
     test::drainPostedEvents();
 
-    ASSERT_EQ(m.seen.size(), 50);
-    for (int i = 0; i < 50; ++i) {
-        EXPECT_EQ(m.seen[i], i % 2 == 0) << i;
-    }
-    for (QThread* thread : threads) {
-        EXPECT_EQ(thread, QCoreApplication::instance()->thread());
+    ASSERT_EQ(seen.size(), 40);
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(seen[i], i % 4 < 2) << i;
+        EXPECT_EQ(calls[i], i % 4 < 2 ? QStringLiteral("available") : QStringLiteral("unavailable")) << i;
+        EXPECT_EQ(threads[i], QCoreApplication::instance()->thread());
     }
 }
 

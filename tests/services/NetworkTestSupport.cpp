@@ -4,34 +4,27 @@
 
 namespace tarn::test {
 
+namespace {
+
+fixtures::CertificateRequest request(const QString& host, bool byAddress) {
+    fixtures::CertificateRequest request;
+    request.commonName = host;
+    (byAddress ? request.ipAddresses : request.dnsNames) = {host};
+    return request;
+}
+
+} // namespace
+
 const TestPki& testPki() {
     static const TestPki pki = [] {
-        using fixtures::CertificateRequest;
-        using fixtures::Credential;
-        const auto authority = Credential::authority(QStringLiteral("T.A.R.N. Test Authority"));
-        const auto server = authority.issue([] {
-            CertificateRequest request;
-            request.commonName = QStringLiteral("127.0.0.1");
-            request.dnsNames = {QStringLiteral("localhost")};
-            request.ipAddresses = {QStringLiteral("127.0.0.1")};
-            return request;
-        }());
-        const auto selfSigned = Credential::authority(QStringLiteral("127.0.0.1"));
-        const auto expired = authority.issue([] {
-            CertificateRequest request;
-            request.commonName = QStringLiteral("127.0.0.1");
-            request.ipAddresses = {QStringLiteral("127.0.0.1")};
-            request.notBefore = QDateTime::currentDateTimeUtc().addYears(-2);
-            request.notAfter = QDateTime::currentDateTimeUtc().addDays(-1);
-            return request;
-        }());
-        const auto foreignHost = authority.issue([] {
-            CertificateRequest request;
-            request.commonName = QStringLiteral("config.example.invalid");
-            request.dnsNames = {QStringLiteral("config.example.invalid")};
-            return request;
-        }());
-        return TestPki{authority, server, selfSigned, expired, foreignHost};
+        const auto authority = fixtures::Credential::authority(QStringLiteral("T.A.R.N. Test Authority"));
+        const QString local = QStringLiteral("127.0.0.1");
+        auto expired = request(local, true);
+        expired.notBefore = QDateTime::currentDateTimeUtc().addYears(-2);
+        expired.notAfter = QDateTime::currentDateTimeUtc().addDays(-1);
+        return TestPki{authority, authority.issue(request(local, true)), fixtures::Credential::authority(local),
+                       authority.issue(expired),
+                       authority.issue(request(QStringLiteral("config.example.invalid"), false))};
     }();
     return pki;
 }

@@ -1,53 +1,16 @@
 #pragma once
 
-#include "services/InstallationError.h"
+#include "ServicesTestSupport.h"
 #include "services/PropertyList.h"
-#include "support/TestSupport.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
 #include <QFuture>
 #include <QPromise>
 #include <QTranslator>
-#include <gtest/gtest.h>
 #include <qcoro/qcorofuture.h>
 
 #include <optional>
 
-namespace tarn {
-
-inline void PrintTo(const InstallationError& error, std::ostream* out) {
-    *out << error.debugDescription().toStdString();
-}
-
-} // namespace tarn
-
 namespace tarn::test {
-
-// The error a task fails with, if it fails with that type; absent when it succeeds or fails otherwise.
-template <typename E, typename T>
-std::optional<E> failureOf(QCoro::Task<T>&& task) {
-    try {
-        test::waitFor(std::move(task));
-    } catch (const E& error) {
-        return error;
-    } catch (const std::exception& other) {
-        ADD_FAILURE() << "failed with another error: " << other.what();
-    }
-    return std::nullopt;
-}
-
-inline bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-inline QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // What `hdiutil attach -plist` prints: one entity per partition, the volume's with a mount point.
 inline PropertyList attachReport(const QList<std::optional<QString>>& mountPoints) {

@@ -1,10 +1,14 @@
-// The package services driving real child processes: small scripts stand in for the package tools and
-// record exactly what reached them, so arguments, shell quoting and exit statuses are checked end to end.
+// The package services driving real child processes: first small scripts that record exactly what reached
+// them, so arguments, shell quoting and exit statuses are checked end to end; then the project's own
+// stand-in tools installing real signed packages.
 #include "PackageServicesSupport.h"
+#include "fixtures/DiskImageBuilder.h"
+#include "fixtures/Packages.h"
 #include "services/InstallerHelper.h"
 #include "services/InstallerValidator.h"
 #include "services/PkgUtilHelper.h"
 #include "services/ProcessRunner.h"
+#include "services/ToolPaths.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -12,9 +16,6 @@
 
 namespace tarn::test {
 namespace {
-
-using ::testing::Contains;
-using ::testing::ElementsAre;
 
 // Each tool writes its arguments, NUL-terminated, to "<tool>.<first argument>.args" next to itself.
 const char* const recordArguments = "here=$(dirname \"$0\")\n"
@@ -27,11 +28,6 @@ const char* const pkgutilBody = R"(case "$1" in
     esac
     printf 'Package "%s":\n   Status: signed by a developer certificate\n   Certificate Chain:\n' "$2"
     printf '    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\n'
-    ;;
---export-plist)
-    if [ -f "$here/receipts/$2" ]; then cat "$here/receipts/$2"; exit 0; fi
-    echo "No receipt for '$2' found at '/'." >&2
-    exit 1
     ;;
 esac
 )";
@@ -180,23 +176,75 @@ TEST_F(PackageToolsProcessTest, UnsignedStandalonePackageIsRefusedBeforeTheInsta
     EXPECT_TRUE(argumentsOf("installer", "-pkg").isEmpty());
 }
 
-TEST_F(PackageToolsProcessTest, ReceiptFromThePackageToolDecidesAndAMissingReceiptMeansInstall) {
-    const QString pkgId = QStringLiteral("com.example.scan.pkg");
-    const QString bundleKey = QStringLiteral("Scan Pro.app/Contents/Info.plist");
-    ASSERT_TRUE(
-            writeFile(files.filePath(bundleKey), infoPlist(QStringLiteral("2.4"), QStringLiteral("2.4.1")).toBinary()));
-    ASSERT_TRUE(writeFile(tools.filePath(QStringLiteral("receipts/") + pkgId),
-                          receipt(files.path(), {QStringLiteral("Scan Pro.app"), bundleKey}).toXml()));
-    PkgUtilHelper pkgHelper(logger, runner, tool("pkgutil"));
+// The stand-in tools against a temporary system root, with an elevation command that runs the command
+// as the current user.
+class StandInToolsTest : public ::testing::Test {
+protected:
+    StandInToolsTest() {
+        QCoreApplication::installTranslator(&translator);
+        qputenv("TARN_SYSTEM_ROOT", QFile::encodeName(root.path()));
+        qputenv("TARN_SUDO", QFile::encodeName(writeScript(scratch, QStringLiteral("elevate"),
+                                                           QStringLiteral("while [ \"$#\" -gt 0 ]; do case \"$1\" in\n"
+                                                                          "--) shift; exec \"$@\" ;;\n"
+                                                                          "-p) shift 2 ;;\n"
+                                                                          "*) shift ;;\n"
+                                                                          "esac; done\n"))));
+    }
+    ~StandInToolsTest() override {
+        qunsetenv("TARN_SYSTEM_ROOT");
+        qunsetenv("TARN_SUDO");
+        QCoreApplication::removeTranslator(&translator);
+    }
 
-    EXPECT_FALSE(test::waitFor(pkgHelper.isInstallationNeeded(pkgId, QStringLiteral("2.4.1"))));
-    EXPECT_EQ(argumentsOf("pkgutil", "--export-plist"), QStringList({QStringLiteral("--export-plist"), pkgId}));
-    EXPECT_TRUE(test::waitFor(pkgHelper.isInstallationNeeded(pkgId, QStringLiteral("2.10"))));
+    DisclaimerTranslator translator;
+    QTemporaryDir root;
+    QTemporaryDir scratch;
+    const ToolPaths tools = ToolPaths::inDirectory(QStringLiteral(TARN_TOOLS_DIR));
+    std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
+    std::shared_ptr<ProcessRunner> runner = std::make_shared<ProcessRunner>(logger, tools.osascript);
+    std::shared_ptr<InstallerHelper> helper = std::make_shared<InstallerHelper>(
+            logger, runner, std::make_shared<InstallerValidator>(logger, runner, tools.pkgutil), tools.hdiutil,
+            tools.installer);
+    PkgUtilHelper packages{logger, runner, tools.pkgutil};
+};
 
-    logger->clear();
-    EXPECT_TRUE(
-            test::waitFor(pkgHelper.isInstallationNeeded(QStringLiteral("com.example.absent"), QStringLiteral("1.0"))));
-    EXPECT_EQ(logger->lines().filter(QStringLiteral("Failed to get info for package: com.example.absent")).size(), 2);
+TEST_F(StandInToolsTest, SignedPackageAndDiskImageInstallIntoTheSystemRootAndThenCountAsInstalled) {
+    const auto authority = fixtures::Credential::authority(QStringLiteral("T.A.R.N. Test Package Authority"));
+    fixtures::installTrustAnchors(root.path(), {authority});
+    fixtures::PackageOptions signing;
+    signing.signer = fixtures::PackageSigner{
+            authority.issue(fixtures::packageSignerRequest(QStringLiteral("TARN"), QStringLiteral("Q7XK2M9P4D"))),
+            {authority}};
+    const auto packageOf = [&](const QString& name, const QString& pkgId) {
+        return fixtures::buildComponentPackage(
+                fixtures::appPackage(pkgId, {name, QStringLiteral("2.4"), QStringLiteral("2.4.1")}), signing);
+    };
+    const QString standalone = scratch.filePath(QStringLiteral("Scan Pro.pkg"));
+    ASSERT_TRUE(writeFile(standalone, packageOf(QStringLiteral("Scan Pro"), QStringLiteral("com.example.scan.pkg"))));
+    const QString image = scratch.filePath(QStringLiteral("Scan Tools.dmg"));
+    fixtures::DiskImageBuilder()
+            .setVolumeName(QStringLiteral("Scan Tools"))
+            .addFile(QStringLiteral("Scan Tools.pkg"),
+                     packageOf(QStringLiteral("Scan Tools"), QStringLiteral("com.example.tools.pkg")))
+            .write(image);
+
+    for (const auto& [file, application, pkgId] :
+         {std::tuple(standalone, QStringLiteral("Scan Pro"), QStringLiteral("com.example.scan.pkg")),
+          std::tuple(image, QStringLiteral("Scan Tools"), QStringLiteral("com.example.tools.pkg"))}) {
+        SCOPED_TRACE(application.toStdString());
+        EXPECT_TRUE(test::waitFor(packages.isInstallationNeeded(pkgId, QStringLiteral("2.4.1"))));
+        logger->clear(); // the package tool's complaint that there is no receipt yet
+        test::waitFor(helper->install(file, application, InstallerValidator::sha512Hash(readFile(file)),
+                                      {QStringLiteral("TARN (Q7XK2M9P4D)")}));
+
+        EXPECT_TRUE(QFileInfo::exists(
+                root.filePath(QStringLiteral("Applications/%1.app/Contents/Info.plist").arg(application))));
+        EXPECT_FALSE(test::waitFor(packages.isInstallationNeeded(pkgId, QStringLiteral("2.4.1"))));
+        EXPECT_TRUE(test::waitFor(packages.isInstallationNeeded(pkgId, QStringLiteral("2.10"))));
+    }
+    EXPECT_TRUE(processEventsUntil(
+            [&] { return !logger->lines().filter(QStringLiteral("successfully unmounted")).isEmpty(); }));
+    EXPECT_TRUE(logger->criticalLines().isEmpty()) << logger->criticalLines().join(u'\n').toStdString();
 }
 
 } // namespace

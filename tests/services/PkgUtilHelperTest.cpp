@@ -3,6 +3,7 @@
 #include "PackageServicesSupport.h"
 #include "support/Mocks.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
 
@@ -16,18 +17,11 @@ const QString pkgutil = QStringLiteral("/opt/tools/pkgutil");
 const QString pkgId = QStringLiteral("com.example.scan.pkg");
 const QString bundleKey = QStringLiteral("Scan Pro.app/Contents/Info.plist");
 
-// Public, so that the rows of the tables below can arrange their situation.
 class PkgUtilHelperTest : public ::testing::Test {
-public:
+protected:
     void answerWith(std::optional<QByteArray> output) {
         EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(QStringLiteral("--export-plist"), pkgId)))
                 .WillOnce(ReturnTask(std::move(output)));
-    }
-
-    // An installed bundle under the temporary install location, and the receipt that lists it.
-    void installBundle(const std::optional<QString>& shortVersion, const std::optional<QString>& version) {
-        ASSERT_TRUE(writeFile(installLocation() + u'/' + bundleKey, infoPlist(shortVersion, version).toXml()));
-        answerWith(receipt(installLocation(), {QStringLiteral("Scan Pro.app"), bundleKey}).toXml());
     }
 
     QString installLocation() const { return directory.path(); }
@@ -43,67 +37,47 @@ public:
     PkgUtilHelper helper{logger, runner, pkgutil};
 };
 
-struct VersionDecision {
-    std::optional<QString> shortVersion;
-    std::optional<QString> version;
-    QString requested;
-    bool needed;
-    QStringList decisionLines; // after the receipt has been read
-};
+TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecides) {
+    const struct {
+        std::optional<QString> shortVersion;
+        std::optional<QString> version;
+        QString requested;
+        bool needed;
+        const char* found; // which version was taken, if any
+        QString chosen;
+        bool binary;
+    } rows[] = {
+            {std::nullopt, "1.9", "1.10", true, "bundle version", "1.9", false},
+            {"9.9", "2.0", "2.0", false, "bundle version", "2.0", false},
+            {std::nullopt, "2.1", "2.0", false, "bundle version", "2.1", false},
+            {"3.1", "1234", "3.2", true, "short bundle version", "3.1", false},
+            {"4.2", "4.2.7", "4.2.7", false, "bundle version", "4.2.7", true},
+            {"5", "5", "6.0", false, nullptr, "unknown", false},
+            {std::nullopt, std::nullopt, "6.0", false, nullptr, "unknown", false},
+            {std::nullopt, "1.0", "", false, "bundle version", "1.0", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.requested.toStdString() + " binary " + std::to_string(row.binary));
+        logger->clear();
+        const PropertyList plist = infoPlist(row.shortVersion, row.version);
+        const PropertyList receiptList = receipt(installLocation(), {QStringLiteral("Scan Pro.app"), bundleKey});
+        ASSERT_TRUE(writeFile(installLocation() + u'/' + bundleKey, row.binary ? plist.toBinary() : plist.toXml()));
+        answerWith(row.binary ? receiptList.toBinary() : receiptList.toXml());
 
-class VersionDecisions : public PkgUtilHelperTest, public ::testing::WithParamInterface<VersionDecision> {};
+        EXPECT_EQ(isInstallationNeeded(row.requested), row.needed);
 
-TEST_P(VersionDecisions, FollowTheDottedInstalledVersion) {
-    const VersionDecision& row = GetParam();
-    installBundle(row.shortVersion, row.version);
-
-    EXPECT_EQ(isInstallationNeeded(row.requested), row.needed);
-
-    const QStringList expected = QStringList{QStringLiteral("[INFO] Retrieving info for package: ") + pkgId,
-                                             QStringLiteral("[INFO] Reading plist content ") + infoPlistPath()} +
-                                 row.decisionLines;
-    EXPECT_EQ(logger->lines(), expected);
-}
-
-QStringList decision(const QString& found, const QString& comparing, const QString& result) {
-    QStringList lines;
-    if (!found.isEmpty()) {
-        lines.append(QStringLiteral("[INFO] ") + found + QStringLiteral(" for ") + pkgId);
+        QStringList expected{"[INFO] Retrieving info for package: " + pkgId,
+                             "[INFO] Reading plist content " + infoPlistPath()};
+        if (row.found) {
+            expected << "[INFO] Found " + QLatin1String(row.found) + ' ' + row.chosen + " for " + pkgId;
+        }
+        expected << "[INFO] Comparing " + row.chosen + " for " + row.requested
+                 << (row.needed
+                             ? "[INFO] Result is " + row.chosen + " < " + row.requested
+                             : "[INFO] Result installed app is newer or equal than requested version " + row.requested);
+        EXPECT_EQ(logger->lines(), expected);
     }
-    lines.append(QStringLiteral("[INFO] Comparing ") + comparing);
-    lines.append(QStringLiteral("[INFO] ") + result);
-    return lines;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-        Rows, VersionDecisions,
-        ::testing::Values(
-                VersionDecision{std::nullopt, QStringLiteral("1.9"), QStringLiteral("1.10"), true,
-                                decision(QStringLiteral("Found bundle version 1.9"), QStringLiteral("1.9 for 1.10"),
-                                         QStringLiteral("Result is 1.9 < 1.10"))},
-                VersionDecision{QStringLiteral("9.9"), QStringLiteral("2.0"), QStringLiteral("2.0"), false,
-                                decision(QStringLiteral("Found bundle version 2.0"), QStringLiteral("2.0 for 2.0"),
-                                         QStringLiteral("Result installed app is newer or equal than requested "
-                                                        "version 2.0"))},
-                VersionDecision{std::nullopt, QStringLiteral("2.1"), QStringLiteral("2.0"), false,
-                                decision(QStringLiteral("Found bundle version 2.1"), QStringLiteral("2.1 for 2.0"),
-                                         QStringLiteral("Result installed app is newer or equal than requested "
-                                                        "version 2.0"))},
-                VersionDecision{QStringLiteral("3.1"), QStringLiteral("1234"), QStringLiteral("3.2"), true,
-                                decision(QStringLiteral("Found short bundle version 3.1"),
-                                         QStringLiteral("3.1 for 3.2"), QStringLiteral("Result is 3.1 < 3.2"))},
-                VersionDecision{QStringLiteral("5"), QStringLiteral("5"), QStringLiteral("6.0"), false,
-                                decision(QString(), QStringLiteral("unknown for 6.0"),
-                                         QStringLiteral("Result installed app is newer or equal than requested "
-                                                        "version 6.0"))},
-                VersionDecision{std::nullopt, std::nullopt, QStringLiteral("6.0"), false,
-                                decision(QString(), QStringLiteral("unknown for 6.0"),
-                                         QStringLiteral("Result installed app is newer or equal than requested "
-                                                        "version 6.0"))},
-                VersionDecision{std::nullopt, QStringLiteral("1.0"), QString(), false,
-                                decision(QStringLiteral("Found bundle version 1.0"), QStringLiteral("1.0 for "),
-                                         QStringLiteral("Result installed app is newer or equal than requested "
-                                                        "version "))}));
 
 TEST(PkgUtilHelperComparison, OrdersDigitRunsByValueAndOtherCharactersByCodePoint) {
     struct Case {
@@ -138,43 +112,11 @@ TEST(PkgUtilHelperComparison, OrdersDigitRunsByValueAndOtherCharactersByCodePoin
     }
 }
 
-struct ReceiptFailure {
-    const char* name;
-    std::function<void(PkgUtilHelperTest&)> arrange;
-    std::function<QStringList(const PkgUtilHelperTest&)> linesAfterRetrieving;
-};
-
-class ReceiptFailures : public PkgUtilHelperTest, public ::testing::WithParamInterface<ReceiptFailure> {};
-
-TEST_P(ReceiptFailures, AnswerInstallAndLogOnlyAtInformationLevel) {
-    const ReceiptFailure& row = GetParam();
-    row.arrange(*this);
-
-    EXPECT_TRUE(isInstallationNeeded(QStringLiteral("1.0")));
-
-    const QStringList expected = QStringList(QStringLiteral("[INFO] Retrieving info for package: ") + pkgId) +
-                                 row.linesAfterRetrieving(*this);
-    EXPECT_EQ(logger->lines(), expected);
-}
-
-QString packageLine() {
-    return QStringLiteral("[INFO] Failed to get info for package: ") + pkgId;
-}
-
-QStringList packageLineOnce(const PkgUtilHelperTest&) {
-    return {packageLine()};
-}
-
-QStringList packageLineTwice(const PkgUtilHelperTest&) {
-    return {packageLine(), packageLine()};
-}
-
-PropertyList receiptWithout(const QString& location, const QString& key) {
-    PropertyList full = receipt(location, {bundleKey});
+PropertyList receiptWithout(const QString& key) {
     PropertyList partial = PropertyList::dictionary();
     for (const QString& kept : {QStringLiteral("install-location"), QStringLiteral("pkg-version")}) {
         if (kept != key) {
-            partial.insert(kept, PropertyList::string(*full.root().value(kept).string()));
+            partial.insert(kept, PropertyList::string(QStringLiteral("/Applications")));
         }
     }
     if (key != QStringLiteral("paths")) {
@@ -185,120 +127,70 @@ PropertyList receiptWithout(const QString& location, const QString& key) {
     return partial;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-        Rows, ReceiptFailures,
-        ::testing::Values(
-                ReceiptFailure{"ToolFails",
-                               [](PkgUtilHelperTest& t) {
-                                   EXPECT_CALL(
-                                           *t.runner,
-                                           runProcess(pkgutil, ElementsAre(QStringLiteral("--export-plist"), pkgId)))
-                                           .WillOnce(ThrowTask<std::optional<QByteArray>>(
-                                                   InstallationError::installationFailed(
-                                                           QStringLiteral("No receipt for 'x' found"))));
-                               },
-                               packageLineTwice},
-                ReceiptFailure{"NoOutput", [](PkgUtilHelperTest& t) { t.answerWith(std::nullopt); }, packageLineOnce},
-                ReceiptFailure{"EmptyOutput", [](PkgUtilHelperTest& t) { t.answerWith(QByteArray()); },
-                               packageLineTwice},
-                ReceiptFailure{"NotAPropertyList",
-                               [](PkgUtilHelperTest& t) { t.answerWith(QByteArray("No receipt\n")); },
-                               packageLineTwice},
-                ReceiptFailure{"RootNotADictionary",
-                               [](PkgUtilHelperTest& t) { t.answerWith(PropertyList::array().toXml()); },
-                               packageLineOnce},
-                ReceiptFailure{"EmptyDictionary",
-                               [](PkgUtilHelperTest& t) { t.answerWith(PropertyList::dictionary().toBinary()); },
-                               packageLineOnce},
-                ReceiptFailure{"BundleTwoLevelsDeep",
-                               [](PkgUtilHelperTest& t) {
-                                   t.answerWith(receipt(QStringLiteral("/"),
-                                                        {QStringLiteral("Applications/Scan.app/Contents/Info.plist")})
-                                                        .toXml());
-                               },
-                               packageLineOnce},
-                ReceiptFailure{"KeyWithLeadingSlash",
-                               [](PkgUtilHelperTest& t) {
-                                   t.answerWith(receipt(t.installLocation(), {u'/' + bundleKey}).toXml());
-                               },
-                               packageLineOnce},
-                ReceiptFailure{
-                        "NoInstallLocation",
-                        [](PkgUtilHelperTest& t) {
-                            t.answerWith(
-                                    receiptWithout(t.installLocation(), QStringLiteral("install-location")).toXml());
-                        },
-                        packageLineOnce},
-                ReceiptFailure{"NoPaths",
-                               [](PkgUtilHelperTest& t) {
-                                   t.answerWith(receiptWithout(t.installLocation(), QStringLiteral("paths")).toXml());
-                               },
-                               packageLineOnce},
-                ReceiptFailure{"NoPackageVersion",
-                               [](PkgUtilHelperTest& t) {
-                                   t.answerWith(
-                                           receiptWithout(t.installLocation(), QStringLiteral("pkg-version")).toXml());
-                               },
-                               packageLineOnce},
-                ReceiptFailure{
-                        "InfoPlistMissing",
-                        [](PkgUtilHelperTest& t) { t.answerWith(receipt(t.installLocation(), {bundleKey}).toXml()); },
-                        [](const PkgUtilHelperTest& t) {
-                            const QString path = t.infoPlistPath();
-                            return QStringList{QStringLiteral("[INFO] Reading plist content ") + path,
-                                               QStringLiteral("[INFO] Info.plist Path doesn't exist ") + path,
-                                               packageLine()};
-                        }},
-                ReceiptFailure{"InfoPlistMalformed",
-                               [](PkgUtilHelperTest& t) {
-                                   ASSERT_TRUE(writeFile(t.infoPlistPath(), "{ CFBundleVersion = 1; }"));
-                                   t.answerWith(receipt(t.installLocation(), {bundleKey}).toXml());
-                               },
-                               [](const PkgUtilHelperTest& t) {
-                                   const QString path = t.infoPlistPath();
-                                   return QStringList{
-                                           QStringLiteral("[INFO] Reading plist content ") + path,
-                                           QStringLiteral("[INFO] Info.plist Failed to read ") + path +
-                                                   QStringLiteral(" PropertyListError(\"The data is not a property "
-                                                                  "list in XML or binary format.\")"),
-                                           packageLine()};
-                               }},
-                ReceiptFailure{"InfoPlistUnreadable",
-                               [](PkgUtilHelperTest& t) {
-                                   ASSERT_TRUE(QDir().mkpath(t.infoPlistPath()));
-                                   t.answerWith(receipt(t.installLocation(), {bundleKey}).toXml());
-                               },
-                               [](const PkgUtilHelperTest& t) {
-                                   const QString path = t.infoPlistPath();
-                                   return QStringList{QStringLiteral("[INFO] Reading plist content ") + path,
-                                                      QStringLiteral("[INFO] Info.plist Failed to read ") + path +
-                                                              QStringLiteral(" SystemError(\"Could not open '") + path +
-                                                              QStringLiteral("' for reading: file to open is a "
-                                                                             "directory\")"),
-                                                      packageLine()};
-                               }},
-                ReceiptFailure{"InfoPlistRootNotADictionary",
-                               [](PkgUtilHelperTest& t) {
-                                   ASSERT_TRUE(writeFile(t.infoPlistPath(),
-                                                         PropertyList::string(QStringLiteral("2.0")).toBinary()));
-                                   t.answerWith(receipt(t.installLocation(), {bundleKey}).toXml());
-                               },
-                               [](const PkgUtilHelperTest& t) {
-                                   const QString path = t.infoPlistPath();
-                                   return QStringList{QStringLiteral("[INFO] Reading plist content ") + path,
-                                                      QStringLiteral("[INFO] Info.plist Failed parse plist content ") +
-                                                              path,
-                                                      packageLine()};
-                               }}),
-        [](const auto& info) { return std::string(info.param.name); });
+// Every way of not learning the installed version means "install", logged at information level only.
+TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
+    enum class Plist { notRead, absent, folder, written };
+    const struct {
+        const char* name;
+        bool toolFails;
+        std::optional<QByteArray> output; // with Plist::notRead; otherwise a receipt naming the Info.plist
+        Plist plist;
+        QByteArray plistContent;
+        const char* linesAfterRetrieving; // '|' between lines; %F the failure line, %P the Info.plist's path
+    } rows[] = {
+            {"tool fails", true, std::nullopt, Plist::notRead, QByteArray(), "%F|%F"},
+            {"no output", false, std::nullopt, Plist::notRead, QByteArray(), "%F"},
+            {"empty output", false, QByteArray(), Plist::notRead, QByteArray(), "%F|%F"},
+            {"not a property list", false, "No receipt\n", Plist::notRead, QByteArray(), "%F|%F"},
+            {"root not a dictionary", false, PropertyList::array().toXml(), Plist::notRead, QByteArray(), "%F"},
+            {"empty dictionary", false, PropertyList::dictionary().toBinary(), Plist::notRead, QByteArray(), "%F"},
+            {"bundle two levels deep", false,
+             receipt(QStringLiteral("/"), {QStringLiteral("Applications/S.app/Contents/Info.plist")}).toXml(),
+             Plist::notRead, QByteArray(), "%F"},
+            {"key with leading slash", false, receipt(QStringLiteral("/Applications"), {u'/' + bundleKey}).toXml(),
+             Plist::notRead, QByteArray(), "%F"},
+            {"no install location", false, receiptWithout(QStringLiteral("install-location")).toXml(), Plist::notRead,
+             QByteArray(), "%F"},
+            {"no paths", false, receiptWithout(QStringLiteral("paths")).toXml(), Plist::notRead, QByteArray(), "%F"},
+            {"no package version", false, receiptWithout(QStringLiteral("pkg-version")).toXml(), Plist::notRead,
+             QByteArray(), "%F"},
+            {"Info.plist missing", false, std::nullopt, Plist::absent, QByteArray(),
+             "Reading plist content %P|Info.plist Path doesn't exist %P|%F"},
+            {"Info.plist malformed", false, std::nullopt, Plist::written, "{ CFBundleVersion = 1; }",
+             "Reading plist content %P|Info.plist Failed to read %P PropertyListError(\"The data is not a property "
+             "list in XML or binary format.\")|%F"},
+            {"Info.plist unreadable", false, std::nullopt, Plist::folder, QByteArray(),
+             "Reading plist content %P|Info.plist Failed to read %P SystemError(\"Could not open '%P' for reading: "
+             "file to open is a directory\")|%F"},
+            {"Info.plist root not a dictionary", false, std::nullopt, Plist::written,
+             PropertyList::string(QStringLiteral("2.0")).toBinary(),
+             "Reading plist content %P|Info.plist Failed parse plist content %P|%F"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        logger->clear();
+        QDir(installLocation()).removeRecursively();
+        if (row.toolFails) {
+            EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(QStringLiteral("--export-plist"), pkgId)))
+                    .WillOnce(ThrowTask<std::optional<QByteArray>>(
+                            InstallationError::installationFailed(QStringLiteral("No receipt for 'x' found"))));
+        } else {
+            answerWith(row.plist == Plist::notRead ? row.output : receipt(installLocation(), {bundleKey}).toXml());
+        }
+        if (row.plist == Plist::folder) {
+            ASSERT_TRUE(QDir().mkpath(infoPlistPath()));
+        } else if (row.plist == Plist::written) {
+            ASSERT_TRUE(writeFile(infoPlistPath(), row.plistContent));
+        }
 
-TEST_F(PkgUtilHelperTest, BinaryReceiptAndBinaryInfoPlistAreRead) {
-    ASSERT_TRUE(writeFile(installLocation() + u'/' + bundleKey,
-                          infoPlist(QStringLiteral("4.2"), QStringLiteral("4.2.7")).toBinary()));
-    answerWith(receipt(installLocation(), {bundleKey}).toBinary());
+        EXPECT_TRUE(isInstallationNeeded(QStringLiteral("1.0")));
 
-    EXPECT_FALSE(isInstallationNeeded(QStringLiteral("4.2.7")));
-    EXPECT_TRUE(logger->lines().contains(QStringLiteral("[INFO] Found bundle version 4.2.7 for ") + pkgId));
+        QStringList expected = QStringList(QStringLiteral("Retrieving info for package: ") + pkgId) +
+                               QString::fromLatin1(row.linesAfterRetrieving).split(u'|');
+        expected.replaceInStrings(QStringLiteral("%F"), QStringLiteral("Failed to get info for package: ") + pkgId);
+        expected.replaceInStrings(QStringLiteral("%P"), infoPlistPath());
+        EXPECT_EQ(logger->lines(), expected.replaceInStrings(QRegularExpression(QStringLiteral("^")), "[INFO] "));
+    }
 }
 
 TEST_F(PkgUtilHelperTest, LastQualifyingKeyOfTheReceiptWins) {
