@@ -16,27 +16,18 @@ QImage render(SpinnerView& spinner) {
     return image;
 }
 
-TEST(SpinnerViewTest, StartsTurningWhenFirstShownAndTurnsOncePerSecond) {
+TEST(SpinnerViewTest, TurnsOncePerSecondWhileShownAndResumesWhereItPaused) {
     SpinnerView spinner;
-    EXPECT_EQ(spinner.rotationAngle(), 0);
     EXPECT_EQ(spinner.rotation()->state(), QAbstractAnimation::Stopped);
-
     spinner.show();
     ASSERT_EQ(spinner.rotation()->state(), QAbstractAnimation::Running);
     EXPECT_EQ(spinner.rotation()->loopCount(), -1);
     EXPECT_EQ(spinner.rotation()->easingCurve().type(), QEasingCurve::Linear);
-
     spinner.rotation()->setCurrentTime(250);
     EXPECT_DOUBLE_EQ(spinner.rotationAngle(), 90);
-    spinner.rotation()->setCurrentTime(750);
-    EXPECT_DOUBLE_EQ(spinner.rotationAngle(), 270);
     spinner.rotation()->setCurrentTime(SpinnerView::turnMilliseconds * 3 + 500);
     EXPECT_DOUBLE_EQ(spinner.rotationAngle(), 180);
-}
 
-TEST(SpinnerViewTest, PausesWhileHiddenAndResumesWhereItWas) {
-    SpinnerView spinner;
-    spinner.show();
     spinner.rotation()->setCurrentTime(400);
     spinner.hide();
     EXPECT_EQ(spinner.rotation()->state(), QAbstractAnimation::Paused);

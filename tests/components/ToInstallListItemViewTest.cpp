@@ -14,57 +14,49 @@ namespace {
 
 using RowState = ToInstallListItemViewState;
 
-struct RowCase {
-    RowState state;
-    const char* icon;
-    bool turning;
-    const char* stateText; // nullptr: the name stands alone
-    const char* stateColour;
-};
-
-class TaskRowTest : public ::testing::TestWithParam<RowCase> {
+class TaskRowTest : public ::testing::Test {
 protected:
     void SetUp() override { test::useShippedResources(); }
 };
 
-TEST_P(TaskRowTest, StateSelectsIconAndStateText) {
-    const RowCase& expected = GetParam();
-    const TaskRowPresentation presentation = taskRowPresentation(expected.state);
-    EXPECT_EQ(presentation.iconName, QString::fromLatin1(expected.icon));
-    EXPECT_EQ(presentation.isIconTurning, expected.turning);
-
-    const QList<StyledRun> runs = taskRowText(QStringLiteral("Scan Suite"), expected.state).runs();
+TEST_F(TaskRowTest, StateSelectsIconAndStateText) {
+    struct Case {
+        RowState state;
+        const char* icon;
+        bool turning;
+        const char* stateText; // nullptr: the name stands alone
+        const char* stateColour;
+    };
+    const Case cases[] = {{RowState::ready, "install-ready", false, nullptr, nullptr},
+                          {RowState::downloading, "spinner", true, "Downloading", "LabelDownloadInProgress"},
+                          {RowState::installing, "spinner", true, "Installing", "LabelDownloadInProgress"},
+                          {RowState::processing, "spinner", true, "Installing", "LabelDownloadInProgress"},
+                          {RowState::done, "install-done", false, "Installed", "LabelDownloadDone"},
+                          {RowState::failed, "install-failed", false, "Failed", "LabelDownloadFailure"}};
     const QFont bold = theme::font(u"Poppins-Bold", 16);
-    ASSERT_FALSE(runs.isEmpty());
-    EXPECT_EQ(runs[0].style.color, theme::color(u"labelText"));
-    EXPECT_EQ(runs[0].style.font, bold);
-    if (!expected.stateText) {
-        EXPECT_EQ(runs.size(), 1);
-        EXPECT_EQ(runs[0].text, QStringLiteral("Scan Suite"));
-        return;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.icon + std::string(" ") + (c.stateText ? c.stateText : ""));
+        const TaskRowPresentation presentation = taskRowPresentation(c.state);
+        EXPECT_EQ(presentation.iconName, QString::fromLatin1(c.icon));
+        EXPECT_TRUE(theme::hasImage(presentation.iconName));
+        EXPECT_EQ(presentation.isIconTurning, c.turning);
+
+        const QList<StyledRun> runs = taskRowText(QStringLiteral("Scan Suite"), c.state).runs();
+        ASSERT_EQ(runs.size(), c.stateText ? 2 : 1);
+        EXPECT_EQ(runs[0].style.color, theme::color(u"labelText"));
+        EXPECT_EQ(runs[0].style.font, bold);
+        if (!c.stateText) {
+            EXPECT_EQ(runs[0].text, QStringLiteral("Scan Suite"));
+            continue;
+        }
+        EXPECT_EQ(runs[0].text, QStringLiteral("Scan Suite - ")); // name and separator share "labelText"
+        EXPECT_EQ(runs[1].text, QString::fromLatin1(c.stateText));
+        EXPECT_EQ(runs[1].style.color, theme::color(QString::fromLatin1(c.stateColour)));
+        EXPECT_EQ(runs[1].style.font, bold);
     }
-    ASSERT_EQ(runs.size(), 2);
-    EXPECT_EQ(runs[0].text, QStringLiteral("Scan Suite - ")); // name and separator share "labelText"
-    EXPECT_EQ(runs[1].text, QString::fromLatin1(expected.stateText));
-    EXPECT_EQ(runs[1].style.color, theme::color(QString::fromLatin1(expected.stateColour)));
-    EXPECT_EQ(runs[1].style.font, bold);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-        Table, TaskRowTest,
-        ::testing::Values(RowCase{RowState::ready, "install-ready", false, nullptr, nullptr},
-                          RowCase{RowState::downloading, "spinner", true, "Downloading", "LabelDownloadInProgress"},
-                          RowCase{RowState::installing, "spinner", true, "Installing", "LabelDownloadInProgress"},
-                          RowCase{RowState::processing, "spinner", true, "Installing", "LabelDownloadInProgress"},
-                          RowCase{RowState::done, "install-done", false, "Installed", "LabelDownloadDone"},
-                          RowCase{RowState::failed, "install-failed", false, "Failed", "LabelDownloadFailure"}));
-
-class ToInstallListItemViewTest : public ::testing::Test {
-protected:
-    void SetUp() override { test::useShippedResources(); }
-};
-
-TEST_F(ToInstallListItemViewTest, WorkInProgressShowsTheTurningSpinnerInsteadOfAnIcon) {
+TEST_F(TaskRowTest, WorkInProgressShowsTheTurningSpinnerInsteadOfAnIcon) {
     ToInstallListItemView row(QStringLiteral("Scan Suite"), RowState::ready);
     row.show();
     EXPECT_TRUE(row.icon()->isVisible());
@@ -83,13 +75,8 @@ TEST_F(ToInstallListItemViewTest, WorkInProgressShowsTheTurningSpinnerInsteadOfA
     EXPECT_NE(row.spinner()->rotation()->state(), QAbstractAnimation::Running);
 }
 
-TEST_F(ToInstallListItemViewTest, NameIsShownAsItIsNotLookedUp) {
-    ToInstallListItemView row(QStringLiteral("button.next"), RowState::failed);
-    EXPECT_EQ(row.displayedText(), QStringLiteral("button.next - Failed"));
-}
-
-TEST_F(ToInstallListItemViewTest, CarriesTheDownloadProgressAndNamesItselfForAssistiveTools) {
-    ToInstallListItemView row(QStringLiteral("Scan Suite"), RowState::downloading, 0.25);
+TEST_F(TaskRowTest, NameIsNotLookedUpAndTheRowNamesItselfForAssistiveTools) {
+    ToInstallListItemView row(QStringLiteral("button.next"), RowState::downloading, 0.25);
     EXPECT_DOUBLE_EQ(row.downloadProgress(), 0.25);
     row.setDownloadProgress(0.75);
     EXPECT_DOUBLE_EQ(row.downloadProgress(), 0.75);
@@ -97,9 +84,10 @@ TEST_F(ToInstallListItemViewTest, CarriesTheDownloadProgressAndNamesItselfForAss
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&row);
     ASSERT_NE(accessible, nullptr);
     EXPECT_EQ(accessible->role(), QAccessible::ListItem);
-    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Scan Suite - Downloading"));
-    row.setState(RowState::done);
-    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Scan Suite - Installed"));
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("button.next - Downloading"));
+    row.setState(RowState::failed);
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("button.next - Failed"));
+    EXPECT_EQ(row.displayedText(), QStringLiteral("button.next - Failed"));
 }
 
 } // namespace

@@ -16,53 +16,29 @@ protected:
     // Lets the deferred screen changes land.
     static void settle() { test::drainPostedEvents(); }
 
-    // Walks the flow to `screen` the way the screens' buttons do.
-    void walkTo(Screen screen) {
-        const QList<Screen> route{Screen::eula, Screen::legal, Screen::deviceConnect};
-        for (const Screen step : route) {
-            if (coordinator.currentScreen() == screen) {
-                return;
-            }
-            coordinator.push(step);
+    // Pushes `screens` one by one, as the screens' buttons do.
+    void pushAll(std::initializer_list<Screen> screens) {
+        for (const Screen screen : screens) {
+            coordinator.push(screen);
             settle();
         }
-        if (screen == Screen::deviceConnect) {
-            return;
-        }
-        coordinator.navigate(Screen::deviceSearch);
-        settle();
-        if (screen == Screen::deviceSearch) {
-            return;
-        }
-        for (const Screen step : {Screen::deviceDetected, Screen::appManager, Screen::installer}) {
-            coordinator.push(step);
-            settle();
-            if (step == screen) {
-                return;
-            }
-        }
-        FAIL() << "no route to " << screenName(screen).toStdString();
     }
 
     std::shared_ptr<test::RecordingWindowHost> host = std::make_shared<test::RecordingWindowHost>();
     Coordinator coordinator{host};
 };
 
-TEST_F(CoordinatorTest, StartsOnWelcome) {
+TEST_F(CoordinatorTest, PushIsRecordedAtOnceAndShownInOrderOnTheNextTurn) {
     EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome));
-}
-
-TEST_F(CoordinatorTest, PushRecordsAtOnceAndShowsOnTheNextTurn) {
+    QList<Screen> seen;
+    const Subscription subscription = coordinator.currentScreen.subscribe([&](Screen screen) { seen.append(screen); });
     coordinator.push(Screen::eula);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
-    EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
+    coordinator.push(Screen::legal);
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula, Screen::legal));
+    EXPECT_THAT(seen, ElementsAre(Screen::welcome));
     settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
-}
+    EXPECT_THAT(seen, ElementsAre(Screen::welcome, Screen::eula, Screen::legal));
 
-TEST_F(CoordinatorTest, BackFromLegalShowsTheLicence) {
-    walkTo(Screen::legal);
     coordinator.pop();
     settle();
     EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
@@ -70,59 +46,48 @@ TEST_F(CoordinatorTest, BackFromLegalShowsTheLicence) {
 }
 
 TEST_F(CoordinatorTest, PopOnTheLastScreenEmptiesTheHistoryAndShowsWelcome) {
-    coordinator.pop();
-    settle();
-    EXPECT_TRUE(coordinator.stack.isEmpty());
-    EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
-    coordinator.pop();
-    settle();
-    EXPECT_TRUE(coordinator.stack.isEmpty());
-    EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
+    for (int time = 0; time < 2; ++time) {
+        coordinator.pop();
+        settle();
+        EXPECT_TRUE(coordinator.stack.isEmpty());
+        EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
+    }
 }
 
-TEST_F(CoordinatorTest, SearchScreenIsNotRecordedSoBackFromDetectedReturnsToConnect) {
-    walkTo(Screen::deviceSearch);
+TEST_F(CoordinatorTest, NavigatedSearchIsNotRecordedSoBackAndTheNetworkingIssueReturnToConnect) {
+    pushAll({Screen::eula, Screen::legal, Screen::deviceConnect});
+    coordinator.navigate(Screen::deviceSearch);
+    settle();
     EXPECT_EQ(coordinator.currentScreen(), Screen::deviceSearch);
     EXPECT_EQ(coordinator.stack.last(), Screen::deviceConnect);
-    coordinator.push(Screen::deviceDetected);
+    coordinator.showNetworkingIssue();
+    coordinator.pop();
     settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
+
+    coordinator.navigate(Screen::deviceSearch);
+    pushAll({Screen::deviceDetected});
     coordinator.pop();
     settle();
     EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
 }
 
-TEST_F(CoordinatorTest, TwoNavigationsInOneHandlerEndOnTheLaterAndAreSeenInOrder) {
-    QList<Screen> seen;
-    const Subscription subscription = coordinator.currentScreen.subscribe([&](Screen screen) { seen.append(screen); });
-    coordinator.push(Screen::eula);
-    coordinator.push(Screen::legal);
-    EXPECT_THAT(seen, ElementsAre(Screen::welcome));
-    settle();
-    EXPECT_THAT(seen, ElementsAre(Screen::welcome, Screen::eula, Screen::legal));
-    EXPECT_EQ(coordinator.currentScreen(), Screen::legal);
+TEST_F(CoordinatorTest, CancelThenNoReturnsToTheSameScreenWithTheSameHistory) {
+    for (const Screen screen : {Screen::eula, Screen::deviceDetected, Screen::installer}) {
+        SCOPED_TRACE(screenName(screen).toStdString());
+        pushAll({screen});
+        const QList<Screen> before = coordinator.stack;
+        pushAll({Screen::exit});
+        EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
+        coordinator.pop();
+        settle();
+        EXPECT_EQ(coordinator.currentScreen(), screen);
+        EXPECT_EQ(coordinator.stack, before);
+    }
 }
-
-class CancelThenNoTest : public CoordinatorTest, public ::testing::WithParamInterface<Screen> {};
-
-TEST_P(CancelThenNoTest, ReturnsToTheSameScreen) {
-    walkTo(GetParam());
-    const QList<Screen> before = coordinator.stack;
-    coordinator.push(Screen::exit);
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
-    coordinator.pop();
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), GetParam());
-    EXPECT_EQ(coordinator.stack, before);
-}
-
-INSTANTIATE_TEST_SUITE_P(WorkingScreens, CancelThenNoTest,
-                         ::testing::Values(Screen::eula, Screen::legal, Screen::deviceConnect, Screen::deviceDetected,
-                                           Screen::appManager, Screen::installer),
-                         [](const auto& info) { return screenName(info.param).toStdString(); });
 
 TEST_F(CoordinatorTest, NetworkingIssueShowsAtOnceAndRetryReturns) {
-    walkTo(Screen::eula);
+    pushAll({Screen::eula});
     coordinator.showNetworkingIssue();
     EXPECT_EQ(coordinator.currentScreen(), Screen::networkingIssue);
     EXPECT_EQ(coordinator.stack.last(), Screen::networkingIssue);
@@ -132,37 +97,22 @@ TEST_F(CoordinatorTest, NetworkingIssueShowsAtOnceAndRetryReturns) {
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
 }
 
-TEST_F(CoordinatorTest, NetworkingIssueOnTheSearchScreenReturnsToConnect) {
-    walkTo(Screen::deviceSearch);
-    coordinator.showNetworkingIssue();
-    coordinator.pop();
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
-}
-
-class QuietScreensTest : public CoordinatorTest, public ::testing::WithParamInterface<Screen> {};
-
-TEST_P(QuietScreensTest, NetworkingIssueChangesNothing) {
-    if (GetParam() != Screen::welcome) {
-        walkTo(Screen::legal);
-        coordinator.push(GetParam());
+TEST_F(CoordinatorTest, NetworkingIssueLeavesWelcomeResultAndExitAlone) {
+    for (const Screen screen : {Screen::welcome, Screen::installResult, Screen::exit}) {
+        SCOPED_TRACE(screenName(screen).toStdString());
+        if (screen != Screen::welcome) {
+            pushAll({Screen::eula, screen});
+        }
+        const QList<Screen> before = coordinator.stack;
+        coordinator.showNetworkingIssue();
         settle();
+        EXPECT_EQ(coordinator.currentScreen(), screen);
+        EXPECT_EQ(coordinator.stack, before);
     }
-    const QList<Screen> before = coordinator.stack;
-    coordinator.showNetworkingIssue();
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), GetParam());
-    EXPECT_EQ(coordinator.stack, before);
 }
-
-INSTANTIATE_TEST_SUITE_P(Screens, QuietScreensTest,
-                         ::testing::Values(Screen::welcome, Screen::installResult, Screen::exit),
-                         [](const auto& info) { return screenName(info.param).toStdString(); });
 
 TEST_F(CoordinatorTest, QuitAsksTheWindowHostAndChangesNoScreen) {
-    walkTo(Screen::legal);
-    coordinator.push(Screen::exit);
-    settle();
+    pushAll({Screen::eula, Screen::exit});
     coordinator.quit();
     EXPECT_EQ(host->terminationRequests, 1);
     settle();

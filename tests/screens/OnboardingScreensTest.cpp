@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QTextBrowser>
-#include <QTextDocument>
 
 namespace tarn::test {
 namespace {
@@ -26,15 +25,6 @@ TEST_F(OnboardingScreensTest, StartButtonOpensTheLicence) {
     EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
 }
 
-TEST_F(OnboardingScreensTest, DocumentIsShownOnALaterTurnThanTheAppearance) {
-    auto& licence = showScreen<EULAScreenView>();
-    EXPECT_TRUE(licence.hasAppeared());
-    EXPECT_TRUE(licence.text()->isEmpty());
-    settle();
-    EXPECT_EQ(licence.text()->toPlainText(), loadEULA()->toPlainText());
-    EXPECT_EQ(licence.documentView()->document(), licence.text());
-}
-
 TEST_F(OnboardingScreensTest, AcceptanceBoxBindsTheConsentAndNextFollowsIt) {
     auto& licence = showScreen<EULAScreenView>();
     const auto& bar = licence.buttons();
@@ -47,8 +37,6 @@ TEST_F(OnboardingScreensTest, AcceptanceBoxBindsTheConsentAndNextFollowsIt) {
     click(licence.acceptance());
     EXPECT_FALSE(model().isEulaAccepted());
     EXPECT_FALSE(bar.next->isEnabled());
-    EXPECT_TRUE(bar.back->isEnabled());
-    EXPECT_TRUE(bar.cancel->isEnabled());
 
     // The flag set elsewhere shows in the box.
     model().isEulaAccepted = true;
@@ -63,12 +51,10 @@ TEST_F(OnboardingScreensTest, EachTickOfTheSecondConsentStartsACatalogueFetch) {
             .Times(2)
             .WillRepeatedly(ReturnTask(catalogueJson(sampleCatalogue())));
 
-    click(legal.acceptance());
-    settle();
-    click(legal.acceptance());
-    settle();
-    click(legal.acceptance());
-    settle();
+    for (int tick = 0; tick < 3; ++tick) {
+        click(legal.acceptance());
+        settle();
+    }
     EXPECT_TRUE(model().isLegalAccepted());
     EXPECT_EQ(model().supportedDeviceNames().size(), 3);
 }

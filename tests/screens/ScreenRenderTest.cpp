@@ -137,15 +137,6 @@ TEST_F(ScreenRenderTest, PackageChoice) {
             }
         }
     });
-
-    // Still loading: the spinner alone, Download disabled.
-    Gate gate;
-    EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(sampleCatalogue()[1].configLink), _, _))
-            .WillRepeatedly([&gate](auto&&...) { return afterGate(&gate, sampleConfigurationJson()); });
-    model().deviceModel = sampleCatalogue()[1];
-    render(Screen::appManager, QStringLiteral("packages-loading"));
-    gate.open();
-    settle();
 }
 
 TEST_F(ScreenRenderTest, InstallationAndResult) {
@@ -192,12 +183,6 @@ TEST_F(ScreenRenderTest, LongerGermanTexts) {
     render(Screen::installResult, QStringLiteral("de-result-failed"));
     QLocale::setDefault(QLocale::system());
     useShippedResources();
-}
-
-TEST_F(ScreenRenderTest, ResultOfAnErrorBeforeAnyRun) {
-    model().isInstallationSuccessful = false;
-    model().fatalErrorMessage = localized(u"error.connectivity");
-    render(Screen::installResult, QStringLiteral("result-fetch-failed"));
 }
 
 } // namespace

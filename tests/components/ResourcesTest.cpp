@@ -1,0 +1,158 @@
+#include "components/Resources.h"
+
+#include "components/Theme.h"
+#include "support/GuiTestSupport.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFontInfo>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTranslator>
+#include <gtest/gtest.h>
+
+namespace tarn {
+namespace {
+
+// The first capture of `pattern` over every source file of the product.
+QSet<QString> namesInSources(const QRegularExpression& pattern) {
+    QSet<QString> names;
+    QDirIterator files(QStringLiteral(TARN_TEST_SOURCE_DIR "/../src"), {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
+                       QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const auto& match : pattern.globalMatch(QString::fromUtf8(file.readAll()))) {
+                names.insert(match.captured(1));
+            }
+        }
+    }
+    return names;
+}
+
+// Text ids written as string literals, recognised by their first part.
+QSet<QString> keysUsedBySources() {
+    return namesInSources(QRegularExpression(
+            QStringLiteral(R"re("((?:button|cancel|connect|device|error|eula|failed|info|install|installer|legal|)re"
+                           R"re(menu|package|software|spinner|support|welcome)(?:\.[a-z0-9]+)+)")re")));
+}
+
+class LocalizationTest : public ::testing::Test {
+protected:
+    void TearDown() override { test::useShippedResources(); }
+};
+
+TEST_F(LocalizationTest, SystemLocaleChoosesTheLanguageAndEnglishIsTheFallback) {
+    EXPECT_EQ(installTranslations(QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("de"));
+    EXPECT_EQ(localized(u"button.next"), QStringLiteral("Weiter"));
+    EXPECT_EQ(localized(u"no.such.key"), QStringLiteral("no.such.key")) << "an unknown id shows itself";
+    EXPECT_EQ(installTranslations(QLocale(QLocale::German, QLocale::Switzerland)), QStringLiteral("de"));
+    EXPECT_EQ(localized(u"button.back"), QStringLiteral("Zurück"));
+
+    for (const QLocale& other :
+         {QLocale(QLocale::English, QLocale::UnitedKingdom), QLocale(QLocale::French, QLocale::France), QLocale::c()}) {
+        EXPECT_EQ(installTranslations(other), QStringLiteral("en")) << other.name().toStdString();
+        EXPECT_EQ(localized(u"button.next"), QStringLiteral("Next"));
+    }
+}
+
+TEST_F(LocalizationTest, DownloadButtonTakesThePluralFormOfItsCount) {
+    installTranslations(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(localized(u"button.download", 1), QStringLiteral("Download (1 app)"));
+    EXPECT_EQ(localized(u"button.download", 0), QStringLiteral("Download (0 apps)"));
+    installTranslations(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(localized(u"button.download", 1), QStringLiteral("Herunterladen (1 App)"));
+    EXPECT_EQ(localized(u"button.download", 12), QStringLiteral("Herunterladen (12 Apps)"));
+}
+
+TEST(ResourceNamesTest, EveryTextIdTheSourcesUseIsInEachShippedLanguageWithItsPlaceholders) {
+    const QSet<QString> used = keysUsedBySources();
+    // Guards the scan itself: a broken pattern would make the loop below vacuous.
+    for (const char* known : {"install.state.downloading", "error.filenotfound", "spinner.accessible.name"}) {
+        EXPECT_TRUE(used.contains(QLatin1String(known))) << known;
+    }
+    for (const char* language : {"en", "de"}) {
+        SCOPED_TRACE(language);
+        // Each language alone: installed, German would fall back to English for a missing text.
+        QTranslator translator;
+        ASSERT_TRUE(translator.load(QStringLiteral(":/i18n/tarn_%1.qm").arg(QLatin1String(language))));
+        const auto text = [&](const QString& key, int count = -1) {
+            return translator.translate(nullptr, key.toUtf8().constData(), nullptr, count);
+        };
+        for (const QString& key : used) {
+            EXPECT_FALSE(text(key).trimmed().isEmpty()) << "lacks " << key.toStdString();
+        }
+        // Placeholders the code fills in must survive translation.
+        EXPECT_EQ(text(QStringLiteral("installer.disclaimer")).count(QStringLiteral("%1")), 1);
+        EXPECT_EQ(text(QStringLiteral("package.manager.title")).count(QStringLiteral("%@")), 1);
+        EXPECT_EQ(text(QStringLiteral("device.detected.title")).count(QStringLiteral("%@")), 1);
+        for (const int count : {1, 2}) {
+            EXPECT_TRUE(text(QStringLiteral("button.download"), count).contains(QStringLiteral("%n"))) << count;
+        }
+    }
+}
+
+TEST(ResourceNamesTest, EveryColourAndImageTheSourcesNameResolves) {
+    const QSet<QString> colours = namesInSources(QRegularExpression(QStringLiteral(R"re(theme::color\(u"([^"]+)")re")));
+    const QSet<QString> images = namesInSources(QRegularExpression(
+            QStringLiteral(R"re((?:ImageView\(QStringLiteral\(|drawImage\(painter, u)"([^"]+)")re")));
+    EXPECT_TRUE(colours.contains(QStringLiteral("labelText")) && colours.contains(QStringLiteral("FocusRing")));
+    EXPECT_TRUE(images.contains(QStringLiteral("background")) && images.contains(QStringLiteral("connect")));
+    for (const QString& name : colours) {
+        EXPECT_TRUE(theme::color(name).isValid()) << name.toStdString();
+    }
+    for (const QString& name : images) {
+        EXPECT_TRUE(theme::hasImage(name)) << name.toStdString();
+    }
+    // A lookup that ignored case would hide a misspelt name ("labelText" against "LabelDownloadDone").
+    EXPECT_FALSE(theme::hasColor(u"LabelText"));
+    EXPECT_FALSE(theme::hasImage(u"no-such-image"));
+}
+
+TEST(ThemeTest, TintedSymbolTakesTheTintWhereItIsOpaque) {
+    QImage canvas(40, 40, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    theme::drawImage(painter, u"arrow.right", QRectF(0, 0, 40, 40), false, QColor(255, 0, 0));
+    painter.end();
+    // The arrow's shaft runs through the middle of the symbol.
+    EXPECT_EQ(QColor(canvas.pixel(20, 20)).rgb(), QColor(255, 0, 0).rgb());
+    EXPECT_EQ(qAlpha(canvas.pixel(20, 2)), 0);
+}
+
+TEST(ThemeTest, PostScriptNamesSplitOnlyAtAKnownStyle) {
+    struct Case {
+        const char* name;
+        const char* family;
+        QFont::Weight weight;
+        bool italic;
+    };
+    const Case cases[] = {{"Poppins-Medium", "Poppins", QFont::Medium, false},
+                          {"Poppins-Light", "Poppins", QFont::Light, false},
+                          {"Poppins-Bold", "Poppins", QFont::Bold, false},
+                          {"Helvetica-BoldOblique", "Helvetica", QFont::Bold, true},
+                          {"Times-Italic", "Times", QFont::Normal, true},
+                          {"Noto-Sans", "Noto-Sans", QFont::Normal, false},
+                          {"Times New Roman", "Times New Roman", QFont::Normal, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QFont font = theme::font(QString::fromLatin1(c.name), 16);
+        EXPECT_EQ(font.family(), QString::fromLatin1(c.family));
+        EXPECT_EQ(font.weight(), c.weight);
+        EXPECT_EQ(font.italic(), c.italic);
+        EXPECT_EQ(font.pixelSize(), 16);
+    }
+}
+
+TEST(ThemeTest, ShippedFacesAreTheOnesTheNamedFontsResolveTo) {
+    test::useShippedResources();
+    for (const char* style : {"Medium", "Light", "Regular", "Bold"}) {
+        const QFontInfo resolved(theme::font(QStringLiteral("Poppins-") + QLatin1String(style), 20));
+        EXPECT_EQ(resolved.family(), QStringLiteral("Poppins")) << style;
+        EXPECT_EQ(resolved.styleName(), QLatin1String(style));
+    }
+}
+
+} // namespace
+} // namespace tarn
