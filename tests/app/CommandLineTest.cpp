@@ -25,20 +25,16 @@ CommandLineOptions parsed(const QStringList& arguments) {
     return std::get<CommandLineOptions>(result);
 }
 
-TEST(CommandLineTest, NoOptionsMeansTheWindow) {
+TEST(CommandLineTest, ReadsTheUnattendedAndDemoOptionsAndNothingMeansTheWindow) {
     EXPECT_EQ(parsed({}), CommandLineOptions{});
-}
-
-TEST(CommandLineTest, ReadsTheUnattendedOptions) {
-    const auto options =
-            parsed({"--unattended", "--accept-licenses", "--select", "OCR Suite, Archive", "--device", "Scanner 5000"});
-    EXPECT_TRUE(options.unattended);
-    EXPECT_TRUE(options.acceptLicenses);
+    const auto options = parsed({"--demo", "--unattended", "--accept-licenses", "--select", "OCR Suite, Archive",
+                                 "--device", "Scanner 5000"});
+    EXPECT_TRUE(options.demo && options.unattended && options.acceptLicenses);
     EXPECT_EQ(options.selection, (ApplicationSelection{ApplicationSelection::Kind::named, {"OCR Suite", "Archive"}}));
     EXPECT_EQ(options.device, QStringLiteral("Scanner 5000"));
-
     EXPECT_EQ(parsed({"--unattended", "--select=all"}).selection.kind, ApplicationSelection::Kind::all);
     EXPECT_EQ(parsed({"--unattended", "--select", "mandatory"}).selection, ApplicationSelection{});
+    EXPECT_TRUE(parsed({"--demo"}).demo);
 }
 
 TEST(CommandLineTest, AddressesLoseTheirTrailingSlashAndBecomeTheSettings) {
@@ -67,14 +63,6 @@ TEST(CommandLineTest, AcceptsExistingFilesAndFolders) {
     EXPECT_EQ(options.usbRoot, folder.path());
 }
 
-TEST(CommandLineTest, TheDemoRunsInTheWindowOrUnattended) {
-    EXPECT_TRUE(parsed({"--demo"}).demo);
-    const auto unattended = parsed({"--demo", "--unattended", "--accept-licenses", "--select", "all"});
-    EXPECT_TRUE(unattended.demo);
-    EXPECT_TRUE(unattended.unattended);
-    EXPECT_EQ(unattended.selection.kind, ApplicationSelection::Kind::all);
-}
-
 TEST(CommandLineTest, HelpAndVersion) {
     EXPECT_TRUE(parsed({"--help"}).showHelp);
     EXPECT_TRUE(parsed({"-h"}).showHelp);
@@ -85,42 +73,32 @@ TEST(CommandLineTest, HelpAndVersion) {
     }
 }
 
-struct MistakeCase {
-    const char* name;
-    QStringList arguments;
-    const char* complaint;
-};
-
-class CommandLineMistakeTest : public testing::TestWithParam<MistakeCase> {};
-
-TEST_P(CommandLineMistakeTest, IsAUsageErrorThatSaysWhatIsWrong) {
-    const auto result = parse(GetParam().arguments);
-    ASSERT_TRUE(std::holds_alternative<UsageError>(result));
-    EXPECT_THAT(std::get<UsageError>(result).message.toStdString(), HasSubstr(GetParam().complaint));
+TEST(CommandLineTest, EveryMistakeIsAUsageErrorThatSaysWhatIsWrong) {
+    const std::pair<QStringList, const char*> mistakes[]{
+            {{"--unatended"}, "unatended"},
+            {{"--unattended", "--select"}, "select"},
+            {{"install"}, "Unexpected argument 'install'"},
+            {{"--unattended", "--select", "OCR,,Scan"}, "empty name"},
+            {{"--select", "all"}, "--select applies only to --unattended"},
+            {{"--accept-licenses"}, "--accept-licenses applies only"},
+            {{"--device", "X"}, "--device applies only"},
+            {{"--unattended", "--device", ""}, "--device needs"},
+            {{"--service-url", "http://config.test"}, "https://"},
+            {{"--service-url", "https://"}, "--service-url"},
+            {{"--service-url", "https://config.test/?a=1"}, "--service-url"},
+            {{"--support-url", "file:///tmp"}, "--support-url"},
+            {{"--ca-bundle", "/nonexistent/extra.pem"}, "not a readable file"},
+            {{"--usb-root", "/nonexistent/sys"}, "not a folder"},
+            {{"--demo", "--service-url", "https://config.test"}, "--service-url cannot be used with --demo"},
+            {{"--usb-root", "/", "--demo"}, "--usb-root cannot be used with --demo"},
+    };
+    for (const auto& [arguments, complaint] : mistakes) {
+        SCOPED_TRACE(arguments.join(u' ').toStdString());
+        const auto result = parse(arguments);
+        ASSERT_TRUE(std::holds_alternative<UsageError>(result));
+        EXPECT_THAT(std::get<UsageError>(result).message.toStdString(), HasSubstr(complaint));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-        Mistakes, CommandLineMistakeTest,
-        testing::Values(
-                MistakeCase{"UnknownOption", {"--unatended"}, "unatended"},
-                MistakeCase{"MissingValue", {"--unattended", "--select"}, "select"},
-                MistakeCase{"Positional", {"install"}, "Unexpected argument 'install'"},
-                MistakeCase{"EmptyName", {"--unattended", "--select", "OCR,,Scan"}, "empty name"},
-                MistakeCase{"SelectWithoutUnattended", {"--select", "all"}, "--select applies only to --unattended"},
-                MistakeCase{"ConsentWithoutUnattended", {"--accept-licenses"}, "--accept-licenses applies only"},
-                MistakeCase{"DeviceWithoutUnattended", {"--device", "X"}, "--device applies only"},
-                MistakeCase{"EmptyDevice", {"--unattended", "--device", ""}, "--device needs"},
-                MistakeCase{"PlainHttpService", {"--service-url", "http://config.test"}, "https://"},
-                MistakeCase{"ServiceWithoutHost", {"--service-url", "https://"}, "--service-url"},
-                MistakeCase{"ServiceWithQuery", {"--service-url", "https://config.test/?a=1"}, "--service-url"},
-                MistakeCase{"SupportNotWeb", {"--support-url", "file:///tmp"}, "--support-url"},
-                MistakeCase{"MissingBundle", {"--ca-bundle", "/nonexistent/extra.pem"}, "not a readable file"},
-                MistakeCase{"RootNotAFolder", {"--usb-root", "/nonexistent/sys"}, "not a folder"},
-                MistakeCase{"DemoWithService",
-                            {"--demo", "--service-url", "https://config.test"},
-                            "--service-url cannot be used with --demo"},
-                MistakeCase{"DemoWithUsbRoot", {"--usb-root", "/", "--demo"}, "--usb-root cannot be used with --demo"}),
-        [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace tarn

@@ -44,8 +44,6 @@ DemoOptions quickOptions(DemoVariant variant = DemoVariant::standard) {
     return options;
 }
 
-// ---- Options from the environment ----
-
 QProcessEnvironment environmentWith(std::initializer_list<std::pair<const char*, const char*>> variables) {
     QProcessEnvironment environment;
     for (const auto& [name, value] : variables) {
@@ -54,26 +52,23 @@ QProcessEnvironment environmentWith(std::initializer_list<std::pair<const char*,
     return environment;
 }
 
-TEST(DemoOptionsTest, ReadsTheHiddenKnobs) {
-    const DemoOptions defaults = DemoOptions::fromEnvironment(QProcessEnvironment());
-    EXPECT_FALSE(defaults.keptSandbox);
-    EXPECT_EQ(defaults.variant, DemoVariant::standard);
-    EXPECT_EQ(defaults.scannerDelay, DemoOptions::defaultScannerDelay);
-
+TEST(DemoOptionsTest, ReadsTheHiddenKnobsWhereSetButEmptyIsUnset) {
     const DemoOptions set = DemoOptions::fromEnvironment(environmentWith({{"TARN_DEMO_SANDBOX", "/tmp/kept"},
                                                                           {"TARN_DEMO_VARIANT", "broken-mandatory"},
                                                                           {"TARN_DEMO_SCANNER_DELAY_MS", "250"}}));
     EXPECT_EQ(set.keptSandbox, QStringLiteral("/tmp/kept"));
     EXPECT_EQ(set.variant, DemoVariant::brokenMandatory);
     EXPECT_EQ(set.scannerDelay, 250ms);
-
     EXPECT_EQ(DemoOptions::fromEnvironment(environmentWith({{"TARN_DEMO_VARIANT", "bad-optional-digest"}})).variant,
               DemoVariant::badOptionalDigest);
-    // Set but empty is as good as unset.
-    const DemoOptions empty = DemoOptions::fromEnvironment(environmentWith(
-            {{"TARN_DEMO_SANDBOX", ""}, {"TARN_DEMO_VARIANT", ""}, {"TARN_DEMO_SCANNER_DELAY_MS", ""}}));
-    EXPECT_FALSE(empty.keptSandbox);
-    EXPECT_EQ(empty.scannerDelay, DemoOptions::defaultScannerDelay);
+    for (const auto& environment : {QProcessEnvironment(), environmentWith({{"TARN_DEMO_SANDBOX", ""},
+                                                                            {"TARN_DEMO_VARIANT", ""},
+                                                                            {"TARN_DEMO_SCANNER_DELAY_MS", ""}})}) {
+        const DemoOptions defaults = DemoOptions::fromEnvironment(environment);
+        EXPECT_FALSE(defaults.keptSandbox);
+        EXPECT_EQ(defaults.variant, DemoVariant::standard);
+        EXPECT_EQ(defaults.scannerDelay, DemoOptions::defaultScannerDelay);
+    }
 }
 
 TEST(DemoOptionsTest, AWrongValueNamesItsVariable) {
@@ -90,8 +85,6 @@ TEST(DemoOptionsTest, AWrongValueNamesItsVariable) {
         EXPECT_THAT(complaint("TARN_DEMO_SCANNER_DELAY_MS", delay), HasSubstr("TARN_DEMO_SCANNER_DELAY_MS")) << delay;
     }
 }
-
-// ---- The sandbox ----
 
 TEST(DemoSandboxTest, AFreshSandboxGoesWithEverythingInItButNothingOutside) {
     QTemporaryDir outside;
@@ -133,8 +126,6 @@ TEST(DemoSandboxTest, ANamedSandboxIsKeptAndAFileInItsPlaceRefused) {
     EXPECT_THROW(DemoSandbox{file}, DemoError);
 }
 
-// ---- The service's documents ----
-
 class DemoDocumentsTest : public testing::Test {
 protected:
     static void SetUpTestSuite() { demo = std::make_unique<DemoEnvironment>(quickOptions()); }
@@ -145,7 +136,7 @@ protected:
 
 std::unique_ptr<DemoEnvironment> DemoDocumentsTest::demo;
 
-TEST_F(DemoDocumentsTest, TheCatalogueListsThreeScannersWhoseConfigurationsMatchTheirDigests) {
+TEST_F(DemoDocumentsTest, TheCatalogueListsThreeScannersWhoseConfigurationsMatchTheirDigestsAndTheSupportPage) {
     const auto catalogue = decodeDeviceCatalogue(*demo->servedFile(QString::fromLatin1(cataloguePath)));
     ASSERT_TRUE(catalogue);
     ASSERT_EQ(catalogue->size(), 3);
@@ -163,6 +154,9 @@ TEST_F(DemoDocumentsTest, TheCatalogueListsThreeScannersWhoseConfigurationsMatch
         EXPECT_THAT(QString::fromUtf8(servedBody(*demo, configuration.successUrl)).toStdString(), HasSubstr("<html"));
     }
     EXPECT_TRUE(names.contains(simulatedScanner().name));
+    const QString supportPage = demo->settings().supportBaseUrl + QString::fromLatin1(supportPagePath);
+    EXPECT_THAT(QString::fromUtf8(servedBody(*demo, supportPage)).toStdString(), HasSubstr("support"));
+    EXPECT_FALSE(demo->servedFile(QStringLiteral("/nothing-here")));
 }
 
 TEST_F(DemoDocumentsTest, EveryApplicationIsServedWithItsDigestAndDescribedInThreeLanguages) {
@@ -192,12 +186,6 @@ TEST_F(DemoDocumentsTest, EveryApplicationIsServedWithItsDigestAndDescribedInThr
     }
     EXPECT_TRUE(anyTrial);
     EXPECT_TRUE(anyDiskImage);
-}
-
-TEST_F(DemoDocumentsTest, TheSupportPageIsServedWhereTheWorkflowLooks) {
-    const QString supportPage = demo->settings().supportBaseUrl + QString::fromLatin1(supportPagePath);
-    EXPECT_THAT(QString::fromUtf8(servedBody(*demo, supportPage)).toStdString(), HasSubstr("support"));
-    EXPECT_FALSE(demo->servedFile(QStringLiteral("/nothing-here")));
 }
 
 // The real services against the demo: TLS through the demo's own authority, the USB walk over its tree,
@@ -243,12 +231,15 @@ TEST(DemoVariantTest, OnlyTheChosenOptionalApplicationIsAnnouncedWithAWrongDiges
     EXPECT_EQ(wrong, QStringList{optionalWithWrongDigest().name});
 }
 
-TEST(DemoVariantTest, TheDemoSetsItsVariablesForItsLifetimeOnly) {
-    const auto before = [] {
-        return QStringList{qEnvironmentVariable("TARN_SYSTEM_ROOT", QStringLiteral("(unset)")),
-                           qEnvironmentVariable("TARN_SUDO", QStringLiteral("(unset)")),
-                           qEnvironmentVariable("TMPDIR", QStringLiteral("(unset)"))};
-    }();
+TEST(DemoVariantTest, TheDemoSetsItsVariablesForItsLifetimeOnlyAndCleansItsSandbox) {
+    const auto variables = [] {
+        QStringList values;
+        for (const char* name : {"TARN_SYSTEM_ROOT", "TARN_SUDO", "TMPDIR"}) {
+            values.append(qEnvironmentVariable(name, QStringLiteral("(unset)")));
+        }
+        return values;
+    };
+    const QStringList before = variables();
     QString systemRoot;
     {
         const DemoEnvironment demo(quickOptions());
@@ -258,10 +249,7 @@ TEST(DemoVariantTest, TheDemoSetsItsVariablesForItsLifetimeOnly) {
         EXPECT_TRUE(qEnvironmentVariable("TMPDIR").startsWith(demo.sandboxFolder()));
         EXPECT_TRUE(QFileInfo::exists(systemRoot + QStringLiteral("/etc/tarn-installer/package-signing-anchors.pem")));
     }
-    EXPECT_EQ((QStringList{qEnvironmentVariable("TARN_SYSTEM_ROOT", QStringLiteral("(unset)")),
-                           qEnvironmentVariable("TARN_SUDO", QStringLiteral("(unset)")),
-                           qEnvironmentVariable("TMPDIR", QStringLiteral("(unset)"))}),
-              before);
+    EXPECT_EQ(variables(), before);
     EXPECT_FALSE(QFileInfo::exists(systemRoot));
 }
 

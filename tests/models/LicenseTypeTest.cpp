@@ -2,7 +2,6 @@
 
 #include "support/QtPrinters.h"
 
-#include <QHash>
 #include <QSet>
 #include <gtest/gtest.h>
 
@@ -11,33 +10,22 @@
 namespace tarn {
 namespace {
 
-struct EntryText {
-    const char* text;
-    LicenseType expected;
-};
-
-class LicenseTypeEntryRule : public ::testing::TestWithParam<EntryText> {};
-
-TEST_P(LicenseTypeEntryRule, LowerCasesThenMatchesTrialOrFreeElseUnknown) {
-    EXPECT_EQ(licenseTypeFromEntryText(QString::fromUtf8(GetParam().text)), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-        Texts, LicenseTypeEntryRule,
-        ::testing::Values(EntryText{"trial", LicenseType::trial}, EntryText{"TRIAL", LicenseType::trial},
-                          EntryText{"Trial", LicenseType::trial}, EntryText{"free", LicenseType::full},
-                          EntryText{"Free", LicenseType::full}, EntryText{"FREE", LicenseType::full},
-                          EntryText{"full", LicenseType::unknown}, EntryText{"unknown", LicenseType::unknown},
-                          EntryText{"Unknown", LicenseType::unknown}, EntryText{"", LicenseType::unknown},
-                          EntryText{" trial", LicenseType::unknown}));
-
-TEST(LicenseType, RawValuesMatchExactlyAndCaseSensitively) {
-    EXPECT_EQ(licenseTypeFromRawValue(QStringLiteral("trial")), LicenseType::trial);
-    EXPECT_EQ(licenseTypeFromRawValue(QStringLiteral("free")), LicenseType::full);
-    EXPECT_EQ(licenseTypeFromRawValue(QStringLiteral("Unknown")), LicenseType::unknown);
-    EXPECT_EQ(licenseTypeFromRawValue(QStringLiteral("unknown")), std::nullopt);
-    EXPECT_EQ(licenseTypeFromRawValue(QStringLiteral("full")), std::nullopt);
-    EXPECT_EQ(licenseTypeFromRawValue(QStringLiteral("Free")), std::nullopt);
+TEST(LicenseType, EntriesLowerCaseTheTextWhileRawValuesMatchExactly) {
+    struct Case {
+        const char* text;
+        LicenseType fromEntry;
+        std::optional<LicenseType> fromRawValue;
+    };
+    const Case cases[]{
+            {"trial", LicenseType::trial, LicenseType::trial}, {"TRIAL", LicenseType::trial, std::nullopt},
+            {"free", LicenseType::full, LicenseType::full},    {"Free", LicenseType::full, std::nullopt},
+            {"full", LicenseType::unknown, std::nullopt},      {"Unknown", LicenseType::unknown, LicenseType::unknown},
+            {"unknown", LicenseType::unknown, std::nullopt},   {"", LicenseType::unknown, std::nullopt},
+            {" trial", LicenseType::unknown, std::nullopt}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(licenseTypeFromEntryText(QString::fromUtf8(c.text)), c.fromEntry) << c.text;
+        EXPECT_EQ(licenseTypeFromRawValue(QString::fromUtf8(c.text)), c.fromRawValue) << c.text;
+    }
 }
 
 TEST(LicenseType, HashesByItsTextSoEachCaseIsADistinctKey) {

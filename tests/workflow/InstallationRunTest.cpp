@@ -53,7 +53,11 @@ protected:
     }
 
     void expectDownload(const QString& name, const QUrl& file) {
-        EXPECT_CALL(*rest, downloadFile(linkOf(name), _)).WillOnce(ReturnTask(file));
+        EXPECT_CALL(*rest, downloadFile(linkOf(name), _)).WillOnce([file](QUrl, std::function<void(double)> progress) {
+            progress(0.25);
+            progress(1.0);
+            return readyTask(file);
+        });
     }
 
     void expectInstall(const QString& name, const QUrl& file) {
@@ -84,21 +88,27 @@ TEST_F(InstallationRunTest, EmptyListOnlyTakesAndReleasesTheRights) {
     EXPECT_TRUE(logger->lines().isEmpty());
 }
 
-TEST_F(InstallationRunTest, InstallsEachRowInOrderAndRemovesItsDownload) {
-    choose({appEntry(QStringLiteral("Scan"), false), appEntry(QStringLiteral("OCR"), true)});
-    const QUrl ocrFile = downloaded(QStringLiteral("OCR"));
-    const QUrl scanFile = downloaded(QStringLiteral("Scan"));
+TEST_F(InstallationRunTest, InstallsEachRowInOrderReportsProgressAndRemovesTheDownloads) {
+    choose({appEntry("Scan", false), appEntry("OCR", true)});
+    const QUrl ocrFile = downloaded("OCR");
+    const QUrl scanFile = downloaded("Scan");
     {
         InSequence order;
         EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(true));
-        expectNeeded(QStringLiteral("OCR"), true);
-        expectDownload(QStringLiteral("OCR"), ocrFile);
-        expectInstall(QStringLiteral("OCR"), ocrFile);
-        expectNeeded(QStringLiteral("Scan"), true);
-        expectDownload(QStringLiteral("Scan"), scanFile);
-        expectInstall(QStringLiteral("Scan"), scanFile);
+        expectNeeded("OCR", true);
+        expectDownload("OCR", ocrFile);
+        expectInstall("OCR", ocrFile);
+        expectNeeded("Scan", true);
+        expectDownload("Scan", scanFile);
+        expectInstall("Scan", scanFile);
         EXPECT_CALL(*permissions, releaseAuthorization());
     }
+    QList<double> progress;
+    const auto progressWatch = model().tasksToRun.subscribe([&](const QList<AppInstallTask>& tasks) {
+        if (!tasks.isEmpty() && (progress.isEmpty() || progress.last() != tasks.first().downloadProgress)) {
+            progress.append(tasks.first().downloadProgress);
+        }
+    });
 
     QCoro::Task<> task = model().installSelectedApplications();
     ASSERT_TRUE(task.isReady()) << "every service answered at once";
@@ -107,6 +117,7 @@ TEST_F(InstallationRunTest, InstallsEachRowInOrderAndRemovesItsDownload) {
 
     EXPECT_THAT(rowStates["OCR"], ElementsAre("ready", "processing", "downloading", "installing", "done"));
     EXPECT_THAT(rowStates["Scan"], ElementsAre("ready", "processing", "downloading", "installing", "done"));
+    EXPECT_THAT(progress, ElementsAre(0.0, 0.25, 1.0));
     EXPECT_FALSE(QFile::exists(ocrFile.toLocalFile()));
     EXPECT_FALSE(QFile::exists(scanFile.toLocalFile()));
     EXPECT_TRUE(model().isInstallationSuccessful());
@@ -121,28 +132,6 @@ TEST_F(InstallationRunTest, InstallsEachRowInOrderAndRemovesItsDownload) {
                                              "[INFO] Installing done for 'Scan' https://downloads.test/Scan.pkg"));
 }
 
-TEST_F(InstallationRunTest, DownloadProgressReachesItsRowInOrder) {
-    choose({appEntry(QStringLiteral("Scan"), true)});
-    const QUrl file = downloaded(QStringLiteral("Scan"));
-    expectNeeded(QStringLiteral("Scan"), true);
-    EXPECT_CALL(*rest, downloadFile(linkOf(QStringLiteral("Scan")), _))
-            .WillOnce([file](QUrl, std::function<void(double)> progress) {
-                progress(0.25);
-                progress(1.0);
-                return readyTask(file);
-            });
-    expectInstall(QStringLiteral("Scan"), file);
-    QList<double> progress;
-    const auto progressWatch = model().tasksToRun.subscribe([&](const QList<AppInstallTask>& tasks) {
-        if (!tasks.isEmpty() && (progress.isEmpty() || progress.last() != tasks.first().downloadProgress)) {
-            progress.append(tasks.first().downloadProgress);
-        }
-    });
-
-    run();
-    EXPECT_THAT(progress, ElementsAre(0.0, 0.25, 1.0));
-}
-
 struct RefusedCase {
     const char* name;
     bool withMandatoryRow;
@@ -151,8 +140,7 @@ struct RefusedCase {
 class RefusedRightsTest : public InstallationRunTest, public testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedRightsTest, FailsEveryRowWithThePermissionText) {
-    choose({appEntry(QStringLiteral("A"), GetParam().withMandatoryRow), appEntry(QStringLiteral("B"), false),
-            appEntry(QStringLiteral("C"), false)});
+    choose({appEntry("A", GetParam().withMandatoryRow), appEntry("B", false), appEntry("C", false)});
     EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false));
     EXPECT_CALL(*permissions, releaseAuthorization()).Times(0);
 
@@ -182,110 +170,96 @@ INSTANTIATE_TEST_SUITE_P(Rows, RefusedRightsTest,
                          testing::Values(RefusedCase{"OneMandatory", true}, RefusedCase{"AllOptional", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(InstallationRunTest, InstalledPackageIsSkippedWithoutADownload) {
-    choose({appEntry(QStringLiteral("Scan"), true)});
-    expectNeeded(QStringLiteral("Scan"), false);
-    EXPECT_CALL(*permissions, releaseAuthorization());
-    run();
-    EXPECT_THAT(rowStates["Scan"], ElementsAre("ready", "processing", "done"));
-    EXPECT_THAT(logger->lines(), ElementsAre("[INFO] Skipping installation for 'Scan' https://downloads.test/Scan.pkg "
-                                             "as package already installed with similar or higher version"));
-}
+enum class Trouble { alreadyInstalled, badLink, downloadFails, digestFails };
 
-TEST_F(InstallationRunTest, MalformedLinkFailsItsRowSilentlyAndTheRunGoesOn) {
-    auto broken = appEntry(QStringLiteral("Broken"), true);
-    broken.installer = QStringLiteral("not a link");
-    choose({broken, appEntry(QStringLiteral("Scan"), false)});
-    const QUrl file = downloaded(QStringLiteral("Scan"));
-    expectNeeded(QStringLiteral("Broken"), true);
-    expectNeeded(QStringLiteral("Scan"), true);
-    expectDownload(QStringLiteral("Scan"), file);
-    expectInstall(QStringLiteral("Scan"), file);
-
-    run();
-    const auto rows = model().tasksToRun();
-    EXPECT_THAT(rowStates["Broken"], ElementsAre("ready", "processing", "downloading", "failed"));
-    EXPECT_FALSE(rows[0].errorMessage.has_value());
-    EXPECT_TRUE(model().fatalErrorMessage().isEmpty());
-    EXPECT_EQ(rows[1].state, ToInstallListItemViewState::done);
-    EXPECT_FALSE(model().isInstallationSuccessful());
-    EXPECT_EQ(logger->lines().mid(0, 2), (QStringList{"[INFO] Downloading 'Broken' not a link",
-                                                      "[INFO] Download failed for 'Broken' not a link"}));
-}
-
-TEST_F(InstallationRunTest, FailedDownloadFailsItsRowWithTheConnectivityText) {
-    choose({appEntry(QStringLiteral("Lost"), false), appEntry(QStringLiteral("Scan"), false)});
-    const QUrl file = downloaded(QStringLiteral("Scan"));
-    const auto refused = RestClientError::networkError(std::make_exception_ptr(
-            TransportError(QNetworkReply::SslHandshakeFailedError, QStringLiteral("certificate untrusted"))));
-    expectNeeded(QStringLiteral("Lost"), true);
-    EXPECT_CALL(*rest, downloadFile(linkOf(QStringLiteral("Lost")), _)).WillOnce(ThrowTask<QUrl>(refused));
-    expectNeeded(QStringLiteral("Scan"), true);
-    expectDownload(QStringLiteral("Scan"), file);
-    expectInstall(QStringLiteral("Scan"), file);
-
-    run();
-    const auto rows = model().tasksToRun();
-    EXPECT_EQ(rows[0].state, ToInstallListItemViewState::failed);
-    EXPECT_EQ(rows[0].errorMessage, QStringLiteral("error.connectivity"));
-    EXPECT_EQ(rows[1].state, ToInstallListItemViewState::done);
-    EXPECT_TRUE(model().isInstallationSuccessful());
-    EXPECT_TRUE(model().anyOptionalPackageFailedToInstall());
-    EXPECT_THAT(logger->lines().mid(0, 3),
-                ElementsAre("[INFO] Downloading 'Lost' https://downloads.test/Lost.pkg",
-                            "[CRITICAL] error.connectivity " + refused.localizedDescription(),
-                            "[CRITICAL] Installing failed for 'Lost' error.connectivity"));
-}
-
-struct DigestCase {
+struct RowCase {
     const char* name;
+    Trouble trouble;
     bool mandatory;
+    const char* states;
+    const char* errorMessage; // none when null
+    bool successful;
+    QString log; // the first lines; %1 stands for the downloaded file
 };
 
-class DigestFailureTest : public InstallationRunTest, public testing::WithParamInterface<DigestCase> {};
+class TroubledRowTest : public InstallationRunTest, public testing::WithParamInterface<RowCase> {};
 
-TEST_P(DigestFailureTest, FailsTheRowRemovesTheFileAndDecidesTheOutcome) {
+// The first row meets trouble; the second, optional row installs regardless.
+TEST_P(TroubledRowTest, EndsItsRowAndDecidesTheOutcomeWhileTheRunGoesOn) {
+    const RowCase& c = GetParam();
     TARNDeviceAppsConfigurationModel configuration;
     configuration.successUrl = QStringLiteral("https://tarn.test/welcome");
     model().deviceApplicationsModel = configuration;
-    choose({appEntry(QStringLiteral("Altered"), GetParam().mandatory), appEntry(QStringLiteral("Zed"), false)});
-    const QUrl altered = downloaded(QStringLiteral("Altered"));
-    const QUrl zed = downloaded(QStringLiteral("Zed"));
-    expectNeeded(QStringLiteral("Altered"), true);
-    expectDownload(QStringLiteral("Altered"), altered);
-    EXPECT_CALL(*installer, install(altered.toLocalFile(), _, _, _))
-            .WillOnce(ThrowTask<void>(
-                    InstallationError::mismatchHash(QStringLiteral("Could not validate SHA512 for x."))));
-    expectNeeded(QStringLiteral("Zed"), true);
-    expectDownload(QStringLiteral("Zed"), zed);
-    expectInstall(QStringLiteral("Zed"), zed);
-    EXPECT_CALL(*opener, open(QUrl(configuration.successUrl))).Times(GetParam().mandatory ? 0 : 1);
+    auto troubled = appEntry("X", c.mandatory);
+    if (c.trouble == Trouble::badLink) {
+        troubled.installer = QStringLiteral("not a link");
+    }
+    choose({troubled, appEntry("Zed", false)});
+    const QUrl file = downloaded("X");
+    const QUrl zed = downloaded("Zed");
+    expectNeeded("X", c.trouble != Trouble::alreadyInstalled);
+    if (c.trouble == Trouble::downloadFails) {
+        EXPECT_CALL(*rest, downloadFile(linkOf("X"), _)).WillOnce(ThrowTask<QUrl>(RestClientError::invalidResponse()));
+    } else if (c.trouble == Trouble::digestFails) {
+        expectDownload("X", file);
+        EXPECT_CALL(*installer, install(file.toLocalFile(), _, _, _))
+                .WillOnce(ThrowTask<void>(InstallationError::mismatchHash("Could not validate SHA512 for x.")));
+    }
+    expectNeeded("Zed", true);
+    expectDownload("Zed", zed);
+    expectInstall("Zed", zed);
+    EXPECT_CALL(*opener, open(QUrl(configuration.successUrl))).Times(c.successful ? 1 : 0);
 
     run();
     const auto rows = model().tasksToRun();
-    EXPECT_THAT(rowStates["Altered"], ElementsAre("ready", "processing", "downloading", "installing", "failed"));
-    EXPECT_EQ(rows[0].errorMessage, QStringLiteral("error.content.hash.mismatch"));
+    EXPECT_EQ(rowStates["X"], QString::fromLatin1(c.states).split(u' '));
+    EXPECT_EQ(rows[0].errorMessage, c.errorMessage ? std::optional<QString>(c.errorMessage) : std::nullopt);
     EXPECT_EQ(rows[1].state, ToInstallListItemViewState::done);
-    EXPECT_FALSE(QFile::exists(altered.toLocalFile()));
-    EXPECT_EQ(model().isInstallationSuccessful(), !GetParam().mandatory);
-    EXPECT_EQ(model().anyOptionalPackageFailedToInstall(), !GetParam().mandatory);
-    EXPECT_THAT(logger->lines().mid(1, 4),
-                ElementsAre("[INFO] Installing 'Altered' https://downloads.test/Altered.pkg",
-                            "[CRITICAL] error.content.hash.mismatch. Could not validate SHA512 for x.",
-                            "[INFO] Cleanup '" + altered.toString() + "'",
-                            "[CRITICAL] Installing failed for 'Altered' error.content.hash.mismatch"));
+    EXPECT_EQ(model().isInstallationSuccessful(), c.successful);
+    EXPECT_EQ(model().anyOptionalPackageFailedToInstall(), !c.mandatory && rowStates["X"].last() == "failed");
+    EXPECT_EQ(model().fatalErrorMessage().isEmpty(), !c.errorMessage);
+    if (c.trouble == Trouble::digestFails) {
+        EXPECT_FALSE(QFile::exists(file.toLocalFile())) << "a file that failed its check is removed too";
+    }
+    EXPECT_FALSE(QFile::exists(zed.toLocalFile()));
+    const QStringList log = (c.log.contains(u'%') ? c.log.arg(file.toString()) : c.log).split(u'\n');
+    EXPECT_EQ(logger->lines().mid(0, log.size()), log);
     model().openSuccessUrl();
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, DigestFailureTest,
-                         testing::Values(DigestCase{"Optional", false}, DigestCase{"Mandatory", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+const QString downloading = "[INFO] Downloading 'X' https://downloads.test/X.pkg\n";
+const QString digestLog = downloading + "[INFO] Installing 'X' https://downloads.test/X.pkg\n"
+                                        "[CRITICAL] error.content.hash.mismatch. Could not validate SHA512 for x.\n"
+                                        "[INFO] Cleanup '%1'\n"
+                                        "[CRITICAL] Installing failed for 'X' error.content.hash.mismatch";
+
+// A malformed link fails its row silently: no text, no fatal error.
+INSTANTIATE_TEST_SUITE_P(
+        Rows, TroubledRowTest,
+        testing::Values(RowCase{"AlreadyInstalled", Trouble::alreadyInstalled, true, "ready processing done", nullptr,
+                                true,
+                                "[INFO] Skipping installation for 'X' https://downloads.test/X.pkg as package already "
+                                "installed with similar or higher version"},
+                        RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed", nullptr,
+                                false, "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
+                        RowCase{"DownloadFails", Trouble::downloadFails, false, "ready processing downloading failed",
+                                "error.connectivity", true,
+                                downloading + "[CRITICAL] error.connectivity " +
+                                        RestClientError::invalidResponse().localizedDescription() +
+                                        "\n[CRITICAL] Installing failed for 'X' error.connectivity"},
+                        RowCase{"DigestFailsOnAnOptionalRow", Trouble::digestFails, false,
+                                "ready processing downloading installing failed", "error.content.hash.mismatch", true,
+                                digestLog},
+                        RowCase{"DigestFailsOnAMandatoryRow", Trouble::digestFails, true,
+                                "ready processing downloading installing failed", "error.content.hash.mismatch", false,
+                                digestLog}),
+        [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InstallationRunTest, FileThatCannotBeRemovedIsLoggedAndTheRunGoesOn) {
-    choose({appEntry(QStringLiteral("Scan"), true)});
+    choose({appEntry("Scan", true)});
     const QUrl vanished = QUrl::fromLocalFile(downloads.filePath(QStringLiteral("vanished.pkg")));
-    expectNeeded(QStringLiteral("Scan"), true);
-    expectDownload(QStringLiteral("Scan"), vanished);
+    expectNeeded("Scan", true);
+    expectDownload("Scan", vanished);
     EXPECT_CALL(*installer, install(vanished.toLocalFile(), _, _, _)).WillOnce(ReturnVoidTask());
     EXPECT_CALL(*permissions, releaseAuthorization());
 
@@ -295,15 +269,15 @@ TEST_F(InstallationRunTest, FileThatCannotBeRemovedIsLoggedAndTheRunGoesOn) {
 }
 
 TEST_F(InstallationRunTest, ProgressAfterTheObjectIsGoneIsDropped) {
-    choose({appEntry(QStringLiteral("Scan"), true)});
-    const QUrl file = downloaded(QStringLiteral("Scan"));
+    choose({appEntry("Scan", true)});
+    const QUrl file = downloaded("Scan");
     std::function<void(double)> report;
-    expectNeeded(QStringLiteral("Scan"), true);
+    expectNeeded("Scan", true);
     EXPECT_CALL(*rest, downloadFile(_, _)).WillOnce([&](QUrl, std::function<void(double)> progress) {
         report = std::move(progress);
         return readyTask(file);
     });
-    expectInstall(QStringLiteral("Scan"), file);
+    expectInstall("Scan", file);
     run();
 
     report(0.5);
@@ -319,7 +293,7 @@ TEST_F(InstallationRunTest, ProgressAfterTheObjectIsGoneIsDropped) {
 }
 
 TEST_F(InstallationRunTest, SecondCallDuringARunJoinsItInsteadOfRunningTheRowsTwice) {
-    choose({appEntry(QStringLiteral("Scan"), true)});
+    choose({appEntry("Scan", true)});
     Gate versionCheck;
     EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(2).WillRepeatedly(Return(true));
     EXPECT_CALL(*permissions, releaseAuthorization()).Times(2);
@@ -345,29 +319,17 @@ TEST_F(InstallationRunTest, SecondCallDuringARunJoinsItInsteadOfRunningTheRowsTw
     EXPECT_THAT(rowStates["Scan"], ElementsAre("ready", "processing", "done", "processing", "done"));
 }
 
-TEST_F(InstallationRunTest, SuccessPageOpensOnlyForAWebAddressAfterSuccess) {
-    auto& m = model();
-    m.openSuccessUrl(); // no configuration yet
-
+TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnly) {
+    model().openSuccessUrl(); // no configuration yet
     TARNDeviceAppsConfigurationModel configuration;
-    configuration.successUrl = QStringLiteral("file:///etc/passwd");
-    m.deviceApplicationsModel = configuration;
-    m.openSuccessUrl();
-
-    configuration.successUrl = QStringLiteral("not a link");
-    m.deviceApplicationsModel = configuration;
-    m.openSuccessUrl();
-
-    configuration.successUrl = QStringLiteral("https://tarn.test/welcome");
-    m.deviceApplicationsModel = configuration;
-    EXPECT_CALL(*opener, open(QUrl(configuration.successUrl))).Times(1);
-    m.openSuccessUrl();
-    m.openSuccessUrl(); // Close, then the termination check: one page, not two
-
-    configuration.successUrl = QStringLiteral("https://tarn.test/other");
-    m.deviceApplicationsModel = configuration;
-    EXPECT_CALL(*opener, open(QUrl(configuration.successUrl))).Times(1);
-    m.openSuccessUrl();
+    for (const char* link :
+         {"file:///etc/passwd", "not a link", "https://tarn.test/welcome", "https://tarn.test/other"}) {
+        configuration.successUrl = QString::fromLatin1(link);
+        model().deviceApplicationsModel = configuration;
+        EXPECT_CALL(*opener, open(QUrl(configuration.successUrl))).Times(link[0] == 'h' ? 1 : 0);
+        model().openSuccessUrl();
+        model().openSuccessUrl(); // Close, then the termination check: one page, not two
+    }
 }
 
 TEST_F(InstallationRunTest, SupportPageIsUnderTheSupportSite) {

@@ -3,32 +3,7 @@
 namespace tarn::test {
 namespace {
 
-using testing::_;
-using testing::Return;
-
 using WorkflowStateTest = WorkflowTest;
-
-TEST_F(WorkflowStateTest, StartsWithTheDeclaredValuesAndTheOutcomeOfAnEmptyList) {
-    auto& m = model();
-    EXPECT_FALSE(m.isEulaAccepted());
-    EXPECT_FALSE(m.isLegalAccepted());
-    EXPECT_EQ(m.deviceSearchStatus(), DeviceSearchState::notFound());
-    EXPECT_FALSE(m.deviceModel().has_value());
-    EXPECT_FALSE(m.deviceApplicationsModel().has_value());
-    EXPECT_TRUE(m.selectedAppsForInstallation().isEmpty());
-    EXPECT_TRUE(m.tasksToRun().isEmpty());
-    EXPECT_TRUE(m.supportedDeviceList().list.isEmpty());
-    EXPECT_TRUE(m.supportedDevices().isEmpty());
-    EXPECT_TRUE(m.supportedDeviceNames().isEmpty());
-    EXPECT_TRUE(m.connectivityError()) << "offline until the monitor first reports a path";
-    EXPECT_TRUE(m.fatalErrorMessage().isEmpty());
-    EXPECT_TRUE(m.isInstallationSuccessful()) << "set by the outcome subscription during construction";
-    EXPECT_FALSE(m.anyOptionalPackageFailedToInstall());
-    EXPECT_FALSE(m.isInstallationCancelled());
-    EXPECT_TRUE(m.shouldProcessFatalError());
-    drainPostedEvents();
-    EXPECT_TRUE(logger->lines().isEmpty());
-}
 
 TEST_F(WorkflowStateTest, RefusesToBeBuiltWithoutAService) {
     auto incomplete = services();
@@ -36,16 +11,12 @@ TEST_F(WorkflowStateTest, RefusesToBeBuiltWithoutAService) {
     EXPECT_THROW(InstallationViewModel(incomplete, settings), std::invalid_argument);
 }
 
-TEST_F(WorkflowStateTest, EveryAssignmentRaisesTheGeneralChangeSignal) {
-    auto& m = model();
+TEST_F(WorkflowStateTest, AnAssignmentOfTheSameValueStillRaisesTheGeneralChangeSignal) {
     int changes = 0;
-    QObject::connect(&m, &InstallationViewModel::changed, [&changes] { ++changes; });
-    m.isInstallationCancelled = true;
-    m.isInstallationCancelled = true;
-    EXPECT_EQ(changes, 2) << "an assignment notifies even when the value stays";
-    // C rebuilds the list (empty, one append, sort) and D recomputes both flags on each of those.
-    m.selectedAppsForInstallation = {appEntry(QStringLiteral("Scan"), false)};
-    EXPECT_EQ(changes, 2 + 1 + 3 * 3);
+    QObject::connect(&model(), &InstallationViewModel::changed, [&changes] { ++changes; });
+    model().isInstallationCancelled = true;
+    model().isInstallationCancelled = true;
+    EXPECT_EQ(changes, 2);
 }
 
 TEST_F(WorkflowStateTest, ConsentsStartOneCatalogueFetchPerAssignmentWhileBothAreGiven) {
@@ -90,14 +61,13 @@ TEST_F(WorkflowStateTest, AFoundDeviceBecomesTheDeviceModelAndStaysAfterwards) {
     EXPECT_EQ(m.deviceModel(), scanner);
 }
 
-TEST_F(WorkflowStateTest, ConnectivityErrorMirrorsEveryReportOfTheMonitor) {
-    auto& m = model();
-    pathSource->report(NetworkPathStatus::satisfied);
-    drainPostedEvents();
-    EXPECT_FALSE(m.connectivityError());
-    pathSource->report(NetworkPathStatus::requiresConnection);
-    drainPostedEvents();
-    EXPECT_TRUE(m.connectivityError());
+TEST_F(WorkflowStateTest, ConnectivityErrorIsSetUntilTheMonitorReportsAndThenMirrorsIt) {
+    EXPECT_TRUE(model().connectivityError());
+    for (const auto status : {NetworkPathStatus::satisfied, NetworkPathStatus::requiresConnection}) {
+        pathSource->report(status);
+        drainPostedEvents();
+        EXPECT_EQ(model().connectivityError(), status != NetworkPathStatus::satisfied);
+    }
 }
 
 TEST_F(WorkflowStateTest, ConnectivityErrorCopiesTheMonitorAtConstruction) {
