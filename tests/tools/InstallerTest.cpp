@@ -44,12 +44,13 @@ ino_t inodeOf(const QString& path) {
     return status.st_ino;
 }
 
-Payload scanManagerBundle() {
+// The app bundle, to which a test adds its own (hostile) entries.
+Payload bundle() {
     return Payload::appBundle(scanManager(QStringLiteral("1.0")));
 }
 
-QByteArray componentWith(const Payload& payload, const QString& pkgId = scanPkgId) {
-    ComponentPackage component{pkgId, QStringLiteral("1.0")};
+QByteArray component(const Payload& payload) {
+    ComponentPackage component{scanPkgId, QStringLiteral("1.0")};
     component.payload = payload;
     return buildComponentPackage(component);
 }
@@ -95,24 +96,19 @@ TEST(Installer, InstallsAnAppWhoseReceiptLeadsToItsInfoPlist) {
 }
 
 TEST(Installer, InstallsTheSameTreeFromEveryPayloadStorage) {
+    // pbzx is proven with many chunks below; metadata encodings and checksums by the xar reader's own tests.
     const struct {
         const char* name;
         PayloadCompression compression;
-        HeapEncoding payloadEncoding;
-        HeapEncoding metadataEncoding;
-        TocChecksum checksum;
+        HeapEncoding heapEncoding;
     } storages[] = {
-            {"plain cpio", PayloadCompression::none, HeapEncoding::none, HeapEncoding::none, TocChecksum::sha1},
-            {"gzip", PayloadCompression::gzip, HeapEncoding::none, HeapEncoding::zlib, TocChecksum::sha256},
-            {"bzip2", PayloadCompression::bzip2, HeapEncoding::none, HeapEncoding::gzip, TocChecksum::sha512},
-            {"xz", PayloadCompression::xz, HeapEncoding::none, HeapEncoding::bzip2, TocChecksum::sha256},
-            {"pbzx", PayloadCompression::pbzx, HeapEncoding::none, HeapEncoding::zlib, TocChecksum::sha256},
-            {"cpio in zlib heap entry", PayloadCompression::none, HeapEncoding::zlib, HeapEncoding::zlib,
-             TocChecksum::sha1},
-            {"cpio in gzip heap entry", PayloadCompression::none, HeapEncoding::gzip, HeapEncoding::zlib,
-             TocChecksum::sha256},
-            {"gzip in bzip2 heap entry", PayloadCompression::gzip, HeapEncoding::bzip2, HeapEncoding::zlib,
-             TocChecksum::sha256},
+            {"plain cpio", PayloadCompression::none, HeapEncoding::none},
+            {"gzip", PayloadCompression::gzip, HeapEncoding::none},
+            {"bzip2", PayloadCompression::bzip2, HeapEncoding::none},
+            {"xz", PayloadCompression::xz, HeapEncoding::none},
+            {"cpio in zlib heap entry", PayloadCompression::none, HeapEncoding::zlib},
+            {"cpio in gzip heap entry", PayloadCompression::none, HeapEncoding::gzip},
+            {"gzip in bzip2 heap entry", PayloadCompression::gzip, HeapEncoding::bzip2},
     };
     const AppBundle app = scanManager(QStringLiteral("3.0"));
     for (const auto& storage : storages) {
@@ -121,9 +117,7 @@ TEST(Installer, InstallsTheSameTreeFromEveryPayloadStorage) {
         ComponentPackage component = appPackage(scanPkgId, app);
         component.compression = storage.compression;
         PackageOptions options;
-        options.payloadEncoding = storage.payloadEncoding;
-        options.metadataEncoding = storage.metadataEncoding;
-        options.checksum = storage.checksum;
+        options.payloadEncoding = storage.heapEncoding;
 
         const ToolRun install = sandbox.installer(
                 sandbox.writePackage(QStringLiteral("a.pkg"), buildComponentPackage(component, options)));
@@ -199,52 +193,37 @@ TEST(Installer, RefusesHostileOrDamagedPackagesAndLeavesTheSystemAsItWas) {
     XarBuilder unsafeComponent;
     unsafeComponent.addFile(QStringLiteral("Distribution"),
                             "<installer-gui-script><pkg-ref id=\"x\">#..%2F..%2Fetc</pkg-ref></installer-gui-script>");
+    const QString app = QStringLiteral("./Scan Manager.app/");
+    const char* out = "a link leading outside the install location";
     const struct {
         const char* name;
         QByteArray package;
         const char* reason;
     } cases[] = {
-            {"absolute path",
-             componentWith(scanManagerBundle().file(QStringLiteral("/etc/hosts"), "6.6.6.6 localhost\n")),
-             "an absolute path"},
-            {"'..'",
-             componentWith(scanManagerBundle().file(QStringLiteral("./Scan Manager.app/../../../etc/hosts"), "x")),
-             "a '..' component"},
-            {"absolute link",
-             componentWith(scanManagerBundle().symlink(QStringLiteral("./etc-link"), QStringLiteral("/etc"))),
-             "a link leading outside the install location"},
-            {"relative link out",
-             componentWith(
-                     scanManagerBundle().symlink(QStringLiteral("./Scan Manager.app/up"), QStringLiteral("../../etc"))),
-             "a link leading outside the install location"},
+            {"absolute path", component(bundle().file(QStringLiteral("/etc/hosts"), "6.6.6.6\n")), "an absolute path"},
+            {"'..'", component(bundle().file(app + QStringLiteral("../../../etc/hosts"), "x")), "a '..' component"},
+            {"absolute link", component(bundle().symlink(QStringLiteral("./etc"), QStringLiteral("/etc"))), out},
+            {"relative link out", component(bundle().symlink(app + QStringLiteral("up"), QStringLiteral("../../etc"))),
+             out},
             {"link out through another link",
-             componentWith(scanManagerBundle()
-                                   .symlink(QStringLiteral("./here"), QStringLiteral("."))
-                                   .symlink(QStringLiteral("./parent"), QStringLiteral("here/.."))),
-             "a link leading outside the install location"},
+             component(bundle().symlink(QStringLiteral("./here"), QStringLiteral("."))
+                               .symlink(QStringLiteral("./parent"), QStringLiteral("here/.."))),
+             out},
             {"entry beyond a link",
-             componentWith(scanManagerBundle()
-                                   .symlink(QStringLiteral("./Scan Manager.app/res"), QStringLiteral("Contents"))
-                                   .file(QStringLiteral("./Scan Manager.app/res/Info.plist"), "replaced")),
+             component(bundle().symlink(app + QStringLiteral("res"), QStringLiteral("Contents"))
+                               .file(app + QStringLiteral("res/Info.plist"), "replaced")),
              "lies beyond the link"},
-            {"duplicate",
-             componentWith(scanManagerBundle().file(QStringLiteral("Scan Manager.app/Contents/Info.plist"), "again")),
+            {"duplicate", component(bundle().file(app + QStringLiteral("Contents/Info.plist"), "again")),
              "it appears twice"},
             // Inspection accepts the name; the file system refuses it once files are already staged.
-            {"name too long",
-             componentWith(scanManagerBundle().file(QStringLiteral("./Scan Manager.app/") + QString(300, u'n'), "x")),
-             "cannot extract"},
+            {"name too long", component(bundle().file(app + QString(300, u'n'), "x")), "cannot extract"},
             {"tampered TOC", damaged(PackageDamage::tamperedToc), "the table-of-contents checksum did not verify"},
             {"tampered payload", damaged(PackageDamage::tamperedPayload), "'Payload' is damaged"},
-            {"truncated payload", damaged(PackageDamage::truncatedPayload), "the package is damaged"},
-            {"garbage payload", withPayload(QByteArray(2048, '\x7f')), "the Payload cannot be read"},
             {"empty payload", withPayload(QByteArray()), "the Payload cannot be read"},
             {"truncated cpio", withPayload(cpio.left(cpio.size() / 2)), "the Payload cannot be read"},
-            {"pbzx cut in a chunk", withPayload(packed.left(packed.size() - 10)),
-             "the Payload is damaged: a pbzx chunk"},
+            {"pbzx cut in a chunk", withPayload(packed.left(packed.size() - 10)), "a pbzx chunk"},
             {"pbzx chunk of another size",
-             withPayload(QByteArray(packed).replace(12, 8, QByteArray("\0\0\0\0\0\0\x30\0", 8))),
-             "the Payload is damaged: a pbzx chunk"},
+             withPayload(QByteArray(packed).replace(12, 8, QByteArray("\0\0\0\0\0\0\x30\0", 8))), "a pbzx chunk"},
             {"install location escaping",
              withInfo(R"(identifier="com.tarn.x" version="1" install-location="/Applications/../../..")"),
              "unsafe install location"},
