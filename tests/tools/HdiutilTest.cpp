@@ -102,9 +102,8 @@ TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {
     EXPECT_EQ(hdiutil({QStringLiteral("detach"), second}).out, '"' + second.toStdString() + "\" ejected.\n");
     EXPECT_EQ(leftovers(), QStringList());
 
-    const ToolRun again = hdiutil({QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")});
-    EXPECT_EQ(again.exitCode, 1);
-    EXPECT_THAT(again.err, HasSubstr("hdiutil: detach failed - No such file or directory"));
+    EXPECT_THAT(hdiutil({QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")}),
+                FailsWith("hdiutil: detach failed - No such file or directory"));
 }
 
 TEST_F(HdiutilTest, WithoutSystemRootVolumesLiveInTheUsersRuntimeDirectory) {
@@ -135,10 +134,8 @@ TEST_F(HdiutilTest, DetachRefusesFoldersItDidNotMake) {
     for (const QString& folder : {volumes + QStringLiteral("/Backup"), image(QStringLiteral("Documents")), replaced}) {
         fixtures::writeFile(folder + QStringLiteral("/keep.txt"), "kept");
 
-        const ToolRun refused = hdiutil({QStringLiteral("detach"), folder, QStringLiteral("-quiet")});
-
-        EXPECT_EQ(refused.exitCode, 1) << folder.toStdString();
-        EXPECT_THAT(refused.err, HasSubstr("is not a volume attached by hdiutil"));
+        EXPECT_THAT(hdiutil({QStringLiteral("detach"), folder, QStringLiteral("-quiet")}),
+                    FailsWith("is not a volume attached by hdiutil"));
         EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/keep.txt"))) << folder.toStdString();
     }
 }
@@ -205,9 +202,7 @@ TEST_F(HdiutilTest, UsageErrorsExitNonZero) {
           QStringList{QStringLiteral("attach"), QStringLiteral("x.dmg"), QStringLiteral("-mountroot")},
           QStringList{QStringLiteral("attach")},
           QStringList{QStringLiteral("detach"), QStringLiteral("a"), QStringLiteral("b")}}) {
-        const ToolRun run = hdiutil(arguments);
-        EXPECT_EQ(run.exitCode, 1) << arguments.join(u' ').toStdString();
-        EXPECT_THAT(run.err, HasSubstr("Usage: hdiutil attach IMAGE"));
+        EXPECT_THAT(hdiutil(arguments), FailsWith("Usage: hdiutil attach IMAGE")) << arguments.join(u' ').toStdString();
     }
 }
 

@@ -63,7 +63,7 @@ QByteArray rawPackage(const QByteArray& info, const QByteArray& payload) {
     return builder.build(TocChecksum::sha256).bytes;
 }
 
-TEST(Installer, InstallsAnAppWhoseReceiptLeadsToItsInfoPlist) {
+TEST(Installer, InstallsAnAppAndWritesItsReceipt) {
     const Sandbox sandbox;
     const QString package =
             sandbox.writePackage(QStringLiteral("Scan Manager.pkg"), scanManagerPackage(QStringLiteral("2.1")));
@@ -81,18 +81,15 @@ TEST(Installer, InstallsAnAppWhoseReceiptLeadsToItsInfoPlist) {
 
     const tool::Plist receipt = exportedReceipt(sandbox);
     ASSERT_TRUE(receipt.isDictionary());
-    const QString location = tool::stringEntry(receipt.get(), "install-location").value_or(QString());
-    EXPECT_EQ(u'/' + location, sandbox.path(QStringLiteral("/Applications")));
+    EXPECT_EQ(u'/' + tool::stringEntry(receipt.get(), "install-location").value_or(QString()),
+              sandbox.path(QStringLiteral("/Applications")));
     EXPECT_EQ(tool::stringEntry(receipt.get(), "pkg-version"), QStringLiteral("2.1"));
     EXPECT_EQ(tool::stringEntry(receipt.get(), "pkgid"), scanPkgId);
     EXPECT_GE(tool::unsignedEntry(receipt.get(), "install-time").value_or(0), static_cast<quint64>(before));
     const QStringList paths = receiptPaths(receipt.get());
     EXPECT_THAT(paths, Contains(QStringLiteral("Scan Manager.app")));
+    // The services' flow proves that the installed-version check finds the bundle through these paths.
     EXPECT_EQ(paths.size(), 7) << "the payload's own '.' is no installed path";
-    // How the installed-version check finds the bundle: "/" + install location + "/" + path.
-    EXPECT_THAT(paths, Contains(QStringLiteral("Scan Manager.app/Contents/Info.plist")));
-    EXPECT_EQ(readFile(u'/' + location + QStringLiteral("/Scan Manager.app/Contents/Info.plist")),
-              infoPlist(scanManager(QStringLiteral("2.1"))));
 }
 
 TEST(Installer, InstallsTheSameTreeFromEveryPayloadStorage) {
@@ -247,8 +244,7 @@ TEST(Installer, RefusesHostileOrDamagedPackagesAndLeavesTheSystemAsItWas) {
 
         const ToolRun install = sandbox.installer(sandbox.writePackage(QStringLiteral("a.pkg"), refused.package));
 
-        EXPECT_EQ(install.exitCode, 1);
-        EXPECT_THAT(install.err, HasSubstr(refused.reason));
+        EXPECT_THAT(install, FailsWith(refused.reason));
         EXPECT_THAT(install.err, HasSubstr("installer: The install failed."));
         EXPECT_EQ(sandbox.snapshot(), before);
     }
@@ -295,8 +291,7 @@ TEST(Installer, RestoresThePreviousVersionWhenTheReceiptCannotBeWritten) {
     const ToolRun upgrade = sandbox.installer(
             sandbox.writePackage(QStringLiteral("new.pkg"), scanManagerPackage(QStringLiteral("2.0"))));
 
-    EXPECT_EQ(upgrade.exitCode, 1);
-    EXPECT_THAT(upgrade.err, HasSubstr("is not a folder"));
+    EXPECT_THAT(upgrade, FailsWith("is not a folder"));
     EXPECT_EQ(sandbox.snapshot(), before);
 }
 
@@ -357,9 +352,7 @@ TEST(Installer, RefusesOtherTargetsAndIncompleteCommandLines) {
              "the package path specified was invalid"},
     };
     for (const auto& refused : cases) {
-        const ToolRun run = sandbox.installer(refused.arguments);
-        EXPECT_EQ(run.exitCode, 1) << refused.error;
-        EXPECT_THAT(run.err, HasSubstr(refused.error));
+        EXPECT_THAT(sandbox.installer(refused.arguments), FailsWith(refused.error));
     }
     EXPECT_FALSE(QFileInfo::exists(sandbox.path(QStringLiteral("/Applications"))));
 }

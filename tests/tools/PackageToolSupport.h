@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <gmock/gmock.h>
 
 #include <ostream>
 #include <string>
@@ -72,6 +73,12 @@ private:
 };
 
 QByteArray readFile(const QString& path);
+
+// A run that exits 1 with `text` in its error output.
+MATCHER_P(FailsWith, text, "") {
+    *result_listener << "exit " << arg.exitCode << ", error output: " << arg.err;
+    return arg.exitCode == 1 && arg.err.find(text) != std::string::npos;
+}
 
 } // namespace tarn::test
 

@@ -89,20 +89,16 @@ TEST(PkgutilSignature, RefusesWithTheStatusThatNamesTheFault) {
         const ToolRun run = sandbox.pkgutil(
                 {QStringLiteral("--check-signature"), sandbox.writePackage(QStringLiteral("App.pkg"), refused.bytes)});
 
-        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_THAT(run, FailsWith("pkgutil: 'App.pkg'"));
         EXPECT_THAT(run.out, HasSubstr(std::string("Package \"App.pkg\":\n   Status: ") + refused.status));
-        EXPECT_THAT(run.err, HasSubstr("pkgutil: 'App.pkg'"));
     }
 
     const QString trusted = sandbox.writePackage(QStringLiteral("App.pkg"), signedPackage(c.trusted()));
     ASSERT_TRUE(QFile::remove(sandbox.path(QStringLiteral("/etc/tarn-installer/package-signing-anchors.pem"))));
-    const ToolRun withoutAnchors = sandbox.pkgutil({QStringLiteral("--check-signature"), trusted});
-    EXPECT_EQ(withoutAnchors.exitCode, 1);
-    EXPECT_THAT(withoutAnchors.out, HasSubstr("Status: signed by untrusted certificate"));
-    const ToolRun missing =
-            sandbox.pkgutil({QStringLiteral("--check-signature"), sandbox.outside(QStringLiteral("none.pkg"))});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_THAT(missing.err, HasSubstr("cannot open"));
+    EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--check-signature"), trusted}).out,
+                HasSubstr("Status: signed by untrusted certificate"));
+    EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--check-signature"), sandbox.outside(QStringLiteral("none.pkg"))}),
+                FailsWith("cannot open"));
 }
 
 TEST(PkgutilReceipts, ListsShowsAndForgetsInstalledPackages) {
@@ -136,22 +132,18 @@ TEST(PkgutilReceipts, RefusesUnknownIdentifiersDamagedReceiptsAndBadCommandLines
         for (const QString& pkgid : {QStringLiteral("com.tarn.unknown"), QStringLiteral("../../etc/passwd")}) {
             SCOPED_TRACE((command + u' ' + pkgid).toStdString());
             const ToolRun run = sandbox.pkgutil({command, pkgid});
-            EXPECT_EQ(run.exitCode, 1);
-            EXPECT_THAT(run.err, HasSubstr(("No receipt for '" + pkgid + "' found").toStdString()));
+            EXPECT_THAT(run, FailsWith(("No receipt for '" + pkgid + "' found").toStdString()));
             EXPECT_TRUE(run.out.empty());
         }
     }
 
     writeFile(sandbox.path(QStringLiteral("/var/db/receipts/com.tarn.broken.plist")), "<plist><dict><key>pkgid");
-    const ToolRun damaged = sandbox.pkgutil({QStringLiteral("--export-plist"), QStringLiteral("com.tarn.broken")});
-    EXPECT_EQ(damaged.exitCode, 1);
-    EXPECT_THAT(damaged.err, HasSubstr("the receipt for 'com.tarn.broken' is damaged"));
+    EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--export-plist"), QStringLiteral("com.tarn.broken")}),
+                FailsWith("the receipt for 'com.tarn.broken' is damaged"));
 
     for (const QStringList& arguments : {QStringList{}, QStringList{QStringLiteral("--check-signature")},
                                          QStringList{QStringLiteral("--pkg-info-plist"), QStringLiteral("x")}}) {
-        const ToolRun run = sandbox.pkgutil(arguments);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_THAT(run.err, HasSubstr("usage: pkgutil"));
+        EXPECT_THAT(sandbox.pkgutil(arguments), FailsWith("usage: pkgutil"));
     }
 }
 
