@@ -133,7 +133,6 @@ TEST_F(XarReaderTest, RefusesToOpenADamagedHeaderOrTableOfContents) {
         Damage damage;
         const char* message;
     } cases[] = {
-            {"empty", [](const QByteArray&) { return QByteArray(); }, "not a xar archive"},
             {"short header", [](const QByteArray& a) { return a.left(20); }, "not a xar archive"},
             {"wrong magic", [](QByteArray a) { return a.replace(0, 4, "zip!"); }, "not a xar archive"},
             {"other version", header(6, 2, 2), "unsupported xar header"},
@@ -214,7 +213,6 @@ TEST_F(XarReaderTest, RefusesToReadEntriesThatFailTheirChecksumsOrSizes) {
                  QStringLiteral("application/x-bzip2"))(plain.build(TocChecksum::sha256).bytes),
              1 << 30, "its compressed data is corrupt"},
             {"larger than the caller accepts", built.bytes, 1024, "is larger than expected"},
-            {"intact", built.bytes, 1 << 30, "no complaint"},
     };
     for (const auto& damaged : cases) {
         EXPECT_THAT(error(damaged.bytes, payload, damaged.limit), HasSubstr(damaged.message)) << damaged.name;
