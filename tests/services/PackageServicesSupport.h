@@ -66,8 +66,9 @@ public:
     QCoro::Task<T> task() {
         return [](QFuture<T> future) -> QCoro::Task<T> { co_return co_await future; }(promise.future());
     }
-    void finish(T value) {
-        promise.addResult(std::move(value));
+    template <typename E>
+    void fail(E error) {
+        promise.setException(std::make_exception_ptr(std::move(error)));
         promise.finish();
     }
 
