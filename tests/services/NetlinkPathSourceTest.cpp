@@ -79,7 +79,7 @@ NetworkRoute route(int oif, int prefixLength = 0, unsigned type = RTN_UNICAST, u
 
 TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
     const QList<NetworkLink> machine{link(1, "lo", IFF_UP | IFF_RUNNING | IFF_LOOPBACK), link(2, "eth0", upAndRunning),
-                                     link(3, "wlan0", upAndRunning), link(4, "eth1", IFF_UP), link(5, "eth2", 0)};
+                                     link(3, "wlan0", upAndRunning), link(4, "eth1", IFF_UP)};
     const struct {
         const char* name;
         QList<NetworkRoute> routes;
@@ -90,7 +90,6 @@ TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
             {"only a local subnet", {route(2, 24)}, {}},
             {"default through loopback", {route(1)}, {}},
             {"default through an interface without carrier", {route(4)}, {}},
-            {"default through an interface that is down", {route(5)}, {}},
             {"default through an unknown interface", {route(9)}, {}},
             {"unreachable default", {route(2, 0, RTN_UNREACHABLE)}, {}},
             {"default in the local table", {route(2, 0, RTN_UNICAST, RT_TABLE_LOCAL)}, {}},
@@ -228,13 +227,6 @@ TEST_F(NetlinkPathSourceTest, ABurstOfChangesDuringADumpMakesOneMoreDump) {
     EXPECT_EQ(requests.size(), 4);
 }
 
-TEST_F(NetlinkPathSourceTest, AnInterruptedDumpIsReadAgainBeforeAnythingIsReported) {
-    answerDumps({defaultRoute(2)}, NLM_F_MULTI | NLM_F_DUMP_INTR);
-    EXPECT_TRUE(reports.isEmpty());
-    answerDumps({defaultRoute(2)});
-    EXPECT_EQ(reports, QList<NetworkPathStatus>({NetworkPathStatus::satisfied}));
-}
-
 TEST_F(NetlinkPathSourceTest, RepliesToSomeoneElsesRequestAreNotTakenForOurs) {
     const quint32 sequence = requests.last().second;
     // Same sequence, another port: a notification caused by another program's request.
@@ -243,13 +235,16 @@ TEST_F(NetlinkPathSourceTest, RepliesToSomeoneElsesRequestAreNotTakenForOurs) {
     EXPECT_TRUE(reports.isEmpty());
 }
 
-TEST_F(NetlinkPathSourceTest, AFailedDumpStillGivesTheFirstReportAndTheNextChangeRetries) {
+TEST_F(NetlinkPathSourceTest, AnInterruptedDumpIsReadAgainAndAFailedOneStillGivesTheFirstReport) {
+    answerDumps({defaultRoute(2)}, NLM_F_MULTI | NLM_F_DUMP_INTR);
+    EXPECT_TRUE(reports.isEmpty());
+    answer(RTM_GETLINK, links); // the dump read again fails half way
     nlmsgerr error{};
     error.error = -EBUSY;
     source.receive(message(NLMSG_ERROR, error, {}, requests.last().second, ourPort));
     EXPECT_EQ(reports, QList<NetworkPathStatus>({NetworkPathStatus::unsatisfied}));
 
-    notifyRouteChange();
+    notifyRouteChange(); // the next change tries again
     answerDumps({defaultRoute(2)});
     EXPECT_EQ(reports.last(), NetworkPathStatus::satisfied);
 }

@@ -17,7 +17,6 @@ inline PropertyList attachReport(const QList<std::optional<QString>>& mountPoint
     PropertyList entities = PropertyList::array();
     for (const auto& mountPoint : mountPoints) {
         PropertyList entity = PropertyList::dictionary();
-        entity.insert(QStringLiteral("content-hint"), PropertyList::string(QStringLiteral("Apple_HFS")));
         if (mountPoint) {
             entity.insert(QStringLiteral("mount-point"), PropertyList::string(*mountPoint));
         }
@@ -29,25 +28,20 @@ inline PropertyList attachReport(const QList<std::optional<QString>>& mountPoint
 }
 
 // What `pkgutil --export-plist` prints for an installed package.
-inline PropertyList receipt(const QString& installLocation, const QStringList& paths,
-                            const QString& packageVersion = QStringLiteral("1.0.0")) {
+inline PropertyList receipt(const QString& installLocation, const QStringList& paths) {
     PropertyList pathEntries = PropertyList::dictionary();
     for (const QString& path : paths) {
-        PropertyList attributes = PropertyList::dictionary();
-        attributes.insert(QStringLiteral("mode"), PropertyList::integer(0644));
-        pathEntries.insert(path, std::move(attributes));
+        pathEntries.insert(path, PropertyList::dictionary());
     }
     PropertyList root = PropertyList::dictionary();
     root.insert(QStringLiteral("install-location"), PropertyList::string(installLocation));
     root.insert(QStringLiteral("paths"), std::move(pathEntries));
-    root.insert(QStringLiteral("pkg-version"), PropertyList::string(packageVersion));
-    root.insert(QStringLiteral("install-time"), PropertyList::integer(1700000000));
+    root.insert(QStringLiteral("pkg-version"), PropertyList::string(QStringLiteral("1.0.0")));
     return root;
 }
 
 inline PropertyList infoPlist(const std::optional<QString>& shortVersion, const std::optional<QString>& version) {
     PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("CFBundleIdentifier"), PropertyList::string(QStringLiteral("com.example.scan")));
     if (shortVersion) {
         root.insert(QStringLiteral("CFBundleShortVersionString"), PropertyList::string(*shortVersion));
     }

@@ -140,7 +140,6 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
     } rows[] = {
             {"tool fails", true, std::nullopt, Plist::notRead, QByteArray(), "%F|%F"},
             {"no output", false, std::nullopt, Plist::notRead, QByteArray(), "%F"},
-            {"empty output", false, QByteArray(), Plist::notRead, QByteArray(), "%F|%F"},
             {"not a property list", false, "No receipt\n", Plist::notRead, QByteArray(), "%F|%F"},
             {"root not a dictionary", false, PropertyList::array().toXml(), Plist::notRead, QByteArray(), "%F"},
             {"empty dictionary", false, PropertyList::dictionary().toBinary(), Plist::notRead, QByteArray(), "%F"},
