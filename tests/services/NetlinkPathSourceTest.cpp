@@ -2,9 +2,7 @@
 
 #include "support/TestSupport.h"
 
-#include <QList>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <linux/netlink.h>
@@ -49,16 +47,16 @@ QByteArray message(quint16 type, const Body& body, const QByteArray& attributes,
     return bytes + fixed + attributes;
 }
 
-QByteArray linkMessage(int index, const QString& name, unsigned flags, quint32 sequence = 0, quint32 port = 0) {
+QByteArray linkMessage(int index, const QString& name, unsigned flags) {
     ifinfomsg info{};
     info.ifi_index = index;
     info.ifi_flags = flags;
-    return message(RTM_NEWLINK, info, attribute(IFLA_IFNAME, name.toUtf8() + '\0'), sequence, port);
+    return message(RTM_NEWLINK, info, attribute(IFLA_IFNAME, name.toUtf8() + '\0'), 0, 0);
 }
 
-QByteArray defaultRoute(int outputInterface, quint32 sequence = 0, quint32 port = 0, int family = AF_INET) {
+QByteArray defaultRoute(int outputInterface, quint32 sequence = 0, quint32 port = 0) {
     rtmsg info{};
-    info.rtm_family = family;
+    info.rtm_family = AF_INET;
     info.rtm_table = RT_TABLE_MAIN;
     info.rtm_type = RTN_UNICAST;
     return message(RTM_NEWROUTE, info, attribute(RTA_OIF, u32(outputInterface)), sequence, port);
@@ -68,18 +66,16 @@ QByteArray done(quint32 sequence, quint32 port = ourPort, quint16 flags = NLM_F_
     return message(NLMSG_DONE, 0, {}, sequence, port, flags);
 }
 
-NetworkLink link(int index, const char* name, unsigned flags) {
-    return {index, QString::fromLatin1(name), flags};
-}
-
 NetworkRoute route(int oif, int prefixLength = 0, unsigned type = RTN_UNICAST, unsigned table = RT_TABLE_MAIN,
                    int family = AF_INET) {
     return {family, table, type, prefixLength, {oif}};
 }
 
 TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
-    const QList<NetworkLink> machine{link(1, "lo", IFF_UP | IFF_RUNNING | IFF_LOOPBACK), link(2, "eth0", upAndRunning),
-                                     link(3, "wlan0", upAndRunning), link(4, "eth1", IFF_UP)};
+    const QList<NetworkLink> machine{{1, "lo", IFF_UP | IFF_RUNNING | IFF_LOOPBACK},
+                                     {2, "eth0", upAndRunning},
+                                     {3, "wlan0", upAndRunning},
+                                     {4, "eth1", IFF_UP}};
     const struct {
         const char* name;
         QList<NetworkRoute> routes;

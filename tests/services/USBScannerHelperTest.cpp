@@ -5,7 +5,6 @@
 
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 namespace tarn {
 namespace {
