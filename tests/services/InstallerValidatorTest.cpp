@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <future>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -146,6 +147,9 @@ TEST_F(InstallerValidatorTest, FileDigestRunsOffTheCallingThread) {
     returned.set_value();
     watchdog.join();
     ASSERT_FALSE(finishedEarly);
+    // Ending the pipe before the reader has opened it would leave the reader waiting for a writer forever.
+    int unread = -1;
+    ASSERT_TRUE(processEventsUntil([&] { return ::ioctl(writer, FIONREAD, &unread) == 0 && unread == 0; }));
 
     ASSERT_EQ(::write(writer, "def", 3), 3);
     ::close(writer);

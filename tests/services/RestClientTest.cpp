@@ -225,7 +225,7 @@ TEST_F(RestClientTest, DownloadsLandInTheTemporaryFolderUnderAFreshUuidWithTheSu
     }
 }
 
-TEST_F(RestClientTest, FailedDownloadsLeaveNoFileBehind) {
+TEST_F(RestClientTest, FailedDownloadsSayWhyAndLeaveNoFileBehind) {
     server.route(QStringLiteral("/missing.pkg"), HttpReply::withBody("not here", 404));
     server.route(QStringLiteral("/not-modified.pkg"), HttpReply::withBody({}, 304));
     server.route(QStringLiteral("/insecure"),
@@ -257,18 +257,15 @@ TEST_F(RestClientTest, FailedDownloadsLeaveNoFileBehind) {
     }
     EXPECT_GT(server.requestCount(QStringLiteral("/loop")), 10);
     EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
-}
 
-TEST_F(RestClientTest, DownloadThatCannotBeStoredIsAFileHandlingError) {
+    // Nowhere to store the body.
     server.route(QStringLiteral("/Setup.pkg"), HttpReply::generated(1024));
     qputenv("TMPDIR", QFile::encodeName(QDir(temporaryFolder.path()).filePath(QStringLiteral("missing"))));
-
-    const auto error =
+    const auto unstored =
             failureOf<RestClientError>(client.rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")), {}));
-
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), RestClientError::Case::fileHandlingError);
-    EXPECT_TRUE(errorAs<SystemError>(error->underlying()));
+    ASSERT_TRUE(unstored);
+    EXPECT_EQ(unstored->kind(), RestClientError::Case::fileHandlingError);
+    EXPECT_TRUE(errorAs<SystemError>(unstored->underlying()));
 }
 
 TEST_F(RestClientTest, ProgressArrivesOnTheMainThreadInOrderAndEndsComplete) {
