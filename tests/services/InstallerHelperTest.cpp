@@ -3,7 +3,6 @@
 #include "PackageServicesSupport.h"
 #include "support/Mocks.h"
 
-#include <QCoreApplication>
 #include <QDirIterator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -56,11 +55,7 @@ auto toolStep(std::optional<InstallationError> failure, std::optional<QByteArray
 
 class InstallerHelperTest : public ::testing::Test {
 protected:
-    InstallerHelperTest() { QCoreApplication::installTranslator(&translator); }
-    ~InstallerHelperTest() override {
-        drainPostedEvents();
-        QCoreApplication::removeTranslator(&translator);
-    }
+    ~InstallerHelperTest() override { drainPostedEvents(); }
 
     // A mounted volume: a folder holding the given entries (a name ending in "/" is a folder).
     QString volumeWith(const QStringList& entries) {

@@ -3,6 +3,7 @@
 #include "ServicesTestSupport.h"
 #include "services/PropertyList.h"
 
+#include <QCoreApplication>
 #include <QFuture>
 #include <QPromise>
 #include <QTranslator>
@@ -70,10 +71,13 @@ private:
     QPromise<T> promise;
 };
 
-// The translation the application ships for the installer's administrator prompt.
+// The translation the application ships for the installer's administrator prompt, installed for its lifetime.
 class DisclaimerTranslator final : public QTranslator {
 public:
     static constexpr const char* format = "Administrator rights are needed to install %1.";
+
+    DisclaimerTranslator() { QCoreApplication::installTranslator(this); }
+    ~DisclaimerTranslator() override { QCoreApplication::removeTranslator(this); }
 
     QString translate(const char*, const char* sourceText, const char*, int) const override {
         return qstrcmp(sourceText, "installer.disclaimer") == 0 ? QString::fromLatin1(format) : QString();

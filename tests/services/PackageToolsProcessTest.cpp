@@ -10,7 +10,6 @@
 #include "services/ProcessRunner.h"
 #include "services/ToolPaths.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
 
@@ -49,9 +48,6 @@ echo "installer: The install was successful."
 
 class PackageToolsProcessTest : public ::testing::Test {
 protected:
-    PackageToolsProcessTest() { QCoreApplication::installTranslator(&translator); }
-    ~PackageToolsProcessTest() override { QCoreApplication::removeTranslator(&translator); }
-
     void SetUp() override {
         ASSERT_TRUE(tools.isValid() && files.isValid());
         for (const auto& [name, body] :
@@ -143,7 +139,6 @@ TEST_F(PackageToolsProcessTest, InstallerExitStatusInsideImageFailsWithItsErrorT
 class StandInToolsTest : public ::testing::Test {
 protected:
     StandInToolsTest() {
-        QCoreApplication::installTranslator(&translator);
         qputenv("TARN_SYSTEM_ROOT", QFile::encodeName(root.path()));
         qputenv("TARN_SUDO", QFile::encodeName(writeScript(scratch, QStringLiteral("elevate"),
                                                            QStringLiteral("while [ \"$#\" -gt 0 ]; do case \"$1\" in\n"
@@ -155,7 +150,6 @@ protected:
     ~StandInToolsTest() override {
         qunsetenv("TARN_SYSTEM_ROOT");
         qunsetenv("TARN_SUDO");
-        QCoreApplication::removeTranslator(&translator);
     }
 
     DisclaimerTranslator translator;
