@@ -1,7 +1,7 @@
 #include "services/InstallationError.h"
 
+#include "ServicesTestSupport.h"
 #include "services/Error.h"
-#include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +21,7 @@ TEST(InstallationError, GenericDescriptionNamesTheCaseNumberWhereverItIsSeen) {
                                                        {InstallationError::invalidUrl({}), 9},
                                                        {InstallationError::noProcessOutput({}), 10}};
     for (const auto& [error, number] : cases) {
-        const QString expected =
-                QStringLiteral("The operation could not be completed. (InstallationError error %1.)").arg(number);
+        const QString expected = test::genericDescription(number);
         EXPECT_EQ(error.localizedDescription(), expected);
         // Also through code that only knows exceptions.
         EXPECT_EQ(localizedDescription(std::make_exception_ptr(error)), expected);

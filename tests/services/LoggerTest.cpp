@@ -2,16 +2,12 @@
 
 #include "ServicesTestSupport.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimeZone>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 namespace tarn {
 namespace {
@@ -82,7 +78,7 @@ protected:
     std::shared_ptr<FakeEnvironment> environment = std::make_shared<FakeEnvironment>();
 };
 
-TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLineToFileAndSystemLog) {
+TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLineToTheDaysFileAndSystemLog) {
     environment->clock = QDateTime(QDate(2025, 3, 7), QTime(16, 5, 9), QTimeZone(2 * 3600));
     auto logger = makeLogger();
     logger->info(QStringLiteral("Searching for USB devices..."));
@@ -103,9 +99,16 @@ TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLineTo
     EXPECT_EQ(entries.at(2).category, QStringLiteral("Application"));
     EXPECT_EQ(entries.at(1).level, LogLevel::info);
 
+    // A later run of the same day appends to the same file, even past midnight.
     environment->bundle = QStringLiteral("com.example.bundle");
-    makeLogger();
+    auto second = makeLogger();
+    environment->clock = environment->clock.addDays(1);
+    second->info(QStringLiteral("second run"));
     EXPECT_EQ(systemLog->written().last().subsystem, QStringLiteral("com.example.bundle"));
+    const auto lines = fileLines(expectedLogPath());
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_TRUE(lines.at(3).contains(QStringLiteral("OS Version: ")));
+    EXPECT_EQ(lines.at(4), QStringLiteral("2025-03-08 14:05:09 +0000: [INFO] second run"));
 }
 
 TEST_F(LoggerTest, MachineDescriptionNamesTheProcessorAndWhatIsKnownOfTheDisk) {
@@ -134,19 +137,6 @@ TEST_F(LoggerTest, MachineDescriptionNamesTheProcessorAndWhatIsKnownOfTheDisk) {
                   expected.replaceInStrings(QRegularExpression(QStringLiteral("^")),
                                             QStringLiteral("2025-03-07 14:05:09 +0000: ")));
     }
-}
-
-TEST_F(LoggerTest, LaterRunsOfTheSameDayAppendAndTheDateIsFixedAtStart) {
-    makeLogger()->info(QStringLiteral("first run"));
-    auto second = makeLogger();
-    environment->clock = environment->clock.addDays(1); // past midnight: same file
-    second->info(QStringLiteral("second run"));
-
-    const auto lines = fileLines(expectedLogPath());
-    ASSERT_EQ(lines.size(), 4);
-    EXPECT_TRUE(lines.at(1).endsWith(QStringLiteral("[INFO] first run")));
-    EXPECT_TRUE(lines.at(2).contains(QStringLiteral("OS Version: ")));
-    EXPECT_EQ(lines.at(3), QStringLiteral("2025-03-08 14:05:09 +0000: [INFO] second run"));
 }
 
 TEST_F(LoggerTest, LogFileFallsBackToTheSupportFolderOrIsLeftOut) {

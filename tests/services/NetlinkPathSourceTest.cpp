@@ -2,9 +2,7 @@
 
 #include "support/TestSupport.h"
 
-#include <QList>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <linux/netlink.h>
@@ -49,16 +47,16 @@ QByteArray message(quint16 type, const Body& body, const QByteArray& attributes,
     return bytes + fixed + attributes;
 }
 
-QByteArray linkMessage(int index, const QString& name, unsigned flags, quint32 sequence = 0, quint32 port = 0) {
+QByteArray linkMessage(int index, const QString& name, unsigned flags) {
     ifinfomsg info{};
     info.ifi_index = index;
     info.ifi_flags = flags;
-    return message(RTM_NEWLINK, info, attribute(IFLA_IFNAME, name.toUtf8() + '\0'), sequence, port);
+    return message(RTM_NEWLINK, info, attribute(IFLA_IFNAME, name.toUtf8() + '\0'), 0, 0);
 }
 
-QByteArray defaultRoute(int outputInterface, quint32 sequence = 0, quint32 port = 0, int family = AF_INET) {
+QByteArray defaultRoute(int outputInterface, quint32 sequence = 0, quint32 port = 0) {
     rtmsg info{};
-    info.rtm_family = family;
+    info.rtm_family = AF_INET;
     info.rtm_table = RT_TABLE_MAIN;
     info.rtm_type = RTN_UNICAST;
     return message(RTM_NEWROUTE, info, attribute(RTA_OIF, u32(outputInterface)), sequence, port);
@@ -68,18 +66,16 @@ QByteArray done(quint32 sequence, quint32 port = ourPort, quint16 flags = NLM_F_
     return message(NLMSG_DONE, 0, {}, sequence, port, flags);
 }
 
-NetworkLink link(int index, const char* name, unsigned flags) {
-    return {index, QString::fromLatin1(name), flags};
-}
-
 NetworkRoute route(int oif, int prefixLength = 0, unsigned type = RTN_UNICAST, unsigned table = RT_TABLE_MAIN,
                    int family = AF_INET) {
     return {family, table, type, prefixLength, {oif}};
 }
 
 TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
-    const QList<NetworkLink> machine{link(1, "lo", IFF_UP | IFF_RUNNING | IFF_LOOPBACK), link(2, "eth0", upAndRunning),
-                                     link(3, "wlan0", upAndRunning), link(4, "eth1", IFF_UP), link(5, "eth2", 0)};
+    const QList<NetworkLink> machine{{1, "lo", IFF_UP | IFF_RUNNING | IFF_LOOPBACK},
+                                     {2, "eth0", upAndRunning},
+                                     {3, "wlan0", upAndRunning},
+                                     {4, "eth1", IFF_UP}};
     const struct {
         const char* name;
         QList<NetworkRoute> routes;
@@ -90,7 +86,6 @@ TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
             {"only a local subnet", {route(2, 24)}, {}},
             {"default through loopback", {route(1)}, {}},
             {"default through an interface without carrier", {route(4)}, {}},
-            {"default through an interface that is down", {route(5)}, {}},
             {"default through an unknown interface", {route(9)}, {}},
             {"unreachable default", {route(2, 0, RTN_UNREACHABLE)}, {}},
             {"default in the local table", {route(2, 0, RTN_UNICAST, RT_TABLE_LOCAL)}, {}},
@@ -228,13 +223,6 @@ TEST_F(NetlinkPathSourceTest, ABurstOfChangesDuringADumpMakesOneMoreDump) {
     EXPECT_EQ(requests.size(), 4);
 }
 
-TEST_F(NetlinkPathSourceTest, AnInterruptedDumpIsReadAgainBeforeAnythingIsReported) {
-    answerDumps({defaultRoute(2)}, NLM_F_MULTI | NLM_F_DUMP_INTR);
-    EXPECT_TRUE(reports.isEmpty());
-    answerDumps({defaultRoute(2)});
-    EXPECT_EQ(reports, QList<NetworkPathStatus>({NetworkPathStatus::satisfied}));
-}
-
 TEST_F(NetlinkPathSourceTest, RepliesToSomeoneElsesRequestAreNotTakenForOurs) {
     const quint32 sequence = requests.last().second;
     // Same sequence, another port: a notification caused by another program's request.
@@ -243,13 +231,16 @@ TEST_F(NetlinkPathSourceTest, RepliesToSomeoneElsesRequestAreNotTakenForOurs) {
     EXPECT_TRUE(reports.isEmpty());
 }
 
-TEST_F(NetlinkPathSourceTest, AFailedDumpStillGivesTheFirstReportAndTheNextChangeRetries) {
+TEST_F(NetlinkPathSourceTest, AnInterruptedDumpIsReadAgainAndAFailedOneStillGivesTheFirstReport) {
+    answerDumps({defaultRoute(2)}, NLM_F_MULTI | NLM_F_DUMP_INTR);
+    EXPECT_TRUE(reports.isEmpty());
+    answer(RTM_GETLINK, links); // the dump read again fails half way
     nlmsgerr error{};
     error.error = -EBUSY;
     source.receive(message(NLMSG_ERROR, error, {}, requests.last().second, ourPort));
     EXPECT_EQ(reports, QList<NetworkPathStatus>({NetworkPathStatus::unsatisfied}));
 
-    notifyRouteChange();
+    notifyRouteChange(); // the next change tries again
     answerDumps({defaultRoute(2)});
     EXPECT_EQ(reports.last(), NetworkPathStatus::satisfied);
 }

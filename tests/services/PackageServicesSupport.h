@@ -3,6 +3,7 @@
 #include "ServicesTestSupport.h"
 #include "services/PropertyList.h"
 
+#include <QCoreApplication>
 #include <QFuture>
 #include <QPromise>
 #include <QTranslator>
@@ -17,7 +18,6 @@ inline PropertyList attachReport(const QList<std::optional<QString>>& mountPoint
     PropertyList entities = PropertyList::array();
     for (const auto& mountPoint : mountPoints) {
         PropertyList entity = PropertyList::dictionary();
-        entity.insert(QStringLiteral("content-hint"), PropertyList::string(QStringLiteral("Apple_HFS")));
         if (mountPoint) {
             entity.insert(QStringLiteral("mount-point"), PropertyList::string(*mountPoint));
         }
@@ -29,25 +29,20 @@ inline PropertyList attachReport(const QList<std::optional<QString>>& mountPoint
 }
 
 // What `pkgutil --export-plist` prints for an installed package.
-inline PropertyList receipt(const QString& installLocation, const QStringList& paths,
-                            const QString& packageVersion = QStringLiteral("1.0.0")) {
+inline PropertyList receipt(const QString& installLocation, const QStringList& paths) {
     PropertyList pathEntries = PropertyList::dictionary();
     for (const QString& path : paths) {
-        PropertyList attributes = PropertyList::dictionary();
-        attributes.insert(QStringLiteral("mode"), PropertyList::integer(0644));
-        pathEntries.insert(path, std::move(attributes));
+        pathEntries.insert(path, PropertyList::dictionary());
     }
     PropertyList root = PropertyList::dictionary();
     root.insert(QStringLiteral("install-location"), PropertyList::string(installLocation));
     root.insert(QStringLiteral("paths"), std::move(pathEntries));
-    root.insert(QStringLiteral("pkg-version"), PropertyList::string(packageVersion));
-    root.insert(QStringLiteral("install-time"), PropertyList::integer(1700000000));
+    root.insert(QStringLiteral("pkg-version"), PropertyList::string(QStringLiteral("1.0.0")));
     return root;
 }
 
 inline PropertyList infoPlist(const std::optional<QString>& shortVersion, const std::optional<QString>& version) {
     PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("CFBundleIdentifier"), PropertyList::string(QStringLiteral("com.example.scan")));
     if (shortVersion) {
         root.insert(QStringLiteral("CFBundleShortVersionString"), PropertyList::string(*shortVersion));
     }
@@ -66,8 +61,9 @@ public:
     QCoro::Task<T> task() {
         return [](QFuture<T> future) -> QCoro::Task<T> { co_return co_await future; }(promise.future());
     }
-    void finish(T value) {
-        promise.addResult(std::move(value));
+    template <typename E>
+    void fail(E error) {
+        promise.setException(std::make_exception_ptr(std::move(error)));
         promise.finish();
     }
 
@@ -75,10 +71,13 @@ private:
     QPromise<T> promise;
 };
 
-// The translation the application ships for the installer's administrator prompt.
+// The translation the application ships for the installer's administrator prompt, installed for its lifetime.
 class DisclaimerTranslator final : public QTranslator {
 public:
     static constexpr const char* format = "Administrator rights are needed to install %1.";
+
+    DisclaimerTranslator() { QCoreApplication::installTranslator(this); }
+    ~DisclaimerTranslator() override { QCoreApplication::removeTranslator(this); }
 
     QString translate(const char*, const char* sourceText, const char*, int) const override {
         return qstrcmp(sourceText, "installer.disclaimer") == 0 ? QString::fromLatin1(format) : QString();

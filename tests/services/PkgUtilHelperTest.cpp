@@ -129,64 +129,60 @@ PropertyList receiptWithout(const QString& key) {
 
 // Every way of not learning the installed version means "install", logged at information level only.
 TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
-    enum class Plist { notRead, absent, folder, written };
+    // What goes wrong: the tool, its receipt, or the Info.plist a usable receipt names.
+    enum class Fault { tool, receipt, plistAbsent, plistFolder, plistWritten };
     const struct {
         const char* name;
-        bool toolFails;
-        std::optional<QByteArray> output; // with Plist::notRead; otherwise a receipt naming the Info.plist
-        Plist plist;
-        QByteArray plistContent;
-        const char* linesAfterRetrieving; // '|' between lines; %F the failure line, %P the Info.plist's path
+        Fault fault;
+        std::optional<QByteArray> output; // the receipt, or the Info.plist written
+        const char* lines; // after "Retrieving"; '|' between lines, %F the failure line, %P the Info.plist's path
     } rows[] = {
-            {"tool fails", true, std::nullopt, Plist::notRead, QByteArray(), "%F|%F"},
-            {"no output", false, std::nullopt, Plist::notRead, QByteArray(), "%F"},
-            {"empty output", false, QByteArray(), Plist::notRead, QByteArray(), "%F|%F"},
-            {"not a property list", false, "No receipt\n", Plist::notRead, QByteArray(), "%F|%F"},
-            {"root not a dictionary", false, PropertyList::array().toXml(), Plist::notRead, QByteArray(), "%F"},
-            {"empty dictionary", false, PropertyList::dictionary().toBinary(), Plist::notRead, QByteArray(), "%F"},
-            {"bundle two levels deep", false,
-             receipt(QStringLiteral("/"), {QStringLiteral("Applications/S.app/Contents/Info.plist")}).toXml(),
-             Plist::notRead, QByteArray(), "%F"},
-            {"key with leading slash", false, receipt(QStringLiteral("/Applications"), {u'/' + bundleKey}).toXml(),
-             Plist::notRead, QByteArray(), "%F"},
-            {"no install location", false, receiptWithout(QStringLiteral("install-location")).toXml(), Plist::notRead,
-             QByteArray(), "%F"},
-            {"no paths", false, receiptWithout(QStringLiteral("paths")).toXml(), Plist::notRead, QByteArray(), "%F"},
-            {"no package version", false, receiptWithout(QStringLiteral("pkg-version")).toXml(), Plist::notRead,
-             QByteArray(), "%F"},
-            {"Info.plist missing", false, std::nullopt, Plist::absent, QByteArray(),
-             "Reading plist content %P|Info.plist Path doesn't exist %P|%F"},
-            {"Info.plist malformed", false, std::nullopt, Plist::written, "{ CFBundleVersion = 1; }",
-             "Reading plist content %P|Info.plist Failed to read %P PropertyListError(\"The data is not a property "
-             "list in XML or binary format.\")|%F"},
-            {"Info.plist unreadable", false, std::nullopt, Plist::folder, QByteArray(),
-             "Reading plist content %P|Info.plist Failed to read %P SystemError(\"Could not open '%P' for reading: "
-             "file to open is a directory\")|%F"},
-            {"Info.plist root not a dictionary", false, std::nullopt, Plist::written,
-             PropertyList::string(QStringLiteral("2.0")).toBinary(),
-             "Reading plist content %P|Info.plist Failed parse plist content %P|%F"},
+            {"tool fails", Fault::tool, std::nullopt, "%F|%F"},
+            {"no output", Fault::receipt, std::nullopt, "%F"},
+            {"not a property list", Fault::receipt, "No receipt\n", "%F|%F"},
+            {"root not a dictionary", Fault::receipt, PropertyList::array().toXml(), "%F"},
+            {"empty dictionary", Fault::receipt, PropertyList::dictionary().toBinary(), "%F"},
+            {"bundle two levels deep", Fault::receipt,
+             receipt(QStringLiteral("/"), {QStringLiteral("Applications/S.app/Contents/Info.plist")}).toXml(), "%F"},
+            {"key with leading slash", Fault::receipt,
+             receipt(QStringLiteral("/Applications"), {u'/' + bundleKey}).toXml(), "%F"},
+            {"no install location", Fault::receipt, receiptWithout(QStringLiteral("install-location")).toXml(), "%F"},
+            {"no paths", Fault::receipt, receiptWithout(QStringLiteral("paths")).toXml(), "%F"},
+            {"no package version", Fault::receipt, receiptWithout(QStringLiteral("pkg-version")).toXml(), "%F"},
+            {"Info.plist missing", Fault::plistAbsent, std::nullopt, "Info.plist Path doesn't exist %P"},
+            {"Info.plist malformed", Fault::plistWritten, "{ CFBundleVersion = 1; }",
+             "Info.plist Failed to read %P PropertyListError(\"The data is not a property list in XML or binary "
+             "format.\")"},
+            {"Info.plist unreadable", Fault::plistFolder, std::nullopt,
+             "Info.plist Failed to read %P SystemError(\"Could not open '%P' for reading: file to open is a "
+             "directory\")"},
+            {"Info.plist root not a dictionary", Fault::plistWritten,
+             PropertyList::string(QStringLiteral("2.0")).toBinary(), "Info.plist Failed parse plist content %P"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         logger->clear();
         QDir(installLocation()).removeRecursively();
-        if (row.toolFails) {
+        const bool plistRead = row.fault != Fault::tool && row.fault != Fault::receipt;
+        if (row.fault == Fault::tool) {
             EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(QStringLiteral("--export-plist"), pkgId)))
                     .WillOnce(ThrowTask<std::optional<QByteArray>>(
                             InstallationError::installationFailed(QStringLiteral("No receipt for 'x' found"))));
         } else {
-            answerWith(row.plist == Plist::notRead ? row.output : receipt(installLocation(), {bundleKey}).toXml());
+            answerWith(plistRead ? receipt(installLocation(), {bundleKey}).toXml() : row.output);
         }
-        if (row.plist == Plist::folder) {
+        if (row.fault == Fault::plistFolder) {
             ASSERT_TRUE(QDir().mkpath(infoPlistPath()));
-        } else if (row.plist == Plist::written) {
-            ASSERT_TRUE(writeFile(infoPlistPath(), row.plistContent));
+        } else if (row.fault == Fault::plistWritten) {
+            ASSERT_TRUE(writeFile(infoPlistPath(), *row.output));
         }
 
         EXPECT_TRUE(isInstallationNeeded(QStringLiteral("1.0")));
 
-        QStringList expected = QStringList(QStringLiteral("Retrieving info for package: ") + pkgId) +
-                               QString::fromLatin1(row.linesAfterRetrieving).split(u'|');
+        const QString lines = QString::fromLatin1(row.lines);
+        QStringList expected = ("Retrieving info for package: " + pkgId + u'|' +
+                                (plistRead ? "Reading plist content %P|" + lines + "|%F" : lines))
+                                       .split(u'|');
         expected.replaceInStrings(QStringLiteral("%F"), QStringLiteral("Failed to get info for package: ") + pkgId);
         expected.replaceInStrings(QStringLiteral("%P"), infoPlistPath());
         EXPECT_EQ(logger->lines(), expected.replaceInStrings(QRegularExpression(QStringLiteral("^")), "[INFO] "));

@@ -51,31 +51,26 @@ TEST(PropertyList, RefusesBytesThatAreNoPropertyList) {
 }
 
 TEST(FileReference, NamesTheLocalFileOfEachAcceptedForm) {
-    struct Case {
-        QString text;
-        std::optional<QString> localPath;
-        QString shown;
+    const struct {
+        const char* text;
+        const char* localPath; // null: not a local file
+        const char* shown;     // null: the text itself
+    } cases[] = {
+            {"/tmp/Scan Pro/100%.pkg", "/tmp/Scan Pro/100%.pkg", nullptr},
+            {"/tmp/a%20b?x#y.pkg", "/tmp/a%20b?x#y.pkg", nullptr},
+            {"//tmp/x.pkg", "/tmp/x.pkg", "/tmp/x.pkg"},
+            {"file:///tmp/a%20b.pkg", "/tmp/a b.pkg", nullptr},
+            {"file://localhost/tmp/x.pkg", "/tmp/x.pkg", nullptr},
+            {"downloads/x.pkg", "downloads/x.pkg", nullptr},
+            {"file://server/share/x.pkg", nullptr, nullptr},
+            {"https://example.com/x.pkg", nullptr, nullptr},
     };
-    const Case cases[] = {
-            {QStringLiteral("/tmp/Scan Pro/100%.pkg"), QStringLiteral("/tmp/Scan Pro/100%.pkg"),
-             QStringLiteral("/tmp/Scan Pro/100%.pkg")},
-            {QStringLiteral("/tmp/a%20b?x#y.pkg"), QStringLiteral("/tmp/a%20b?x#y.pkg"),
-             QStringLiteral("/tmp/a%20b?x#y.pkg")},
-            {QStringLiteral("//tmp/x.pkg"), QStringLiteral("/tmp/x.pkg"), QStringLiteral("/tmp/x.pkg")},
-            {QStringLiteral("file:///tmp/a%20b.pkg"), QStringLiteral("/tmp/a b.pkg"),
-             QStringLiteral("file:///tmp/a%20b.pkg")},
-            {QStringLiteral("file://localhost/tmp/x.pkg"), QStringLiteral("/tmp/x.pkg"),
-             QStringLiteral("file://localhost/tmp/x.pkg")},
-            {QStringLiteral("downloads/x.pkg"), QStringLiteral("downloads/x.pkg"), QStringLiteral("downloads/x.pkg")},
-            {QStringLiteral("file://server/share/x.pkg"), std::nullopt, QStringLiteral("file://server/share/x.pkg")},
-            {QStringLiteral("https://example.com/x.pkg"), std::nullopt, QStringLiteral("https://example.com/x.pkg")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.toStdString());
-        const std::optional<QUrl> location = fileReference(c.text);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::optional<QUrl> location = fileReference(QString::fromUtf8(c.text));
         ASSERT_TRUE(location);
-        EXPECT_EQ(localFilePath(*location), c.localPath);
-        EXPECT_EQ(locationText(*location), c.shown);
+        EXPECT_EQ(localFilePath(*location), c.localPath ? std::optional(QString::fromUtf8(c.localPath)) : std::nullopt);
+        EXPECT_EQ(locationText(*location), QString::fromUtf8(c.shown ? c.shown : c.text));
     }
 }
 

@@ -1,13 +1,10 @@
 #include "services/USBScannerHelper.h"
 
+#include "ServicesTestSupport.h"
 #include "fixtures/UsbDeviceTree.h"
-#include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 namespace tarn {
 namespace {
@@ -136,10 +133,7 @@ TEST_F(USBScannerHelperTest, MissingOrUnreadableIdentifiersReadAsZero) {
 
 TEST(USBScannerHelperFailureTest, ATreeThatCannotBeReadYieldsNothingAndLogsNothing) {
     QTemporaryDir folder;
-    QDir(folder.path()).mkpath(QStringLiteral("file/bus/usb"));
-    QFile notAFolder(QDir(folder.path()).filePath(QStringLiteral("file/bus/usb/devices")));
-    ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
-    notAFolder.close();
+    ASSERT_TRUE(test::writeFile(folder.filePath(QStringLiteral("file/bus/usb/devices")), {}));
 
     for (const QString& root : {folder.filePath(QStringLiteral("missing")), folder.filePath(QStringLiteral("file"))}) {
         auto logger = std::make_shared<test::RecordingLogger>();
@@ -147,14 +141,6 @@ TEST(USBScannerHelperFailureTest, ATreeThatCannotBeReadYieldsNothingAndLogsNothi
         EXPECT_THAT(test::waitFor(helper.findMatchingUSBDevices({identity(0, 0)})), IsEmpty()) << root.toStdString();
         EXPECT_THAT(logger->lines(), IsEmpty()) << root.toStdString();
     }
-}
-
-TEST(NaturalOrderTest, ComparesRunsOfDigitsAsNumbers) {
-    QStringList names{"usb2", "1-1.10", "2-1", "1-1.2", "usb1", "1-1", "1-1:1.0", "1-10", "1-2", "01-3"};
-    std::sort(names.begin(), names.end(), naturallyLess);
-    EXPECT_EQ(names, QStringList({"1-1", "1-1.2", "1-1.10", "1-1:1.0", "1-2", "01-3", "1-10", "2-1", "usb1", "usb2"}));
-    EXPECT_FALSE(naturallyLess(QStringLiteral("1-2"), QStringLiteral("1-2")));
-    EXPECT_TRUE(naturallyLess(QStringLiteral("1-99999999999999999999"), QStringLiteral("1-100000000000000000000")));
 }
 
 } // namespace
