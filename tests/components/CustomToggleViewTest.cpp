@@ -15,21 +15,20 @@ TEST(CheckboxImageTest, StateSelectsAShippedImage) {
     struct Case {
         bool checked;
         bool disabled;
-        bool hovered;
         const char* image;
+        const char* hoveredImage;
     };
-    const Case cases[] = {{true, true, false, "checkbox-selected-disabled"},
-                          {true, true, true, "checkbox-selected-disabled"},
-                          {true, false, false, "checkbox-selected-enabled"},
-                          {true, false, true, "checkbox-selected-enabled"},
-                          {false, true, false, "checkbox-deselected-disabled"},
-                          {false, true, true, "checkbox-deselected-disabled"},
-                          {false, false, true, "checkbox-deselected-enabled-hovered"},
-                          {false, false, false, "checkbox-deselected-enabled"}};
+    const Case cases[] = {{true, true, "selected-disabled", "selected-disabled"},
+                          {true, false, "selected-enabled", "selected-enabled"},
+                          {false, true, "deselected-disabled", "deselected-disabled"},
+                          {false, false, "deselected-enabled", "deselected-enabled-hovered"}};
     for (const Case& c : cases) {
-        const QString image = CheckboxToggleStyle{c.checked, c.disabled, c.hovered}.imageName();
-        EXPECT_EQ(image, QString::fromLatin1(c.image)) << c.checked << c.disabled << c.hovered;
-        EXPECT_TRUE(theme::hasImage(image)) << c.image;
+        for (const bool hovered : {false, true}) {
+            const QString image = CheckboxToggleStyle{c.checked, c.disabled, hovered}.imageName();
+            EXPECT_EQ(image, QStringLiteral("checkbox-") + QLatin1String(hovered ? c.hoveredImage : c.image))
+                    << c.checked << c.disabled << hovered;
+            EXPECT_TRUE(theme::hasImage(image)) << image.toStdString();
+        }
     }
 }
 

@@ -43,7 +43,7 @@ protected:
     void TearDown() override { test::useShippedResources(); }
 };
 
-TEST_F(LocalizationTest, SystemLocaleChoosesTheLanguageAndEnglishIsTheFallback) {
+TEST_F(LocalizationTest, SystemLocaleChoosesTheLanguageEnglishIsTheFallbackAndCountsTakePlurals) {
     EXPECT_EQ(installTranslations(QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("de"));
     EXPECT_EQ(localized(u"button.next"), QStringLiteral("Weiter"));
     EXPECT_EQ(localized(u"no.such.key"), QStringLiteral("no.such.key")) << "an unknown id shows itself";
@@ -55,10 +55,7 @@ TEST_F(LocalizationTest, SystemLocaleChoosesTheLanguageAndEnglishIsTheFallback) 
         EXPECT_EQ(installTranslations(other), QStringLiteral("en")) << other.name().toStdString();
         EXPECT_EQ(localized(u"button.next"), QStringLiteral("Next"));
     }
-}
-
-TEST_F(LocalizationTest, DownloadButtonTakesThePluralFormOfItsCount) {
-    installTranslations(QLocale(QLocale::English, QLocale::UnitedStates));
+    // The download button takes the plural form of its count.
     EXPECT_EQ(localized(u"button.download", 1), QStringLiteral("Download (1 app)"));
     EXPECT_EQ(localized(u"button.download", 0), QStringLiteral("Download (0 apps)"));
     installTranslations(QLocale(QLocale::German, QLocale::Germany));

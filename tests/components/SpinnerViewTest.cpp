@@ -2,7 +2,6 @@
 
 #include "support/GuiTestSupport.h"
 
-#include <QAccessible>
 #include <QVariantAnimation>
 #include <gtest/gtest.h>
 
@@ -21,8 +20,6 @@ TEST(SpinnerViewTest, TurnsOncePerSecondWhileShownAndResumesWhereItPaused) {
     EXPECT_EQ(spinner.rotation()->state(), QAbstractAnimation::Stopped);
     spinner.show();
     ASSERT_EQ(spinner.rotation()->state(), QAbstractAnimation::Running);
-    EXPECT_EQ(spinner.rotation()->loopCount(), -1);
-    EXPECT_EQ(spinner.rotation()->easingCurve().type(), QEasingCurve::Linear);
     spinner.rotation()->setCurrentTime(250);
     EXPECT_DOUBLE_EQ(spinner.rotationAngle(), 90);
     spinner.rotation()->setCurrentTime(SpinnerView::turnMilliseconds * 3 + 500);
@@ -48,15 +45,6 @@ TEST(SpinnerViewTest, TurnsClockwise) {
     const QImage quarter = render(spinner);
     EXPECT_GT(qAlpha(quarter.pixel(44, 24)), 200);
     EXPECT_LT(qAlpha(quarter.pixel(24, 44)), 120);
-}
-
-TEST(SpinnerViewTest, AccessibleAsABusyIndicator) {
-    test::useShippedResources();
-    SpinnerView spinner;
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&spinner);
-    ASSERT_NE(accessible, nullptr);
-    EXPECT_EQ(accessible->role(), QAccessible::Animation);
-    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("In progress"));
 }
 
 } // namespace

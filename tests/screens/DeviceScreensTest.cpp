@@ -4,7 +4,6 @@
 #include "screens/DeviceDetectedState.h"
 #include "screens/DevicePicker.h"
 #include "screens/DeviceSearchScreeView.h"
-#include "screens/NoConnectionScreenView.h"
 #include "support/Gate.h"
 #include "support/ScreenFixture.h"
 
@@ -158,23 +157,6 @@ TEST_F(DeviceScreensTest, EmptyCatalogueAndNoScannerLeaveEveryButtonDisabled) {
     for (CustomButtonView* button : {detected.buttons().cancel, detected.buttons().back, detected.buttons().next}) {
         EXPECT_FALSE(button->isEnabled());
     }
-}
-
-TEST_F(DeviceScreensTest, NoConnectionRetryReturnsAndCancelAsks) {
-    coordinator.push(Screen::eula);
-    settle();
-    coordinator.showNetworkingIssue();
-    auto& offline = showScreen<NoConnectionScreenView>();
-    click(offline.cancelButton());
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
-    coordinator.pop();
-    settle();
-
-    click(offline.retryButton());
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
 }
 
 } // namespace

@@ -10,7 +10,6 @@
 #include "support/Gate.h"
 #include "support/ScreenFixture.h"
 
-#include <QAccessible>
 #include <QLabel>
 
 namespace tarn::test {
@@ -213,23 +212,6 @@ TEST_F(PackageScreensTest, WithoutMandatoryApplicationsUncheckingEverythingDisab
     EXPECT_FALSE(packages.buttons().next->isEnabled());
 }
 
-TEST_F(PackageScreensTest, InstallationHandsOverFromCancelToDoneWhenTheRunEnds) {
-    loadSampleConfiguration();
-    model().selectedAppsForInstallation = {model().deviceApplicationsModel()->apps.first()};
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false));
-    auto& installing = showScreen<InstallManagerScreenView>();
-    ASSERT_EQ(installing.rows().size(), 1);
-    EXPECT_EQ(installing.rows().first()->name(), QStringLiteral("TARN Capture"));
-    settle();
-    EXPECT_TRUE(installing.doneButton()->isEnabled()) << "a failed run hands over too";
-    EXPECT_FALSE(installing.cancelButton()->isEnabled());
-    EXPECT_EQ(installing.rows().first()->state(), ToInstallListItemViewState::failed);
-
-    click(installing.doneButton());
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::installResult);
-}
-
 TEST_F(PackageScreensTest, RowsFollowTheRunAndCancelRecordsThePress) {
     Gate installed;
     loadSampleConfiguration();
@@ -242,6 +224,8 @@ TEST_F(PackageScreensTest, RowsFollowTheRunAndCancelRecordsThePress) {
 
     auto& installing = showScreen<InstallManagerScreenView>();
     settle();
+    ASSERT_EQ(installing.rows().size(), 1);
+    EXPECT_EQ(installing.rows().first()->name(), QStringLiteral("TARN Capture"));
     EXPECT_EQ(installing.rows().first()->state(), ToInstallListItemViewState::processing);
     EXPECT_TRUE(installing.cancelButton()->isEnabled());
     EXPECT_FALSE(installing.doneButton()->isEnabled());
@@ -254,7 +238,11 @@ TEST_F(PackageScreensTest, RowsFollowTheRunAndCancelRecordsThePress) {
     installed.open();
     settle();
     EXPECT_EQ(installing.rows().first()->state(), ToInstallListItemViewState::failed);
-    EXPECT_TRUE(installing.doneButton()->isEnabled());
+    EXPECT_TRUE(installing.doneButton()->isEnabled()) << "a failed run hands over too";
+    EXPECT_FALSE(installing.cancelButton()->isEnabled());
+    click(installing.doneButton());
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::installResult);
 }
 
 TEST_F(PackageScreensTest, ResultShowsTheFailuresAndTheErrorAndOffersSupport) {
@@ -277,12 +265,6 @@ TEST_F(PackageScreensTest, ResultShowsTheFailuresAndTheErrorAndOffersSupport) {
     EXPECT_EQ(result.errorLabel()->text(), QStringLiteral("A downloaded file failed its integrity check"));
 
     LinkButton* support = result.supportLink();
-    EXPECT_TRUE(support->font().underline());
-    EXPECT_EQ(support->cursor().shape(), Qt::PointingHandCursor);
-    QAccessibleInterface* link = QAccessible::queryAccessibleInterface(support);
-    ASSERT_NE(link, nullptr);
-    EXPECT_EQ(link->role(), QAccessible::Link);
-    EXPECT_EQ(link->text(QAccessible::Name), localized(u"support.link.title"));
 
     EXPECT_CALL(*opener,
                 open(QUrl(QStringLiteral("https://support.test/EN-GB/c2473/Official-TARN-customer-Support.aspx"))))

@@ -90,13 +90,6 @@ TEST_F(RootViewTest, LostConnectionShowsTheNoConnectionScreenAtOnceAndItsReturnG
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
 }
 
-TEST_F(RootViewTest, LossOnTheWelcomeScreenChangesNothing) {
-    root();
-    goOffline();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome));
-}
-
 TEST_F(RootViewTest, RetryWhileStillOfflineReturnsUntilTheNextReport) {
     openLicence();
     goOffline();
