@@ -1,11 +1,7 @@
 #include "app/UnattendedInstaller.h"
 
-#include "services/InstallationError.h"
 #include "services/RestClientError.h"
 #include "support/WorkflowFixture.h"
-
-#include <QFile>
-#include <QTemporaryDir>
 
 namespace tarn::test {
 namespace {
@@ -37,26 +33,6 @@ protected:
                 .WillOnce(ReturnTask(configurationJson(apps)));
     }
 
-    // The application needs installing, downloads and then installs or fails with `failure`.
-    void installs(const QString& name, std::optional<InstallationError> failure = std::nullopt) {
-        const QString path = downloads.filePath(name + QStringLiteral(".pkg"));
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.") + name, _)).WillOnce(ReturnTask(true));
-        EXPECT_CALL(*rest, downloadFile(QUrl(QStringLiteral("https://downloads.test/") + name + ".pkg"), _))
-                .WillOnce([path](QUrl, std::function<void(double)> progress) {
-                    progress(0.5);
-                    progress(1.0);
-                    return readyTask(QUrl::fromLocalFile(path));
-                });
-        auto& install = EXPECT_CALL(*installer, install(path, name, _, _));
-        if (failure) {
-            install.WillOnce(ThrowTask<void>(*failure));
-        } else {
-            install.WillOnce(ReturnVoidTask());
-        }
-    }
-
     int run(QStringList arguments, bool liveProgress = false) {
         arguments.prepend(QStringLiteral("--unattended"));
         arguments.prepend(QStringLiteral("tarn-installer"));
@@ -71,7 +47,6 @@ protected:
     QStringList rowLines() const { return lines().filter(QRegularExpression(QStringLiteral("^\\[\\d+/\\d+\\]"))); }
 
     TARNDeviceModel scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
-    QTemporaryDir downloads;
     QString output;
     QString errors;
 };
@@ -86,8 +61,8 @@ TEST_F(UnattendedInstallerTest, RefusesWithoutTheLicencesAccepted) {
 TEST_F(UnattendedInstallerTest, InstallsTheMandatoryApplicationsOfTheDetectedScanner) {
     scannerConnected();
     offering({{"OCR", true}, {"Scan", false}, {"Archive", true}});
-    installs("Archive");
-    installs("OCR");
+    expectInstallation("Archive");
+    expectInstallation("OCR");
     EXPECT_CALL(*permissions, releaseAuthorization());
 
     EXPECT_EQ(run({"--accept-licenses"}), 0);
@@ -109,8 +84,8 @@ TEST_F(UnattendedInstallerTest, InstallsTheMandatoryApplicationsOfTheDetectedSca
 TEST_F(UnattendedInstallerTest, FailedOptionalApplicationOnlyExitsThree) {
     scannerConnected();
     offering({{"OCR", true}, {"Scan", false}});
-    installs("OCR");
-    installs("Scan", InstallationError::mismatchHash("Could not validate SHA512 for Scan.pkg."));
+    expectInstallation("OCR");
+    expectInstallation("Scan", InstallationError::mismatchHash("Could not validate SHA512 for Scan.pkg."));
 
     EXPECT_EQ(run({"--accept-licenses", "--select", "all"}), 3);
     EXPECT_THAT(rowLines().mid(4),
@@ -124,8 +99,8 @@ TEST_F(UnattendedInstallerTest, FailedOptionalApplicationOnlyExitsThree) {
 TEST_F(UnattendedInstallerTest, FailedMandatoryApplicationExitsOne) {
     scannerConnected();
     offering({{"OCR", true}, {"Scan", false}});
-    installs("OCR", InstallationError::mismatchSignature("unsigned"));
-    installs("Scan");
+    expectInstallation("OCR", InstallationError::mismatchSignature("unsigned"));
+    expectInstallation("Scan");
 
     EXPECT_EQ(run({"--accept-licenses", "--select", "Scan"}), 1);
     EXPECT_TRUE(rowLines().contains("[1/2] OCR: failed - error.code.signature.mismatch"));
@@ -155,7 +130,7 @@ TEST_F(UnattendedInstallerTest, FailedConfigurationExitsOne) {
 TEST_F(UnattendedInstallerTest, NamedModelStandsInForAnUndetectedScanner) {
     scannerConnected(false);
     offering({{"OCR", true}});
-    installs("OCR");
+    expectInstallation("OCR");
 
     EXPECT_EQ(run({"--accept-licenses", "--device", "Scanner"}), 0);
     EXPECT_TRUE(lines().contains("No scanner detected; using the catalogue model 'Scanner'."));
@@ -203,7 +178,7 @@ TEST_F(UnattendedInstallerTest, RowFailedWithoutATextIsPrintedOnce) {
     scannerConnected();
     offering({{"Broken", true, "not a link"}, {"OCR", true}});
     EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.Broken"), _)).WillOnce(ReturnTask(true));
-    installs("OCR");
+    expectInstallation("OCR");
 
     EXPECT_EQ(run({"--accept-licenses"}), 1);
     EXPECT_THAT(rowLines().mid(0, 3),
@@ -214,7 +189,7 @@ TEST_F(UnattendedInstallerTest, RowFailedWithoutATextIsPrintedOnce) {
 TEST_F(UnattendedInstallerTest, TerminalShowsALiveProgressBarThatLinesClear) {
     scannerConnected();
     offering({{"OCR", true}});
-    installs("OCR");
+    expectInstallation("OCR");
 
     EXPECT_EQ(run({"--accept-licenses"}, true), 0);
     const QString cleared =

@@ -217,20 +217,6 @@ TEST_F(DemoDocumentsTest, TheWorkflowFetchesTheCatalogueAndFindsTheScannerOnlyAf
     EXPECT_EQ(model.deviceSearchStatus().device()->name, simulatedScanner().name);
 }
 
-TEST(DemoVariantTest, OnlyTheChosenOptionalApplicationIsAnnouncedWithAWrongDigest) {
-    const DemoEnvironment demo(quickOptions(DemoVariant::badOptionalDigest));
-    const auto configuration = decodeAppsConfiguration(
-            *demo.servedFile(QString::fromLatin1(configurationsPath) + simulatedScanner().configurationFile));
-    QStringList wrong;
-    for (const auto& app : configuration.apps) {
-        if (InstallerValidator::sha512Hash(servedBody(demo, app.installer)) != app.hash) {
-            wrong.append(app.name);
-            EXPECT_FALSE(app.mandatory);
-        }
-    }
-    EXPECT_EQ(wrong, QStringList{optionalWithWrongDigest().name});
-}
-
 TEST(DemoVariantTest, TheDemoSetsItsVariablesForItsLifetimeOnlyAndCleansItsSandbox) {
     const auto variables = [] {
         QStringList values;

@@ -97,44 +97,35 @@ TEST(USBDeviceModel, EqualityComparesNumbersAndIgnoresNames) {
     EXPECT_NE((USBDeviceModel{1, 2, {}, {}}), (USBDeviceModel{2, 2, {}, {}}));
 }
 
-TEST(TARNDeviceModel, IsItsOwnIdentityAndWorksAsAHashKey) {
-    const TARNDeviceModel one{"One", "1", "2", "c", "h"};
-    const TARNDeviceModel sameAsOne = one;
-    TARNDeviceModel otherHash = one;
-    otherHash.hash = "h2";
-    EXPECT_NE(one, otherHash);
-
-    std::unordered_map<TARNDeviceModel, bool> selections{{one, true}};
-    selections[sameAsOne] = false;
-    selections[otherHash] = true;
-    EXPECT_EQ(selections.size(), 2u);
-    EXPECT_FALSE(selections.at(one));
-    const QHash<TARNDeviceModel, bool> qtSelections{{one, true}, {otherHash, false}, {sameAsOne, true}};
-    EXPECT_EQ(qtSelections.size(), 2);
-
-    const TARNDevicesListModel catalogue{{one, otherHash}};
-    EXPECT_EQ(catalogue, (TARNDevicesListModel{{sameAsOne, otherHash}}));
-    EXPECT_NE(catalogue, (TARNDevicesListModel{{otherHash, one}}));
-    EXPECT_NE(catalogue, (TARNDevicesListModel{{one}}));
-    EXPECT_EQ(qHash(catalogue), qHash(TARNDevicesListModel{{sameAsOne, otherHash}}));
+// `value` and `equal` must meet as one key, `other` as a second, in both kinds of hash table.
+template <typename T>
+void expectTwoKeys(const T& value, const T& equal, const T& other) {
+    std::unordered_map<T, int> standard;
+    QHash<T, int> qt;
+    for (const T* key : {&value, &other, &equal}) {
+        ++standard[*key];
+        ++qt[*key];
+    }
+    EXPECT_EQ(standard.size(), 2u);
+    EXPECT_EQ(standard.at(value), 2);
+    EXPECT_EQ(qt.size(), 2);
+    EXPECT_EQ(qt.value(value), 2);
 }
 
-TEST(TARNDeviceAppConfigurationModel, EqualEntriesHashEquallyWhateverTheMapOrder) {
-    const auto first = describedApp();
-    auto second = first;
-    second.descriptionLocalized.clear();
-    for (const char* key : {"pt", "de-CH", "de", "en"}) {
-        second.descriptionLocalized.insert(key, first.descriptionLocalized.value(key));
-    }
-    EXPECT_EQ(std::hash<TARNDeviceAppConfigurationModel>{}(first),
-              std::hash<TARNDeviceAppConfigurationModel>{}(second));
+TEST(HashKeys, EqualRecordsAreOneKeyInEitherHashTable) {
+    const TARNDeviceModel one{"One", "1", "2", "c", "h"};
+    TARNDeviceModel otherHash = one;
+    otherHash.hash = "h2";
+    expectTwoKeys(one, TARNDeviceModel(one), otherHash);
+    // A catalogue is its entries in order.
+    const TARNDevicesListModel catalogue{{one, otherHash}};
+    expectTwoKeys(catalogue, TARNDevicesListModel{{one, otherHash}}, TARNDevicesListModel{{otherHash, one}});
+    EXPECT_NE(catalogue, (TARNDevicesListModel{{one}}));
 
-    auto otherId = first;
+    const auto app = describedApp();
+    auto otherId = app;
     otherId.id = QUuid::createUuid();
-    EXPECT_NE(first, otherId);
-    const QHash<TARNDeviceAppConfigurationModel, bool> selections{{first, true}, {otherId, false}, {second, false}};
-    EXPECT_EQ(selections.size(), 2);
-    EXPECT_FALSE(selections.value(first));
+    expectTwoKeys(app, TARNDeviceAppConfigurationModel(app), otherId);
 }
 
 } // namespace

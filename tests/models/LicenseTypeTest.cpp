@@ -2,10 +2,7 @@
 
 #include "support/QtPrinters.h"
 
-#include <QSet>
 #include <gtest/gtest.h>
-
-#include <unordered_set>
 
 namespace tarn {
 namespace {
@@ -26,15 +23,6 @@ TEST(LicenseType, EntriesLowerCaseTheTextWhileRawValuesMatchExactly) {
         EXPECT_EQ(licenseTypeFromEntryText(QString::fromUtf8(c.text)), c.fromEntry) << c.text;
         EXPECT_EQ(licenseTypeFromRawValue(QString::fromUtf8(c.text)), c.fromRawValue) << c.text;
     }
-}
-
-TEST(LicenseType, HashesByItsTextSoEachCaseIsADistinctKey) {
-    EXPECT_EQ(qHash(LicenseType::full), qHash(QStringLiteral("free")));
-    const std::unordered_set<LicenseType> standard{LicenseType::trial, LicenseType::full, LicenseType::unknown,
-                                                   LicenseType::full};
-    const QSet<LicenseType> qt{LicenseType::trial, LicenseType::full, LicenseType::unknown, LicenseType::trial};
-    EXPECT_EQ(standard.size(), 3u);
-    EXPECT_EQ(qt.size(), 3);
 }
 
 } // namespace

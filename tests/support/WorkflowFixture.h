@@ -1,12 +1,15 @@
 #pragma once
 
+#include "services/InstallationError.h"
 #include "support/Mocks.h"
 #include "support/TestSupport.h"
 #include "workflow/InstallationViewModel.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -70,10 +73,12 @@ inline TARNDeviceAppConfigurationModel appEntry(const QString& name, bool mandat
     return entry;
 }
 
-inline QStringList taskNames(const QList<AppInstallTask>& tasks) {
+// The names of task rows or application entries, in order.
+template <typename Named>
+QStringList taskNames(const QList<Named>& items) {
     QStringList names;
-    for (const auto& task : tasks) {
-        names.append(task.name);
+    for (const auto& item : items) {
+        names.append(item.name);
     }
     return names;
 }
@@ -122,6 +127,47 @@ protected:
         test::waitFor(model().fetchSupportedDevices());
     }
 
+    // A real file standing for a downloaded installer.
+    QUrl downloaded(const QString& name) {
+        const QString path = downloads.filePath(name + QStringLiteral(".pkg"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("xar!");
+        return QUrl::fromLocalFile(path);
+    }
+
+    static QUrl linkOf(const QString& name) {
+        return QUrl(QStringLiteral("https://downloads.test/") + name + QStringLiteral(".pkg"));
+    }
+
+    void expectNeeded(const QString& name, bool needed) {
+        EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.") + name, QStringLiteral("2.0")))
+                .WillOnce(ReturnTask(needed));
+    }
+
+    // The download reports half and then all of it.
+    void expectDownload(const QString& name, const QUrl& file) {
+        EXPECT_CALL(*rest, downloadFile(linkOf(name), testing::_))
+                .WillOnce([file](QUrl, std::function<void(double)> progress) {
+                    progress(0.5);
+                    progress(1.0);
+                    return readyTask(file);
+                });
+    }
+
+    // The offered application `name` needs installing, downloads and installs, or fails with `failure`.
+    void expectInstallation(const QString& name, std::optional<InstallationError> failure = std::nullopt) {
+        const QUrl file = downloaded(name);
+        expectNeeded(name, true);
+        expectDownload(name, file);
+        EXPECT_CALL(*installer, install(file.toLocalFile(), name, QStringLiteral("ABCD") + name,
+                                        InstallationViewModel::trustedSigners()))
+                .WillOnce([failure](QString path, auto&&...) {
+                    EXPECT_TRUE(QFile::exists(path)) << "the download is kept until installed";
+                    return failure ? failingTask<void>(*failure) : readyTask();
+                });
+    }
+
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
     std::shared_ptr<FakeNetworkPathSource> pathSource = std::make_shared<FakeNetworkPathSource>();
     std::shared_ptr<NetworkMonitor> monitor = std::make_shared<NetworkMonitor>(pathSource);
@@ -140,6 +186,7 @@ protected:
             std::make_shared<testing::StrictMock<MockInstallerHelper>>();
     std::shared_ptr<testing::StrictMock<MockUrlOpener>> opener = std::make_shared<testing::StrictMock<MockUrlOpener>>();
     InstallationSettings settings;
+    QTemporaryDir downloads;
     std::unique_ptr<InstallationViewModel> viewModel;
 };
 

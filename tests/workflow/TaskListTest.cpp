@@ -56,12 +56,7 @@ TEST_F(TaskListTest, SortedApplicationsFollowTheConfigurationWithoutChangingIt) 
     TARNDeviceAppsConfigurationModel configuration;
     configuration.apps = {appEntry("Scan", false), appEntry("Archive", false), appEntry("OCR", true)};
     m.deviceApplicationsModel = configuration;
-    const auto sortedApps = m.sortedApplications();
-    QStringList names;
-    for (const auto& app : *sortedApps) {
-        names.append(app.name);
-    }
-    EXPECT_EQ(names, (QStringList{"OCR", "Archive", "Scan"}));
+    EXPECT_EQ(taskNames(m.sortedApplications().value()), (QStringList{"OCR", "Archive", "Scan"}));
     EXPECT_EQ(m.deviceApplicationsModel()->apps.first().name, QStringLiteral("Scan"));
 }
 

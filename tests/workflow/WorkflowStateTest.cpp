@@ -61,8 +61,9 @@ TEST_F(WorkflowStateTest, AFoundDeviceBecomesTheDeviceModelAndStaysAfterwards) {
     EXPECT_EQ(m.deviceModel(), scanner);
 }
 
-TEST_F(WorkflowStateTest, ConnectivityErrorIsSetUntilTheMonitorReportsAndThenMirrorsIt) {
-    EXPECT_TRUE(model().connectivityError());
+TEST_F(WorkflowStateTest, ConnectivityErrorCopiesTheMonitorAtConstructionAndThenMirrorsIt) {
+    EXPECT_TRUE(model().connectivityError()) << "no report yet";
+    viewModel.reset();
     for (const auto status : {NetworkPathStatus::satisfied, NetworkPathStatus::requiresConnection}) {
         pathSource->report(status);
         drainPostedEvents();
@@ -70,60 +71,45 @@ TEST_F(WorkflowStateTest, ConnectivityErrorIsSetUntilTheMonitorReportsAndThenMir
     }
 }
 
-TEST_F(WorkflowStateTest, ConnectivityErrorCopiesTheMonitorAtConstruction) {
-    pathSource->report(NetworkPathStatus::satisfied);
-    drainPostedEvents();
-    EXPECT_FALSE(model().connectivityError());
-}
-
-struct OutcomeCase {
-    const char* name;
-    QList<std::pair<bool, ToInstallListItemViewState>> rows; // mandatory, state
-    bool successful;
-    bool optionalFailed;
-};
-
-class OutcomeTest : public WorkflowTest, public testing::WithParamInterface<OutcomeCase> {};
-
-TEST_P(OutcomeTest, IsRecomputedFromEveryTaskList) {
-    auto& m = model();
-    const auto task = [](bool mandatory, ToInstallListItemViewState state) {
-        AppInstallTask row;
-        row.isManadatory = mandatory;
-        row.state = state;
-        return row;
+TEST_F(WorkflowStateTest, OutcomeIsRecomputedFromEveryTaskList) {
+    using S = ToInstallListItemViewState;
+    using Rows = QList<std::pair<bool, S>>; // mandatory, state
+    struct Case {
+        const char* name;
+        Rows rows;
+        bool successful;
+        bool optionalFailed;
     };
-    // Start from the opposite outcome, so that each flag must actually be recomputed.
-    QList<AppInstallTask> opposite;
-    if (GetParam().successful) {
-        opposite.append(task(true, ToInstallListItemViewState::failed));
+    const QList<Case> cases{
+            {"Empty", {}, true, false},
+            {"AllDone", {{true, S::done}, {false, S::done}}, true, false},
+            {"OptionalFailed", {{true, S::done}, {false, S::failed}}, true, true},
+            {"MandatoryFailed", {{true, S::failed}, {false, S::done}}, false, false},
+            {"BothFailed", {{true, S::failed}, {false, S::failed}}, false, true},
+            {"StillRunning", {{true, S::installing}, {false, S::ready}}, true, false},
+    };
+    const auto tasks = [](const Rows& rows) {
+        QList<AppInstallTask> list;
+        for (const auto& [mandatory, state] : rows) {
+            list.append(AppInstallTask{});
+            list.last().isManadatory = mandatory;
+            list.last().state = state;
+        }
+        return list;
+    };
+    auto& m = model();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Start from the opposite outcome, so that each flag must actually be recomputed.
+        m.tasksToRun =
+                tasks({{true, c.successful ? S::failed : S::done}, {false, c.optionalFailed ? S::done : S::failed}});
+        ASSERT_NE(m.isInstallationSuccessful(), c.successful);
+        ASSERT_NE(m.anyOptionalPackageFailedToInstall(), c.optionalFailed);
+        m.tasksToRun = tasks(c.rows);
+        EXPECT_EQ(m.isInstallationSuccessful(), c.successful);
+        EXPECT_EQ(m.anyOptionalPackageFailedToInstall(), c.optionalFailed);
     }
-    if (!GetParam().optionalFailed) {
-        opposite.append(task(false, ToInstallListItemViewState::failed));
-    }
-    m.tasksToRun = opposite;
-    ASSERT_NE(m.isInstallationSuccessful(), GetParam().successful);
-    ASSERT_NE(m.anyOptionalPackageFailedToInstall(), GetParam().optionalFailed);
-
-    QList<AppInstallTask> tasks;
-    for (const auto& [mandatory, state] : GetParam().rows) {
-        tasks.append(task(mandatory, state));
-    }
-    m.tasksToRun = tasks;
-    EXPECT_EQ(m.isInstallationSuccessful(), GetParam().successful);
-    EXPECT_EQ(m.anyOptionalPackageFailedToInstall(), GetParam().optionalFailed);
 }
-
-using S = ToInstallListItemViewState;
-INSTANTIATE_TEST_SUITE_P(
-        Rows, OutcomeTest,
-        testing::Values(OutcomeCase{"Empty", {}, true, false},
-                        OutcomeCase{"AllDone", {{true, S::done}, {false, S::done}}, true, false},
-                        OutcomeCase{"OptionalFailed", {{true, S::done}, {false, S::failed}}, true, true},
-                        OutcomeCase{"MandatoryFailed", {{true, S::failed}, {false, S::done}}, false, false},
-                        OutcomeCase{"BothFailed", {{true, S::failed}, {false, S::failed}}, false, true},
-                        OutcomeCase{"StillRunning", {{true, S::installing}, {false, S::ready}}, true, false}),
-        [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace tarn::test
