@@ -3,21 +3,20 @@
 #include "services/LoggerProtocol.h"
 #include "support/QtPrinters.h"
 
+#include <QEventLoop>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QEventLoop>
 #include <QTimer>
-
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <coroutine>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <type_traits>
-#include <coroutine>
-#include <functional>
 
 namespace tarn::test {
 
