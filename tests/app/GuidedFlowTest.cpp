@@ -24,10 +24,6 @@ using Screen = Coordinator::Screen;
 using testing::_;
 using testing::Return;
 
-QCoro::Task<> untilOpen(Gate* gate) {
-    co_await afterGate(gate, true);
-}
-
 // The whole guided installation in the window, driven by synthetic clicks and keys against a
 // workflow whose services are mocked: the scanner is on the bus, the service answers, every package
 // installs, and the first one waits in its installation until the test lets it finish.
@@ -49,7 +45,7 @@ protected:
             });
             if (app.name == QLatin1String("TARN Capture")) {
                 EXPECT_CALL(*installer, install(path, app.name, _, _)).WillOnce([this](auto&&...) {
-                    return untilOpen(&installationGate);
+                    return afterGate(&installationGate);
                 });
             } else {
                 EXPECT_CALL(*installer, install(path, app.name, _, _)).WillRepeatedly(ReturnVoidTask());

@@ -21,4 +21,8 @@ QCoro::Task<T> afterGate(Gate* gate, T value) {
     co_return value;
 }
 
+inline QCoro::Task<> afterGate(Gate* gate) {
+    co_await qCoro(gate, &Gate::opened);
+}
+
 } // namespace tarn::test
