@@ -125,7 +125,7 @@ QCoro::Task<Timing> runClient(RestClient& client, QUrl url, qint64 size, int& pr
     QElapsedTimer timer;
     timer.start();
     try {
-        auto download = client.downloadFile(url, [&progressCalls](double) { ++progressCalls; });
+        auto download = client.downloadFile(url, [&progressCalls](DownloadProgress) { ++progressCalls; });
         const QUrl location = co_await std::move(download);
         const qint64 elapsed = timer.elapsed();
         const bool complete = looksComplete(location.toLocalFile(), size);

@@ -65,27 +65,29 @@ QUrl moveIntoTemporaryFolder(const HttpsSession::DownloadOutcome& outcome) {
 } // namespace
 
 // Carries a download's progress from the session's thread to the main thread. At most one delivery
-// is queued at a time and it reads the fraction when it runs, so a fast transfer cannot flood the
+// is queued at a time and it reads the counts when it runs, so a fast transfer cannot flood the
 // main queue and the handler always sees the latest value.
 class RestClient::ProgressObservation final : public std::enable_shared_from_this<ProgressObservation> {
 public:
-    explicit ProgressObservation(std::function<void(double)> handler) : handler(std::move(handler)) {}
+    explicit ProgressObservation(std::function<void(DownloadProgress)> handler) : handler(std::move(handler)) {}
 
     // Main thread only, like the deliveries, so nothing is delivered after this returns.
     void invalidate() { valid = false; }
 
     void update(qint64 received, qint64 expected) {
-        if (expected <= 0 || !handler) {
+        if (!handler) {
             return;
         }
-        const double newFraction = std::clamp(static_cast<double>(received) / static_cast<double>(expected), 0.0, 1.0);
-        // A thousandth is finer than any progress bar draws; waking the main thread for less would
-        // only cost the transfer time.
-        if (std::floor(newFraction * 1000) == std::floor(fraction * 1000) && newFraction < 1.0) {
-            fraction = newFraction;
+        const qint64 previous = receivedBytes.exchange(received);
+        expectedBytes = expected;
+        // A thousandth (or, without a length, 64 KiB) is finer than any progress display shows;
+        // waking the main thread for less would only cost the transfer time.
+        const bool sameStep = expected > 0
+                                      ? received < expected && received * 1000 / expected == previous * 1000 / expected
+                                      : received / (64 << 10) == previous / (64 << 10);
+        if (sameStep) {
             return;
         }
-        fraction = newFraction;
         if (deliveryQueued.exchange(true)) {
             return;
         }
@@ -94,16 +96,19 @@ public:
                 [self = shared_from_this()] {
                     self->deliveryQueued = false;
                     if (self->valid) {
-                        self->handler(self->fraction);
+                        const qint64 expected = self->expectedBytes;
+                        self->handler(DownloadProgress{self->receivedBytes,
+                                                       expected > 0 ? std::optional<qint64>(expected) : std::nullopt});
                     }
                 },
                 Qt::QueuedConnection);
     }
 
 private:
-    const std::function<void(double)> handler;
+    const std::function<void(DownloadProgress)> handler;
     bool valid = true;
-    std::atomic<double> fraction{0.0};
+    std::atomic<qint64> receivedBytes{0};
+    std::atomic<qint64> expectedBytes{0};
     std::atomic<bool> deliveryQueued{false};
 };
 
@@ -130,7 +135,7 @@ QCoro::Task<QByteArray> RestClient::fetchVerifiedBody(QUrl url, std::optional<QS
     co_return response.body;
 }
 
-QCoro::Task<QUrl> RestClient::downloadFile(QUrl url, std::function<void(double)> progressHandler) {
+QCoro::Task<QUrl> RestClient::downloadFile(QUrl url, std::function<void(DownloadProgress)> progressHandler) {
     if (observation) {
         observation->invalidate();
     }

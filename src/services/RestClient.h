@@ -23,7 +23,7 @@ public:
     QCoro::Task<QByteArray> fetchVerifiedBody(QUrl url, std::optional<QString> expectedHash, QString name) override;
     // Lands at <temporary folder>/<fresh UUID>.<extension of the suggested name>. Progress reaches the
     // handler on the main thread until the next download starts.
-    QCoro::Task<QUrl> downloadFile(QUrl url, std::function<void(double)> progressHandler) override;
+    QCoro::Task<QUrl> downloadFile(QUrl url, std::function<void(DownloadProgress)> progressHandler) override;
 
 private:
     class ProgressObservation;

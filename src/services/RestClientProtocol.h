@@ -1,6 +1,7 @@
 #pragma once
 
 #include "models/CatalogueDecoding.h"
+#include "services/DownloadProgress.h"
 
 #include <QByteArray>
 #include <QString>
@@ -32,9 +33,10 @@ public:
     virtual QCoro::Task<QByteArray> fetchVerifiedBody(QUrl url, std::optional<QString> expectedHash, QString name) = 0;
 
     // Downloads to the temporary folder and answers the file's location, which the caller owns. The
-    // handler receives fractions from 0 to 1 on the main thread, for the most recent download only.
+    // handler receives the bytes stored so far (and the announced length, when there is one) on the
+    // main thread, for the most recent download only.
     // Fails with RestClientError networkError, invalidResponse or fileHandlingError.
-    virtual QCoro::Task<QUrl> downloadFile(QUrl url, std::function<void(double)> progressHandler) = 0;
+    virtual QCoro::Task<QUrl> downloadFile(QUrl url, std::function<void(DownloadProgress)> progressHandler) = 0;
 };
 
 } // namespace tarn

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "models/TARNDeviceAppConfigurationModel.h"
+#include "services/DownloadProgress.h"
 #include "workflow/ToInstallListItemViewState.h"
 
 #include <QString>
@@ -20,6 +21,8 @@ struct AppInstallTask {
     std::optional<QString> errorMessage;
     ToInstallListItemViewState state = ToInstallListItemViewState::ready;
     double downloadProgress = 0;
+    // The bytes behind downloadProgress, for showing sizes; the fraction stays 0 without a length.
+    DownloadProgress download;
     QString hash;
     QString pkgId;
     QString version;

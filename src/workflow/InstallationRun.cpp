@@ -129,8 +129,8 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
 }
 
 // Holds the workflow weakly: a download may report after the object is gone, and then nothing happens.
-std::function<void(double)> InstallationViewModel::progressHandlerForRow(qsizetype index) {
-    return [self = QPointer<InstallationViewModel>(this), index](double progress) {
+std::function<void(DownloadProgress)> InstallationViewModel::progressHandlerForRow(qsizetype index) {
+    return [self = QPointer<InstallationViewModel>(this), index](DownloadProgress progress) {
         if (self) {
             self->postRowUpdate(
                     [index, progress](InstallationViewModel& model) { model.updateDownloadProgress(index, progress); });
@@ -151,10 +151,12 @@ void InstallationViewModel::updateTaskState(qsizetype index, ToInstallListItemVi
     }
 }
 
-void InstallationViewModel::updateDownloadProgress(qsizetype index, double progress) {
+void InstallationViewModel::updateDownloadProgress(qsizetype index, const DownloadProgress& progress) {
     if (index < tasksToRun().size()) {
-        tasksToRun.modify(
-                [index, progress](QList<AppInstallTask>& tasks) { tasks[index].downloadProgress = progress; });
+        tasksToRun.modify([index, &progress](QList<AppInstallTask>& tasks) {
+            tasks[index].download = progress;
+            tasks[index].downloadProgress = progress.fraction().value_or(tasks[index].downloadProgress);
+        });
     }
 }
 

@@ -100,10 +100,10 @@ private:
     std::optional<TARNDeviceModel> catalogueEntryMatching(const USBDeviceModel& device) const;
 
     QCoro::Task<> runInstallation();
-    std::function<void(double)> progressHandlerForRow(qsizetype index);
+    std::function<void(DownloadProgress)> progressHandlerForRow(qsizetype index);
     void postRowUpdate(std::function<void(InstallationViewModel&)> update);
     void updateTaskState(qsizetype index, ToInstallListItemViewState state);
-    void updateDownloadProgress(qsizetype index, double progress);
+    void updateDownloadProgress(qsizetype index, const DownloadProgress& progress);
     void markTaskFailed(qsizetype index, const QString& message);
     void markTaskFailedWithFatalError(qsizetype index);
 

@@ -273,10 +273,11 @@ TEST_F(RestClientTest, ProgressArrivesOnTheMainThreadInOrderAndEndsComplete) {
     QList<double> progress;
     bool allOnMainThread = true;
 
-    const QUrl location =
-            test::waitFor(client.rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")), [&](double value) {
+    const QUrl location = test::waitFor(
+            client.rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")), [&](DownloadProgress value) {
                 allOnMainThread = allOnMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
-                progress.append(value);
+                EXPECT_EQ(value.totalBytes, 16 << 20);
+                progress.append(value.fraction().value_or(-1));
             }));
     const auto reportedBeforeReturn = progress.size();
     test::drainPostedEvents();
@@ -299,11 +300,12 @@ TEST_F(RestClientTest, ANewDownloadSilencesTheProgressOfTheOneBefore) {
     QList<double> secondProgress;
 
     auto first = client.rest.downloadFile(server.url(QStringLiteral("/first.pkg")),
-                                          [&](double value) { firstProgress.append(value); });
+                                          [&](DownloadProgress value) { firstProgress.append(*value.fraction()); });
     ASSERT_TRUE(test::processEventsUntil([&] { return !firstProgress.isEmpty(); }));
     const auto firstReportsBeforeSecond = firstProgress.size();
-    const QUrl second = test::waitFor(client.rest.downloadFile(server.url(QStringLiteral("/second.pkg")),
-                                                               [&](double value) { secondProgress.append(value); }));
+    const QUrl second = test::waitFor(
+            client.rest.downloadFile(server.url(QStringLiteral("/second.pkg")),
+                                     [&](DownloadProgress value) { secondProgress.append(*value.fraction()); }));
     server.release(QStringLiteral("/first.pkg"));
     const QUrl firstLocation = test::waitFor(std::move(first));
     test::drainPostedEvents();
@@ -326,8 +328,8 @@ TEST(HttpsSessionTest, StoppingTheSessionFailsARunningDownloadAndRemovesItsFile)
     std::optional<Client> client(std::in_place);
     bool progressed = false;
 
-    auto download =
-            client->rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")), [&](double) { progressed = true; });
+    auto download = client->rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")),
+                                              [&](DownloadProgress) { progressed = true; });
     ASSERT_TRUE(test::processEventsUntil([&] { return progressed; }));
     client.reset();
     const auto error = failureOf<RestClientError>(std::move(download));

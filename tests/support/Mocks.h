@@ -48,7 +48,8 @@ class MockRestClient : public RestClientProtocol {
 public:
     MOCK_METHOD(QCoro::Task<QByteArray>, fetchVerifiedBody,
                 (QUrl url, std::optional<QString> expectedHash, QString name), (override));
-    MOCK_METHOD(QCoro::Task<QUrl>, downloadFile, (QUrl url, std::function<void(double)> progressHandler), (override));
+    MOCK_METHOD(QCoro::Task<QUrl>, downloadFile, (QUrl url, std::function<void(DownloadProgress)> progressHandler),
+                (override));
 };
 
 class MockSystemPermissionsManager : public SystemPermissionsManagerProtocol {

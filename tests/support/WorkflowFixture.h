@@ -148,9 +148,9 @@ protected:
     // The download reports half and then all of it.
     void expectDownload(const QString& name, const QUrl& file) {
         EXPECT_CALL(*rest, downloadFile(linkOf(name), testing::_))
-                .WillOnce([file](QUrl, std::function<void(double)> progress) {
-                    progress(0.5);
-                    progress(1.0);
+                .WillOnce([file](QUrl, std::function<void(DownloadProgress)> progress) {
+                    progress({512, 1024});
+                    progress({1024, 1024});
                     return readyTask(file);
                 });
     }

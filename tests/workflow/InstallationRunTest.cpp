@@ -212,24 +212,25 @@ TEST_F(InstallationRunTest, FileThatCannotBeRemovedIsLoggedAndTheRunGoesOn) {
 TEST_F(InstallationRunTest, ProgressAfterTheObjectIsGoneIsDropped) {
     choose({appEntry("Scan", true)});
     const QUrl file = downloaded("Scan");
-    std::function<void(double)> report;
+    std::function<void(DownloadProgress)> report;
     expectNeeded("Scan", true);
-    EXPECT_CALL(*rest, downloadFile(_, _)).WillOnce([&](QUrl, std::function<void(double)> progress) {
+    EXPECT_CALL(*rest, downloadFile(_, _)).WillOnce([&](QUrl, std::function<void(DownloadProgress)> progress) {
         report = std::move(progress);
         return readyTask(file);
     });
     EXPECT_CALL(*installer, install(file.toLocalFile(), _, _, _)).WillOnce(ReturnVoidTask());
     run();
 
-    report(0.5);
+    report({50, 100});
     drainPostedEvents();
     ASSERT_EQ(model().tasksToRun().first().downloadProgress, 0.5) << "late progress still lands while alive";
+    EXPECT_EQ(model().tasksToRun().first().download, (DownloadProgress{50, 100}));
 
-    report(0.75); // posted, but the object goes before it is applied
+    report({75, 100}); // posted, but the object goes before it is applied
     watch.cancel();
     viewModel.reset();
     drainPostedEvents();
-    report(1.0);
+    report({100, 100});
     drainPostedEvents();
 }
 
