@@ -127,6 +127,7 @@ int main(int argc, char* argv[]) {
         const auto site = tarn::readSiteConfiguration(tarn::siteConfigurationPath());
         if (const auto* error = std::get_if<tarn::ConfigurationError>(&site)) {
             err << "tarn-installer: " << error->message << '\n';
+            err.flush();
             if (!options.unattended) {
                 // Started from the desktop's menu, the window has nobody reading its terminal.
                 const QApplication application(argc, argv);
