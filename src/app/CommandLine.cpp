@@ -1,7 +1,9 @@
 #include "app/CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QUrl>
 
 namespace tarn {
@@ -41,6 +43,21 @@ std::variant<ApplicationSelection, UsageError> selectionFrom(const QString& valu
         names.append(name);
     }
     return ApplicationSelection{ApplicationSelection::Kind::named, names};
+}
+
+// QSettings skips a line that is neither a comment, a section nor "key=value", so "service-url https://..."
+// would be lost without a word. The first such line, numbered from 1, or 0 when there is none.
+int firstLineWithoutValue(const QByteArray& contents) {
+    int number = 0;
+    for (const QByteArray& line : contents.split('\n')) {
+        ++number;
+        const QByteArray text = line.trimmed();
+        if (!text.isEmpty() && !text.startsWith('#') && !text.startsWith(';') && !text.startsWith('[') &&
+            !text.contains('=')) {
+            return number;
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -151,6 +168,10 @@ QString usageText() {
             "  --version                print the version\n"
             "  -h, --help               print this text\n"
             "\n"
+            "Settings for a whole site (service-url, support-url, ca-bundle) are read from\n"
+            "  " TARN_SITE_CONFIGURATION_FILE "\n"
+            "except with --demo; the options above win over them.\n"
+            "\n"
             "Exit codes of --unattended: 0 all installed, 1 a mandatory application or a download of\n"
             "the catalogue or configuration failed, 2 wrong usage, 3 only optional applications failed.\n");
 }
@@ -163,6 +184,85 @@ InstallationSettings settingsFor(const CommandLineOptions& options, Installation
         defaults.supportBaseUrl = *options.supportUrl;
     }
     return defaults;
+}
+
+QString siteConfigurationPath() {
+    return QStringLiteral(TARN_SITE_CONFIGURATION_FILE);
+}
+
+std::variant<SiteConfiguration, ConfigurationError> readSiteConfiguration(const QString& path) {
+    const auto failure = [&path](const QString& problem) {
+        return ConfigurationError{QStringLiteral("%1: %2").arg(path, problem)};
+    };
+    if (!QFileInfo::exists(path)) {
+        return SiteConfiguration{};
+    }
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        return failure(QStringLiteral("the configuration file cannot be read."));
+    }
+    if (const int line = firstLineWithoutValue(file.readAll())) {
+        return failure(QStringLiteral("line %1 is neither a comment, a [section] nor key=value.").arg(line));
+    }
+    file.close();
+
+    const QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        return failure(QStringLiteral("the configuration file is not a valid ini file."));
+    }
+    SiteConfiguration site;
+    for (const QString& key : settings.allKeys()) {
+        // QSettings takes only ';' for a comment and reads "#service-url = ..." as a key; administrators
+        // comment a line out with '#'.
+        if (key.startsWith(u'#')) {
+            continue;
+        }
+        const QVariant value = settings.value(key);
+        if (value.typeId() != QMetaType::QString) {
+            return failure(QStringLiteral("'%1' holds a list; it takes one value.").arg(key));
+        }
+        const QString text = value.toString();
+        if (key == QLatin1String("service-url")) {
+            site.serviceUrl = baseUrl(text, {QStringLiteral("https")});
+            if (!site.serviceUrl) {
+                return failure(QStringLiteral("service-url needs an https:// address with a host; '%1' is not one.")
+                                       .arg(text));
+            }
+        } else if (key == QLatin1String("support-url")) {
+            site.supportUrl = baseUrl(text, {QStringLiteral("https"), QStringLiteral("http")});
+            if (!site.supportUrl) {
+                return failure(
+                        QStringLiteral("support-url needs a web address with a host; '%1' is not one.").arg(text));
+            }
+        } else if (key == QLatin1String("ca-bundle")) {
+            // Relative to what the user's working folder happens to be, a path would mean nothing.
+            const QFileInfo bundle(text);
+            if (bundle.isRelative()) {
+                return failure(QStringLiteral("ca-bundle needs an absolute path; '%1' is not one.").arg(text));
+            }
+            if (!bundle.isFile() || !bundle.isReadable()) {
+                return failure(QStringLiteral("ca-bundle: '%1' is not a readable file.").arg(text));
+            }
+            site.caBundle = text;
+        } else {
+            return failure(
+                    QStringLiteral("unknown key '%1'; the keys are service-url, support-url and ca-bundle.").arg(key));
+        }
+    }
+    return site;
+}
+
+CommandLineOptions withSiteConfiguration(CommandLineOptions options, const SiteConfiguration& site) {
+    if (!options.serviceUrl) {
+        options.serviceUrl = site.serviceUrl;
+    }
+    if (!options.supportUrl) {
+        options.supportUrl = site.supportUrl;
+    }
+    if (!options.caBundle) {
+        options.caBundle = site.caBundle;
+    }
+    return options;
 }
 
 } // namespace tarn

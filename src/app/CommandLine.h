@@ -57,4 +57,30 @@ QString usageText();
 // The workflow settings with the command line's addresses in place of the defaults.
 InstallationSettings settingsFor(const CommandLineOptions& options, InstallationSettings defaults = {});
 
+// What an administrator sets once for a whole site, in an ini file whose keys are the option names
+// service-url, support-url and ca-bundle. The command line wins over the file, the file over the
+// built-in defaults.
+struct SiteConfiguration {
+    std::optional<QString> serviceUrl;
+    std::optional<QString> supportUrl;
+    std::optional<QString> caBundle;
+
+    friend bool operator==(const SiteConfiguration&, const SiteConfiguration&) = default;
+};
+
+struct ConfigurationError {
+    QString message; // names the file and, for a bad entry, the key
+};
+
+// The installed configuration file, <sysconfdir>/tarn-installer/tarn-installer.conf.
+QString siteConfigurationPath();
+
+// A missing file is an empty configuration. An unreadable or malformed file, an unknown key or a value
+// the matching option would refuse is a ConfigurationError: running on without the site's service or
+// CA bundle would quietly send users elsewhere.
+std::variant<SiteConfiguration, ConfigurationError> readSiteConfiguration(const QString& path);
+
+// `options` with every address and bundle the command line left unset taken from `site`.
+CommandLineOptions withSiteConfiguration(CommandLineOptions options, const SiteConfiguration& site);
+
 } // namespace tarn

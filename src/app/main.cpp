@@ -13,6 +13,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QIcon>
+#include <QMessageBox>
 #include <QTextStream>
 
 #include <cstdio>
@@ -110,7 +112,7 @@ int main(int argc, char* argv[]) {
         err << "tarn-installer: " << usage->message << "\nTry 'tarn-installer --help'.\n";
         return static_cast<int>(tarn::ExitCode::usageError);
     }
-    const auto& options = std::get<tarn::CommandLineOptions>(parsed);
+    auto options = std::get<tarn::CommandLineOptions>(parsed);
     if (options.showHelp) {
         out << tarn::usageText();
         return 0;
@@ -120,12 +122,32 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
+    // The demo brings its own outside world; everything else takes the site's settings the command line left open.
+    if (!options.demo) {
+        const auto site = tarn::readSiteConfiguration(tarn::siteConfigurationPath());
+        if (const auto* error = std::get_if<tarn::ConfigurationError>(&site)) {
+            err << "tarn-installer: " << error->message << '\n';
+            err.flush();
+            if (!options.unattended) {
+                // Started from the desktop's menu, the window has nobody reading its terminal.
+                const QApplication application(argc, argv);
+                QMessageBox::critical(nullptr, QStringLiteral("T.A.R.N. Installer"), error->message);
+            }
+            return static_cast<int>(tarn::ExitCode::usageError);
+        }
+        options = tarn::withSiteConfiguration(options, std::get<tarn::SiteConfiguration>(site));
+    }
+
     // The unattended mode needs no display; the window does.
     std::unique_ptr<QCoreApplication> application;
     if (options.unattended) {
         application = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         application = std::make_unique<QApplication>(argc, argv);
+        // The desktop matches the window to its entry, and so to its name and icon, by this id (Wayland) or
+        // the application name (X11); the icon comes from the theme where the package installs it.
+        QGuiApplication::setDesktopFileName(QStringLiteral("example.tarn.Installer"));
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.tarn.Installer")));
     }
     QCoreApplication::setApplicationName(QStringLiteral("tarn-installer"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARN_VERSION));

@@ -9,6 +9,7 @@
 namespace tarn {
 namespace {
 
+using testing::AllOf;
 using testing::HasSubstr;
 
 std::variant<CommandLineOptions, UsageError> parse(QStringList arguments) {
@@ -71,6 +72,7 @@ TEST(CommandLineTest, HelpAndVersion) {
                                "--support-url", "--ca-bundle", "--usb-root", "--demo", "--version", "--help"}) {
         EXPECT_THAT(usageText().toStdString(), HasSubstr(option));
     }
+    EXPECT_THAT(usageText().toStdString(), HasSubstr(siteConfigurationPath().toStdString()));
 }
 
 TEST(CommandLineTest, EveryMistakeIsAUsageErrorThatSaysWhatIsWrong) {
@@ -98,6 +100,90 @@ TEST(CommandLineTest, EveryMistakeIsAUsageErrorThatSaysWhatIsWrong) {
         ASSERT_TRUE(std::holds_alternative<UsageError>(result));
         EXPECT_THAT(std::get<UsageError>(result).message.toStdString(), HasSubstr(complaint));
     }
+}
+
+// A site's configuration file with `contents`, in a folder of its own.
+struct SiteFile {
+    QTemporaryDir folder;
+    QString path = folder.filePath(QStringLiteral("tarn-installer.conf"));
+
+    explicit SiteFile(const QByteArray& contents) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()) {
+            ADD_FAILURE() << "cannot write " << path.toStdString();
+        }
+    }
+};
+
+QString emptyFile(const QTemporaryDir& folder, const QString& name) {
+    QFile file(folder.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    return file.fileName();
+}
+
+SiteConfiguration siteFrom(const QString& path) {
+    auto result = readSiteConfiguration(path);
+    if (const auto* error = std::get_if<ConfigurationError>(&result)) {
+        ADD_FAILURE() << "unexpected configuration error: " << error->message.toStdString();
+        return {};
+    }
+    return std::get<SiteConfiguration>(result);
+}
+
+TEST(CommandLineTest, TheCommandLineWinsOverTheSiteFileWhichWinsOverTheDefaults) {
+    QTemporaryDir folder;
+    const QString bundle = emptyFile(folder, QStringLiteral("site.pem"));
+    const SiteFile file("# set by the administrator\n[General]\nservice-url = https://config.site.test/base/\n"
+                        "support-url=http://help.site.test\nca-bundle=" +
+                        bundle.toUtf8() + "\n");
+    const SiteConfiguration site = siteFrom(file.path);
+    EXPECT_EQ(site, (SiteConfiguration{"https://config.site.test/base", "http://help.site.test", bundle}));
+
+    const CommandLineOptions fromFile = withSiteConfiguration(parsed({}), site);
+    EXPECT_EQ(fromFile.serviceUrl, site.serviceUrl);
+    EXPECT_EQ(fromFile.caBundle, bundle);
+    EXPECT_EQ(settingsFor(fromFile).supportBaseUrl, QStringLiteral("http://help.site.test"));
+
+    const QString ownBundle = emptyFile(folder, QStringLiteral("own.pem"));
+    const CommandLineOptions overridden =
+            withSiteConfiguration(parsed({"--service-url", "https://config.test", "--ca-bundle", ownBundle}), site);
+    EXPECT_EQ(overridden.serviceUrl, QStringLiteral("https://config.test"));
+    EXPECT_EQ(overridden.supportUrl, QStringLiteral("http://help.site.test"));
+    EXPECT_EQ(overridden.caBundle, ownBundle);
+
+    // No file, or the one we install with every line commented out: the built-in defaults.
+    EXPECT_EQ(siteFrom(folder.filePath(QStringLiteral("missing.conf"))), SiteConfiguration{});
+    EXPECT_EQ(siteFrom(QStringLiteral(TARN_TEST_SOURCE_DIR "/../resources/install/tarn-installer.conf")),
+              SiteConfiguration{});
+    EXPECT_EQ(settingsFor(withSiteConfiguration(parsed({}), {})).serviceBaseUrl, InstallationSettings{}.serviceBaseUrl);
+}
+
+TEST(CommandLineTest, ABrokenSiteFileIsAnErrorNamingTheFileAndTheEntry) {
+    const std::pair<QByteArray, const char*> mistakes[]{
+            {"# the site's service\nservice-url https://config.site.test\n", "line 2 is neither"},
+            {"# fine\n\n[General\nservice-url=https://config.site.test\n", "not a valid ini file"},
+            {"ServiceUrl=https://config.site.test\n", "unknown key 'ServiceUrl'"},
+            {"[site]\nservice-url=https://config.site.test\n", "unknown key 'site/service-url'"},
+            {"service-url=http://config.site.test\n", "service-url needs an https:// address"},
+            {"service-url=\n", "service-url needs"},
+            {"support-url=https://a.site.test, https://b.site.test\n", "'support-url' holds a list"},
+            {"support-url=ftp://help.site.test\n", "support-url needs a web address"},
+            {"ca-bundle=site.pem\n", "ca-bundle needs an absolute path"},
+            {"ca-bundle=/nonexistent/site.pem\n", "not a readable file"},
+    };
+    for (const auto& [contents, complaint] : mistakes) {
+        SCOPED_TRACE(contents.toStdString());
+        const SiteFile file(contents);
+        const auto result = readSiteConfiguration(file.path);
+        ASSERT_TRUE(std::holds_alternative<ConfigurationError>(result));
+        EXPECT_THAT(std::get<ConfigurationError>(result).message.toStdString(),
+                    AllOf(HasSubstr(file.path.toStdString()), HasSubstr(complaint)));
+    }
+    // A folder in the file's place cannot be read as one, also by root, who reads any file.
+    QTemporaryDir folder;
+    const auto unreadable = readSiteConfiguration(folder.path());
+    ASSERT_TRUE(std::holds_alternative<ConfigurationError>(unreadable));
+    EXPECT_THAT(std::get<ConfigurationError>(unreadable).message.toStdString(), HasSubstr("cannot be read"));
 }
 
 } // namespace
