@@ -1,89 +1,56 @@
 #include "services/HttpsSession.h"
 
 #include "services/Error.h"
-#include "services/HttpResponseParser.h"
 #include "services/TransportError.h"
 
 #include <QDir>
-#include <QHostAddress>
-#include <QMetaObject>
-#include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
-#include <QNetworkReply>
+#include <QFile>
+#include <QFileInfo>
 #include <QPromise>
-#include <QSslSocket>
 #include <QStringDecoder>
 #include <QTemporaryFile>
-#include <QThread>
-#include <QTimer>
+#include <openssl/ssl.h>
 #include <qcoro/qcorofuture.h>
+
+#include <cerrno>
+#include <cstring>
+#include <curl/curl.h>
+#include <map>
+#include <mutex>
+#include <sys/statvfs.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace tarn {
 
 namespace {
 
-// The platform session's default: a transfer that receives nothing for a minute fails.
-constexpr int transferIdleTimeoutMs = 60'000;
-// What a download reads from its socket at a time, and what it lets the socket hold.
-constexpr qsizetype readChunkSize = 256 << 10;
-constexpr qint64 socketReadBufferSize = 1 << 20;
+// What libcurl hands a download per write: fewer, larger writes cost less per byte.
+constexpr long downloadBufferSize = 512 << 10;
+// How often a download looks at the free space of its disk again.
+constexpr qint64 diskCheckInterval = qint64(8) << 20;
+constexpr long maxRedirects = 20;
+// How soon a cancelled transfer notices while its connection is quiet.
+constexpr int cancellationCheckMs = 100;
 
-// The system's proxy settings, except for loopback hosts: a proxy would reach its own loopback, not ours.
-class LoopbackExemptProxyFactory final : public QNetworkProxyFactory {
-public:
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override {
-        const QString host = query.peerHostName();
-        const QHostAddress address(host);
-        if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
-            (!address.isNull() && address.isLoopback())) {
-            return {QNetworkProxy(QNetworkProxy::NoProxy)};
+QString sizeText(qint64 bytes) {
+    for (const auto& [unit, shift] : {std::pair("GiB", 30), std::pair("MiB", 20), std::pair("KiB", 10)}) {
+        if (bytes >= (qint64(1) << shift) && bytes % (qint64(1) << shift) == 0) {
+            return QStringLiteral("%1 %2").arg(bytes >> shift).arg(QLatin1String(unit));
         }
-        return QNetworkProxyFactory::systemProxyForQuery(query);
     }
-};
-
-// The codes the network layer derives from an HTTP status of 400 or more. With a status present they
-// mean "the server answered", which the caller judges by the status, not a failed transport.
-bool isDerivedFromStatus(QNetworkReply::NetworkError code) {
-    switch (code) {
-    case QNetworkReply::ProtocolInvalidOperationError:
-    case QNetworkReply::AuthenticationRequiredError:
-    case QNetworkReply::ContentAccessDenied:
-    case QNetworkReply::ContentNotFoundError:
-    case QNetworkReply::ContentOperationNotPermittedError:
-    case QNetworkReply::ContentConflictError:
-    case QNetworkReply::ContentGoneError:
-    case QNetworkReply::UnknownContentError:
-    case QNetworkReply::ProxyAuthenticationRequiredError:
-    case QNetworkReply::InternalServerError:
-    case QNetworkReply::OperationNotImplementedError:
-    case QNetworkReply::ServiceUnavailableError:
-    case QNetworkReply::UnknownServerError:
-        return true;
-    default:
-        return false;
-    }
+    return QStringLiteral("%1 bytes").arg(bytes);
 }
 
-std::optional<int> statusCode(const QNetworkReply& reply) {
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
-        return std::nullopt;
-    }
-    return status.toInt();
+QString durationText(std::chrono::milliseconds duration) {
+    return duration.count() % 1000 == 0 ? QStringLiteral("%1 s").arg(duration.count() / 1000)
+                                        : QStringLiteral("%1 ms").arg(duration.count());
 }
 
-bool isSuccessStatus(const std::optional<int>& status) {
-    return status && *status >= 200 && *status <= 299;
-}
-
-// The transport failure of a finished reply, if any.
-std::exception_ptr transportFailure(const QNetworkReply& reply) {
-    const QNetworkReply::NetworkError code = reply.error();
-    if (code == QNetworkReply::NoError || (isDerivedFromStatus(code) && statusCode(reply))) {
-        return nullptr;
-    }
-    return std::make_exception_ptr(TransportError(code, reply.errorString()));
+std::exception_ptr transportError(QNetworkReply::NetworkError code, const QString& description) {
+    return std::make_exception_ptr(TransportError(code, description));
 }
 
 // Only HTTPS leaves the machine; anything else is refused before a connection is made.
@@ -93,19 +60,29 @@ std::exception_ptr refusal(const QUrl& url) {
         return nullptr;
     }
     if (url.isValid() && scheme == QLatin1String("http")) {
-        return std::make_exception_ptr(
-                TransportError(QNetworkReply::InsecureRedirectError,
-                               QStringLiteral("Plain HTTP is not allowed, a secure connection is required: ") +
-                                       url.toDisplayString()));
+        return transportError(QNetworkReply::InsecureRedirectError,
+                              QStringLiteral("Plain HTTP is not allowed, a secure connection is required: ") +
+                                      url.toDisplayString());
     }
-    return std::make_exception_ptr(
-            TransportError(QNetworkReply::ProtocolUnknownError,
-                           QStringLiteral("Only HTTPS URLs can be requested: '") + url.toDisplayString() + u'\''));
+    return transportError(QNetworkReply::ProtocolUnknownError,
+                          QStringLiteral("Only HTTPS URLs can be requested: '") + url.toDisplayString() + u'\'');
 }
 
 std::exception_ptr sessionStopped() {
-    return std::make_exception_ptr(
-            TransportError(QNetworkReply::OperationCanceledError, QStringLiteral("The HTTPS session was stopped")));
+    return transportError(QNetworkReply::OperationCanceledError, QStringLiteral("The HTTPS session was stopped"));
+}
+
+// The proxy exceptions of the environment plus the loopback hosts: a proxy would reach its own
+// loopback, not ours.
+QByteArray noProxyHosts() {
+    QByteArray hosts = qgetenv("no_proxy");
+    if (hosts.isEmpty()) {
+        hosts = qgetenv("NO_PROXY");
+    }
+    if (hosts.trimmed() == "*") {
+        return hosts;
+    }
+    return hosts + (hosts.isEmpty() ? "" : ",") + "localhost,127.0.0.0/8,::1";
 }
 
 // Settles its promise exactly once. If nobody settled it by the time it goes away (the session
@@ -184,300 +161,371 @@ private:
     bool finished = false;
 };
 
-// One GET whose body is kept in memory.
-class DataTransfer final : public QObject {
-public:
-    DataTransfer(QNetworkReply* reply, std::shared_ptr<Outcome<HttpsSession::Response>> outcome, QObject* parent)
-        : QObject(parent), reply(reply), outcome(std::move(outcome)) {
-        reply->setParent(this);
-        connect(reply, &QNetworkReply::finished, this, &DataTransfer::finish);
-    }
-    ~DataTransfer() override {
-        // Going away unfinished: the session is stopping.
-        reply->disconnect(this);
-        reply->abort();
-    }
+bool isSuccessStatus(long status) {
+    return status >= 200 && status <= 299;
+}
 
-private:
-    void finish() {
-        if (const auto failure = transportFailure(*reply)) {
-            outcome->fail(failure);
-        } else {
-            outcome->succeed(HttpsSession::Response{statusCode(*reply), reply->readAll()});
-        }
-        deleteLater();
-    }
-
-    QNetworkReply* reply;
-    std::shared_ptr<Outcome<HttpsSession::Response>> outcome;
-};
-
-// The transport error a socket failure stands for, in the network layer's terms.
-QNetworkReply::NetworkError networkError(QAbstractSocket::SocketError error) {
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
+// The transport error a libcurl failure stands for, in the network layer's terms; a TLS failure of any
+// kind stays a TLS failure.
+QNetworkReply::NetworkError networkError(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:
         return QNetworkReply::ConnectionRefusedError;
-    case QAbstractSocket::RemoteHostClosedError:
-        return QNetworkReply::RemoteHostClosedError;
-    case QAbstractSocket::HostNotFoundError:
+    case CURLE_COULDNT_RESOLVE_HOST:
         return QNetworkReply::HostNotFoundError;
-    case QAbstractSocket::SocketTimeoutError:
-        return QNetworkReply::TimeoutError;
-    case QAbstractSocket::SslHandshakeFailedError:
-    case QAbstractSocket::SslInternalError:
-    case QAbstractSocket::SslInvalidUserDataError:
-        return QNetworkReply::SslHandshakeFailedError;
-    case QAbstractSocket::ProxyConnectionRefusedError:
-        return QNetworkReply::ProxyConnectionRefusedError;
-    case QAbstractSocket::ProxyConnectionClosedError:
-        return QNetworkReply::ProxyConnectionClosedError;
-    case QAbstractSocket::ProxyNotFoundError:
+    case CURLE_COULDNT_RESOLVE_PROXY:
         return QNetworkReply::ProxyNotFoundError;
-    case QAbstractSocket::ProxyConnectionTimeoutError:
-        return QNetworkReply::ProxyTimeoutError;
-    case QAbstractSocket::ProxyAuthenticationRequiredError:
-        return QNetworkReply::ProxyAuthenticationRequiredError;
-    case QAbstractSocket::ProxyProtocolError:
-        return QNetworkReply::UnknownProxyError;
+    case CURLE_OPERATION_TIMEDOUT:
+        return QNetworkReply::TimeoutError;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CLIENTCERT:
+    case CURLE_USE_SSL_FAILED:
+        return QNetworkReply::SslHandshakeFailedError;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return QNetworkReply::TooManyRedirectsError;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return QNetworkReply::RemoteHostClosedError;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_FILESIZE_EXCEEDED:
+        return QNetworkReply::ProtocolFailure;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return QNetworkReply::ProtocolUnknownError;
     default:
         return QNetworkReply::UnknownNetworkError;
     }
 }
 
-bool isRedirect(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// One download, streamed from a TLS socket on the session's thread straight into the temporary file:
-// HTTP/1.1, one connection per hop, redirects followed while they stay on HTTPS. The network access
-// manager would hand the body through a thread of its own and a signal per piece, which costs a
-// large download a third or more of its speed; documents are small and keep using it.
-class StreamingDownload final : public QObject {
+// One GET on the session's thread: a document kept in memory or a download streamed into its file.
+// Its own checks (sizes, disk, cancellation) stop it with a reason of their own, which then wins over
+// the code libcurl answers.
+class Transfer {
 public:
-    StreamingDownload(const QUrl& url, std::unique_ptr<QTemporaryFile> file, HttpsSession::ProgressHandler progress,
-                      std::shared_ptr<PendingDownload> pending, QSslConfiguration tls, QObject* parent)
-        : QObject(parent), file(std::move(file)), progress(std::move(progress)), pending(std::move(pending)),
-          tls(std::move(tls)) {
-        idleTimer.setSingleShot(true);
-        idleTimer.setInterval(transferIdleTimeoutMs);
-        connect(&idleTimer, &QTimer::timeout, this, [this] {
-            fail(QNetworkReply::TimeoutError,
-                 QStringLiteral("The transfer received nothing for %1 seconds").arg(transferIdleTimeoutMs / 1000));
-        });
-        request(url);
-    }
-    ~StreamingDownload() override {
-        if (!ended) {
-            // Going away unfinished: the session is stopping.
-            dropConnection();
-            HttpsSession::DownloadOutcome stopped;
-            stopped.error = sessionStopped();
-            pending->finish(stopped, std::move(file));
+    Transfer(const QUrl& url, const HttpsSession::Limits& limits, const SSLValidator& validator,
+             std::shared_ptr<HttpsSession::Cancellation> cancellation)
+        : easy(curl_easy_init()), url(url), limits(limits), validator(validator),
+          cancellation(std::move(cancellation)) {}
+    virtual ~Transfer() { curl_easy_cleanup(easy); }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    CURL* handle() const { return easy; }
+    bool isCancelled() const { return cancellation && cancellation->isCancelled(); }
+
+    // False when libcurl refused an option (it lacks a feature every transfer needs).
+    bool configure() {
+        errorBuffer[0] = '\0';
+        const QByteArray target = url.toEncoded();
+        const QByteArray noProxy = noProxyHosts();
+        bool ok = curl_easy_setopt(easy, CURLOPT_URL, target.constData()) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, maxRedirects) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_NOPROXY, noProxy.constData()) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_USERAGENT, "TARN-Installer") == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connectTimeout.count())) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::receive) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK;
+        // The system's trust store is libcurl's default; extra authorities join it per connection.
+        if (!validator.extraTrustedAuthorities().isEmpty()) {
+            ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Transfer::prepareTls) == CURLE_OK;
+            ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this) == CURLE_OK;
         }
+        // Optional: only where the library was built with it.
+        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+        return ok && configureKind();
     }
+
+    // Settles the caller's side once libcurl is done with the transfer.
+    void complete(CURLcode code) {
+        if (stopReason) {
+            settle(stopReason);
+            return;
+        }
+        if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && statusOnly)) {
+            settle(nullptr);
+            return;
+        }
+        settle(failure(code));
+    }
+
+    void abandon(std::exception_ptr error) { settle(std::move(error)); }
+
+protected:
+    virtual bool configureKind() = 0;
+    // Takes one piece of a 2xx body; answers false after setting stopReason.
+    virtual bool store(const char* data, qint64 length) = 0;
+    // How a transfer that ran out of time failed, once connected.
+    virtual std::exception_ptr timedOut() = 0;
+    // How a transfer whose announced length is over its bound failed.
+    virtual std::exception_ptr tooLarge() const = 0;
+    virtual void settle(std::exception_ptr error) = 0;
+
+    std::optional<int> statusCode() const {
+        long status = 0;
+        if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status == 0) {
+            return std::nullopt;
+        }
+        return int(status);
+    }
+
+    QUrl effectiveUrl() const {
+        const char* effective = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+        return effective ? QUrl::fromEncoded(effective) : url;
+    }
+
+    // The length the final answer announced, -1 without one.
+    qint64 announcedLength() const {
+        curl_off_t length = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        return length;
+    }
+
+    CURL* const easy;
+    const QUrl url;
+    const HttpsSession::Limits& limits;
+    std::exception_ptr stopReason;
 
 private:
-    void request(const QUrl& url) {
-        currentUrl = url;
-        parser = std::make_unique<HttpResponseParser>(HttpResponseParser::Handlers{
-                [this](const HttpResponseParser::Head& head) { return takeHead(head); },
-                [this](QByteArrayView body) { storeBody(body); }, [this] { bodyComplete = true; }});
-        socket = new QSslSocket(this);
-        socket->setSslConfiguration(tls);
-        socket->setProxy(proxyFor(url));
-        // Bounds what waits between the network and the disk, however large the body: when the disk is
-        // slow the socket stops reading and TCP holds the sender back.
-        socket->setReadBufferSize(socketReadBufferSize);
-        connect(socket, &QSslSocket::encrypted, this, &StreamingDownload::sendRequest);
-        connect(socket, &QIODevice::readyRead, this, &StreamingDownload::receive);
-        connect(socket, &QAbstractSocket::disconnected, this, &StreamingDownload::connectionClosed);
-        connect(socket, &QAbstractSocket::errorOccurred, this, &StreamingDownload::socketFailed);
-        idleTimer.start();
-        socket->connectToHostEncrypted(url.host(), static_cast<quint16>(url.port(443)));
-    }
-
-    QNetworkProxy proxyFor(const QUrl& url) {
-        for (const QNetworkProxy& proxy : proxies.queryProxy(QNetworkProxyQuery(url))) {
-            if (proxy.type() == QNetworkProxy::NoProxy || proxy.type() == QNetworkProxy::HttpProxy ||
-                proxy.type() == QNetworkProxy::Socks5Proxy) {
-                return proxy;
+    static size_t receive(char* data, size_t, size_t length, void* context) {
+        auto& self = *static_cast<Transfer*>(context);
+        if (!self.bodyStarted) {
+            self.bodyStarted = true;
+            long status = 0;
+            curl_easy_getinfo(self.easy, CURLINFO_RESPONSE_CODE, &status);
+            // Only a successful answer's body is worth having; for any other the status says it all.
+            if (!isSuccessStatus(status)) {
+                self.statusOnly = true;
             }
         }
-        return QNetworkProxy(QNetworkProxy::NoProxy);
+        if (self.statusOnly || !self.store(data, qint64(length))) {
+            return CURL_WRITEFUNC_ERROR;
+        }
+        return length;
     }
 
-    void sendRequest() {
-        QByteArray target = currentUrl.path(QUrl::FullyEncoded).toLatin1();
-        if (target.isEmpty()) {
-            target = "/";
-        }
-        if (currentUrl.hasQuery()) {
-            target += '?' + currentUrl.query(QUrl::FullyEncoded).toLatin1();
-        }
-        // As stored on the server, not re-encoded in transit: the announced length is then exactly the
-        // bytes written, which progress is measured against.
-        socket->write("GET " + target + " HTTP/1.1\r\nHost: " +
-                      currentUrl.authority(QUrl::FullyEncoded | QUrl::RemoveUserInfo).toLatin1() +
-                      "\r\nUser-Agent: TARN-Installer\r\nAccept: */*\r\nAccept-Encoding: identity\r\n"
-                      "Connection: close\r\n\r\n");
+    static CURLcode prepareTls(CURL*, void* sslContext, void* context) {
+        const auto& self = *static_cast<Transfer*>(context);
+        X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+        return self.validator.addExtraAuthorities(store) ? CURLE_OK : CURLE_SSL_CACERT_BADFILE;
     }
 
-    void receive() {
-        idleTimer.start();
-        while (!ended && socket->bytesAvailable() > 0) {
-            const qint64 read = socket->read(buffer.data(), static_cast<qint64>(buffer.size()));
-            if (read <= 0) {
-                break;
+    std::exception_ptr failure(CURLcode code) {
+        const QString detail = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)).trimmed();
+        if (code == CURLE_OPERATION_TIMEDOUT) {
+            curl_off_t connected = 0;
+            curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &connected);
+            if (connected == 0) {
+                return transportError(QNetworkReply::TimeoutError,
+                                      QStringLiteral("No secure connection was made within ") +
+                                              durationText(limits.connectTimeout));
             }
-            const qint64 storedBefore = stored;
-            parser->feed(QByteArrayView(buffer.data(), read));
-            if (stored != storedBefore && !storageFailure) {
-                progress(stored, announcedLength.value_or(-1));
+            return timedOut();
+        }
+        if (code == CURLE_FILESIZE_EXCEEDED) {
+            return tooLarge();
+        }
+        if (code == CURLE_TOO_MANY_REDIRECTS) {
+            return transportError(QNetworkReply::TooManyRedirectsError, QStringLiteral("Too many redirects"));
+        }
+        if (code == CURLE_UNSUPPORTED_PROTOCOL) {
+            // A redirect left HTTPS: libcurl stops at the address it refuses to follow.
+            if (const auto refused = refusal(effectiveUrl())) {
+                return refused;
             }
-            if (afterParsing()) {
-                return;
-            }
         }
+        return transportError(networkError(code), detail);
     }
 
-    void connectionClosed() {
-        if (ended) {
-            return;
-        }
-        receive();
-        if (ended) {
-            return;
-        }
-        parser->connectionClosed();
-        if (parser->hasFailed()) {
-            fail(QNetworkReply::RemoteHostClosedError, parser->failure());
-        } else if (!afterParsing()) {
-            fail(QNetworkReply::RemoteHostClosedError, QStringLiteral("The server closed the connection"));
-        }
+    const SSLValidator& validator;
+    std::shared_ptr<HttpsSession::Cancellation> cancellation;
+    char errorBuffer[CURL_ERROR_SIZE];
+    bool bodyStarted = false;
+    bool statusOnly = false; // a body not worth storing was cut short on purpose
+};
+
+class DocumentTransfer final : public Transfer {
+public:
+    DocumentTransfer(const QUrl& url, const HttpsSession::Limits& limits, const SSLValidator& validator,
+                     std::shared_ptr<HttpsSession::Cancellation> cancellation,
+                     std::shared_ptr<Outcome<HttpsSession::Response>> outcome)
+        : Transfer(url, limits, validator, std::move(cancellation)), outcome(std::move(outcome)) {}
+
+private:
+    bool configureKind() override {
+        return curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(limits.documentTimeout.count())) == CURLE_OK &&
+               curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxDocumentBytes)) == CURLE_OK;
     }
 
-    void socketFailed(QAbstractSocket::SocketError error) {
-        // A close is judged by what arrived before it, once the connection is gone.
-        if (!ended && error != QAbstractSocket::RemoteHostClosedError) {
-            fail(networkError(error), socket->errorString());
-        }
-    }
-
-    // Acts on what the parser found; true when this hop is over.
-    bool afterParsing() {
-        if (ended) {
-            return true;
-        }
-        if (storageFailure) {
-            end(storageFailure);
-            return true;
-        }
-        if (parser->hasFailed()) {
-            fail(QNetworkReply::ProtocolFailure, parser->failure());
-            return true;
-        }
-        if (redirectTarget) {
-            const QUrl target = *redirectTarget;
-            redirectTarget.reset();
-            dropConnection();
-            request(target);
-            return true;
-        }
-        if (bodyComplete || parser->isStopped()) {
-            end(nullptr);
-            return true;
-        }
-        return false;
-    }
-
-    bool takeHead(const HttpResponseParser::Head& head) {
-        const QByteArray location = head.header("Location");
-        if (isRedirect(head.statusCode) && !location.isEmpty()) {
-            const QUrl target = currentUrl.resolved(QUrl::fromEncoded(location));
-            if (++redirects > maxRedirects) {
-                storageFailure = std::make_exception_ptr(
-                        TransportError(QNetworkReply::TooManyRedirectsError, QStringLiteral("Too many redirects")));
-            } else if (const auto refused = refusal(target)) {
-                storageFailure = refused;
-            } else {
-                redirectTarget = target;
-            }
+    bool store(const char* data, qint64 length) override {
+        if (body.size() + length > limits.maxDocumentBytes) {
+            stopReason = tooLarge();
             return false;
         }
-        statusCode = head.statusCode;
-        announcedLength = head.contentLength;
-        suggestedName = suggestedFilename(head.header("Content-Disposition"), currentUrl);
-        // Only a successful answer's body is worth having; for any other the status says it all.
-        return isSuccessStatus(statusCode);
+        body.append(data, length);
+        return true;
     }
 
-    void storeBody(QByteArrayView body) {
-        if (storageFailure) {
+    std::exception_ptr timedOut() override {
+        return transportError(QNetworkReply::TimeoutError, QStringLiteral("The document did not arrive within ") +
+                                                                   durationText(limits.documentTimeout));
+    }
+
+    void settle(std::exception_ptr error) override {
+        if (error) {
+            outcome->fail(error);
             return;
         }
-        if (file->write(body.data(), body.size()) != body.size()) {
-            storageFailure =
-                    std::make_exception_ptr(SystemError(QStringLiteral("The download cannot be stored in '%1': %2")
-                                                                .arg(file->fileName(), file->errorString())));
+        const auto status = statusCode();
+        outcome->succeed(HttpsSession::Response{status, status && isSuccessStatus(*status) ? body : QByteArray()});
+    }
+
+    std::exception_ptr tooLarge() const override {
+        return transportError(QNetworkReply::ProtocolFailure, QStringLiteral("The document is larger than the ") +
+                                                                      sizeText(limits.maxDocumentBytes) +
+                                                                      QStringLiteral(" a document may have"));
+    }
+
+    std::shared_ptr<Outcome<HttpsSession::Response>> outcome;
+    QByteArray body;
+};
+
+class DownloadTransfer final : public Transfer {
+public:
+    DownloadTransfer(const QUrl& url, const HttpsSession::Limits& limits, const SSLValidator& validator,
+                     std::shared_ptr<HttpsSession::Cancellation> cancellation, std::unique_ptr<QTemporaryFile> file,
+                     HttpsSession::ProgressHandler progress, std::shared_ptr<PendingDownload> pending)
+        : Transfer(url, limits, validator, std::move(cancellation)), file(std::move(file)),
+          progress(std::move(progress)), pending(std::move(pending)) {}
+    ~DownloadTransfer() override { settle(sessionStopped()); }
+    DownloadTransfer(const DownloadTransfer&) = delete;
+    DownloadTransfer& operator=(const DownloadTransfer&) = delete;
+
+private:
+    bool configureKind() override {
+        return curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, downloadBufferSize) == CURLE_OK &&
+               curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond) == CURLE_OK &&
+               curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(limits.lowSpeedTime.count())) == CURLE_OK;
+    }
+
+    bool store(const char* data, qint64 length) override {
+        if (stored == 0 && announced < 0) {
+            announced = announcedLength();
+        }
+        if (announced >= 0 && stored + length > announced) {
+            stopReason = transportError(
+                    QNetworkReply::ProtocolFailure,
+                    QStringLiteral("The server sent more than the %1 bytes it announced").arg(announced));
+            return false;
+        }
+        if (announced < 0 && stored + length > limits.maxUnannouncedDownloadBytes) {
+            stopReason = tooLarge();
+            return false;
+        }
+        if (stored + length > nextDiskCheck && !enoughDiskSpace()) {
+            return false;
+        }
+        for (qint64 written = 0; written < length;) {
+            const ssize_t result = ::write(file->handle(), data + written, size_t(length - written));
+            if (result < 0 && errno == EINTR) {
+                continue;
+            }
+            if (result <= 0) {
+                stopReason = std::make_exception_ptr(
+                        SystemError(QStringLiteral("The download cannot be stored in '%1': %2")
+                                            .arg(file->fileName(), QString::fromLocal8Bit(std::strerror(errno)))));
+                return false;
+            }
+            written += result;
+        }
+        stored += length;
+        if (progress) {
+            progress(stored, announced);
+        }
+        return true;
+    }
+
+    // Whether the rest of the body (or, without a length, the next stretch of it) still leaves the
+    // margin free; sets stopReason when not.
+    bool enoughDiskSpace() {
+        const QString folder = QFileInfo(file->fileName()).absolutePath();
+        const auto available = limits.availableDiskBytes ? limits.availableDiskBytes(folder) : std::nullopt;
+        const qint64 needed = announced >= 0 ? announced - stored
+                                             : std::min(diskCheckInterval, limits.maxUnannouncedDownloadBytes - stored);
+        nextDiskCheck = stored + diskCheckInterval;
+        if (available && *available - needed < limits.diskMarginBytes) {
+            stopReason = std::make_exception_ptr(
+                    SystemError(QStringLiteral("The download would leave less than %1 free on the disk of '%2'")
+                                        .arg(sizeText(limits.diskMarginBytes), folder)));
+            return false;
+        }
+        return true;
+    }
+
+    std::exception_ptr tooLarge() const override {
+        return transportError(QNetworkReply::ProtocolFailure,
+                              QStringLiteral("The download is larger than the ") +
+                                      sizeText(limits.maxUnannouncedDownloadBytes) +
+                                      QStringLiteral(" allowed without an announced length"));
+    }
+
+    std::exception_ptr timedOut() override {
+        return transportError(
+                QNetworkReply::TimeoutError,
+                QStringLiteral("The download stayed below %1 bytes a second for ").arg(limits.lowSpeedBytesPerSecond) +
+                        durationText(limits.lowSpeedTime));
+    }
+
+    void settle(std::exception_ptr error) override {
+        if (!pending) {
             return;
         }
-        stored += body.size();
-    }
-
-    void fail(QNetworkReply::NetworkError code, const QString& description) {
-        end(std::make_exception_ptr(TransportError(code, description)));
-    }
-
-    void end(std::exception_ptr error) {
-        ended = true;
-        idleTimer.stop();
-        dropConnection();
-        if (!error && !file->flush()) {
-            error = std::make_exception_ptr(SystemError(QStringLiteral("The download cannot be stored in '%1': %2")
-                                                                .arg(file->fileName(), file->errorString())));
-        }
-        file->close();
         HttpsSession::DownloadOutcome result;
         result.location = file->fileName();
-        result.statusCode = statusCode;
-        result.suggestedFilename = suggestedName;
+        result.statusCode = statusCode();
+        const auto contentDisposition = header("Content-Disposition");
+        result.suggestedFilename = suggestedFilename(contentDisposition, effectiveUrl());
+        file->close();
         result.error = std::move(error);
-        pending->finish(result, std::move(file));
-        deleteLater();
+        std::exchange(pending, nullptr)->finish(result, std::move(file));
     }
 
-    void dropConnection() {
-        if (socket) {
-            socket->disconnect(this);
-            socket->abort();
-            socket->deleteLater();
-            socket = nullptr;
+    QByteArray header(const char* name) const {
+        curl_header* found = nullptr;
+        if (curl_easy_header(easy, name, 0, CURLH_HEADER, -1, &found) != CURLHE_OK || !found) {
+            return {};
         }
+        return QByteArray(found->value);
     }
-
-    static constexpr int maxRedirects = 20;
 
     std::unique_ptr<QTemporaryFile> file;
     HttpsSession::ProgressHandler progress;
     std::shared_ptr<PendingDownload> pending;
-    QSslConfiguration tls;
-    LoopbackExemptProxyFactory proxies;
-    QTimer idleTimer;
-
-    QUrl currentUrl;
-    QSslSocket* socket = nullptr;
-    std::unique_ptr<HttpResponseParser> parser;
-    std::vector<char> buffer = std::vector<char>(readChunkSize);
-    std::optional<QUrl> redirectTarget;
-    int redirects = 0;
-
-    std::optional<int> statusCode;
-    std::optional<qint64> announcedLength;
-    QString suggestedName;
+    qint64 announced = -1;
     qint64 stored = 0;
-    bool bodyComplete = false;
-    std::exception_ptr storageFailure; // also a refused redirect: anything that ends the hop with an error
-    bool ended = false;
+    qint64 nextDiskCheck = 0;
 };
 
 // Percent-decodes an RFC 5987 value ("UTF-8''Setup%20A.pkg"); empty when it is malformed.
@@ -556,26 +604,53 @@ QString lastPathComponent(const QString& name) {
 
 } // namespace
 
-// Lives on the session's thread and owns everything of the network there.
-class SessionWorker final : public QObject {
+// Owns the session's thread and libcurl's multi handle, which only that thread touches. Commands
+// (new transfers, stopping) reach it through a queue and a wake-up of its wait.
+class SessionWorker {
 public:
-    explicit SessionWorker(std::shared_ptr<SSLValidator> validator) : validator(std::move(validator)) {}
-    ~SessionWorker() override {
-        // Transfers first: they abort their replies, which belong to the manager's connections.
-        qDeleteAll(findChildren<QObject*>(QString(), Qt::FindDirectChildrenOnly));
-        accessManager.reset();
+    SessionWorker(std::shared_ptr<SSLValidator> validator, HttpsSession::Limits limits)
+        : validator(std::move(validator)), limits(std::move(limits)) {
+        static std::once_flag initialized;
+        std::call_once(initialized, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+        multi = curl_multi_init();
+        thread = std::thread([this] { run(); });
+    }
+    ~SessionWorker() {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        curl_multi_wakeup(multi);
+        thread.join();
+        curl_multi_cleanup(multi);
+    }
+    SessionWorker(const SessionWorker&) = delete;
+    SessionWorker& operator=(const SessionWorker&) = delete;
+
+    // Runs `command` on the session's thread; dropped unrun (settling what it holds as stopped) once
+    // the session is stopping.
+    void post(std::function<void()> command) {
+        {
+            std::lock_guard lock(mutex);
+            if (stopping) {
+                return;
+            }
+            commands.push_back(std::move(command));
+        }
+        curl_multi_wakeup(multi);
     }
 
-    void startData(const QUrl& url, const std::shared_ptr<Outcome<HttpsSession::Response>>& outcome) {
+    void startData(const QUrl& url, std::shared_ptr<HttpsSession::Cancellation> cancellation,
+                   const std::shared_ptr<Outcome<HttpsSession::Response>>& outcome) {
         if (const auto refused = refusal(url)) {
             outcome->fail(refused);
             return;
         }
-        new DataTransfer(manager().get(request(url)), outcome, this);
+        start(std::make_unique<DocumentTransfer>(url, limits, *validator, std::move(cancellation), outcome));
     }
 
-    void startDownload(const QUrl& url, HttpsSession::ProgressHandler progress,
-                       const std::shared_ptr<PendingDownload>& pending) {
+    void startDownload(const QUrl& url, std::shared_ptr<HttpsSession::Cancellation> cancellation,
+                       HttpsSession::ProgressHandler progress, const std::shared_ptr<PendingDownload>& pending) {
         auto settleWithoutTransfer = [&](std::exception_ptr error) {
             HttpsSession::DownloadOutcome result;
             result.error = std::move(error);
@@ -600,64 +675,118 @@ public:
                     QStringLiteral("No temporary file can be created for the download: ") + file->errorString())));
             return;
         }
-        new StreamingDownload(url, std::move(file), std::move(progress), pending, validator->tlsConfiguration(), this);
+        start(std::make_unique<DownloadTransfer>(url, limits, *validator, std::move(cancellation), std::move(file),
+                                                 std::move(progress), pending));
     }
 
 private:
-    QNetworkAccessManager& manager() {
-        if (!accessManager) {
-            accessManager = std::make_unique<QNetworkAccessManager>();
-            accessManager->setProxyFactory(new LoopbackExemptProxyFactory);
-            accessManager->setTransferTimeout(transferIdleTimeoutMs);
-            accessManager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    void start(std::unique_ptr<Transfer> transfer) {
+        if (!transfer->handle() || !transfer->configure() ||
+            curl_multi_add_handle(multi, transfer->handle()) != CURLM_OK) {
+            transfer->abandon(transportError(QNetworkReply::UnknownNetworkError,
+                                             QStringLiteral("The HTTPS transfer cannot be set up")));
+            return;
         }
-        return *accessManager;
+        CURL* handle = transfer->handle();
+        transfers.emplace(handle, std::move(transfer));
     }
 
-    QNetworkRequest request(const QUrl& url) const {
-        QNetworkRequest request(url);
-        request.setSslConfiguration(validator->tlsConfiguration());
-        return request;
+    void end(CURL* handle, const std::function<void(Transfer&)>& settle) {
+        const auto found = transfers.find(handle);
+        if (found == transfers.end()) {
+            return;
+        }
+        curl_multi_remove_handle(multi, handle);
+        settle(*found->second);
+        transfers.erase(found);
+    }
+
+    void run() {
+        for (;;) {
+            std::vector<std::function<void()>> due;
+            bool stop = false;
+            {
+                std::lock_guard lock(mutex);
+                due.swap(commands);
+                stop = stopping;
+            }
+            if (stop) {
+                break; // `due` goes unrun: what it holds settles as stopped
+            }
+            for (auto& command : due) {
+                command();
+            }
+            due.clear();
+            std::vector<CURL*> cancelled;
+            for (const auto& [handle, transfer] : transfers) {
+                if (transfer->isCancelled()) {
+                    cancelled.push_back(handle);
+                }
+            }
+            for (CURL* handle : cancelled) {
+                end(handle, [](Transfer& transfer) {
+                    transfer.abandon(transportError(QNetworkReply::OperationCanceledError,
+                                                    QStringLiteral("The transfer was cancelled")));
+                });
+            }
+            int running = 0;
+            curl_multi_perform(multi, &running);
+            int left = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+                if (message->msg == CURLMSG_DONE) {
+                    const CURLcode code = message->data.result;
+                    end(message->easy_handle, [code](Transfer& transfer) { transfer.complete(code); });
+                }
+            }
+            curl_multi_poll(multi, nullptr, 0, transfers.empty() ? 60'000 : cancellationCheckMs, nullptr);
+        }
+        for (auto& [handle, transfer] : transfers) {
+            curl_multi_remove_handle(multi, handle);
+        }
+        transfers.clear(); // each settles as stopped, removing its file
     }
 
     std::shared_ptr<SSLValidator> validator;
-    std::unique_ptr<QNetworkAccessManager> accessManager;
+    const HttpsSession::Limits limits;
+    CURLM* multi = nullptr;
+    std::map<CURL*, std::unique_ptr<Transfer>> transfers;
+    std::mutex mutex;
+    std::vector<std::function<void()>> commands;
+    bool stopping = false;
+    std::thread thread;
 };
 
-HttpsSession::HttpsSession(std::shared_ptr<SSLValidator> delegate)
-    : validator(std::move(delegate)), thread(std::make_unique<QThread>()) {
-    thread->setObjectName(QStringLiteral("HTTPS session"));
-    worker = new SessionWorker(validator);
-    worker->moveToThread(thread.get());
-    thread->start();
+std::optional<qint64> HttpsSession::Limits::availableBytesOnDisk(const QString& folder) {
+    struct statvfs status {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &status) != 0) {
+        return std::nullopt;
+    }
+    return qint64(status.f_bavail) * qint64(status.f_frsize);
 }
 
-HttpsSession::~HttpsSession() {
-    QMetaObject::invokeMethod(
-            worker, [worker = worker] { delete worker; }, Qt::BlockingQueuedConnection);
-    thread->quit();
-    thread->wait();
-}
+HttpsSession::HttpsSession(std::shared_ptr<SSLValidator> delegate) : HttpsSession(std::move(delegate), Limits()) {}
 
-QCoro::Task<HttpsSession::Response> HttpsSession::data(QUrl url) {
+HttpsSession::HttpsSession(std::shared_ptr<SSLValidator> delegate, Limits limits)
+    : validator(std::move(delegate)), worker(std::make_unique<SessionWorker>(validator, std::move(limits))) {}
+
+HttpsSession::~HttpsSession() = default;
+
+QCoro::Task<HttpsSession::Response> HttpsSession::data(QUrl url, std::shared_ptr<Cancellation> cancellation) {
     // Only the transfer holds the outcome, so a transfer that never runs still settles it.
     auto outcome = std::make_shared<Outcome<Response>>();
     QFuture<Response> future = outcome->future();
-    QMetaObject::invokeMethod(
-            worker, [worker = worker, url, outcome = std::move(outcome)] { worker->startData(url, outcome); },
-            Qt::QueuedConnection);
+    worker->post([worker = worker.get(), url, cancellation = std::move(cancellation), outcome = std::move(outcome)] {
+        worker->startData(url, cancellation, outcome);
+    });
     co_return co_await future;
 }
 
-QCoro::Task<QUrl> HttpsSession::download(QUrl url, ProgressHandler progress, CompletionHandler completion) {
+QCoro::Task<QUrl> HttpsSession::download(QUrl url, ProgressHandler progress, CompletionHandler completion,
+                                         std::shared_ptr<Cancellation> cancellation) {
     auto pending = std::make_shared<PendingDownload>(std::move(completion));
     QFuture<QUrl> future = pending->future();
-    QMetaObject::invokeMethod(
-            worker,
-            [worker = worker, url, progress = std::move(progress), pending = std::move(pending)] {
-                worker->startDownload(url, progress, pending);
-            },
-            Qt::QueuedConnection);
+    worker->post([worker = worker.get(), url, cancellation = std::move(cancellation), progress = std::move(progress),
+                  pending = std::move(pending)] { worker->startDownload(url, cancellation, progress, pending); });
     co_return co_await future;
 }
 

@@ -117,13 +117,14 @@ RestClient::RestClient(std::shared_ptr<HttpsSession> urlSession, std::shared_ptr
     : urlSession(std::move(urlSession)), logger(std::move(logger)), validator(std::move(validator)) {}
 
 RestClient::~RestClient() {
+    cancellation->cancel();
     if (observation) {
         observation->invalidate();
     }
 }
 
 QCoro::Task<QByteArray> RestClient::fetchVerifiedBody(QUrl url, std::optional<QString> expectedHash, QString name) {
-    auto transfer = urlSession->data(std::move(url));
+    auto transfer = urlSession->data(std::move(url), cancellation);
     const HttpsSession::Response response = co_await std::move(transfer);
     if (!response.statusCode || *response.statusCode < 200 || *response.statusCode > 299) {
         throw RestClientError::invalidResponse();
@@ -145,7 +146,7 @@ QCoro::Task<QUrl> RestClient::downloadFile(QUrl url, std::function<void(Download
     // whose task throws (destroying them out of turn or never), which corrupted the heap here.
     auto transfer = urlSession->download(
             std::move(url), [current](qint64 received, qint64 expected) { current->update(received, expected); },
-            moveIntoTemporaryFolder);
+            moveIntoTemporaryFolder, cancellation);
     co_return co_await std::move(transfer);
 }
 

@@ -33,6 +33,8 @@ private:
     std::shared_ptr<InstallerValidatorProtocol> validator;
     // Belongs to the most recently started download; replacing it silences the previous one.
     std::shared_ptr<ProgressObservation> observation;
+    // Stops every transfer still running when the client goes away.
+    std::shared_ptr<HttpsSession::Cancellation> cancellation = std::make_shared<HttpsSession::Cancellation>();
 };
 
 } // namespace tarn

@@ -3,7 +3,8 @@
 #include "services/Error.h"
 
 #include <QFile>
-#include <QSslSocket>
+#include <openssl/err.h>
+#include <openssl/x509.h>
 
 namespace tarn {
 
@@ -22,18 +23,20 @@ QList<QSslCertificate> SSLValidator::loadCertificateBundle(const QString& path) 
     return certificates;
 }
 
-QSslConfiguration SSLValidator::tlsConfiguration() const {
-    std::call_once(configurationBuilt, [this] {
-        QSslConfiguration built = QSslConfiguration::defaultConfiguration();
-        built.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        if (!extraAuthorities.isEmpty()) {
-            // Naming any authority explicitly turns off the on-demand lookup in the system's certificate
-            // folders, so the system's roots must be listed too: the extra ones add trust, never replace it.
-            built.setCaCertificates(QSslConfiguration::systemCaCertificates() + extraAuthorities);
+bool SSLValidator::addExtraAuthorities(X509_STORE* store) const {
+    for (const QSslCertificate& authority : extraAuthorities) {
+        const QByteArray der = authority.toDer();
+        const auto* bytes = reinterpret_cast<const unsigned char*>(der.constData());
+        X509* certificate = d2i_X509(nullptr, &bytes, der.size());
+        // A store that holds the certificate already answers success.
+        const bool added = certificate && X509_STORE_add_cert(store, certificate) == 1;
+        X509_free(certificate);
+        if (!added) {
+            ERR_clear_error();
+            return false;
         }
-        configuration = built;
-    });
-    return configuration;
+    }
+    return true;
 }
 
 } // namespace tarn

@@ -4,11 +4,10 @@
 
 #include <QList>
 #include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QString>
+#include <openssl/types.h>
 
 #include <memory>
-#include <mutex>
 
 namespace tarn {
 
@@ -23,17 +22,15 @@ public:
     // certificate, so a mistyped option is reported instead of silently trusting nothing more.
     static QList<QSslCertificate> loadCertificateBundle(const QString& path);
 
-    // What every request of the session carries. With extra authorities, the first call reads the
-    // system's trust store, so the session calls it on its own thread. Thread-safe.
-    QSslConfiguration tlsConfiguration() const;
+    // Adds the extra authorities to the trust store of one TLS connection, which already holds the
+    // system's roots: they add trust, never replace it. False when one cannot be added. Thread-safe.
+    bool addExtraAuthorities(X509_STORE* store) const;
 
     const QList<QSslCertificate>& extraTrustedAuthorities() const { return extraAuthorities; }
 
 private:
     std::shared_ptr<LoggerProtocol> logger;
     QList<QSslCertificate> extraAuthorities;
-    mutable std::once_flag configurationBuilt;
-    mutable QSslConfiguration configuration;
 };
 
 } // namespace tarn

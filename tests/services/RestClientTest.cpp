@@ -11,9 +11,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSslSocket>
 #include <QThread>
 #include <gmock/gmock.h>
+#include <openssl/x509.h>
+
+#include <curl/curl.h>
+#include <variant>
 
 namespace tarn {
 namespace {
@@ -35,10 +38,15 @@ std::optional<QNetworkReply::NetworkError> transportCode(const std::optional<Res
     return transport ? std::optional(transport->code()) : std::nullopt;
 }
 
+QList<QSslCertificate> testAuthority() {
+    return {QSslCertificate(testPki().authority.certificatePem())};
+}
+
 // A REST client on its own session, trusting the test authority on top of the system's roots.
 struct Client {
-    explicit Client(QList<QSslCertificate> extraAuthorities = {QSslCertificate(testPki().authority.certificatePem())})
-        : session(std::make_shared<HttpsSession>(std::make_shared<SSLValidator>(logger, std::move(extraAuthorities)))),
+    explicit Client(QList<QSslCertificate> extraAuthorities = testAuthority(), HttpsSession::Limits limits = {})
+        : session(std::make_shared<HttpsSession>(std::make_shared<SSLValidator>(logger, std::move(extraAuthorities)),
+                                                 std::move(limits))),
           rest(session, logger, validator) {}
 
     std::shared_ptr<test::RecordingLogger> logger = std::make_shared<test::RecordingLogger>();
@@ -129,8 +137,7 @@ class UntrustedServerTest : public ::testing::TestWithParam<UntrustedServer> {
 protected:
     test::ScopedTemporaryFolder temporaryFolder;
     LocalHttpsServer server{testPki().*GetParam().credential};
-    Client client{GetParam().trustTestAuthority ? QList{QSslCertificate(testPki().authority.certificatePem())}
-                                                : QList<QSslCertificate>()};
+    Client client{GetParam().trustTestAuthority ? testAuthority() : QList<QSslCertificate>()};
 };
 
 TEST_P(UntrustedServerTest, FetchAndDownloadFailWithATlsErrorBeforeAnyRequestAndLeaveNoFile) {
@@ -158,12 +165,15 @@ INSTANTIATE_TEST_SUITE_P(Certificates, UntrustedServerTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SSLValidatorTest, ExtraAuthoritiesAreAddedToTheSystemRootsNotInsteadOfThem) {
-    const QSslCertificate extra(testPki().authority.certificatePem());
-    const SSLValidator validator(std::make_shared<test::RecordingLogger>(), {extra});
-    const QSslConfiguration configuration = validator.tlsConfiguration();
+    const SSLValidator validator(std::make_shared<test::RecordingLogger>(),
+                                 testAuthority() + QList{QSslCertificate(testPki().selfSigned.certificatePem())});
+    const std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(X509_STORE_new(), X509_STORE_free);
+    ASSERT_EQ(X509_STORE_load_file(store.get(), curl_version_info(CURLVERSION_NOW)->cainfo), 1);
+    const int systemRoots = sk_X509_OBJECT_num(X509_STORE_get0_objects(store.get()));
 
-    EXPECT_EQ(configuration.caCertificates(), QSslConfiguration::systemCaCertificates() + QList{extra});
-    EXPECT_EQ(configuration.peerVerifyMode(), QSslSocket::VerifyPeer);
+    ASSERT_TRUE(validator.addExtraAuthorities(store.get()));
+    ASSERT_TRUE(validator.addExtraAuthorities(store.get())); // every connection adds them again
+    EXPECT_EQ(sk_X509_OBJECT_num(X509_STORE_get0_objects(store.get())), systemRoots + 2);
 }
 
 TEST(SSLValidatorTest, CertificateBundleIsReadOrRefusedWithAClearError) {
@@ -269,26 +279,38 @@ TEST_F(RestClientTest, FailedDownloadsSayWhyAndLeaveNoFileBehind) {
 }
 
 TEST_F(RestClientTest, ProgressArrivesOnTheMainThreadInOrderAndEndsComplete) {
-    server.route(QStringLiteral("/Setup.pkg"), HttpReply::generated(16 << 20));
-    QList<double> progress;
-    bool allOnMainThread = true;
+    for (const bool chunked : {false, true}) { // without a length: bytes only
+        SCOPED_TRACE(chunked);
+        auto reply = HttpReply::generated(16 << 20);
+        reply.chunked = chunked;
+        server.route(QStringLiteral("/Setup.pkg"), reply);
+        QList<DownloadProgress> progress;
+        bool allOnMainThread = true;
 
-    const QUrl location = test::waitFor(
-            client.rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")), [&](DownloadProgress value) {
-                allOnMainThread = allOnMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
-                EXPECT_EQ(value.totalBytes, 16 << 20);
-                progress.append(value.fraction().value_or(-1));
-            }));
-    const auto reportedBeforeReturn = progress.size();
-    test::drainPostedEvents();
+        const QUrl location = test::waitFor(
+                client.rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")), [&](DownloadProgress value) {
+                    allOnMainThread =
+                            allOnMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+                    progress.append(value);
+                }));
+        const auto reportedBeforeReturn = progress.size();
+        test::drainPostedEvents();
 
-    EXPECT_TRUE(allOnMainThread);
-    ASSERT_FALSE(progress.isEmpty());
-    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-    EXPECT_GT(progress.first(), 0.0);
-    EXPECT_EQ(progress.last(), 1.0);
-    EXPECT_EQ(progress.size(), reportedBeforeReturn) << "progress reported after the download returned";
-    EXPECT_EQ(QFileInfo(location.toLocalFile()).size(), 16 << 20);
+        EXPECT_TRUE(allOnMainThread);
+        ASSERT_GT(progress.size(), 1);
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end(),
+                                   [](const auto& a, const auto& b) { return a.receivedBytes < b.receivedBytes; }));
+        EXPECT_GT(progress.first().receivedBytes, 0);
+        for (const DownloadProgress& value : progress) {
+            EXPECT_EQ(value.totalBytes, chunked ? std::nullopt : std::optional<qint64>(16 << 20));
+        }
+        if (!chunked) {
+            EXPECT_EQ(progress.last().fraction(), 1.0);
+        }
+        EXPECT_EQ(progress.size(), reportedBeforeReturn) << "progress reported after the download returned";
+        EXPECT_EQ(QFileInfo(location.toLocalFile()).size(), 16 << 20);
+        QFile::remove(location.toLocalFile());
+    }
 }
 
 TEST_F(RestClientTest, ANewDownloadSilencesTheProgressOfTheOneBefore) {
@@ -319,23 +341,123 @@ TEST_F(RestClientTest, ANewDownloadSilencesTheProgressOfTheOneBefore) {
     EXPECT_NE(firstLocation, second);
 }
 
-TEST(HttpsSessionTest, StoppingTheSessionFailsARunningDownloadAndRemovesItsFile) {
+TEST(HttpsSessionTest, StoppingTheSessionOrTheClientFailsARunningDownloadAndRemovesItsFile) {
+    for (const bool wholeSession : {true, false}) {
+        SCOPED_TRACE(wholeSession);
+        test::ScopedTemporaryFolder temporaryFolder;
+        LocalHttpsServer server(testPki().server);
+        auto held = HttpReply::generated(4 << 20);
+        held.holdAfter = 1 << 20;
+        server.route(QStringLiteral("/Setup.pkg"), held);
+        std::optional<Client> client(std::in_place);
+        std::optional<RestClient> rest(std::in_place, client->session, client->logger, client->validator);
+        bool progressed = false;
+
+        auto download = rest->downloadFile(server.url(QStringLiteral("/Setup.pkg")),
+                                           [&](DownloadProgress) { progressed = true; });
+        ASSERT_TRUE(test::processEventsUntil([&] { return progressed; }));
+        rest.reset();
+        if (wholeSession) {
+            client.reset();
+        }
+        const auto error = failureOf<RestClientError>(std::move(download));
+
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind(), RestClientError::Case::networkError);
+        EXPECT_EQ(transportCode(error), QNetworkReply::OperationCanceledError);
+        EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
+    }
+}
+
+// Hostile servers meet short limits: each transfer ends with an error naming its bound, and leaves nothing.
+TEST(HttpsSessionTest, EveryTransferIsBounded) {
     test::ScopedTemporaryFolder temporaryFolder;
     LocalHttpsServer server(testPki().server);
-    auto held = HttpReply::generated(4 << 20);
-    held.holdAfter = 1 << 20;
-    server.route(QStringLiteral("/Setup.pkg"), held);
-    std::optional<Client> client(std::in_place);
-    bool progressed = false;
+    HttpsSession::Limits limits;
+    limits.documentTimeout = std::chrono::milliseconds(300);
+    limits.maxDocumentBytes = 64 << 10;
+    limits.lowSpeedTime = std::chrono::seconds(1); // libcurl counts it in whole seconds
+    limits.maxUnannouncedDownloadBytes = 256 << 10;
+    limits.diskMarginBytes = 1 << 20;
+    limits.availableDiskBytes = [](const QString&) { return std::optional<qint64>(3 << 20); };
+    Client client(testAuthority(), limits);
 
-    auto download = client->rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")),
-                                              [&](DownloadProgress) { progressed = true; });
-    ASSERT_TRUE(test::processEventsUntil([&] { return progressed; }));
-    client.reset();
-    const auto error = failureOf<RestClientError>(std::move(download));
+    const auto paced = [](std::optional<int> dripMs, std::optional<int> continueMs) {
+        auto reply = HttpReply::generated(4096);
+        reply.dripIntervalMs = dripMs;
+        reply.continueIntervalMs = continueMs;
+        return reply;
+    };
+    const auto framed = [](HttpReply reply, bool chunked) {
+        reply.chunked = chunked;
+        reply.closeDelimited = !chunked;
+        return reply;
+    };
+    const struct {
+        const char* name;
+        HttpReply reply;
+        bool download;
+        std::variant<QNetworkReply::NetworkError, const char*> error; // a transport code, or a storage error
+        const char* named;                                            // the bound the text names
+    } cases[] = {
+            {"drip", paced(50, std::nullopt), true, QNetworkReply::TimeoutError, "below 1024 bytes a second for 1 s"},
+            {"continue flood", paced(std::nullopt, 50), true, QNetworkReply::TimeoutError, "for 1 s"},
+            {"drip", paced(50, std::nullopt), false, QNetworkReply::TimeoutError, "within 300 ms"},
+            {"continue flood", paced(std::nullopt, 50), false, QNetworkReply::TimeoutError, "within 300 ms"},
+            {"endless body", framed(HttpReply::endless(), false), false, QNetworkReply::ProtocolFailure, "64 KiB"},
+            {"endless chunks", framed(HttpReply::endless(), true), false, QNetworkReply::ProtocolFailure, "64 KiB"},
+            {"announced too long", HttpReply::generated(1 << 20), false, QNetworkReply::ProtocolFailure, "64 KiB"},
+            {"endless body", framed(HttpReply::endless(), false), true, QNetworkReply::ProtocolFailure, "256 KiB"},
+            {"endless chunks", framed(HttpReply::endless(), true), true, QNetworkReply::ProtocolFailure, "256 KiB"},
+            {"disk too full", HttpReply::generated(5 << 19), true, "disk", "1 MiB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.download ? " download" : " fetch"));
+        server.route(QStringLiteral("/hostile"), c.reply);
+        std::exception_ptr failure;
+        if (c.download) {
+            const auto error =
+                    failureOf<RestClientError>(client.rest.downloadFile(server.url(QStringLiteral("/hostile")), {}));
+            ASSERT_TRUE(error);
+            failure = error->underlying();
+            EXPECT_EQ(error->kind(), std::holds_alternative<const char*>(c.error)
+                                             ? RestClientError::Case::fileHandlingError
+                                             : RestClientError::Case::networkError);
+        } else {
+            try {
+                test::waitFor(client.session->data(server.url(QStringLiteral("/hostile"))));
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        ASSERT_TRUE(failure);
+        if (const auto* code = std::get_if<QNetworkReply::NetworkError>(&c.error)) {
+            const auto transport = errorAs<TransportError>(failure);
+            ASSERT_TRUE(transport);
+            EXPECT_EQ(transport->code(), *code);
+        } else {
+            EXPECT_TRUE(errorAs<SystemError>(failure));
+        }
+        EXPECT_THAT(localizedDescription(failure).toStdString(), ::testing::HasSubstr(c.named));
+        EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
+    }
+}
 
+TEST_F(RestClientTest, ADownloadNeverStoresMoreThanItsAnnouncedLength) {
+    auto longer = HttpReply::generated(200'000);
+    longer.announcedLength = 100'000;
+    server.route(QStringLiteral("/longer.pkg"), longer);
+    auto shorter = HttpReply::generated(100'000);
+    shorter.announcedLength = 200'000;
+    server.route(QStringLiteral("/shorter.pkg"), shorter);
+
+    const QUrl location = test::waitFor(client.rest.downloadFile(server.url(QStringLiteral("/longer.pkg")), {}));
+    EXPECT_TRUE(test::readFile(location.toLocalFile()) == fixtures::patternBytes(0, 100'000));
+    QFile::remove(location.toLocalFile());
+    const auto error =
+            failureOf<RestClientError>(client.rest.downloadFile(server.url(QStringLiteral("/shorter.pkg")), {}));
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), RestClientError::Case::networkError);
+    EXPECT_EQ(transportCode(error), QNetworkReply::RemoteHostClosedError);
     EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
 }
 
