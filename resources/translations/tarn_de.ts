@@ -282,5 +282,9 @@
         <source>Welcome</source>
         <translation>Willkommen</translation>
     </message>
+    <message id="window.title">
+        <source>T.A.R.N. Installer</source>
+        <translation>T.A.R.N. Installer</translation>
+    </message>
 </context>
 </TS>
