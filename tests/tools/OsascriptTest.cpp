@@ -256,6 +256,11 @@ protected:
     }
 
     void TearDown() override {
+        if (!user.isEmpty()) {
+            // sudo -K drops the user's credential records, which outlive the user otherwise.
+            run(QStringLiteral("runuser"), {QStringLiteral("-u"), user, QStringLiteral("--"),
+                                            QStringLiteral("/usr/bin/sudo"), QStringLiteral("-K")});
+        }
         QFile::remove(rule);
         if (!user.isEmpty()) {
             run(QStringLiteral("userdel"), {QStringLiteral("-f"), user});
