@@ -122,6 +122,22 @@
         <source>Administrator rights are needed to install the applications</source>
         <translation>Für die Installation der Anwendungen werden Administratorrechte benötigt</translation>
     </message>
+    <message id="error.no.permissions.cancelled">
+        <source>The password prompt was cancelled. Nothing was downloaded or installed.</source>
+        <translation>Die Passwortabfrage wurde abgebrochen. Es wurde nichts heruntergeladen oder installiert.</translation>
+    </message>
+    <message id="error.no.permissions.not.allowed">
+        <source>Your account may not install software on this computer. Ask an administrator to install the applications.</source>
+        <translation>Ihr Benutzerkonto darf auf diesem Computer keine Software installieren. Bitten Sie einen Administrator, die Anwendungen zu installieren.</translation>
+    </message>
+    <message id="error.no.permissions.unavailable">
+        <source>Administrator rights cannot be requested on this computer: sudo is missing or cannot run.</source>
+        <translation>Auf diesem Computer können keine Administratorrechte angefordert werden: sudo fehlt oder kann nicht ausgeführt werden.</translation>
+    </message>
+    <message id="error.no.permissions.wrong.password">
+        <source>The password was not accepted. Nothing was downloaded or installed.</source>
+        <translation>Das Passwort wurde nicht akzeptiert. Es wurde nichts heruntergeladen oder installiert.</translation>
+    </message>
     <message id="error.pkg.from.dmg.not.found">
         <source>The disk image contains no installer package</source>
         <translation>Das Disk-Image enthält kein Installationspaket</translation>
@@ -238,6 +254,10 @@
         <source>Applications for %@</source>
         <translation>Anwendungen für %@</translation>
     </message>
+    <message id="permissions.prompt">
+        <source>T.A.R.N. Installer needs administrator rights to install the applications you chose. Enter your password to allow this.</source>
+        <translation>Der T.A.R.N. Installer benötigt Administratorrechte, um die ausgewählten Anwendungen zu installieren. Geben Sie Ihr Passwort ein, um dies zu erlauben.</translation>
+    </message>
     <message id="software.type.trial">
         <source>Trial</source>
         <translation>Testversion</translation>
@@ -261,6 +281,10 @@
     <message id="welcome.title">
         <source>Welcome</source>
         <translation>Willkommen</translation>
+    </message>
+    <message id="window.title">
+        <source>T.A.R.N. Installer</source>
+        <translation>T.A.R.N. Installer</translation>
     </message>
 </context>
 </TS>

@@ -122,6 +122,22 @@
         <source>Administrator rights are needed to install the applications</source>
         <translation>Administrator rights are needed to install the applications</translation>
     </message>
+    <message id="error.no.permissions.cancelled">
+        <source>The password prompt was cancelled. Nothing was downloaded or installed.</source>
+        <translation>The password prompt was cancelled. Nothing was downloaded or installed.</translation>
+    </message>
+    <message id="error.no.permissions.not.allowed">
+        <source>Your account may not install software on this computer. Ask an administrator to install the applications.</source>
+        <translation>Your account may not install software on this computer. Ask an administrator to install the applications.</translation>
+    </message>
+    <message id="error.no.permissions.unavailable">
+        <source>Administrator rights cannot be requested on this computer: sudo is missing or cannot run.</source>
+        <translation>Administrator rights cannot be requested on this computer: sudo is missing or cannot run.</translation>
+    </message>
+    <message id="error.no.permissions.wrong.password">
+        <source>The password was not accepted. Nothing was downloaded or installed.</source>
+        <translation>The password was not accepted. Nothing was downloaded or installed.</translation>
+    </message>
     <message id="error.pkg.from.dmg.not.found">
         <source>The disk image contains no installer package</source>
         <translation>The disk image contains no installer package</translation>
@@ -238,6 +254,10 @@
         <source>Applications for %@</source>
         <translation>Applications for %@</translation>
     </message>
+    <message id="permissions.prompt">
+        <source>T.A.R.N. Installer needs administrator rights to install the applications you chose. Enter your password to allow this.</source>
+        <translation>T.A.R.N. Installer needs administrator rights to install the applications you chose. Enter your password to allow this.</translation>
+    </message>
     <message id="software.type.trial">
         <source>Trial</source>
         <translation>Trial</translation>
@@ -261,6 +281,10 @@
     <message id="welcome.title">
         <source>Welcome</source>
         <translation>Welcome</translation>
+    </message>
+    <message id="window.title">
+        <source>T.A.R.N. Installer</source>
+        <translation>T.A.R.N. Installer</translation>
     </message>
 </context>
 </TS>

@@ -68,7 +68,7 @@ bool WindowDelegate::windowShouldClose() {
 }
 
 void WindowDelegate::windowDidBecomeMain(WindowHost& window) {
-    window.setTitle(QString());
+    window.setTitle(TARNInstallerApp::windowTitle());
     window.setContentSize(TARNInstallerApp::windowContentSize);
     window.center();
 }
@@ -132,6 +132,12 @@ int TARNInstallerApp::run() {
     return QCoreApplication::exec();
 }
 
+// Linux desktops show no application name of their own in the window list, task switcher or to
+// screen readers; the window's title is the only name they have.
+QString TARNInstallerApp::windowTitle() {
+    return localized(u"window.title");
+}
+
 bool TARNInstallerApp::handleCloseRequest() {
     const Coordinator::Screen current = coordinator.currentScreen();
     if (current != Coordinator::Screen::exit && current != Coordinator::Screen::installResult) {
@@ -147,7 +153,7 @@ void TARNInstallerApp::configureMainWindow() {
     appDelegate.mainApp = this;
     mainWindow->delegate = &windowDelegate;
     mainWindow->host = host.get();
-    host->setTitle(QString());
+    host->setTitle(windowTitle());
 }
 
 bool TARNInstallerApp::eventFilter(QObject* watched, QEvent* event) {

@@ -77,6 +77,8 @@ class TARNInstallerApp final : public QObject {
 public:
     static constexpr QSize windowContentSize{900, 700};
     static constexpr QSize logoSize{82, 28};
+    // "T.A.R.N. Installer", translated.
+    static QString windowTitle();
 
     // Without a window host the shell makes one over its own window; either way the host becomes
     // the coordinator's, so that quit() reaches the termination check.

@@ -2,39 +2,14 @@
 
 #include "services/Error.h"
 #include "services/InstallationError.h"
+#include "services/NextStateChange.h"
 
 #include <QProcess>
 #include <QStringDecoder>
 
-#include <coroutine>
-
 namespace tarn {
 
 namespace {
-
-// Suspends until the process reports its next state change. The resumption is queued, so it runs
-// outside QProcess's own code and the process may be destroyed as soon as the awaiting code is done.
-// (QCoro's signal awaiter trips over the private-signal tag of QProcess's signals.)
-class NextStateChange {
-public:
-    explicit NextStateChange(QProcess& process) : process(process) {}
-
-    bool await_ready() const noexcept { return process.state() == QProcess::NotRunning; }
-    void await_suspend(std::coroutine_handle<> awaiting) {
-        connection = QObject::connect(
-                &process, &QProcess::stateChanged, &process,
-                [this, awaiting](QProcess::ProcessState) {
-                    QObject::disconnect(connection);
-                    awaiting.resume();
-                },
-                Qt::QueuedConnection);
-    }
-    void await_resume() const noexcept {}
-
-private:
-    QProcess& process;
-    QMetaObject::Connection connection;
-};
 
 // Standard error as the failure text: exactly as written, or "Unknown error" when it is not UTF-8.
 QString failureText(const QByteArray& standardError) {

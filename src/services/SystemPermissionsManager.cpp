@@ -1,8 +1,12 @@
 #include "services/SystemPermissionsManager.h"
 
+#include "services/NextStateChange.h"
+
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 namespace tarn {
 
@@ -10,6 +14,40 @@ namespace {
 
 // How a shell would report a child killed by a signal.
 constexpr int signalStatusBase = 128;
+// Long enough for `sudo -k`, which asks nothing; short enough not to hold up the end of the program.
+constexpr int releaseWaitMilliseconds = 5000;
+
+// sudo expands %-sequences in its prompt, so a literal % is doubled.
+QString sudoPrompt(QString prompt) {
+    return prompt.replace(u'%', QStringLiteral("%%"));
+}
+
+// Why sudo said no, from what the dialog reported: it asks only when sudo lets this account act as
+// administrator at all, and it asks again after every wrong password.
+AdminRights refusal(const QByteArray& report) {
+    const QList<QByteArray> answers = report.split('\n');
+    qsizetype count = 0;
+    QByteArray last;
+    for (const QByteArray& line : answers) {
+        if (!line.isEmpty()) {
+            ++count;
+            last = line;
+        }
+    }
+    if (count == 0) {
+        return AdminRights::notPermitted;
+    }
+    return last == "cancelled" ? AdminRights::cancelled : AdminRights::wrongPassword;
+}
+
+void quietProcess(QProcess& process, const QString& program, const QStringList& arguments) {
+    process.setProgram(program);
+    process.setArguments(arguments);
+    // Credentials come only from the dialog, never from a terminal, and nothing sudo prints is needed.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+}
 
 } // namespace
 
@@ -17,51 +55,67 @@ SystemPermissionsManager::SystemPermissionsManager(std::shared_ptr<LoggerProtoco
                                                    QString askpassPath)
     : logger(std::move(logger)), sudoPath(std::move(sudoPath)), askpassPath(std::move(askpassPath)) {}
 
-bool SystemPermissionsManager::requestAdminPrivileges() {
-    const Run validation = run({QStringLiteral("-A"), QStringLiteral("-v")}, true);
-    if (!validation.started) {
-        logger->critical(QStringLiteral("Authorization create failed: ") + QString::number(validation.status));
-        return false;
+SystemPermissionsManager::~SystemPermissionsManager() {
+    if (release && release->state() != QProcess::NotRunning) {
+        release->waitForFinished(releaseWaitMilliseconds);
+    }
+}
+
+QCoro::Task<AdminRights> SystemPermissionsManager::requestAdminPrivileges() {
+    // A release of the run before must not end the grant this request is about to make.
+    while (release && release->state() != QProcess::NotRunning) {
+        co_await NextStateChange(*release);
+    }
+    const QTemporaryDir scratch;
+    const QString report = scratch.filePath(QStringLiteral("answers"));
+    QProcess process;
+    quietProcess(process, sudoPath,
+                 {QStringLiteral("-A"), QStringLiteral("-p"), sudoPrompt(qtTrId("permissions.prompt")),
+                  QStringLiteral("-v")});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("SUDO_ASKPASS"), askpassPath);
+    environment.insert(QStringLiteral("TARN_ASKPASS_REPORT"), report);
+    process.setProcessEnvironment(environment);
+
+    // Without the dialog sudo could only fail, and would say so as if this account were refused.
+    if (!scratch.isValid() || !QFileInfo(askpassPath).isExecutable()) {
+        const int status = QFileInfo::exists(askpassPath) ? cannotExecuteStatus : notFoundStatus;
+        logger->critical(QStringLiteral("Authorization create failed: ") + QString::number(status));
+        co_return AdminRights::unavailable;
+    }
+    process.start();
+    while (process.state() != QProcess::NotRunning) {
+        co_await NextStateChange(process);
+    }
+    if (process.error() == QProcess::FailedToStart) {
+        const int status = QFileInfo::exists(sudoPath) ? cannotExecuteStatus : notFoundStatus;
+        logger->critical(QStringLiteral("Authorization create failed: ") + QString::number(status));
+        co_return AdminRights::unavailable;
     }
     authRef = true;
-    if (validation.status != 0) {
-        // Cancelled in the dialog, wrong password too often, or not an administrator.
-        logger->critical(QStringLiteral("Authorization copy rights failed: ") + QString::number(validation.status));
-        return false;
+    const bool crashed = process.exitStatus() == QProcess::CrashExit;
+    const int status = crashed ? signalStatusBase + process.exitCode() : process.exitCode();
+    if (status == 0) {
+        co_return AdminRights::granted;
     }
-    return true;
+    logger->critical(QStringLiteral("Authorization copy rights failed: ") + QString::number(status));
+    if (crashed) {
+        co_return AdminRights::failed;
+    }
+    QFile answers(report);
+    co_return refusal(answers.open(QIODevice::ReadOnly) ? answers.readAll() : QByteArray());
 }
 
 void SystemPermissionsManager::releaseAuthorization() {
-    if (authRef) {
-        run({QStringLiteral("-k")}, false);
+    if (!authRef) {
+        return;
     }
-}
-
-SystemPermissionsManager::Run SystemPermissionsManager::run(const QStringList& arguments, bool withAskpass) const {
-    QProcess process;
-    process.setProgram(sudoPath);
-    process.setArguments(arguments);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (withAskpass) {
-        environment.insert(QStringLiteral("SUDO_ASKPASS"), askpassPath);
+    if (release && release->state() != QProcess::NotRunning) {
+        return; // no request since, so no grant that this release would not end
     }
-    process.setProcessEnvironment(environment);
-    // Credentials come only from the dialog, never from a terminal, and nothing it prints is needed.
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-
-    process.start();
-    if (!process.waitForStarted(-1)) {
-        const QFileInfo command(sudoPath);
-        return {false, command.exists() ? cannotExecuteStatus : notFoundStatus};
-    }
-    process.waitForFinished(-1);
-    if (process.exitStatus() == QProcess::CrashExit) {
-        return {true, signalStatusBase + process.exitCode()};
-    }
-    return {true, process.exitCode()};
+    release = std::make_unique<QProcess>();
+    quietProcess(*release, sudoPath, {QStringLiteral("-k")});
+    release->start();
 }
 
 } // namespace tarn

@@ -35,8 +35,12 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
     const auto log = logger;
 
     shouldProcessFatalError = false;
-    if (!permissions->requestAdminPrivileges()) {
-        const QString message = qtTrId("error.no.permissions");
+    const AdminRights rights = co_await permissions->requestAdminPrivileges();
+    if (!self) {
+        co_return;
+    }
+    if (rights != AdminRights::granted) {
+        const QString message = qtTrId(permissionRefusalKey(rights));
         for (qsizetype index = 0; index < tasksToRun().size(); ++index) {
             postRowUpdate([index, message](InstallationViewModel& model) { model.markTaskFailed(index, message); });
         }
@@ -126,6 +130,24 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
         }
     }
     permissions->releaseAuthorization();
+}
+
+// Each way of not getting administrator rights asks something else of the user.
+const char* InstallationViewModel::permissionRefusalKey(AdminRights rights) {
+    switch (rights) {
+    case AdminRights::cancelled:
+        return "error.no.permissions.cancelled";
+    case AdminRights::wrongPassword:
+        return "error.no.permissions.wrong.password";
+    case AdminRights::notPermitted:
+        return "error.no.permissions.not.allowed";
+    case AdminRights::unavailable:
+        return "error.no.permissions.unavailable";
+    case AdminRights::granted:
+    case AdminRights::failed:
+        break;
+    }
+    return "error.no.permissions";
 }
 
 // Holds the workflow weakly: a download may report after the object is gone, and then nothing happens.

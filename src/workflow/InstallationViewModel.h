@@ -100,6 +100,7 @@ private:
     std::optional<TARNDeviceModel> catalogueEntryMatching(const USBDeviceModel& device) const;
 
     QCoro::Task<> runInstallation();
+    static const char* permissionRefusalKey(AdminRights rights);
     std::function<void(DownloadProgress)> progressHandlerForRow(qsizetype index);
     void postRowUpdate(std::function<void(InstallationViewModel&)> update);
     void updateTaskState(qsizetype index, ToInstallListItemViewState state);

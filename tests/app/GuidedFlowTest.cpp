@@ -30,7 +30,7 @@ using testing::Return;
 class GuidedFlowTest : public ScreenTest {
 protected:
     GuidedFlowTest() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(Return(true));
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
         serveSampleCatalogue();
         serveConfiguration(sampleCatalogue().first());
         EXPECT_CALL(*usb, findMatchingUSBDevices(_))

@@ -11,6 +11,7 @@ namespace tarn::test {
 namespace {
 
 using Screen = Coordinator::Screen;
+using testing::Each;
 using testing::ElementsAre;
 
 class TARNInstallerAppTest : public ScreenTest {
@@ -39,11 +40,13 @@ protected:
     std::unique_ptr<TARNInstallerApp> shell;
 };
 
-TEST_F(TARNInstallerAppTest, WindowOpensAt900By700CentredWithAnEmptyTitleAndIsRestoredWhenActiveAgain) {
+// The title names the window for the window list, task switchers and screen readers.
+TEST_F(TARNInstallerAppTest, WindowOpensAt900By700CentredWithItsTitleAndIsRestoredWhenActiveAgain) {
     start();
     EXPECT_TRUE(host->contentSizes.contains(QSize(900, 700)));
     EXPECT_GE(host->centerings, 1);
-    EXPECT_TRUE(host->titles.contains(QString()));
+    ASSERT_FALSE(host->titles.isEmpty());
+    EXPECT_THAT(host->titles, Each(QStringLiteral("T.A.R.N. Installer")));
     EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
 
     host->contentSizes.clear();

@@ -16,7 +16,7 @@ using testing::Return;
 class UnattendedInstallerTest : public WorkflowTest {
 protected:
     UnattendedInstallerTest() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(Return(true));
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
         settings.searchTimeLimit = std::chrono::milliseconds(20);
         settings.pauseBetweenQueries = std::chrono::milliseconds(5);
     }
@@ -166,12 +166,12 @@ TEST_F(UnattendedInstallerTest, NothingSelectedInstallsNothingAndAsksForNoRights
 TEST_F(UnattendedInstallerTest, RefusedRightsFailEveryRowOnce) {
     scannerConnected();
     offering({{"OCR", true}, {"Scan", false}});
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false));
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::notPermitted));
 
     EXPECT_EQ(run({"--accept-licenses", "--select", "all"}), 1);
-    EXPECT_THAT(rowLines(),
-                ElementsAre("[1/2] OCR: failed - error.no.permissions", "[2/2] Scan: failed - error.no.permissions"));
-    EXPECT_EQ(errors, QStringLiteral("The installation stopped: error.no.permissions\n"));
+    EXPECT_THAT(rowLines(), ElementsAre("[1/2] OCR: failed - error.no.permissions.not.allowed",
+                                        "[2/2] Scan: failed - error.no.permissions.not.allowed"));
+    EXPECT_EQ(errors, QStringLiteral("The installation stopped: error.no.permissions.not.allowed\n"));
 }
 
 TEST_F(UnattendedInstallerTest, RowFailedWithoutATextIsPrintedOnce) {

@@ -124,7 +124,9 @@ TEST(ResultPresentationTest, OutcomeChoosesPictureTextsAndAFailureListOnlyWhenSo
 
 class PackageScreensTest : public ScreenTest {
 protected:
-    PackageScreensTest() { ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(Return(true)); }
+    PackageScreensTest() {
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
+    }
 
     // Two mandatory applications and one optional one.
     static QByteArray threeApps() {

@@ -22,7 +22,7 @@ using testing::Return;
 class RootViewTest : public ScreenTest {
 protected:
     RootViewTest() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(Return(true));
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
         goOnline();
     }
 
@@ -176,7 +176,7 @@ TEST_F(RootViewTest, RunOutlivesItsScreenAndTheScreenShownAgainJoinsIt) {
     loadSampleConfiguration();
     const SampleApp app = sampleApps().first();
     model().selectedAppsForInstallation = {model().deviceApplicationsModel()->apps.first()};
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(1).WillOnce(Return(true));
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(1).WillOnce(ReturnTask(AdminRights::granted));
     EXPECT_CALL(*pkgHelper, isInstallationNeeded(app.pkgId(), _)).WillOnce([&gate](auto&&...) {
         return afterGate(&gate, false);
     });

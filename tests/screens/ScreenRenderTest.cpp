@@ -27,7 +27,7 @@ using testing::Return;
 class ScreenRenderTest : public ScreenTest {
 protected:
     ScreenRenderTest() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(Return(true));
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
         goOnline();
     }
 

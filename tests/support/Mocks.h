@@ -54,7 +54,7 @@ public:
 
 class MockSystemPermissionsManager : public SystemPermissionsManagerProtocol {
 public:
-    MOCK_METHOD(bool, requestAdminPrivileges, (), (override));
+    MOCK_METHOD(QCoro::Task<AdminRights>, requestAdminPrivileges, (), (override));
     MOCK_METHOD(void, releaseAuthorization, (), (override));
 };
 

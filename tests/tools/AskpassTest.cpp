@@ -11,13 +11,13 @@
 namespace tarn::askpass {
 namespace {
 
-// OK answers the typed password once something is typed; Cancel answers nothing and leaves the mark that
-// tells a cancelled prompt from a wrong password.
-TEST(AskpassDialog, AnswersThePasswordOnOkAndOnlyACancelMarkOnCancel) {
+// OK answers the typed password once something is typed; Cancel answers nothing. Each answer is
+// reported, so a caller of sudo can tell a cancel from a wrong password and from a prompt never shown.
+TEST(AskpassDialog, AnswersThePasswordOnOkNothingOnCancelAndReportsEachAnswer) {
     const QString markup = QStringLiteral("Install Scanner Suite. <b>Enter</b> your password.");
     EXPECT_EQ(PasswordDialog(QString()).promptLabel()->text(), QStringLiteral("Password:"));
     QTemporaryDir scratch;
-    const QString cancelFile = scratch.filePath(QStringLiteral("cancelled"));
+    const QString reportFile = scratch.filePath(QStringLiteral("answers"));
     for (const bool accept : {true, false}) {
         SCOPED_TRACE(accept);
         PasswordDialog dialog(markup);
@@ -34,15 +34,17 @@ TEST(AskpassDialog, AnswersThePasswordOnOkAndOnlyACancelMarkOnCancel) {
         QBuffer output;
         output.open(QIODevice::WriteOnly);
         EXPECT_EQ(dialog.result(), accept ? QDialog::Accepted : QDialog::Rejected);
-        EXPECT_EQ(answer(dialog, output, cancelFile), accept ? 0 : 1);
+        EXPECT_EQ(answer(dialog, output, reportFile), accept ? 0 : 1);
         EXPECT_EQ(output.data(), accept ? QStringLiteral("pä ss\"word\n").toUtf8() : QByteArray());
-        EXPECT_EQ(QFile::exists(cancelFile), !accept);
         if (!accept) {
-            QBuffer unmarked;
-            unmarked.open(QIODevice::WriteOnly);
-            EXPECT_EQ(answer(dialog, unmarked, QString()), 1) << "without a cancel file to leave, still a refusal";
+            QBuffer unreported;
+            unreported.open(QIODevice::WriteOnly);
+            EXPECT_EQ(answer(dialog, unreported, QString()), 1) << "without a report file, still a refusal";
         }
     }
+    QFile report(reportFile);
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    EXPECT_EQ(report.readAll(), QByteArray("answered\ncancelled\n"));
 }
 
 } // namespace

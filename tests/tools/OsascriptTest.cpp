@@ -5,8 +5,14 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace tarn::test {
 namespace {
@@ -157,8 +163,9 @@ TEST_F(OsascriptTest, AsksThroughSudoWithTheEscapedPromptAndKeepsAnySystemRoot) 
         if (withSystemRoot) {
             environment.insert(QStringLiteral("TARN_SYSTEM_ROOT"), scratch.path());
         }
-        QStringList expected = QStringLiteral("-A|-p|Install 100%% of \"Scan\"|--|/bin/sh|-c").split(u'|');
-        expected.append(command);
+        QStringList expected = QStringLiteral("-A|-p|Install 100%% of \"Scan\"|--").split(u'|');
+        expected << QFileInfo(QStringLiteral(TARN_TOOLS_DIR "/osascript")).canonicalFilePath()
+                 << QStringLiteral("--elevated") << command;
         if (withSystemRoot) {
             expected.insert(3, QStringLiteral("--preserve-env=TARN_SYSTEM_ROOT"));
         }
@@ -174,7 +181,9 @@ TEST_F(OsascriptTest, AsksThroughSudoWithTheEscapedPromptAndKeepsAnySystemRoot) 
     }
 }
 
-// A cancelled or wrong password runs nothing; a command's failure reports its message and status.
+// A cancelled or wrong password runs nothing; a command's failure reports its message and status. A
+// refusal is sudo's own answer, after the dialog's words when it was cancelled: the script runner has
+// become sudo by then.
 TEST_F(OsascriptTest, ReportsCancelWrongPasswordsAndFailuresWithTheirStatus) {
     const QString accept = QStringLiteral("echo secret\n");
     const struct {
@@ -190,9 +199,9 @@ TEST_F(OsascriptTest, ReportsCancelWrongPasswordsAndFailuresWithTheirStatus) {
              "execution error: disk full (3)\n"},
             {accept, QStringLiteral("exit 4"), 1, "",
              "execution error: The command exited with a non-zero status. (4)\n"},
-            {QStringLiteral(": > \"$TARN_ASKPASS_CANCEL_FILE\"\nexit 1\n"), touch, 1, "",
-             "execution error: User canceled. (-128)\n"},
-            {QStringLiteral("echo guess\n"), touch, 1, "", "execution error: sudo: 1 incorrect password attempt (1)\n"},
+            {QStringLiteral("echo \"$TARN_ASKPASS_CANCEL_MESSAGE\" >&2\nexit 1\n"), touch, 1, "",
+             "execution error: User canceled. (-128)\nsudo: no password was provided\n"},
+            {QStringLiteral("echo guess\n"), touch, 1, "", "sudo: 1 incorrect password attempt\n"},
     };
     for (const auto& run : cases) {
         SCOPED_TRACE(run.command.toStdString());
@@ -205,6 +214,92 @@ TEST_F(OsascriptTest, ReportsCancelWrongPasswordsAndFailuresWithTheirStatus) {
         EXPECT_EQ(result.err, run.err);
     }
     EXPECT_FALSE(QFile::exists(ran));
+}
+
+// The real sudo of this system, as an ordinary user with its own password and a sudoers rule: a grant
+// made up front serves three privileged commands run by the script runner from the same parent, so
+// the dialog is asked once. Needs root (to make the user) and sudo; skipped otherwise. The user and
+// the rule are removed whatever happens.
+class RealSudoTest : public ::testing::Test {
+protected:
+    static int run(const QString& program, const QStringList& arguments, const QByteArray& input = {}) {
+        QProcess process;
+        process.start(program, arguments);
+        process.write(input);
+        process.closeWriteChannel();
+        process.waitForFinished(60'000);
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    void SetUp() override {
+        if (::geteuid() != 0 || !QFileInfo(QStringLiteral("/usr/bin/sudo")).isExecutable() ||
+            QStandardPaths::findExecutable(QStringLiteral("useradd")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty()) {
+            GTEST_SKIP() << "needs root, sudo, useradd and runuser";
+        }
+        user = QStringLiteral("tarn-sudo-%1").arg(QCoreApplication::applicationPid());
+        rule = QStringLiteral("/etc/sudoers.d/") + user;
+        if (run(QStringLiteral("useradd"),
+                {QStringLiteral("-M"), QStringLiteral("-s"), QStringLiteral("/bin/sh"), user}) != 0) {
+            user.clear();
+            GTEST_SKIP() << "cannot create a user";
+        }
+        ASSERT_EQ(run(QStringLiteral("chpasswd"), {}, (user + QStringLiteral(":tarn-secret-1\n")).toUtf8()), 0);
+        QFile ruleFile(rule);
+        ASSERT_TRUE(ruleFile.open(QIODevice::WriteOnly));
+        ruleFile.write((user + QStringLiteral(" ALL=(ALL:ALL) ALL\n")).toUtf8());
+        ruleFile.close();
+        ruleFile.setPermissions(QFile::ReadOwner | QFile::ReadGroup);
+        ASSERT_TRUE(scratch.isValid());
+        QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
+    }
+
+    void TearDown() override {
+        if (!user.isEmpty()) {
+            // sudo -K drops the user's credential records, which outlive the user otherwise.
+            run(QStringLiteral("runuser"), {QStringLiteral("-u"), user, QStringLiteral("--"),
+                                            QStringLiteral("/usr/bin/sudo"), QStringLiteral("-K")});
+        }
+        QFile::remove(rule);
+        if (!user.isEmpty()) {
+            run(QStringLiteral("userdel"), {QStringLiteral("-f"), user});
+        }
+    }
+
+    QString user;
+    QString rule;
+    QTemporaryDir scratch;
+};
+
+TEST_F(RealSudoTest, OneGrantServesThreePrivilegedCommandsOfTheSameParent) {
+    const QString askpass =
+            writeScript(scratch, QStringLiteral("askpass"),
+                        QStringLiteral("echo \"$1\" >> '%1/asked'\necho tarn-secret-1\n").arg(scratch.path()));
+    QFile::setPermissions(askpass,
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    const QString osascript = QFileInfo(QStringLiteral(TARN_TOOLS_DIR "/osascript")).canonicalFilePath();
+    const QString statement = privileged(QStringLiteral("id -u >> '%1/ran'").arg(scratch.path()));
+    QString script =
+            QStringLiteral(
+                    "unset TARN_SUDO TARN_SYSTEM_ROOT; sudo -k; SUDO_ASKPASS='%1' sudo -A -p 'Up front' -v || exit 9\n")
+                    .arg(askpass);
+    for (int command = 0; command < 3; ++command) {
+        script += QStringLiteral("TARN_ASKPASS='%1' '%2' -e \"$1\" || exit %3\n")
+                          .arg(askpass, osascript)
+                          .arg(command + 1);
+    }
+    script += QStringLiteral("sudo -k\n");
+
+    // A session of its own, without a terminal, as a desktop application runs.
+    const int status =
+            run(QStringLiteral("runuser"),
+                {QStringLiteral("-u"), user, QStringLiteral("--"), QStringLiteral("setsid"), QStringLiteral("-w"),
+                 QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), statement});
+
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(scratch.filePath(QStringLiteral("ran"))), QByteArray("0\n0\n0\n"));
+    EXPECT_EQ(readFile(scratch.filePath(QStringLiteral("asked"))), QByteArray("Up front\n"));
 }
 
 } // namespace

@@ -17,7 +17,9 @@ using testing::Return;
 
 class InstallationRunTest : public WorkflowTest {
 protected:
-    InstallationRunTest() { ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(Return(true)); }
+    InstallationRunTest() {
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
+    }
 
     // Chooses the applications as the package screen would, and records each row's states from then on.
     void choose(const QList<TARNDeviceAppConfigurationModel>& entries) {
@@ -44,7 +46,7 @@ protected:
 };
 
 TEST_F(InstallationRunTest, EmptyListOnlyTakesAndReleasesTheRights) {
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(true));
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::granted));
     EXPECT_CALL(*permissions, releaseAuthorization());
     run();
     EXPECT_FALSE(model().shouldProcessFatalError());
@@ -55,7 +57,7 @@ TEST_F(InstallationRunTest, InstallsEachRowInOrderAndRemovesTheDownloads) {
     choose({appEntry("Scan", false), appEntry("OCR", true)});
     {
         InSequence order;
-        EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(true));
+        EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::granted));
         expectInstallation("OCR");
         expectInstallation("Scan");
         EXPECT_CALL(*permissions, releaseAuthorization());
@@ -82,15 +84,44 @@ TEST_F(InstallationRunTest, InstallsEachRowInOrderAndRemovesTheDownloads) {
 }
 
 // The parameter: whether one of the rows is mandatory.
-class RefusedRightsTest : public InstallationRunTest, public testing::WithParamInterface<bool> {};
+// The password dialog may stay open for minutes: the run awaits the answer, and no row starts before it.
+TEST_F(InstallationRunTest, NoRowStartsBeforeTheAnswer) {
+    choose({appEntry("A", true)});
+    Gate answer;
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce([&] {
+        return afterGate(&answer, AdminRights::granted);
+    });
+
+    QCoro::Task<> task = model().installSelectedApplications();
+    drainPostedEvents();
+    EXPECT_THAT(rowStates["A"], ElementsAre("ready"));
+
+    expectInstallation("A");
+    answer.open();
+    test::waitFor(std::move(task));
+    drainPostedEvents();
+    EXPECT_EQ(rowStates["A"].last(), QStringLiteral("done"));
+}
+
+// Each way of not getting administrator rights has its own text, so the user knows what to do next.
+struct Refusal {
+    AdminRights rights;
+    const char* key;
+};
+
+class RefusedRightsTest : public InstallationRunTest, public testing::WithParamInterface<std::tuple<bool, Refusal>> {
+protected:
+    bool firstIsMandatory() const { return std::get<0>(GetParam()); }
+    const Refusal& refusal() const { return std::get<1>(GetParam()); }
+};
 
 TEST_P(RefusedRightsTest, FailsEveryRowWithThePermissionText) {
-    choose({appEntry("A", GetParam()), appEntry("B", false), appEntry("C", false)});
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false));
+    choose({appEntry("A", firstIsMandatory()), appEntry("B", false), appEntry("C", false)});
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(refusal().rights));
     EXPECT_CALL(*permissions, releaseAuthorization()).Times(0);
 
     QCoro::Task<> task = model().installSelectedApplications();
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.no.permissions")) << "set before the rows change";
+    EXPECT_EQ(model().fatalErrorMessage(), QString::fromLatin1(refusal().key)) << "set before the rows change";
     EXPECT_THAT(rowStates["A"], ElementsAre("ready"));
     try {
         test::waitFor(std::move(task));
@@ -102,17 +133,31 @@ TEST_P(RefusedRightsTest, FailsEveryRowWithThePermissionText) {
 
     for (const auto& task : model().tasksToRun()) {
         EXPECT_EQ(task.state, ToInstallListItemViewState::failed) << task.name.toStdString();
-        EXPECT_EQ(task.errorMessage, QStringLiteral("error.no.permissions"));
+        EXPECT_EQ(task.errorMessage, QString::fromLatin1(refusal().key));
     }
     EXPECT_EQ(rowStates["B"], (QStringList{"ready", "failed"})) << "straight from ready";
-    EXPECT_EQ(model().isInstallationSuccessful(), !GetParam());
+    EXPECT_EQ(model().isInstallationSuccessful(), !firstIsMandatory());
     EXPECT_TRUE(model().anyOptionalPackageFailedToInstall());
     EXPECT_FALSE(model().shouldProcessFatalError());
     EXPECT_TRUE(logger->lines().isEmpty()) << "the permissions manager logs its own refusal";
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RefusedRightsTest, testing::Bool(),
-                         [](const auto& info) { return info.param ? "OneMandatory" : "AllOptional"; });
+INSTANTIATE_TEST_SUITE_P(
+        Rows, RefusedRightsTest,
+        testing::Combine(testing::Bool(),
+                         testing::Values(Refusal{AdminRights::cancelled, "error.no.permissions.cancelled"},
+                                         Refusal{AdminRights::wrongPassword, "error.no.permissions.wrong.password"},
+                                         Refusal{AdminRights::notPermitted, "error.no.permissions.not.allowed"},
+                                         Refusal{AdminRights::unavailable, "error.no.permissions.unavailable"},
+                                         Refusal{AdminRights::failed, "error.no.permissions"})),
+        [](const auto& info) {
+            const std::string key = std::get<1>(info.param).key;
+            std::string name = std::get<0>(info.param) ? "OneMandatory_" : "AllOptional_";
+            for (const char c : key) {
+                name += c == '.' ? '_' : c;
+            }
+            return name;
+        });
 
 enum class Trouble { alreadyInstalled, badLink, downloadFails, digestFails };
 
@@ -237,7 +282,7 @@ TEST_F(InstallationRunTest, ProgressAfterTheObjectIsGoneIsDropped) {
 TEST_F(InstallationRunTest, SecondCallDuringARunJoinsItInsteadOfRunningTheRowsTwice) {
     choose({appEntry("Scan", true)});
     Gate versionCheck;
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(2).WillRepeatedly(Return(true));
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(2).WillRepeatedly(ReturnTask(AdminRights::granted));
     EXPECT_CALL(*permissions, releaseAuthorization()).Times(2);
     EXPECT_CALL(*pkgHelper, isInstallationNeeded(_, _))
             .WillOnce([&](auto&&...) { return afterGate(&versionCheck, false); })

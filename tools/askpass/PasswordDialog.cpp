@@ -45,16 +45,19 @@ QString PasswordDialog::password() const {
     return field->text();
 }
 
-int answer(const PasswordDialog& dialog, QIODevice& output, const QString& cancelFile) {
-    if (dialog.result() == QDialog::Accepted && !dialog.password().isEmpty()) {
-        output.write(dialog.password().toUtf8() + '\n');
-        return 0;
+int answer(const PasswordDialog& dialog, QIODevice& output, const QString& reportFile) {
+    const bool accepted = dialog.result() == QDialog::Accepted && !dialog.password().isEmpty();
+    if (!reportFile.isEmpty()) {
+        QFile report(reportFile);
+        if (report.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            report.write(accepted ? "answered\n" : "cancelled\n");
+        }
     }
-    if (!cancelFile.isEmpty()) {
-        QFile marker(cancelFile);
-        marker.open(QIODevice::WriteOnly);
+    if (!accepted) {
+        return 1;
     }
-    return 1;
+    output.write(dialog.password().toUtf8() + '\n');
+    return 0;
 }
 
 } // namespace tarn::askpass

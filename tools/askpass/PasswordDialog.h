@@ -32,8 +32,9 @@ private:
 };
 
 // What askpass answers once the dialog has closed: the password and a newline on `output` and 0 when it
-// was accepted; nothing and 1 when it was cancelled, creating `cancelFile` (when given) so the script
-// runner can tell a cancelled prompt from a wrong password.
-int answer(const PasswordDialog& dialog, QIODevice& output, const QString& cancelFile);
+// was accepted; nothing and 1 when it was cancelled. Each answer also appends a line, "answered" or
+// "cancelled", to `reportFile` (when given): sudo tells a cancelled prompt from a wrong password by its
+// wording only, and a refusal that never asked from either by nothing at all.
+int answer(const PasswordDialog& dialog, QIODevice& output, const QString& reportFile);
 
 } // namespace tarn::askpass

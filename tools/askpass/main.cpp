@@ -6,6 +6,9 @@
 #include <cstdio>
 
 // sudo runs this with its prompt as the only argument and reads the password from standard output.
+// TARN_ASKPASS_REPORT names a file that records each answer; TARN_ASKPASS_CANCEL_MESSAGE is written to
+// standard error on a cancel, for a caller that no longer exists by then to do it (the script runner
+// has become sudo).
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
@@ -16,5 +19,10 @@ int main(int argc, char* argv[]) {
     if (!output.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         return 1;
     }
-    return tarn::askpass::answer(dialog, output, qEnvironmentVariable("TARN_ASKPASS_CANCEL_FILE"));
+    const int status = tarn::askpass::answer(dialog, output, qEnvironmentVariable("TARN_ASKPASS_REPORT"));
+    const QByteArray cancelMessage = qgetenv("TARN_ASKPASS_CANCEL_MESSAGE");
+    if (status != 0 && !cancelMessage.isEmpty()) {
+        std::fprintf(stderr, "%s\n", cancelMessage.constData());
+    }
+    return status;
 }

@@ -3,10 +3,9 @@
 #include "osascript/ShellScriptStatement.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -15,7 +14,6 @@ namespace tarn::osascript {
 namespace {
 
 constexpr int failureStatus = 1;
-constexpr int userCanceledNumber = -128;
 constexpr int syntaxErrorNumber = -2741;
 const QString shell = QStringLiteral("/bin/sh");
 
@@ -27,42 +25,15 @@ Outcome executionError(const QString& message, int number) {
     return failure(QStringLiteral("execution error: %1 (%2)").arg(message).arg(number));
 }
 
-struct Invocation {
-    QString program;
-    QStringList arguments;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-};
-
-Invocation invocation(const ShellScriptStatement& statement, const Settings& settings, const QString& cancelFile) {
-    if (settings.runningAsRoot && !settings.sudoOverridden) {
-        return {shell, {QStringLiteral("-c"), statement.command}};
-    }
-    Invocation elevated{settings.sudo, {QStringLiteral("-A"), QStringLiteral("-p"), sudoPrompt(statement.prompt)}};
-    if (!settings.systemRoot.isEmpty()) {
-        elevated.arguments.append(QStringLiteral("--preserve-env=TARN_SYSTEM_ROOT"));
-    }
-    elevated.arguments << QStringLiteral("--") << shell << QStringLiteral("-c") << statement.command;
-    elevated.environment.insert(QStringLiteral("SUDO_ASKPASS"), settings.askpass);
-    elevated.environment.insert(QString::fromLatin1(cancelFileVariable), cancelFile);
-    return elevated;
-}
-
-Outcome runStatement(const ShellScriptStatement& statement, const Settings& settings) {
-    QTemporaryDir scratch;
-    if (!scratch.isValid()) {
-        return executionError(QStringLiteral("Cannot create a temporary folder."), -1);
-    }
-    const QString cancelFile = scratch.filePath(QStringLiteral("cancelled"));
-    const Invocation call = invocation(statement, settings, cancelFile);
-
+// The administrator's half: the command itself, its failure put in the script runner's words.
+Outcome runCommand(const QString& command) {
     QProcess process;
-    process.setProgram(call.program);
-    process.setArguments(call.arguments);
-    process.setProcessEnvironment(call.environment);
+    process.setProgram(shell);
+    process.setArguments({QStringLiteral("-c"), command});
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QIODevice::ReadOnly);
     if (!process.waitForStarted(-1)) {
-        return executionError(QStringLiteral("Cannot run '%1': %2").arg(call.program, process.errorString()), -1);
+        return executionError(QStringLiteral("Cannot run '%1': %2").arg(shell, process.errorString()), -1);
     }
     process.waitForFinished(-1);
     const QByteArray standardOutput = process.readAllStandardOutput();
@@ -74,26 +45,36 @@ Outcome runStatement(const ShellScriptStatement& statement, const Settings& sett
     if (process.exitCode() == 0) {
         return {0, standardOutput, {}};
     }
-    if (QFileInfo::exists(cancelFile)) {
-        return executionError(QStringLiteral("User canceled."), userCanceledNumber);
-    }
     return executionError(standardError.isEmpty() ? QStringLiteral("The command exited with a non-zero status.")
                                                   : standardError,
                           process.exitCode());
 }
 
+Elevation elevation(const ShellScriptStatement& statement, const Settings& settings) {
+    Elevation elevated{settings.sudo, {QStringLiteral("-A"), QStringLiteral("-p"), sudoPrompt(statement.prompt)}, {}};
+    if (!settings.systemRoot.isEmpty()) {
+        elevated.arguments.append(QStringLiteral("--preserve-env=TARN_SYSTEM_ROOT"));
+    }
+    elevated.arguments << QStringLiteral("--") << settings.self << QString::fromLatin1(elevatedOption)
+                       << statement.command;
+    elevated.environment.append(std::pair<QByteArray, QByteArray>("SUDO_ASKPASS", QFile::encodeName(settings.askpass)));
+    elevated.environment.append(std::pair<QByteArray, QByteArray>(cancelMessageVariable, userCanceledMessage));
+    return elevated;
+}
+
 } // namespace
 
-Settings Settings::fromProcess(const QString& programDirectory) {
+Settings Settings::fromProcess(const QString& programPath) {
     Settings settings;
     const QString sudo = qEnvironmentVariable("TARN_SUDO");
     settings.sudoOverridden = !sudo.isEmpty();
     settings.sudo = settings.sudoOverridden ? sudo : QStringLiteral("/usr/bin/sudo");
     const QString askpass = qEnvironmentVariable("TARN_ASKPASS");
-    settings.askpass = askpass.isEmpty() ? QDir(programDirectory).filePath(QStringLiteral("askpass"))
+    settings.askpass = askpass.isEmpty() ? QFileInfo(programPath).dir().filePath(QStringLiteral("askpass"))
                                          : QFileInfo(askpass).absoluteFilePath();
     settings.systemRoot = qEnvironmentVariable("TARN_SYSTEM_ROOT");
     settings.runningAsRoot = ::geteuid() == 0;
+    settings.self = QFileInfo(programPath).absoluteFilePath();
     return settings;
 }
 
@@ -102,7 +83,10 @@ QString sudoPrompt(const QString& prompt) {
     return escaped.replace(u'%', QStringLiteral("%%"));
 }
 
-Outcome run(const QStringList& arguments, const Settings& settings) {
+std::variant<Outcome, Elevation> run(const QStringList& arguments, const Settings& settings) {
+    if (arguments.size() == 2 && arguments.first() == QLatin1String(elevatedOption)) {
+        return runCommand(arguments[1]);
+    }
     if (arguments.size() != 2 || arguments.first() != QLatin1String("-e")) {
         return failure(QStringLiteral("usage: osascript -e STATEMENT"));
     }
@@ -115,7 +99,10 @@ Outcome run(const QStringList& arguments, const Settings& settings) {
         }
         return failure(QStringLiteral("osascript: ") + error.reason());
     }
-    return runStatement(statement, settings);
+    if (settings.runningAsRoot && !settings.sudoOverridden) {
+        return runCommand(statement.command);
+    }
+    return elevation(statement, settings);
 }
 
 } // namespace tarn::osascript
