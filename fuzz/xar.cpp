@@ -1,0 +1,26 @@
+// The xar reader behind pkgutil and installer: header, compressed table of contents, heap ranges and
+// the checksums of every entry, read as a package file would be.
+#include "FuzzSupport.h"
+#include "common/Xar.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const tarn::fuzz::MemoryFile file(data, size);
+    try {
+        const tarn::tool::XarArchive archive = tarn::tool::XarArchive::open(file.path());
+        (void)archive.tocChecksumMatches();
+        for (const tarn::tool::XarEntry& entry : archive.entries()) {
+            (void)archive.entry(entry.path);
+            if (!entry.data) {
+                continue;
+            }
+            try {
+                (void)archive.contents(entry, 1 << 20);
+            } catch (const tarn::tool::ToolError&) {
+            }
+        }
+        archive.requireIntactToc();
+        archive.verifyArchivedChecksums();
+    } catch (const tarn::tool::ToolError&) {
+    }
+    return 0;
+}
