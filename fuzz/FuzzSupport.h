@@ -5,10 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include <stdexcept>
 
 // What every fuzz target shares. A parser's documented failure is a caught exception; anything else
 // escaping (another exception, a crash, a sanitizer report, a leak) is a finding.

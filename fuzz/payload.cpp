@@ -1,9 +1,10 @@
 // The installer's payload reader: pbzx unwrapping, then cpio (plain or compressed) through libarchive,
 // with every entry's path and link checked. Only inspected, never extracted: a run writes nothing.
+#include "Payload.h"
+
 #include "FuzzSupport.h"
 #include "PayloadStream.h"
 #include "common/ToolError.h"
-#include "Payload.h"
 
 #include <algorithm>
 #include <cstring>

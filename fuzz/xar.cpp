@@ -1,7 +1,8 @@
 // The xar reader behind pkgutil and installer: header, compressed table of contents, heap ranges and
 // the checksums of every entry, read as a package file would be.
-#include "FuzzSupport.h"
 #include "common/Xar.h"
+
+#include "FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const tarn::fuzz::MemoryFile file(data, size);
