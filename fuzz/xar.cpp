@@ -18,6 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 (void)archive.contents(entry, 1 << 20);
             } catch (const tarn::tool::ToolError&) {
             }
+            // The streamed path the installer takes for payloads, read up to a bound.
+            try {
+                const std::unique_ptr<tarn::tool::ByteSource> stream = archive.openStream(entry);
+                char buffer[16384];
+                qint64 total = 0;
+                qint64 count = 0;
+                while (total < (4 << 20) && (count = stream->read(buffer, sizeof buffer)) > 0) {
+                    total += count;
+                }
+            } catch (const tarn::tool::ToolError&) {
+            }
         }
         archive.requireIntactToc();
         archive.verifyArchivedChecksums();
