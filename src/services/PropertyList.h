@@ -52,7 +52,8 @@ private:
 // Owns a property-list tree, read from or written to the XML and binary formats.
 class PropertyList {
 public:
-    // Either format, told apart by the bytes themselves. Throws PropertyListError.
+    // Either format, told apart by the bytes themselves. Throws PropertyListError, also for a binary list
+    // with a NUL byte in a key or a text.
     static PropertyList parse(const QByteArray& bytes);
 
     static PropertyList dictionary();

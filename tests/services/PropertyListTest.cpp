@@ -48,6 +48,12 @@ TEST(PropertyList, RefusesBytesThatAreNoPropertyList) {
                                     QByteArray("bplist00\x01\x02"), QByteArray("{ CFBundleVersion = 1; }")}) {
         EXPECT_THROW(PropertyList::parse(bytes), PropertyListError) << bytes.toStdString();
     }
+    // A binary list may carry a NUL character inside a UTF-16 key, on which libplist aborts when the key is read.
+    PropertyList root = PropertyList::dictionary();
+    root.insert(QStringLiteral("Contents/\u00e9?b"), PropertyList::string(QStringLiteral("x")));
+    const QByteArray withNul = root.toBinary().replace(QByteArray("\0\xe9\0?", 4), QByteArray("\0\xe9\0\0", 4));
+    ASSERT_TRUE(withNul.contains(QByteArray("\0\xe9\0\0", 4)));
+    EXPECT_THROW(PropertyList::parse(withNul), PropertyListError);
 }
 
 TEST(FileReference, NamesTheLocalFileOfEachAcceptedForm) {

@@ -1,5 +1,6 @@
 // pkgutil run as the real executable against packages built by the fixtures, in a sandboxed system root.
 #include "PackageToolSupport.h"
+#include "common/Plist.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -140,6 +141,26 @@ TEST(PkgutilReceipts, RefusesUnknownIdentifiersDamagedReceiptsAndBadCommandLines
     writeFile(sandbox.path(QStringLiteral("/var/db/receipts/com.tarn.broken.plist")), "<plist><dict><key>pkgid");
     EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--export-plist"), QStringLiteral("com.tarn.broken")}),
                 FailsWith("the receipt for 'com.tarn.broken' is damaged"));
+
+    // A binary receipt whose one path holds a NUL character (UTF-16, where the format keeps it), which
+    // libplist would abort on when listing the paths.
+    const tool::Plist receipt = tool::Plist::dictionary();
+    tool::setString(receipt.get(), "pkgid", QStringLiteral("com.tarn.nul"));
+    tool::setString(receipt.get(), "pkg-version", QStringLiteral("1"));
+    tool::setString(receipt.get(), "install-location", QStringLiteral("/"));
+    tool::setUnsigned(receipt.get(), "install-time", 1);
+    const plist_t paths = plist_new_dict();
+    plist_dict_set_item(paths, "Scan.app/\u00e9?b", plist_new_dict());
+    plist_dict_set_item(receipt.get(), "paths", paths);
+    char* binary = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(receipt.get(), &binary, &length);
+    QByteArray bytes(binary, static_cast<qsizetype>(length));
+    plist_to_bin_free(binary);
+    writeFile(sandbox.path(QStringLiteral("/var/db/receipts/com.tarn.nul.plist")),
+              bytes.replace(QByteArray("\0\xe9\0?", 4), QByteArray("\0\xe9\0\0", 4)));
+    EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.nul")}),
+                FailsWith("the receipt for 'com.tarn.nul' is damaged"));
 
     for (const QStringList& arguments : {QStringList{}, QStringList{QStringLiteral("--check-signature")},
                                          QStringList{QStringLiteral("--pkg-info-plist"), QStringLiteral("x")}}) {

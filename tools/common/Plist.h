@@ -25,7 +25,8 @@ public:
     Plist& operator=(const Plist&) = delete;
 
     static Plist dictionary() { return Plist(plist_new_dict()); }
-    // XML or binary; an empty handle when the bytes are no property list.
+    // XML or binary; an empty handle when the bytes are no property list, or a binary one with a NUL byte
+    // in a key or a text (which libplist cannot hand out safely).
     static Plist parse(const QByteArray& bytes);
 
     plist_t get() const { return node; }

@@ -1,0 +1,1 @@
+do shell script "a" & "b" with administrator privileges

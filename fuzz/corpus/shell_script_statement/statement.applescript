@@ -1,0 +1,1 @@
+do shell script "/usr/bin/installer -pkg \"/tmp/Scan.pkg\" -target /" with administrator privileges with prompt "Installer für „Scan“"
