@@ -66,9 +66,10 @@ QString TerminalProgress::duration(std::chrono::seconds seconds) {
     return QStringLiteral("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
 }
 
-QString TerminalProgress::redraw(const QString& text) {
+QString TerminalProgress::redraw(const QString& text, int columns) {
     // Written first, then the rest of the old line erased: no flicker of an empty line.
-    return u'\r' + text + QStringLiteral("\x1b[K");
+    const QString fitted = columns > 1 && text.size() >= columns ? text.left(columns - 1) : text;
+    return u'\r' + fitted + QStringLiteral("\x1b[K");
 }
 
 QString TerminalProgress::clear() {

@@ -32,8 +32,9 @@ public:
     // "45 s", "12 min", "1 h 5 min".
     static QString duration(std::chrono::seconds seconds);
 
-    // The control sequences that put `text` over the current line, and that clear it.
-    static QString redraw(const QString& text);
+    // The control sequences that put `text` over the current line, and that clear it. A line wider
+    // than the terminal's `columns` (when known) is cut: a wrapped line could not be redrawn in place.
+    static QString redraw(const QString& text, int columns = 0);
     static QString clear();
 
 private:

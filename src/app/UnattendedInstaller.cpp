@@ -6,6 +6,7 @@
 #include <QTextStream>
 
 #include <coroutine>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <utility>
 
@@ -321,7 +322,7 @@ void UnattendedInstaller::printRowState(qsizetype index, qsizetype count, const 
 }
 
 void UnattendedInstaller::drawProgress(const QString& line) {
-    out << TerminalProgress::redraw(line);
+    out << TerminalProgress::redraw(line, options.terminalColumns);
     out.flush();
     progressShown = true;
 }
@@ -390,12 +391,18 @@ int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOpt
                               std::shared_ptr<PkgUtilHelperProtoco> receipts) {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return runUnattendedInstallation(model, UnattendedInstaller::Options::from(options, std::move(receipts)), out, err,
-                                     standardOutputIsTerminal());
+    auto unattended = UnattendedInstaller::Options::from(options, std::move(receipts));
+    unattended.terminalColumns = standardOutputColumns();
+    return runUnattendedInstallation(model, unattended, out, err, standardOutputIsTerminal());
 }
 
 bool standardOutputIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
+}
+
+int standardOutputColumns() {
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 } // namespace tarn

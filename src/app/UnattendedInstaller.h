@@ -30,6 +30,7 @@ public:
         // Where the report's installed versions come from; none leaves them unknown.
         std::shared_ptr<PkgUtilHelperProtoco> receipts;
         RunReport::Clock clock = &std::chrono::steady_clock::now;
+        int terminalColumns = 0; // the width of the terminal, 0 when unknown
 
         static Options from(const CommandLineOptions& options,
                             std::shared_ptr<PkgUtilHelperProtoco> receipts = nullptr) {
@@ -93,5 +94,7 @@ int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOpt
 
 // Whether standard output is a terminal, where a live progress bar can redraw itself.
 bool standardOutputIsTerminal();
+// The terminal's width in columns, 0 when standard output is none or does not say.
+int standardOutputColumns();
 
 } // namespace tarn

@@ -320,6 +320,9 @@ TEST(TerminalProgressTest, ShowsPercentBytesRateAndTimeLeftAtMostTenTimesASecond
                 terminal.update(update.index, 2, update.index == 0 ? "Scan Suite" : "Driver", update.progress);
         EXPECT_EQ(line, update.line ? std::optional<QString>(QString::fromUtf8(update.line)) : std::nullopt);
     }
+    EXPECT_EQ(TerminalProgress::redraw(QStringLiteral("[1/2] Scan Suite 4.2 MB"), 12), "\r[1/2] Scan \x1b[K")
+            << "cut to the width, so that it never wraps";
+    EXPECT_EQ(TerminalProgress::redraw(QStringLiteral("[1/2] Scan"), 12), "\r[1/2] Scan\x1b[K");
     const std::pair<int, const char*> durations[] = {{45, "45 s"}, {89, "1 min"}, {90, "2 min"}, {3900, "1 h 5 min"}};
     for (const auto& [seconds, text] : durations) {
         EXPECT_EQ(TerminalProgress::duration(std::chrono::seconds(seconds)), QString::fromLatin1(text));
