@@ -178,6 +178,18 @@
         <source>All set</source>
         <translation>All set</translation>
     </message>
+    <message id="install.progress.amounts">
+        <source>%1 of %2</source>
+        <translation>%1 of %2</translation>
+    </message>
+    <message id="install.progress.sized">
+        <source>%1 % · %2</source>
+        <translation>%1 % · %2</translation>
+    </message>
+    <message id="install.progress.unsized">
+        <source>%1 received</source>
+        <translation>%1 received</translation>
+    </message>
     <message id="install.state.done">
         <source>Installed</source>
         <translation>Installed</translation>

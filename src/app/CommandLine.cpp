@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -75,8 +76,10 @@ std::variant<CommandLineOptions, UsageError> parseCommandLine(const QStringList&
     const QCommandLineOption supportUrl(QStringLiteral("support-url"), QString(), QStringLiteral("url"));
     const QCommandLineOption caBundle(QStringLiteral("ca-bundle"), QString(), QStringLiteral("file"));
     const QCommandLineOption usbRoot(QStringLiteral("usb-root"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("file"));
     parser.addOptions({help, version, demo, unattended, acceptLicenses, select, device, serviceUrl, supportUrl,
-                       caBundle, usbRoot});
+                       caBundle, usbRoot, quiet, report});
     if (!parser.parse(arguments)) {
         return UsageError{parser.errorText()};
     }
@@ -91,7 +94,7 @@ std::variant<CommandLineOptions, UsageError> parseCommandLine(const QStringList&
     options.unattended = parser.isSet(unattended);
     options.acceptLicenses = parser.isSet(acceptLicenses);
 
-    for (const auto* unattendedOnly : {&acceptLicenses, &select, &device}) {
+    for (const auto* unattendedOnly : {&acceptLicenses, &select, &device, &quiet, &report}) {
         if (parser.isSet(*unattendedOnly) && !options.unattended) {
             return UsageError{
                     QStringLiteral("--%1 applies only to --unattended.").arg(unattendedOnly->names().first())};
@@ -139,6 +142,16 @@ std::variant<CommandLineOptions, UsageError> parseCommandLine(const QStringList&
         }
         options.caBundle = parser.value(caBundle);
     }
+    options.quiet = parser.isSet(quiet);
+    if (parser.isSet(report)) {
+        // Checked now rather than after a long installation that could then not report.
+        const QFileInfo file(parser.value(report));
+        if (parser.value(report).isEmpty() || file.isDir() || !file.absoluteDir().exists()) {
+            return UsageError{QStringLiteral("--report needs a file in an existing folder; '%1' is not one.")
+                                      .arg(parser.value(report))};
+        }
+        options.report = parser.value(report);
+    }
     if (parser.isSet(usbRoot)) {
         if (!QFileInfo(parser.value(usbRoot)).isDir()) {
             return UsageError{QStringLiteral("--usb-root: '%1' is not a folder.").arg(parser.value(usbRoot))};
@@ -160,6 +173,8 @@ QString usageText() {
             "  --select WHICH           mandatory (default), all, or NAME,NAME,... (the mandatory\n"
             "                           applications are always installed)\n"
             "  --device NAME            catalogue model to use when no scanner is detected\n"
+            "  --quiet                  print only the summary and errors\n"
+            "  --report FILE            write a JSON report of the run to FILE; exit 4 when it cannot\n"
             "  --service-url URL        https base address of the configuration service\n"
             "  --support-url URL        base address of the support site\n"
             "  --ca-bundle FILE         extra PEM trust anchors for HTTPS\n"

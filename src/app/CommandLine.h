@@ -16,6 +16,7 @@ enum class ExitCode : int {
     failure = 1,        // a mandatory application or a document fetch failed
     usageError = 2,     // the command line or a name on it is wrong
     optionalFailed = 3, // everything mandatory installed, some optional application failed
+    reportFailed = 4,   // the run succeeded (fully or but for optional applications); its report could not be written
 };
 
 // Which applications the unattended mode installs. Mandatory applications are always included.
@@ -39,6 +40,8 @@ struct CommandLineOptions {
     std::optional<QString> supportUrl; // http(s) base URL, without a trailing slash
     std::optional<QString> caBundle;   // an existing PEM file
     std::optional<QString> usbRoot;    // an existing folder
+    bool quiet = false;                // unattended: only the summary and errors
+    std::optional<QString> report;     // unattended: where the JSON report goes, in an existing folder
 
     friend bool operator==(const CommandLineOptions&, const CommandLineOptions&) = default;
 };

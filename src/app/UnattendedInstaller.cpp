@@ -6,6 +6,7 @@
 #include <QTextStream>
 
 #include <coroutine>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <utility>
 
@@ -48,7 +49,8 @@ private:
 
 UnattendedInstaller::UnattendedInstaller(InstallationViewModel& model, Options options, QTextStream& out,
                                          QTextStream& err, bool liveProgress)
-    : model(model), options(std::move(options)), out(out), err(err), liveProgress(liveProgress) {}
+    : model(model), options(std::move(options)), out(out), err(err), liveProgress(liveProgress && !this->options.quiet),
+      terminal(this->options.clock), report(model.settings().serviceBaseUrl, this->options.clock) {}
 
 QCoro::Task<ExitCode> UnattendedInstaller::run() {
     if (!options.acceptLicenses) {
@@ -117,6 +119,7 @@ QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::chooseDevice() {
     const DeviceSearchState status = model.deviceSearchStatus();
     if (status.is(DeviceSearchState::Case::found)) {
         printLine(QStringLiteral("Scanner detected: ") + status.device()->name);
+        report.deviceChosen(status.device()->name, RunReport::DeviceChoice::detected);
         co_return std::nullopt;
     }
     if (!status.is(DeviceSearchState::Case::notFound)) {
@@ -135,6 +138,7 @@ QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::chooseDevice() {
         if (device.name == *options.device) {
             model.deviceModel = device;
             printLine(QStringLiteral("No scanner detected; using the catalogue model '%1'.").arg(device.name));
+            report.deviceChosen(device.name, RunReport::DeviceChoice::commandLine);
             co_return std::nullopt;
         }
     }
@@ -192,8 +196,8 @@ std::optional<ExitCode> UnattendedInstaller::selectApplications() {
     }
     }
     if (model.tasksToRun().isEmpty()) {
-        printLine(QStringLiteral("Nothing to install: this scanner has no mandatory application and none was "
-                                 "selected."));
+        printOutcome(QStringLiteral("Nothing to install: this scanner has no mandatory application and none was "
+                                    "selected."));
         return ExitCode::success;
     }
     QStringList names;
@@ -207,7 +211,19 @@ std::optional<ExitCode> UnattendedInstaller::selectApplications() {
     return std::nullopt;
 }
 
+// Only for the report: the run's own check decides, and logs, what gets installed.
+QCoro::Task<> UnattendedInstaller::recordInstalledVersions() {
+    if (!options.reportFile || !options.receipts) {
+        co_return;
+    }
+    const QList<AppInstallTask> tasks = model.tasksToRun();
+    for (const AppInstallTask& task : tasks) {
+        report.installedVersionFound(task.pkgId, co_await options.receipts->installedVersion(task.pkgId));
+    }
+}
+
 QCoro::Task<ExitCode> UnattendedInstaller::install() {
+    co_await recordInstalledVersions();
     rows.clear();
     const Subscription watch =
             model.tasksToRun.subscribe([this](const QList<AppInstallTask>& tasks) { showRows(tasks); });
@@ -239,26 +255,28 @@ ExitCode UnattendedInstaller::summarise() {
             failed.append(task.name);
         }
     }
-    printLine(QStringLiteral("Summary: %1 of %2 applications installed or already up to date, %3 failed%4")
-                      .arg(done)
-                      .arg(tasks.size())
-                      .arg(failed.size())
-                      .arg(failed.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + joinedNames(failed) + u'.'));
+    printOutcome(
+            QStringLiteral("Summary: %1 of %2 applications installed or already up to date, %3 failed%4")
+                    .arg(done)
+                    .arg(tasks.size())
+                    .arg(failed.size())
+                    .arg(failed.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + joinedNames(failed) + u'.'));
     if (!model.isInstallationSuccessful()) {
-        printLine(QStringLiteral("Installation failed: a mandatory application could not be installed."));
+        printOutcome(QStringLiteral("Installation failed: a mandatory application could not be installed."));
         return ExitCode::failure;
     }
     if (model.anyOptionalPackageFailedToInstall()) {
-        printLine(QStringLiteral("Installation complete, except for optional applications."));
+        printOutcome(QStringLiteral("Installation complete, except for optional applications."));
         return ExitCode::optionalFailed;
     }
-    printLine(QStringLiteral("Installation complete."));
+    printOutcome(QStringLiteral("Installation complete."));
     return ExitCode::success;
 }
 
 // One line per row state change. The run marks a row failed and then gives its text in a second
 // update, so a failure without a text waits for the next delivery before it is printed.
 void UnattendedInstaller::showRows(const QList<AppInstallTask>& tasks) {
+    report.observe(tasks);
     const qsizetype count = tasks.size();
     for (qsizetype index = 0; index < count; ++index) {
         const AppInstallTask& task = tasks[index];
@@ -277,44 +295,46 @@ void UnattendedInstaller::showRows(const QList<AppInstallTask>& tasks) {
         }
         if (task.state != seen.state) {
             seen.state = task.state;
-            seen.percent = -1;
             if (task.state == ToInstallListItemViewState::failed && !task.errorMessage) {
                 failureAwaitingItsText = task.id;
             } else {
                 printRowState(index, count, task);
             }
         }
-        const int percent = qBound(0, qRound(task.downloadProgress * 100), 100);
-        if (liveProgress && task.state == ToInstallListItemViewState::downloading && percent != seen.percent) {
-            seen.percent = percent;
-            drawProgress(index, count, task, percent);
+        if (liveProgress && task.state == ToInstallListItemViewState::downloading) {
+            if (const auto line = terminal.update(index, count, task.name, task.download)) {
+                drawProgress(*line);
+            }
         }
     }
 }
 
 void UnattendedInstaller::printRowState(qsizetype index, qsizetype count, const AppInstallTask& task) {
     QString line = QStringLiteral("[%1/%2] %3: %4").arg(index + 1).arg(count).arg(task.name, caseName(task.state));
-    if (task.state == ToInstallListItemViewState::failed && task.errorMessage) {
-        line += QStringLiteral(" - ") + *task.errorMessage;
+    if (task.state == ToInstallListItemViewState::failed) {
+        if (task.errorMessage) {
+            line += QStringLiteral(" - ") + *task.errorMessage;
+        }
+        printOutcome(line);
+        return;
     }
     printLine(line);
 }
 
-void UnattendedInstaller::drawProgress(qsizetype index, qsizetype count, const AppInstallTask& task, int percent) {
-    constexpr int barWidth = 30;
-    const int filled = percent * barWidth / 100;
-    const QString bar = QStringLiteral("[%1/%2] %3 [%4%5] %6%")
-                                .arg(index + 1)
-                                .arg(count)
-                                .arg(task.name, QString(filled, u'#'), QString(barWidth - filled, u'-'))
-                                .arg(percent, 3);
-    clearProgress();
-    out << bar;
+void UnattendedInstaller::drawProgress(const QString& line) {
+    out << TerminalProgress::redraw(line, options.terminalColumns);
     out.flush();
-    progressWidth = static_cast<int>(bar.size());
+    progressShown = true;
 }
 
 void UnattendedInstaller::printLine(const QString& line) {
+    if (options.quiet) {
+        return;
+    }
+    printOutcome(line);
+}
+
+void UnattendedInstaller::printOutcome(const QString& line) {
     clearProgress();
     out << line << '\n';
     out.flush();
@@ -327,16 +347,32 @@ void UnattendedInstaller::printProblem(const QString& line) {
 }
 
 void UnattendedInstaller::clearProgress() {
-    if (progressWidth > 0) {
-        out << '\r' << QString(progressWidth, u' ') << '\r';
+    if (progressShown) {
+        out << TerminalProgress::clear();
         out.flush();
-        progressWidth = 0;
+        progressShown = false;
     }
 }
 
-int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOptions& options, QTextStream& out,
-                              QTextStream& err, bool liveProgress) {
-    UnattendedInstaller installer(model, UnattendedInstaller::Options::from(options), out, err, liveProgress);
+int UnattendedInstaller::writeReport(int exitCode) {
+    if (!options.reportFile) {
+        return exitCode;
+    }
+    report.observe(model.tasksToRun());
+    if (const auto problem = report.writeTo(*options.reportFile, exitCode)) {
+        printProblem(QStringLiteral("Could not write the report to '%1': %2").arg(*options.reportFile, *problem));
+        // A management tool that asked for a report must not read success without one, nor a failed
+        // installation into a machine that is fine; a failing run keeps its own, more telling code.
+        if (exitCode == static_cast<int>(ExitCode::success) || exitCode == static_cast<int>(ExitCode::optionalFailed)) {
+            return static_cast<int>(ExitCode::reportFailed);
+        }
+    }
+    return exitCode;
+}
+
+int runUnattendedInstallation(InstallationViewModel& model, const UnattendedInstaller::Options& options,
+                              QTextStream& out, QTextStream& err, bool liveProgress) {
+    UnattendedInstaller installer(model, options, out, err, liveProgress);
     QEventLoop loop;
     std::optional<ExitCode> exitCode;
     QCoro::connect(installer.run(), &loop, [&](ExitCode code) {
@@ -344,21 +380,29 @@ int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOpt
         loop.quit();
     });
     if (exitCode) {
-        return static_cast<int>(*exitCode);
+        return installer.writeReport(static_cast<int>(*exitCode));
     }
     // Left early only when the application is told to exit (a termination signal): its status then.
     const int exitStatus = loop.exec();
-    return exitCode ? static_cast<int>(*exitCode) : exitStatus;
+    return installer.writeReport(exitCode ? static_cast<int>(*exitCode) : exitStatus);
 }
 
-int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOptions& options) {
+int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOptions& options,
+                              std::shared_ptr<PkgUtilHelperProtoco> receipts) {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return runUnattendedInstallation(model, options, out, err, standardOutputIsTerminal());
+    auto unattended = UnattendedInstaller::Options::from(options, std::move(receipts));
+    unattended.terminalColumns = standardOutputColumns();
+    return runUnattendedInstallation(model, unattended, out, err, standardOutputIsTerminal());
 }
 
 bool standardOutputIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
+}
+
+int standardOutputColumns() {
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 } // namespace tarn

@@ -47,12 +47,15 @@ tarn::SystemServiceOptions serviceOptionsFor(const tarn::CommandLineOptions& opt
 int runDemoUnattended(const tarn::CommandLineOptions& options) {
     const tarn::TerminationSignals interruption;
     tarn::demo::DemoEnvironment demo;
-    QTextStream out(stdout);
-    out << demo.summary().join(u'\n') << '\n';
-    out.flush();
-    tarn::InstallationViewModel model(demo.services(), demo.settings());
+    if (!options.quiet) {
+        QTextStream out(stdout);
+        out << demo.summary().join(u'\n') << '\n';
+        out.flush();
+    }
+    const tarn::InstallationServices services = demo.services();
+    tarn::InstallationViewModel model(services, demo.settings());
     demo.simulateScannerFor(model);
-    const int exitStatus = tarn::runUnattendedInstallation(model, options);
+    const int exitStatus = tarn::runUnattendedInstallation(model, options, services.pkgHelper);
     if (interruption.received() == 0) {
         tarn::waitForChildProcesses();
     }
@@ -65,8 +68,9 @@ int runUnattended(const tarn::CommandLineOptions& options) {
         return runDemoUnattended(options);
     }
     const tarn::TerminationSignals interruption;
-    tarn::InstallationViewModel model(tarn::makeSystemServices(serviceOptionsFor(options)), tarn::settingsFor(options));
-    const int exitStatus = tarn::runUnattendedInstallation(model, options);
+    const tarn::InstallationServices services = tarn::makeSystemServices(serviceOptionsFor(options));
+    tarn::InstallationViewModel model(services, tarn::settingsFor(options));
+    const int exitStatus = tarn::runUnattendedInstallation(model, options, services.pkgHelper);
     if (interruption.received() == 0) {
         tarn::waitForChildProcesses();
     }

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QLocale>
 #include <QWidget>
 
 #include <mutex>
@@ -29,6 +30,31 @@ public:
     }
 };
 
+// A task row: a list item whose value, while it downloads, is its percentage.
+class AccessibleTaskRow final : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit AccessibleTaskRow(QWidget* row) : QAccessibleWidget(row, QAccessible::ListItem) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ValueInterface ? static_cast<QAccessibleValueInterface*>(this)
+                                                   : QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text kind) const override {
+        const QVariant percent = currentValue();
+        if (kind == QAccessible::Value && percent.isValid()) {
+            const QLocale locale;
+            return locale.toString(percent.toInt()) + QStringLiteral(" ") + locale.percent();
+        }
+        return QAccessibleWidget::text(kind);
+    }
+
+    QVariant currentValue() const override { return widget()->property(accessibleValueProperty); }
+    void setCurrentValue(const QVariant&) override {} // read-only
+    QVariant maximumValue() const override { return 100; }
+    QVariant minimumValue() const override { return 0; }
+    QVariant minimumStepSize() const override { return 1; }
+};
+
 QAccessibleInterface* componentInterface(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) {
         return nullptr;
@@ -44,7 +70,7 @@ QAccessibleInterface* componentInterface(const QString& className, QObject* obje
         return new AccessibleLink(static_cast<QAbstractButton*>(widget));
     }
     if (className == QLatin1String("tarn::ToInstallListItemView")) {
-        return new QAccessibleWidget(widget, QAccessible::ListItem);
+        return new AccessibleTaskRow(widget);
     }
     return nullptr;
 }

@@ -51,6 +51,9 @@ constexpr NamedColor colorTable[] = {
         {"LabelDownloadInProgress", 0xFF8FC8FF},
         {"LabelDownloadDone", 0xFF4BDDA1},
         {"LabelDownloadFailure", 0xFFFF7A7A},
+        // The download bar under a row and its figures.
+        {"DownloadProgressTrack", 0x33FFFFFF},
+        {"DownloadProgressDetail", 0xFFB7C7DD},
         {"TitleDeviceDetected", 0xFF6FC3FF},
         {"labelDropdown", 0xFFFFFFFF},
         {"legalContent", 0xFFDCE5F2},

@@ -1,20 +1,26 @@
 #include "components/ToInstallListItemView.h"
 
 #include "components/Accessibility.h"
+#include "components/DownloadProgressBar.h"
 #include "components/ImageView.h"
 #include "components/Resources.h"
 #include "components/SpinnerView.h"
 #include "components/Theme.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
 
 namespace tarn {
 namespace {
 
 constexpr int iconSize = 32;
 constexpr int iconSpacing = 16;
+constexpr int lineSpacing = 6;
+constexpr int barSpacing = 12;
 
 TextStyle rowStyle(QStringView colorName) {
     return {theme::color(colorName), theme::font(u"Poppins-Bold", 16), false};
@@ -57,7 +63,8 @@ ToInstallListItemView::ToInstallListItemView(const QString& name, ToInstallListI
                                              double downloadProgress, QWidget* parent)
     : QWidget(parent), taskName(name), taskState(state), progressValue(downloadProgress),
       iconView(new ImageView(QString(), QSize(iconSize, iconSize), this)), spinnerView(new SpinnerView(iconSize, this)),
-      textLabel(new QLabel(this)) {
+      textLabel(new QLabel(this)), downloadLine(new QWidget(this)), bar(new DownloadProgressBar(downloadLine)),
+      progressLabel(new QLabel(downloadLine)), owedRedraw(new QTimer(this)), owedAnnouncement(new QTimer(this)) {
     installAccessibleFactories();
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -65,11 +72,31 @@ ToInstallListItemView::ToInstallListItemView(const QString& name, ToInstallListI
     layout->addWidget(iconView, 0, Qt::AlignVCenter);
     layout->addWidget(spinnerView, 0, Qt::AlignVCenter);
     layout->addSpacing(iconSpacing);
-    layout->addWidget(textLabel, 0, Qt::AlignVCenter);
+    auto* texts = new QVBoxLayout;
+    texts->setContentsMargins(0, 0, 0, 0);
+    texts->setSpacing(lineSpacing);
+    texts->addWidget(textLabel);
+    texts->addWidget(downloadLine);
+    layout->addLayout(texts);
     layout->addStretch(1);
+
+    auto* progressLayout = new QHBoxLayout(downloadLine);
+    progressLayout->setContentsMargins(0, 0, 0, 0);
+    progressLayout->setSpacing(barSpacing);
+    progressLayout->addWidget(bar, 0, Qt::AlignVCenter);
+    progressLayout->addWidget(progressLabel, 0, Qt::AlignVCenter);
+    progressLayout->addStretch(1);
 
     textLabel->setTextFormat(Qt::RichText);
     textLabel->setWordWrap(false);
+    progressLabel->setTextFormat(Qt::RichText);
+    progressLabel->setWordWrap(false);
+    for (QTimer* timer : {owedRedraw, owedAnnouncement}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(owedRedraw, &QTimer::timeout, this, [this] { refreshDownload(); });
+    connect(owedAnnouncement, &QTimer::timeout, this, [this] { announceDownload(); });
     refresh();
 }
 
@@ -87,8 +114,19 @@ void ToInstallListItemView::setState(ToInstallListItemViewState state) {
     }
 }
 
+void ToInstallListItemView::setDownload(const DownloadProgress& progress) {
+    if (downloadValue != progress) {
+        downloadValue = progress;
+        refreshDownload();
+    }
+}
+
 QString ToInstallListItemView::displayedText() const {
     return taskRowText(taskName, taskState).string();
+}
+
+QString ToInstallListItemView::displayedProgressText() const {
+    return downloadLine->isHidden() ? QString() : shownFigures;
 }
 
 void ToInstallListItemView::changeEvent(QEvent* event) {
@@ -108,6 +146,57 @@ void ToInstallListItemView::refresh() {
     const StyledText text = taskRowText(taskName, taskState);
     textLabel->setText(text.toHtml());
     setAccessibleName(text.string());
+    refreshDownload();
+}
+
+// Draws and announces now what is due, and owes the rest to a timer, so the latest figures always
+// show within one interval however fast the bytes arrive.
+void ToInstallListItemView::refreshDownload() {
+    if (taskState != ToInstallListItemViewState::downloading) {
+        downloadLine->hide();
+        owedRedraw->stop();
+        owedAnnouncement->stop();
+        redraws.reset();
+        announcements.reset();
+        announcedValue = QVariant();
+        setProperty(accessibleValueProperty, QVariant());
+        return;
+    }
+    downloadLine->show();
+    if (const auto delay = redraws.delayBeforeUpdate(); delay.count() == 0) {
+        drawDownload();
+    } else if (!owedRedraw->isActive()) {
+        owedRedraw->start(delay);
+    }
+}
+
+void ToInstallListItemView::drawDownload() {
+    bar->setFraction(downloadValue.fraction());
+    const bool nothingYet = downloadValue.receivedBytes <= 0 && !downloadValue.totalBytes;
+    shownFigures = nothingYet ? QString() : downloadProgressText(downloadValue);
+    progressLabel->setText(StyledText(shownFigures, {theme::color(u"DownloadProgressDetail"),
+                                                     theme::font(u"Poppins-Medium", 14), false})
+                                   .toHtml());
+    const auto percent = downloadPercent(downloadValue);
+    setProperty(accessibleValueProperty, percent ? QVariant(*percent) : QVariant());
+    announceDownload();
+}
+
+void ToInstallListItemView::announceDownload() {
+    const QVariant percent = property(accessibleValueProperty);
+    if (!percent.isValid() || percent == announcedValue) {
+        return;
+    }
+    if (const auto delay = announcements.delayBeforeUpdate(); delay.count() > 0) {
+        if (!owedAnnouncement->isActive()) {
+            owedAnnouncement->start(delay);
+        }
+        return;
+    }
+    announcedValue = percent;
+    QAccessibleValueChangeEvent event(this, percent);
+    QAccessible::updateAccessibility(&event);
+    Q_EMIT valueAnnounced(percent.toInt());
 }
 
 } // namespace tarn

@@ -84,6 +84,8 @@ void InstallManagerScreenView::refresh() {
         }
         ToInstallListItemView* row = taskRows[index];
         row->setName(task.name);
+        // The bytes first: a row that starts downloading then draws them at once.
+        row->setDownload(task.download);
         row->setState(task.state);
         row->setDownloadProgress(task.downloadProgress);
     }

@@ -95,6 +95,19 @@ QCoro::Task<bool> PkgUtilHelper::isInstallationNeeded(QString pkgId, QString req
     co_return false;
 }
 
+QCoro::Task<std::optional<QString>> PkgUtilHelper::installedVersion(QString pkgId) {
+    const std::optional<PkgDetails> details = co_await packageDetails(pkgId);
+    if (!details) {
+        co_return std::nullopt;
+    }
+    for (const auto& version : {details->bundleVersion, details->bundleShortVersion}) {
+        if (version && version->contains(u'.')) {
+            co_return version;
+        }
+    }
+    co_return details->bundleVersion ? details->bundleVersion : details->bundleShortVersion;
+}
+
 int PkgUtilHelper::compareVersions(const QString& left, const QString& right) {
     const QList<char32_t> a = codePoints(left);
     const QList<char32_t> b = codePoints(right);

@@ -33,6 +33,8 @@ public:
                   QString launchPath);
 
     QCoro::Task<bool> isInstallationNeeded(QString pkgId, QString requestedVersion) override;
+    // A dotted version first, as the installation check reads it, then any version the bundle has.
+    QCoro::Task<std::optional<QString>> installedVersion(QString pkgId) override;
 
     // Compares digit runs by their value and every other character by its code point, case-sensitively.
     // Leading zeros do not count (1.01 equals 1.1); only ASCII digits are digits. Answers <0, 0 or >0.

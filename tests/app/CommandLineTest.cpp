@@ -36,6 +36,9 @@ TEST(CommandLineTest, ReadsTheUnattendedAndDemoOptionsAndNothingMeansTheWindow) 
     EXPECT_EQ(parsed({"--unattended", "--select=all"}).selection.kind, ApplicationSelection::Kind::all);
     EXPECT_EQ(parsed({"--unattended", "--select", "mandatory"}).selection, ApplicationSelection{});
     EXPECT_TRUE(parsed({"--demo"}).demo);
+    const auto reporting = parsed({"--unattended", "--quiet", "--report", "run.json"});
+    EXPECT_TRUE(reporting.quiet);
+    EXPECT_EQ(reporting.report, QStringLiteral("run.json")) << "a new file in the current folder";
 }
 
 TEST(CommandLineTest, AddressesLoseTheirTrailingSlashAndBecomeTheSettings) {
@@ -84,6 +87,10 @@ TEST(CommandLineTest, EveryMistakeIsAUsageErrorThatSaysWhatIsWrong) {
             {{"--select", "all"}, "--select applies only to --unattended"},
             {{"--accept-licenses"}, "--accept-licenses applies only"},
             {{"--device", "X"}, "--device applies only"},
+            {{"--quiet"}, "--quiet applies only"},
+            {{"--report", "r.json"}, "--report applies only"},
+            {{"--unattended", "--report", "/nonexistent/r.json"}, "--report needs a file in an existing folder"},
+            {{"--unattended", "--report", "/"}, "--report needs a file in an existing folder; '/' is not one"},
             {{"--unattended", "--device", ""}, "--device needs"},
             {{"--service-url", "http://config.test"}, "https://"},
             {{"--service-url", "https://"}, "--service-url"},

@@ -1,7 +1,11 @@
 #include "app/UnattendedInstaller.h"
 
 #include "services/RestClientError.h"
+#include "support/ReportChecks.h"
 #include "support/WorkflowFixture.h"
+
+#include <QJsonArray>
+#include <QTemporaryDir>
 
 namespace tarn::test {
 namespace {
@@ -12,7 +16,17 @@ using testing::HasSubstr;
 using testing::Not;
 using testing::Return;
 
+// Installed versions as receipts would tell them.
+class FakeReceipts final : public PkgUtilHelperProtoco {
+public:
+    QCoro::Task<bool> isInstallationNeeded(QString, QString) override { co_return true; }
+    QCoro::Task<std::optional<QString>> installedVersion(QString pkgId) override { co_return versions.value(pkgId); }
+
+    QHash<QString, std::optional<QString>> versions;
+};
+
 // The unattended mode against mocked services: one scanner "Scanner" on the bus and in the catalogue.
+// Every run writes a report, which must be whole and agree with the exit code.
 class UnattendedInstallerTest : public WorkflowTest {
 protected:
     UnattendedInstallerTest() {
@@ -36,12 +50,27 @@ protected:
     int run(QStringList arguments, bool liveProgress = false) {
         arguments.prepend(QStringLiteral("--unattended"));
         arguments.prepend(QStringLiteral("tarn-installer"));
+        arguments << QStringLiteral("--report") << reportPath();
         const auto options = parseCommandLine(arguments);
         EXPECT_TRUE(std::holds_alternative<CommandLineOptions>(options));
+        auto unattended = UnattendedInstaller::Options::from(std::get<CommandLineOptions>(options), receipts);
+        if (clock) {
+            unattended.clock = clock;
+        }
+        if (reportBlocked) {
+            QDir().mkpath(reportPath()); // a folder where the file should go: the report cannot be written
+        }
         QTextStream out(&output);
         QTextStream err(&errors);
-        return runUnattendedInstallation(model(), std::get<CommandLineOptions>(options), out, err, liveProgress);
+        const int exitCode = runUnattendedInstallation(model(), unattended, out, err, liveProgress);
+        if (!reportBlocked) {
+            report = completeReport(reportPath(), exitCode);
+        }
+        return exitCode;
     }
+
+    QString reportPath() const { return reportFolder.filePath(QStringLiteral("report.json")); }
+    QJsonObject reportedApp(qsizetype index) const { return report.value(u"applications")[index].toObject(); }
 
     QStringList lines() const { return output.split(u'\n', Qt::SkipEmptyParts); }
     QStringList rowLines() const { return lines().filter(QRegularExpression(QStringLiteral("^\\[\\d+/\\d+\\]"))); }
@@ -49,6 +78,11 @@ protected:
     TARNDeviceModel scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
     QString output;
     QString errors;
+    QTemporaryDir reportFolder;
+    QJsonObject report;
+    std::shared_ptr<FakeReceipts> receipts = std::make_shared<FakeReceipts>();
+    RunReport::Clock clock;
+    bool reportBlocked = false;
 };
 
 TEST_F(UnattendedInstallerTest, RefusesWithoutTheLicencesAccepted) {
@@ -64,6 +98,7 @@ TEST_F(UnattendedInstallerTest, InstallsTheMandatoryApplicationsOfTheDetectedSca
     expectInstallation("Archive");
     expectInstallation("OCR");
     EXPECT_CALL(*permissions, releaseAuthorization());
+    receipts->versions.insert(QStringLiteral("com.tarn.OCR"), QStringLiteral("1.5"));
 
     EXPECT_EQ(run({"--accept-licenses"}), 0);
     EXPECT_THAT(lines(),
@@ -79,6 +114,19 @@ TEST_F(UnattendedInstallerTest, InstallsTheMandatoryApplicationsOfTheDetectedSca
                             "Installation complete."));
     EXPECT_TRUE(errors.isEmpty());
     EXPECT_THAT(output.toStdString(), Not(HasSubstr("\r"))) << "no progress bar off a terminal";
+
+    EXPECT_EQ(report.value(u"device"), (QJsonObject{{"name", "Scanner"}, {"chosenBy", "detected"}}));
+    EXPECT_EQ(report.value(u"serviceUrl"), settings.serviceBaseUrl);
+    EXPECT_EQ(report.value(u"applications").toArray().size(), 2);
+    const QJsonObject archive = reportedApp(0);
+    EXPECT_EQ(archive[u"name"], QStringLiteral("Archive"));
+    EXPECT_EQ(archive[u"packageId"], QStringLiteral("com.tarn.Archive"));
+    EXPECT_EQ(archive[u"requestedVersion"], QStringLiteral("2.0"));
+    EXPECT_TRUE(archive[u"installedVersionBefore"].isNull());
+    EXPECT_EQ(archive[u"state"], QStringLiteral("done"));
+    EXPECT_TRUE(archive[u"error"].isNull());
+    EXPECT_EQ(archive[u"bytesDownloaded"], 1024);
+    EXPECT_EQ(reportedApp(1).value(u"installedVersionBefore"), QStringLiteral("1.5"));
 }
 
 TEST_F(UnattendedInstallerTest, FailedOptionalApplicationOnlyExitsThree) {
@@ -94,6 +142,22 @@ TEST_F(UnattendedInstallerTest, FailedOptionalApplicationOnlyExitsThree) {
     EXPECT_THAT(lines().mid(lines().size() - 2),
                 ElementsAre("Summary: 1 of 2 applications installed or already up to date, 1 failed: Scan.",
                             "Installation complete, except for optional applications."));
+    EXPECT_EQ(reportedApp(1).value(u"state"), QStringLiteral("failed"));
+    EXPECT_EQ(reportedApp(1).value(u"error"), QStringLiteral("error.content.hash.mismatch"));
+    EXPECT_EQ(reportedApp(1).value(u"mandatory"), false);
+
+    // The same run asked to be quiet: the failure with its text and the summary, nothing else.
+    viewModel.reset();
+    output.clear();
+    scannerConnected();
+    offering({{"OCR", true}, {"Scan", false}});
+    expectInstallation("OCR");
+    expectInstallation("Scan", InstallationError::mismatchHash("Could not validate SHA512 for Scan.pkg."));
+    EXPECT_EQ(run({"--accept-licenses", "--select", "all", "--quiet"}, true), 3);
+    EXPECT_THAT(lines(), ElementsAre("[2/2] Scan: failed - error.content.hash.mismatch",
+                                     "Summary: 1 of 2 applications installed or already up to date, 1 failed: Scan.",
+                                     "Installation complete, except for optional applications."));
+    EXPECT_THAT(output.toStdString(), Not(HasSubstr("\r"))) << "no live line either";
 }
 
 TEST_F(UnattendedInstallerTest, FailedMandatoryApplicationExitsOne) {
@@ -113,6 +177,8 @@ TEST_F(UnattendedInstallerTest, UnreachableServiceOrEmptyCatalogueExitsOne) {
             .WillOnce(ReturnTask(QByteArray("[]")));
     EXPECT_EQ(run({"--accept-licenses"}), 1);
     EXPECT_EQ(errors, QStringLiteral("Could not load the supported-device catalogue: error.connectivity\n"));
+    EXPECT_TRUE(report.value(u"device").isNull());
+    EXPECT_EQ(report.value(u"applications"), QJsonArray());
     errors.clear();
     viewModel.reset(); // a fresh start, as a second invocation would have
     EXPECT_EQ(run({"--accept-licenses"}), 1);
@@ -135,6 +201,7 @@ TEST_F(UnattendedInstallerTest, NamedModelStandsInForAnUndetectedScanner) {
     EXPECT_EQ(run({"--accept-licenses", "--device", "Scanner"}), 0);
     EXPECT_TRUE(lines().contains("No scanner detected; using the catalogue model 'Scanner'."));
     EXPECT_EQ(model().deviceModel(), scanner);
+    EXPECT_EQ(report.value(u"device"), (QJsonObject{{"name", "Scanner"}, {"chosenBy", "--device"}}));
 }
 
 TEST_F(UnattendedInstallerTest, UndetectedScannerNeedsAKnownModelName) {
@@ -186,19 +253,80 @@ TEST_F(UnattendedInstallerTest, RowFailedWithoutATextIsPrintedOnce) {
     EXPECT_EQ(rowLines().size(), 7);
 }
 
-TEST_F(UnattendedInstallerTest, TerminalShowsALiveProgressBarThatLinesClear) {
+TEST_F(UnattendedInstallerTest, TerminalShowsALiveProgressLineThatLinesClear) {
     scannerConnected();
     offering({{"OCR", true}});
     expectInstallation("OCR");
+    // A second per reading: every report of the download is due for a redraw and has a rate.
+    std::chrono::steady_clock::time_point now{};
+    clock = [&now] { return now += std::chrono::seconds(1); };
 
     EXPECT_EQ(run({"--accept-licenses"}, true), 0);
-    const QString cleared =
-            u'\r' + QString(QStringLiteral("[1/1] OCR [##############################] 100%").size(), u' ') + u'\r';
-    EXPECT_THAT(output.toStdString(), HasSubstr("[1/1] OCR: downloading\n[1/1] OCR [---"));
-    EXPECT_THAT(output.toStdString(), HasSubstr("[1/1] OCR [###############---------------]  50%"));
-    EXPECT_THAT(output.toStdString(), HasSubstr((QStringLiteral("[1/1] OCR [##############################] 100%") +
-                                                 cleared + QStringLiteral("[1/1] OCR: installing\n"))
-                                                        .toStdString()));
+    EXPECT_THAT(output.toStdString(), HasSubstr("[1/1] OCR: downloading\n\r[1/1] OCR 0 bytes\x1b[K"))
+            << "no length announced yet";
+    EXPECT_THAT(
+            output.toStdString(),
+            HasSubstr(
+                    "\r[1/1] OCR [###############---------------]  50% 0.5 of 1.0 kB · 256 bytes/s · 2 s left\x1b[K"));
+    EXPECT_THAT(output.toStdString(), HasSubstr("\r[1/1] OCR [##############################] 100% 1.0 of 1.0 kB"));
+    EXPECT_THAT(output.toStdString(), HasSubstr("\x1b[K\r\x1b[K[1/1] OCR: installing\n")) << "cleared before a line";
+}
+
+TEST_F(UnattendedInstallerTest, AReportThatCannotBeWrittenIsAnErrorAndTurnsSuccessIntoFour) {
+    scannerConnected();
+    offering({{"OCR", true}});
+    expectInstallation("OCR");
+    reportBlocked = true;
+    EXPECT_EQ(run({"--accept-licenses"}), 4);
+    EXPECT_THAT(errors.toStdString(),
+                HasSubstr("Could not write the report to '" + reportPath().toStdString() + "': "));
+    EXPECT_EQ(lines().last(), QStringLiteral("Installation complete."));
+
+    viewModel.reset(); // a failing run keeps its own code
+    errors.clear();
+    QDir().rmdir(reportPath());
+    EXPECT_EQ(run({}), 2);
+    EXPECT_THAT(errors.toStdString(), HasSubstr("Could not write the report"));
+}
+
+TEST(TerminalProgressTest, ShowsPercentBytesRateAndTimeLeftAtMostTenTimesASecond) {
+    using std::chrono::milliseconds;
+    std::chrono::steady_clock::time_point now{};
+    TerminalProgress terminal([&now] { return now; });
+    constexpr qint64 MB = 1'000'000;
+    const struct {
+        milliseconds after; // since the previous update
+        qsizetype index;
+        DownloadProgress progress;
+        const char* line; // nullptr: not redrawn yet
+    } updates[] = {
+            {milliseconds(0), 0, {0, 418 * MB}, "[1/2] Scan Suite [------------------------------]   0% 0 of 418 MB"},
+            {milliseconds(50), 0, {1 * MB, 418 * MB}, nullptr},
+            {milliseconds(1950),
+             0,
+             {4'200'000, 418 * MB},
+             "[1/2] Scan Suite [------------------------------]   1% 4 of 418 MB · 2.1 MB/s · 3 min left"},
+            {milliseconds(10),
+             0,
+             {418 * MB, 418 * MB},
+             "[1/2] Scan Suite [##############################] 100% 418 of 418 MB · 208.0 MB/s"},
+            {milliseconds(10), 1, {0, std::nullopt}, "[2/2] Driver 0 bytes"},
+            {milliseconds(1000), 1, {1'500'000, std::nullopt}, "[2/2] Driver 1.5 MB · 1.5 MB/s"},
+    };
+    for (const auto& update : updates) {
+        SCOPED_TRACE(update.line ? update.line : "throttled");
+        now += update.after;
+        const auto line =
+                terminal.update(update.index, 2, update.index == 0 ? "Scan Suite" : "Driver", update.progress);
+        EXPECT_EQ(line, update.line ? std::optional<QString>(QString::fromUtf8(update.line)) : std::nullopt);
+    }
+    EXPECT_EQ(TerminalProgress::redraw(QStringLiteral("[1/2] Scan Suite 4.2 MB"), 12), "\r[1/2] Scan \x1b[K")
+            << "cut to the width, so that it never wraps";
+    EXPECT_EQ(TerminalProgress::redraw(QStringLiteral("[1/2] Scan"), 12), "\r[1/2] Scan\x1b[K");
+    const std::pair<int, const char*> durations[] = {{45, "45 s"}, {89, "1 min"}, {90, "2 min"}, {3900, "1 h 5 min"}};
+    for (const auto& [seconds, text] : durations) {
+        EXPECT_EQ(TerminalProgress::duration(std::chrono::seconds(seconds)), QString::fromLatin1(text));
+    }
 }
 
 } // namespace

@@ -84,6 +84,12 @@ TEST(ResourceNamesTest, EveryTextIdTheSourcesUseIsInEachShippedLanguageWithItsPl
         EXPECT_EQ(text(QStringLiteral("installer.disclaimer")).count(QStringLiteral("%1")), 1);
         EXPECT_EQ(text(QStringLiteral("package.manager.title")).count(QStringLiteral("%@")), 1);
         EXPECT_EQ(text(QStringLiteral("device.detected.title")).count(QStringLiteral("%@")), 1);
+        for (const char* key : {"install.progress.sized", "install.progress.amounts"}) {
+            EXPECT_TRUE(text(QLatin1String(key)).contains(QStringLiteral("%1")) &&
+                        text(QLatin1String(key)).contains(QStringLiteral("%2")))
+                    << key;
+        }
+        EXPECT_EQ(text(QStringLiteral("install.progress.unsized")).count(QStringLiteral("%1")), 1);
         for (const int count : {1, 2}) {
             EXPECT_TRUE(text(QStringLiteral("button.download"), count).contains(QStringLiteral("%n"))) << count;
         }

@@ -1,11 +1,14 @@
 #include "components/ToInstallListItemView.h"
 
+#include "components/DownloadProgressBar.h"
 #include "components/ImageView.h"
 #include "components/SpinnerView.h"
 #include "components/Theme.h"
 #include "support/GuiTestSupport.h"
 
 #include <QAccessible>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QVariantAnimation>
 #include <gtest/gtest.h>
 
@@ -85,6 +88,92 @@ TEST_F(TaskRowTest, NameIsNotLookedUpAndTheRowNamesItselfForAssistiveTools) {
     row.setState(RowState::failed);
     EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("button.next - Failed"));
     EXPECT_EQ(row.displayedText(), QStringLiteral("button.next - Failed"));
+}
+
+TEST_F(TaskRowTest, DownloadFiguresUseTheLocaleAndTheUnitOfTheTotal) {
+    struct Case {
+        QLocale::Language language;
+        qint64 received;
+        std::optional<qint64> total;
+        const char* text;
+    };
+    constexpr qint64 MB = 1'000'000;
+    const Case cases[] = {
+            {QLocale::English, 142'300'000, 418 * MB, "34 % · 142 of 418 MB"},
+            {QLocale::English, 1'400 * MB, 2'100 * MB, "66 % · 1.4 of 2.1 GB"},
+            {QLocale::English, 418 * MB - 1, 418 * MB, "99 % · 418 of 418 MB"}, // 100 only when complete
+            {QLocale::English, 999, 999, "100 % · 999 of 999 bytes"},
+            {QLocale::English, 500 * MB, 418 * MB, "100 % · 418 of 418 MB"}, // more than announced
+            {QLocale::English, 142'300'000, std::nullopt, "142.3 MB received"},
+            {QLocale::English, 0, 0, "0 bytes received"}, // an announced length of 0 gives no fraction
+            {QLocale::German, 1'400 * MB, 2'100 * MB, "66 % · 1,4 von 2,1 GB"},
+            {QLocale::German, 142'300'000, std::nullopt, "142,3 MB empfangen"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const QLocale locale(c.language);
+        test::useShippedResources(locale);
+        EXPECT_EQ(downloadProgressText({c.received, c.total}, locale), QString::fromUtf8(c.text));
+    }
+    test::useShippedResources();
+}
+
+TEST_F(TaskRowTest, ThrottleLetsOneUpdatePerIntervalAndOwesTheRest) {
+    using std::chrono::milliseconds;
+    std::chrono::steady_clock::time_point now{};
+    UpdateThrottle throttle(milliseconds(100), [&now] { return now; });
+    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(0));
+    now += milliseconds(30);
+    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(70));
+    now += milliseconds(69);
+    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(1)) << "a refused update does not restart the interval";
+    now += milliseconds(1);
+    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(0));
+    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(100));
+    throttle.reset();
+    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(0));
+}
+
+TEST_F(TaskRowTest, DownloadingRowShowsBarFiguresAndValueAndHidesThemAfterwards) {
+    constexpr qint64 total = 418'000'000;
+    ToInstallListItemView row(QStringLiteral("Scan Suite"), RowState::processing);
+    QList<int> announced;
+    QObject::connect(&row, &ToInstallListItemView::valueAnnounced,
+                     [&announced](int percent) { announced.append(percent); });
+    row.show();
+    EXPECT_FALSE(row.progressBar()->isVisible());
+
+    row.setDownload({142'300'000, total});
+    row.setState(RowState::downloading);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    row.setDownload({200'000'000, total}); // within the interval: owed, not drawn yet
+    row.setDownload({210'000'000, total});
+    EXPECT_TRUE(row.progressBar()->isVisible());
+    EXPECT_EQ(row.displayedProgressText(), QStringLiteral("34 % · 142 of 418 MB"));
+    while (row.displayedProgressText() != QStringLiteral("50 % · 210 of 418 MB") && elapsed.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
+    EXPECT_EQ(row.displayedProgressText(), QStringLiteral("50 % · 210 of 418 MB")) << "the owed value is drawn";
+    EXPECT_GE(elapsed.elapsed(), ToInstallListItemView::redrawInterval.count() / 2);
+    EXPECT_NEAR(row.progressBar()->fraction().value_or(-1), 210.0 / 418, 1e-9);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&row);
+    ASSERT_NE(accessible->valueInterface(), nullptr);
+    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("50 %"));
+    EXPECT_EQ(accessible->valueInterface()->currentValue(), QVariant(50));
+    // The first value is announced at once; the later ones wait for the longer announcement interval.
+    EXPECT_EQ(announced, QList<int>{34});
+
+    row.setState(RowState::installing);
+    row.setDownload({500, std::nullopt});
+    EXPECT_FALSE(row.progressBar()->isVisible());
+    EXPECT_EQ(row.displayedProgressText(), QString());
+    EXPECT_FALSE(accessible->valueInterface()->currentValue().isValid());
+
+    row.setState(RowState::downloading); // a new download without a length: bytes and a sliding bar
+    EXPECT_EQ(row.displayedProgressText(), QStringLiteral("500 bytes received"));
+    EXPECT_EQ(row.progressBar()->fraction(), std::nullopt);
+    EXPECT_EQ(row.progressBar()->slide()->state(), QAbstractAnimation::Running);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "demo/DemoCatalogue.h"
+#include "support/ReportChecks.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -23,6 +24,7 @@ struct DemoRun {
     int exitCode = -1;
     std::string out;
     std::string err;
+    QJsonObject report;
 };
 
 std::ostream& operator<<(std::ostream& stream, const DemoRun& run) {
@@ -99,11 +101,33 @@ protected:
             ADD_FAILURE() << "tarn-installer did not finish";
         }
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
+                process.readAllStandardOutput().toStdString(),
+                process.readAllStandardError().toStdString(),
+                {}};
     }
 
+    QString reportFolder() const { return workspace.filePath(QStringLiteral("reports")); }
+    QString reportPath() const { return reportFolder() + QStringLiteral("/report.json"); }
+
+    // Every run reports; the report must be whole and agree with the exit code, whatever the outcome.
     DemoRun runDemo(const QStringList& more = {}, const QString& variant = {}) const {
-        return run(demoArguments(more), environment(variant));
+        QDir().mkpath(reportFolder());
+        QFile::remove(reportPath());
+        DemoRun result = run(demoArguments(more) << QStringLiteral("--report") << reportPath(), environment(variant));
+        result.report = test::completeReport(reportPath(), result.exitCode);
+        EXPECT_EQ(entriesOf(reportFolder()), QStringList{QStringLiteral("report.json")}) << "a temporary file is left";
+        return result;
+    }
+
+    // The report's entry for `application`.
+    static QJsonObject reported(const DemoRun& run, const QString& application) {
+        for (const QJsonValue& entry : run.report.value(u"applications").toArray()) {
+            if (entry[u"name"] == application) {
+                return entry.toObject();
+            }
+        }
+        ADD_FAILURE() << application.toStdString() << " is not in the report";
+        return {};
     }
 
     QString logText() const {
@@ -152,8 +176,24 @@ TEST_F(DemoEndToEndTest, InstallsTheMandatoryApplicationsAndSkipsThemOnTheNextRu
         receipts.append(readFile(receiptOf(application)));
     }
 
+    EXPECT_EQ(first.report.value(u"device"),
+              (QJsonObject{{"name", simulatedScanner().name}, {"chosenBy", QStringLiteral("detected")}}));
+    EXPECT_EQ(first.report.value(u"applications").toArray().size(), mandatory.size());
+    for (const QString& application : mandatory) {
+        const QJsonObject entry = reported(first, application);
+        EXPECT_EQ(entry.value(u"state"), QStringLiteral("done"));
+        EXPECT_TRUE(entry.value(u"installedVersionBefore").isNull());
+        EXPECT_GT(entry.value(u"bytesDownloaded").toInteger(), 0);
+    }
+
     const DemoRun second = runDemo();
     ASSERT_EQ(second.exitCode, 0) << second;
+    for (const QString& application : mandatory) {
+        const QJsonObject entry = reported(second, application);
+        EXPECT_EQ(entry.value(u"installedVersionBefore"), entry.value(u"requestedVersion"))
+                << "found installed by the first run";
+        EXPECT_EQ(entry.value(u"bytesDownloaded"), 0);
+    }
     EXPECT_THAT(second.out, Not(HasSubstr("downloading"))) << second;
     for (qsizetype i = 0; i < mandatory.size(); ++i) {
         SCOPED_TRACE(mandatory[i].toStdString());
@@ -201,6 +241,8 @@ TEST_F(DemoEndToEndTest, AnOptionalApplicationWithAWrongDigestFailsAloneWithExit
             runDemo({QStringLiteral("--select"), QStringLiteral("all")}, QStringLiteral("bad-optional-digest"));
     EXPECT_EQ(result.exitCode, 3) << result;
     EXPECT_THAT(result.out, HasSubstr(spoilt.toStdString() + ": failed"));
+    EXPECT_EQ(reported(result, spoilt).value(u"state"), QStringLiteral("failed"));
+    EXPECT_FALSE(reported(result, spoilt).value(u"error").toString().isEmpty());
     QStringList others = applicationsOfTheScanner(true);
     others.removeAll(spoilt);
     expectInstalledExactly(others);
@@ -211,6 +253,7 @@ TEST_F(DemoEndToEndTest, ADamagedMandatoryPackageFailsTheRunWithExitOneAndLeaves
     const DemoRun result = runDemo({}, QStringLiteral("broken-mandatory"));
     EXPECT_EQ(result.exitCode, 1) << result;
     EXPECT_THAT(result.out, HasSubstr(damaged.toStdString() + ": failed"));
+    EXPECT_EQ(reported(result, damaged).value(u"state"), QStringLiteral("failed"));
     QStringList others = applicationsOfTheScanner(false);
     others.removeAll(damaged);
     ASSERT_FALSE(others.isEmpty());
@@ -239,6 +282,37 @@ TEST_F(DemoEndToEndTest, TheSandboxGoesAfterARunAndAfterAnInterruption) {
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 128 + SIGINT) << process.readAllStandardError().toStdString();
     EXPECT_EQ(entriesOf(temporaryFolder()), QStringList{});
+}
+
+TEST_F(DemoEndToEndTest, AUsageMistakeFoundDuringTheRunIsReportedToo) {
+    const DemoRun result = runDemo({QStringLiteral("--select"), QStringLiteral("No Such Application")});
+    EXPECT_EQ(result.exitCode, 2) << result;
+    EXPECT_EQ(result.report.value(u"outcome"), QStringLiteral("usageError"));
+}
+
+// Terminated while the first application downloads (or just after, the demo being quick): either no
+// report or a whole one that says where the run stood, and never a half-written file.
+TEST_F(DemoEndToEndTest, ARunEndedBySigtermLeavesNoReportOrAWholeOne) {
+    QDir().mkpath(reportFolder());
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.start(QStringLiteral(TARN_INSTALLER_PATH), demoArguments({QStringLiteral("--report"), reportPath()}));
+    QByteArray out;
+    while (!out.contains(": downloading") && process.waitForReadyRead(processLimitMs)) {
+        out += process.readAllStandardOutput();
+    }
+    ASSERT_THAT(out.toStdString(), HasSubstr(": downloading"));
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(processLimitMs));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    const int exitCode = process.exitCode();
+    EXPECT_TRUE(exitCode == 128 + SIGTERM || exitCode == 0) << exitCode;
+    const QStringList left = entriesOf(reportFolder());
+    EXPECT_TRUE(left.isEmpty() || left == QStringList{QStringLiteral("report.json")}) << left.join(u' ').toStdString();
+    if (!left.isEmpty()) {
+        const QJsonObject report = test::completeReport(reportPath(), exitCode);
+        EXPECT_FALSE(report.value(u"applications").toArray().isEmpty());
+    }
 }
 
 } // namespace

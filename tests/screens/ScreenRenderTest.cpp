@@ -1,5 +1,6 @@
 #include "components/CustomToggleView.h"
 #include "components/Resources.h"
+#include "components/ToInstallListItemView.h"
 #include "screens/InstallManagerScreenView.h"
 #include "screens/PackageManagerScreenView.h"
 #include "screens/RootView.h"
@@ -11,6 +12,7 @@
 #include "support/ScreenFixture.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -144,6 +146,39 @@ TEST_F(ScreenRenderTest, InstallationAndResult) {
     gate.open();
     settle();
     render(Screen::installResult, QStringLiteral("result-optional-failed"));
+}
+
+// The second application a third of the way through a 418 MB download, the first one installed.
+TEST_F(ScreenRenderTest, InstallationMidDownload) {
+    Gate gate;
+    chooseAllSampleApps();
+    const QList<SampleApp> apps = sampleApps();
+    expectInstalled(apps[0]);
+    expectInstalled(apps[2]);
+    expectInstalled(apps[3]);
+    const QString held = downloads.filePath(QStringLiteral("held.pkg"));
+    QFile(held).open(QIODevice::WriteOnly);
+    EXPECT_CALL(*pkgHelper, isInstallationNeeded(apps[1].pkgId(), _)).WillRepeatedly(ReturnTask(true));
+    EXPECT_CALL(*rest, downloadFile(apps[1].installerUrl(), _))
+            .WillRepeatedly([&gate, held](QUrl, std::function<void(DownloadProgress)> progress) {
+                progress({142'300'000, 418'000'000});
+                return afterGate(&gate, QUrl::fromLocalFile(held));
+            });
+    EXPECT_CALL(*installer, install(held, apps[1].name, _, _)).WillRepeatedly(ReturnVoidTask());
+
+    render(Screen::installer, QStringLiteral("installer-downloading"), [](ScreenView& view) {
+        // The figures come with the next redraw the row allows.
+        const auto rows = view.findChildren<ToInstallListItemView*>();
+        ASSERT_EQ(rows.size(), 4);
+        QElapsedTimer waited;
+        waited.start();
+        while (rows[1]->displayedProgressText().isEmpty() && waited.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        }
+        EXPECT_EQ(rows[1]->displayedProgressText(), QStringLiteral("34 % · 142 of 418 MB"));
+    });
+    gate.open();
+    settle();
 }
 
 TEST_F(ScreenRenderTest, ResultVariantsAndCancel) {
