@@ -188,7 +188,8 @@ QString usageText() {
             "except with --demo; the options above win over them.\n"
             "\n"
             "Exit codes of --unattended: 0 all installed, 1 a mandatory application or a download of\n"
-            "the catalogue or configuration failed, 2 wrong usage, 3 only optional applications failed.\n");
+            "the catalogue or configuration failed, 2 wrong usage, 3 only optional applications failed,\n"
+            "4 the run would have ended with 0 or 3 but its --report could not be written.\n");
 }
 
 InstallationSettings settingsFor(const CommandLineOptions& options, InstallationSettings defaults) {
