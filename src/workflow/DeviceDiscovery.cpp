@@ -124,14 +124,11 @@ QCoro::Task<> InstallationViewModel::pollForDevice(QList<USBDeviceModel> vendorD
     }
 }
 
-// The catalogue is compared as text: the device's numbers in upper-case hexadecimal without leading
-// zeros, against `vid` and `pid` as written, both sides lower-cased. An entry written "04A9" therefore
-// never matches, although the bus query (which reads it as a number) reports the device.
+// Compares numbers, not texts: a catalogue entry written "04A9" is the device 0x4A9, and an entry
+// whose `vid` or `pid` is no base-16 number matches nothing.
 std::optional<TARNDeviceModel> InstallationViewModel::catalogueEntryMatching(const USBDeviceModel& device) const {
-    const QString vendor = upperHex(device.vendorID).toLower();
-    const QString product = upperHex(device.productID).toLower();
     for (const auto& entry : supportedDeviceList().list) {
-        if (entry.vid.toLower() == vendor && entry.pid.toLower() == product) {
+        if (readBase16(entry.vid) == device.vendorID && readBase16(entry.pid) == device.productID) {
             return entry;
         }
     }
