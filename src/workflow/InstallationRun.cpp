@@ -125,6 +125,7 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
             failWithFatalError();
         }
     }
+    hasFinishedRun = true;
     permissions->releaseAuthorization();
 }
 

@@ -207,7 +207,9 @@ void InstallationViewModel::cleanup(const std::optional<QUrl>& fileURL) {
 }
 
 void InstallationViewModel::openSuccessUrl() {
-    if (!isInstallationSuccessful() || !deviceApplicationsModel()) {
+    // The outcome flag is true before any run (an empty task list fails nothing), so it alone would
+    // celebrate an installation that never happened.
+    if (!hasFinishedRun || !isInstallationSuccessful() || !deviceApplicationsModel()) {
         return;
     }
     // The page comes from a downloaded document: only a web page is handed to the desktop, never a

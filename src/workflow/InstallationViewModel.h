@@ -73,8 +73,9 @@ public:
     QCoro::Task<> installSelectedApplications();
     // Removes a downloaded file; a file that cannot be removed is logged and left.
     void cleanup(const std::optional<QUrl>& fileURL);
-    // Opens the configuration's success page, only after a successful installation, and once: the
-    // result screen's Close button and the termination check that follows it both ask for it.
+    // Opens the configuration's success page, only after an installation run has finished
+    // successfully, and once: the result screen's Close button and the termination check that follows
+    // it both ask for it. A user who cancels before any run gets no page.
     void openSuccessUrl();
     void openSupportPage();
 
@@ -123,6 +124,8 @@ private:
 
     // The run in progress, shared with every caller that joined it.
     std::shared_ptr<QCoro::Task<>> activeRun;
+    // An installation run went through every row (rights granted); the outcome flags describe it.
+    bool hasFinishedRun = false;
     // The success page already handed to the desktop.
     std::optional<QUrl> openedSuccessPage;
 };

@@ -260,9 +260,18 @@ TEST_F(InstallationRunTest, SecondCallDuringARunJoinsItInsteadOfRunningTheRowsTw
     EXPECT_THAT(rowStates["Scan"], ElementsAre("ready", "processing", "done", "processing", "done"));
 }
 
-TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnly) {
+TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnlyAfterAFinishedRun) {
     model().openSuccessUrl(); // no configuration yet
     TARNDeviceAppsConfigurationModel configuration;
+    configuration.successUrl = QStringLiteral("https://tarn.test/early");
+    model().deviceApplicationsModel = configuration;
+    ASSERT_TRUE(model().isInstallationSuccessful());
+    model().openSuccessUrl(); // before any run nothing was installed: the strict opener must stay unused
+
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false)).WillOnce(Return(true));
+    EXPECT_THROW(test::waitFor(model().installSelectedApplications()), InstallationError);
+    model().openSuccessUrl(); // refused rights end no run
+    run();
     for (const char* link :
          {"file:///etc/passwd", "not a link", "https://tarn.test/welcome", "https://tarn.test/other"}) {
         configuration.successUrl = QString::fromLatin1(link);
