@@ -74,20 +74,35 @@ QCoro::Task<bool> PkgUtilHelper::isInstallationNeeded(QString pkgId, QString req
         co_return true;
     }
 
-    // A version without a dot is a build number, not comparable with the announced version.
+    // A dotted version is preferred, the bundle version first. Without one, the version that is there
+    // is compared: the short version first, since a dotless bundle version is usually a build number.
+    // Skipping an app whose version carries no dot would leave version 5 in place when 6 is announced.
+    const auto present = [](const std::optional<QString>& version) { return version && !version->isEmpty(); };
+    const auto dotted = [](const std::optional<QString>& version) { return version && version->contains(u'.'); };
     std::optional<QString> installedVersion;
-    if (details->bundleVersion && details->bundleVersion->contains(u'.')) {
-        installedVersion = details->bundleVersion;
-        logger->info(QStringLiteral("Found bundle version ") + *installedVersion + QStringLiteral(" for ") + pkgId);
-    } else if (details->bundleShortVersion && details->bundleShortVersion->contains(u'.')) {
-        installedVersion = details->bundleShortVersion;
-        logger->info(QStringLiteral("Found short bundle version ") + *installedVersion + QStringLiteral(" for ") +
-                     pkgId);
+    const auto take = [&](const std::optional<QString>& version, const QString& which) {
+        installedVersion = version;
+        logger->info(QStringLiteral("Found ") + which + u' ' + *installedVersion + QStringLiteral(" for ") + pkgId);
+    };
+    if (dotted(details->bundleVersion)) {
+        take(details->bundleVersion, QStringLiteral("bundle version"));
+    } else if (dotted(details->bundleShortVersion)) {
+        take(details->bundleShortVersion, QStringLiteral("short bundle version"));
+    } else if (present(details->bundleShortVersion)) {
+        take(details->bundleShortVersion, QStringLiteral("short bundle version"));
+    } else if (present(details->bundleVersion)) {
+        take(details->bundleVersion, QStringLiteral("bundle version"));
     }
 
     logger->info(QStringLiteral("Comparing ") + installedVersion.value_or(QStringLiteral("unknown")) +
                  QStringLiteral(" for ") + requestedVersion);
-    if (installedVersion && compareVersions(*installedVersion, requestedVersion) < 0) {
+    if (!installedVersion) {
+        // Nothing to compare with: installing again is safe, skipping might leave the app out of date.
+        logger->info(QStringLiteral("Result no installed version to compare with requested version ") +
+                     requestedVersion);
+        co_return true;
+    }
+    if (compareVersions(*installedVersion, requestedVersion) < 0) {
         logger->info(QStringLiteral("Result is ") + *installedVersion + QStringLiteral(" < ") + requestedVersion);
         co_return true;
     }

@@ -37,7 +37,8 @@ protected:
     PkgUtilHelper helper{logger, runner, pkgutil};
 };
 
-TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecides) {
+// A dotted version wins; without one the version that is there decides; with none at all, install.
+TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecidesThenAnyVersionThereIs) {
     const struct {
         std::optional<QString> shortVersion;
         std::optional<QString> version;
@@ -52,8 +53,12 @@ TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecides) {
             {std::nullopt, "2.1", "2.0", false, "bundle version", "2.1", false},
             {"3.1", "1234", "3.2", true, "short bundle version", "3.1", false},
             {"4.2", "4.2.7", "4.2.7", false, "bundle version", "4.2.7", true},
-            {"5", "5", "6.0", false, nullptr, "unknown", false},
-            {std::nullopt, std::nullopt, "6.0", false, nullptr, "unknown", false},
+            {"5", "1234", "6", true, "short bundle version", "5", false},
+            {"7", "1234", "6", false, "short bundle version", "7", true},
+            {std::nullopt, "5", "6", true, "bundle version", "5", false},
+            {"", "6", "6", false, "bundle version", "6", false},
+            {std::nullopt, std::nullopt, "6.0", true, nullptr, "unknown", false},
+            {"", "", "6.0", true, nullptr, "unknown", false},
             {std::nullopt, "1.0", "", false, "bundle version", "1.0", false},
     };
     for (const auto& row : rows) {
@@ -72,7 +77,9 @@ TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecides) {
             expected << "[INFO] Found " + QLatin1String(row.found) + ' ' + row.chosen + " for " + pkgId;
         }
         expected << "[INFO] Comparing " + row.chosen + " for " + row.requested
-                 << (row.needed
+                 << (!row.found
+                             ? "[INFO] Result no installed version to compare with requested version " + row.requested
+                     : row.needed
                              ? "[INFO] Result is " + row.chosen + " < " + row.requested
                              : "[INFO] Result installed app is newer or equal than requested version " + row.requested);
         EXPECT_EQ(logger->lines(), expected);
