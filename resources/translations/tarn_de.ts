@@ -118,6 +118,10 @@
         <source>An unexpected error occurred</source>
         <translation>Ein unerwarteter Fehler ist aufgetreten</translation>
     </message>
+    <message id="error.installer.link.invalid">
+        <source>The download link of this application is not valid. Please contact T.A.R.N. support.</source>
+        <translation>Der Download-Link dieser Anwendung ist ungültig. Bitte wenden Sie sich an den T.A.R.N. Support.</translation>
+    </message>
     <message id="error.no.permissions">
         <source>Administrator rights are needed to install the applications</source>
         <translation>Für die Installation der Anwendungen werden Administratorrechte benötigt</translation>

@@ -118,6 +118,10 @@
         <source>An unexpected error occurred</source>
         <translation>An unexpected error occurred</translation>
     </message>
+    <message id="error.installer.link.invalid">
+        <source>The download link of this application is not valid. Please contact T.A.R.N. support.</source>
+        <translation>The download link of this application is not valid. Please contact T.A.R.N. support.</translation>
+    </message>
     <message id="error.no.permissions">
         <source>Administrator rights are needed to install the applications</source>
         <translation>Administrator rights are needed to install the applications</translation>

@@ -76,7 +76,10 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
         log->info(QStringLiteral("Downloading '") + row.name + QStringLiteral("' ") + row.installerLink);
         if (!url) {
             log->info(QStringLiteral("Download failed for '") + row.name + QStringLiteral("' ") + row.installerLink);
-            setState(ToInstallListItemViewState::failed);
+            // Like every other failed row, this one says why, so that the result screen never shows
+            // a name with an empty reason.
+            fatalErrorMessage = qtTrId("error.installer.link.invalid");
+            failWithFatalError();
             continue;
         }
 

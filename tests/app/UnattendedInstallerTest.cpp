@@ -174,7 +174,8 @@ TEST_F(UnattendedInstallerTest, RefusedRightsFailEveryRowOnce) {
     EXPECT_EQ(errors, QStringLiteral("The installation stopped: error.no.permissions\n"));
 }
 
-TEST_F(UnattendedInstallerTest, RowFailedWithoutATextIsPrintedOnce) {
+// The run marks a row failed and gives its text in a second update: one line, with the text.
+TEST_F(UnattendedInstallerTest, RowFailedIsPrintedOnceWithItsText) {
     scannerConnected();
     offering({{"Broken", true, "not a link"}, {"OCR", true}});
     EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.Broken"), _)).WillOnce(ReturnTask(true));
@@ -182,7 +183,8 @@ TEST_F(UnattendedInstallerTest, RowFailedWithoutATextIsPrintedOnce) {
 
     EXPECT_EQ(run({"--accept-licenses"}), 1);
     EXPECT_THAT(rowLines().mid(0, 3),
-                ElementsAre("[1/2] Broken: processing", "[1/2] Broken: downloading", "[1/2] Broken: failed"));
+                ElementsAre("[1/2] Broken: processing", "[1/2] Broken: downloading",
+                            "[1/2] Broken: failed - error.installer.link.invalid"));
     EXPECT_EQ(rowLines().size(), 7);
 }
 

@@ -174,15 +174,16 @@ const QString digestLog = downloading + "[INFO] Installing 'X' https://downloads
                                         "[INFO] Cleanup '%1'\n"
                                         "[CRITICAL] Installing failed for 'X' error.content.hash.mismatch";
 
-// A malformed link fails its row silently: no text, no fatal error.
+// A malformed link fails its row with a reason the user can act on, like every other failure.
 INSTANTIATE_TEST_SUITE_P(
         Rows, TroubledRowTest,
         testing::Values(RowCase{"AlreadyInstalled", Trouble::alreadyInstalled, true, "ready processing done", nullptr,
                                 true,
                                 "[INFO] Skipping installation for 'X' https://downloads.test/X.pkg as package already "
                                 "installed with similar or higher version"},
-                        RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed", nullptr,
-                                false, "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
+                        RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed",
+                                "error.installer.link.invalid", false,
+                                "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
                         RowCase{"DownloadFails", Trouble::downloadFails, false, "ready processing downloading failed",
                                 "error.connectivity", true,
                                 downloading + "[CRITICAL] error.connectivity " +
