@@ -82,6 +82,14 @@
         <source>Scanner model</source>
         <translation>Scannermodell</translation>
     </message>
+    <message id="device.search.no.models.subtitle">
+        <source>The configuration service lists no supported scanner. Please try again later or contact T.A.R.N. support.</source>
+        <translation>Der Konfigurationsdienst führt keinen unterstützten Scanner. Bitte versuchen Sie es später erneut oder wenden Sie sich an den T.A.R.N. Support.</translation>
+    </message>
+    <message id="device.search.no.models.title">
+        <source>No supported scanner</source>
+        <translation>Kein unterstützter Scanner</translation>
+    </message>
     <message id="device.search.subtitle">
         <source>This can take up to 15 seconds.</source>
         <translation>Das kann bis zu 15 Sekunden dauern.</translation>

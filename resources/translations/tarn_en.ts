@@ -82,6 +82,14 @@
         <source>Scanner model</source>
         <translation>Scanner model</translation>
     </message>
+    <message id="device.search.no.models.subtitle">
+        <source>The configuration service lists no supported scanner. Please try again later or contact T.A.R.N. support.</source>
+        <translation>The configuration service lists no supported scanner. Please try again later or contact T.A.R.N. support.</translation>
+    </message>
+    <message id="device.search.no.models.title">
+        <source>No supported scanner</source>
+        <translation>No supported scanner</translation>
+    </message>
     <message id="device.search.subtitle">
         <source>This can take up to 15 seconds.</source>
         <translation>This can take up to 15 seconds.</translation>

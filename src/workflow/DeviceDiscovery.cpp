@@ -26,12 +26,16 @@ QCoro::Task<> awaitThenCancel(QCoro::Task<> task, std::shared_ptr<TaskCancellati
 } // namespace
 
 QCoro::Task<> InstallationViewModel::fetchSupportedDevices() {
+    co_await loadSupportedDevices();
+}
+
+QCoro::Task<bool> InstallationViewModel::loadSupportedDevices() {
     const QString catalogueText = configuration.serviceBaseUrl + cataloguePath;
     const auto url = wellFormedUrl(catalogueText);
     if (!url) {
         handleError(
                 std::make_exception_ptr(InstallationError::invalidUrl(QStringLiteral("Invalid URL ") + catalogueText)));
-        co_return;
+        co_return false;
     }
 
     const QPointer<InstallationViewModel> self(this);
@@ -45,12 +49,12 @@ QCoro::Task<> InstallationViewModel::fetchSupportedDevices() {
         failure = std::current_exception();
     }
     if (!self) {
-        co_return;
+        co_return false;
     }
     if (failure) {
         isInstallationSuccessful = false;
         handleError(failure);
-        co_return;
+        co_return false;
     }
 
     const QList<TARNDeviceModel> list = devices.value_or(QList<TARNDeviceModel>());
@@ -62,6 +66,7 @@ QCoro::Task<> InstallationViewModel::fetchSupportedDevices() {
     supportedDeviceList = TARNDevicesListModel{list};
     supportedDevices = list;
     supportedDeviceNames = names;
+    co_return true;
 }
 
 QCoro::Task<> InstallationViewModel::searchForDevice() {
@@ -69,8 +74,17 @@ QCoro::Task<> InstallationViewModel::searchForDevice() {
     deviceSearchStatus = DeviceSearchState::searching();
 
     if (supportedDeviceList().list.isEmpty()) {
-        co_await fetchSupportedDevices();
-        if (!self || supportedDeviceList().list.isEmpty()) {
+        const bool loaded = co_await loadSupportedDevices();
+        if (!self) {
+            co_return;
+        }
+        if (supportedDeviceList().list.isEmpty()) {
+            // A catalogue that lists no scanner ends the search at once: there is nothing to look for,
+            // and a screen left `searching` would wait forever. A failed fetch stays `searching`; its
+            // error is what the window shows.
+            if (loaded) {
+                deviceSearchStatus = DeviceSearchState::notFound();
+            }
             co_return;
         }
     }

@@ -57,7 +57,8 @@ public:
     // Loads the supported-device catalogue into the three catalogue properties.
     QCoro::Task<> fetchSupportedDevices();
     // Polls the USB bus against the catalogue until a match or the time limit; ends `found` or
-    // `notFound`, or still `searching` when there is no catalogue.
+    // `notFound` (at once for a catalogue that lists no scanner), or still `searching` when the
+    // catalogue could not be fetched.
     QCoro::Task<> searchForDevice();
     // Loads `deviceModel`'s application configuration and preselects its mandatory applications.
     QCoro::Task<> fetchDeviceApplications();
@@ -96,6 +97,8 @@ private:
     void rebuildTasks(const QList<TARNDeviceAppConfigurationModel>& selection);
     void recomputeOutcome(const QList<AppInstallTask>& tasks);
 
+    // `fetchSupportedDevices`, answering whether the catalogue was obtained.
+    QCoro::Task<bool> loadSupportedDevices();
     QCoro::Task<> pollForDevice(QList<USBDeviceModel> vendorDevices, std::shared_ptr<TaskCancellation> polling,
                                 std::shared_ptr<TaskCancellation> timeout);
     std::optional<TARNDeviceModel> catalogueEntryMatching(const USBDeviceModel& device) const;

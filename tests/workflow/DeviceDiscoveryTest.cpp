@@ -169,16 +169,21 @@ TEST_F(DeviceDiscoveryTest, MatchReportedAfterTheLimitStillLandsBeforeTheNotFoun
     EXPECT_EQ(model().deviceModel(), scanner);
 }
 
-TEST_F(DeviceDiscoveryTest, EmptyOrUnobtainableCatalogueLeavesTheSearchSearchingWithoutABusQuery) {
+// An empty catalogue ends the search at once (nothing to look for); an unobtainable one leaves it
+// searching, and its error is what the window shows. Neither asks the bus.
+TEST_F(DeviceDiscoveryTest, EmptyCatalogueEndsTheSearchUnobtainableLeavesItSearchingWithoutABusQuery) {
     EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
             .WillOnce(ReturnTask(QByteArray("null")))
+            .WillOnce(ReturnTask(QByteArray("[]")))
             .WillOnce(ThrowTask<QByteArray>(RestClientError::invalidResponse()));
     recordSearchStates();
     test::waitFor(model().searchForDevice());
-    EXPECT_THAT(searchStates, ElementsAre("searching"));
-    EXPECT_TRUE(model().fatalErrorMessage().isEmpty());
-
     test::waitFor(model().searchForDevice()); // an empty catalogue is fetched again by the search
+    EXPECT_THAT(searchStates, ElementsAre("searching", "notFound", "searching", "notFound"));
+    EXPECT_TRUE(model().fatalErrorMessage().isEmpty());
+    EXPECT_TRUE(endedWithoutSupportedDevices(model().deviceSearchStatus(), model().supportedDevices()));
+
+    test::waitFor(model().searchForDevice());
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::searching());
     EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.connectivity"));
     EXPECT_FALSE(model().isInstallationSuccessful());
