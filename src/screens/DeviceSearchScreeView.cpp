@@ -56,7 +56,7 @@ QString DeviceSearchScreeView::titleText() const {
 void DeviceSearchScreeView::onAppear() {
     // The search finishes in the workflow even when the screen is gone first; its result reaches the
     // screen only through the change handler, which ends with the screen.
-    viewModel.searchForDevice();
+    viewModel.startDetached(viewModel.searchForDevice());
 }
 
 void DeviceSearchScreeView::showStatus(const DeviceSearchState& status) {

@@ -6,6 +6,7 @@
 #include "workflow/TaskCancellation.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 
 namespace tarn {
 
@@ -17,10 +18,11 @@ QCoro::Task<> sleepUnlessCancelled(std::shared_ptr<TaskCancellation> cancellatio
     co_await cancellation->sleep(duration);
 }
 
-// One child of the search group: waits for its task, then ends the other one.
+// One child of the search group: waits for its task, then ends the other one, also when the task
+// failed (a failed poll must not leave the search waiting out the whole limit).
 QCoro::Task<> awaitThenCancel(QCoro::Task<> task, std::shared_ptr<TaskCancellation> other) {
+    const auto cancelOther = qScopeGuard([&other] { other->cancel(); });
     co_await task;
-    other->cancel();
 }
 
 } // namespace

@@ -41,9 +41,15 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
             postRowUpdate([index, message](InstallationViewModel& model) { model.markTaskFailed(index, message); });
         }
         fatalErrorMessage = message;
-        throw InstallationError::installationFailed(QStringLiteral("Insufficient permissions"));
+        // Published above and logged by the permissions manager: a screen that lets it escape must
+        // not report it again.
+        reportedFailure = std::make_exception_ptr(
+                InstallationError::installationFailed(QStringLiteral("Insufficient permissions")));
+        std::rethrow_exception(reportedFailure);
     }
 
+    // Granted: whatever way the run ends (even a failure no row caught), the grant is released.
+    const auto release = qScopeGuard([permissions] { permissions->releaseAuthorization(); });
     const qsizetype count = tasksToRun().size();
     for (qsizetype index = 0; index < count; ++index) {
         // The list must keep its rows during a run; should it shrink anyway, the missing rows are gone.
@@ -129,7 +135,6 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
         }
     }
     hasFinishedRun = true;
-    permissions->releaseAuthorization();
 }
 
 // Holds the workflow weakly: a download may report after the object is gone, and then nothing happens.

@@ -9,6 +9,7 @@
 #include "workflow/SystemServices.h"
 
 #include <QFile>
+#include <QPointer>
 
 #include <stdexcept>
 
@@ -86,7 +87,7 @@ void InstallationViewModel::subscribe() {
     const auto consentsChanged = [this, consents] {
         if (consents->eula.value_or(false) && consents->legal.value_or(false)) {
             // A task of its own, started after the assignment that asked for it.
-            postToMainQueue(this, [this] { fetchSupportedDevices(); });
+            postToMainQueue(this, [this] { startDetached(fetchSupportedDevices()); });
         }
     };
     cancellables.push_back(isEulaAccepted.subscribe([consents, consentsChanged](bool accepted) {
@@ -193,6 +194,35 @@ void InstallationViewModel::handleError(const std::exception_ptr& error) {
         show("error.generic");
         logger->critical(QStringLiteral("A generic error occurred ") + localizedDescription(error));
     }
+}
+
+void InstallationViewModel::reportEscapedFailure(const std::exception_ptr& failure) {
+    if (!failure || failure == reportedFailure) {
+        return;
+    }
+    reportedFailure = failure;
+    handleError(failure);
+}
+
+namespace {
+
+QCoro::Task<> awaitReportingFailure(QPointer<InstallationViewModel> model, QCoro::Task<> operation) {
+    std::exception_ptr failure;
+    try {
+        co_await operation;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure && model) {
+        model->reportEscapedFailure(failure);
+    }
+}
+
+} // namespace
+
+void InstallationViewModel::startDetached(QCoro::Task<> operation) {
+    // Nothing escapes the wrapper, so dropping its task drops no failure.
+    awaitReportingFailure(QPointer<InstallationViewModel>(this), std::move(operation));
 }
 
 void InstallationViewModel::cleanup(const std::optional<QUrl>& fileURL) {

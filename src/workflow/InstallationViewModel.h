@@ -64,6 +64,14 @@ public:
     QCoro::Task<> fetchDeviceApplications();
     // Shows `error` as the display text of its class in `fatalErrorMessage` and logs it; null does nothing.
     void handleError(const std::exception_ptr& error);
+    // A failure that escaped an operation nobody awaits: handed to `handleError` once, unless the
+    // workflow has published that very failure itself (refused rights) or it was reported before
+    // (several screens joining one run all see it).
+    void reportEscapedFailure(const std::exception_ptr& failure);
+    // Starts `operation` with nobody awaiting it, the way screens and subscriptions start the search,
+    // the fetches and the run: a failure that escapes it goes to `reportEscapedFailure` instead of
+    // vanishing with the task.
+    void startDetached(QCoro::Task<> operation);
 
     // The configuration's applications, mandatory first, then by name; none before a configuration.
     std::optional<QList<TARNDeviceAppConfigurationModel>> sortedApplications() const;
@@ -129,6 +137,8 @@ private:
     std::shared_ptr<QCoro::Task<>> activeRun;
     // An installation run went through every row (rights granted); the outcome flags describe it.
     bool hasFinishedRun = false;
+    // The last failure already shown and logged, so that it is not reported again when it escapes.
+    std::exception_ptr reportedFailure;
     // The success page already handed to the desktop.
     std::optional<QUrl> openedSuccessPage;
 };

@@ -142,6 +142,18 @@ TEST_F(DeviceScreensTest, SearchOverAnEmptyCatalogueStaysWithAMessageBackAndCanc
     EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
 }
 
+// The search the screen starts is awaited by nobody: a failure that escapes it must still show.
+TEST_F(DeviceScreensTest, SearchFailureThatEscapesReachesTheLogAndTheResultScreen) {
+    loadCatalogue(sampleCatalogue());
+    EXPECT_CALL(*usb, findMatchingUSBDevices(_))
+            .WillOnce(ThrowTask<QList<USBDeviceModel>>(std::runtime_error("usb walk failed")));
+    showScreen<DeviceSearchScreeView>();
+    settle();
+    EXPECT_EQ(model().fatalErrorMessage(), localized(u"error.generic"));
+    EXPECT_EQ(logger->criticalLines().size(), 1);
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome)) << "the root view, not the search, moves on";
+}
+
 TEST_F(DeviceScreensTest, RecognisedScannerShowsItsNameAndEnablesNext) {
     detect(scanDesk600());
     auto& detected = showScreen<DeviceDetectedScreenView>();

@@ -261,6 +261,39 @@ TEST_F(InstallationRunTest, SecondCallDuringARunJoinsItInsteadOfRunningTheRowsTw
     EXPECT_THAT(rowStates["Scan"], ElementsAre("ready", "processing", "done", "processing", "done"));
 }
 
+QCoro::Task<bool> failAfterGate(Gate* gate) {
+    co_await afterGate(gate);
+    throw std::runtime_error("receipt database gone");
+}
+
+// A run started without anyone awaiting it (the installation screen's way): a failure no row caught
+// reaches the log and the user once, and the grant is still released; refused rights, which the run
+// publishes itself, are not reported a second time.
+TEST_F(InstallationRunTest, FailureEscapingADetachedRunIsReportedOnceAndRefusedRightsNotAgain) {
+    choose({appEntry("Scan", true)});
+    EXPECT_CALL(*permissions, releaseAuthorization());
+    Gate versionCheck;
+    EXPECT_CALL(*pkgHelper, isInstallationNeeded(_, _)).WillOnce([&](auto&&...) {
+        return failAfterGate(&versionCheck);
+    });
+    // Two screens joined one run: one report.
+    model().startDetached(model().installSelectedApplications());
+    model().startDetached(model().installSelectedApplications());
+    versionCheck.open();
+    drainPostedEvents();
+    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.generic"));
+    ASSERT_EQ(logger->criticalLines().size(), 1) << logger->lines().join(u'\n').toStdString();
+    EXPECT_TRUE(logger->criticalLines().first().contains(QStringLiteral("A generic error occurred")));
+
+    logger->clear();
+    model().fatalErrorMessage = QString();
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false));
+    model().startDetached(model().installSelectedApplications());
+    drainPostedEvents();
+    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.no.permissions"));
+    EXPECT_TRUE(logger->lines().isEmpty());
+}
+
 TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnlyAfterAFinishedRun) {
     model().openSuccessUrl(); // no configuration yet
     TARNDeviceAppsConfigurationModel configuration;
