@@ -126,6 +126,10 @@
         <source>An unexpected error occurred</source>
         <translation>Ein unerwarteter Fehler ist aufgetreten</translation>
     </message>
+    <message id="error.installation.interrupted">
+        <source>The installation was interrupted before this application was installed.</source>
+        <translation>Die Installation wurde unterbrochen, bevor diese Anwendung installiert war.</translation>
+    </message>
     <message id="error.installer.link.invalid">
         <source>The download link of this application is not valid. Please contact T.A.R.N. support.</source>
         <translation>Der Download-Link dieser Anwendung ist ungültig. Bitte wenden Sie sich an den T.A.R.N. Support.</translation>

@@ -126,6 +126,10 @@
         <source>An unexpected error occurred</source>
         <translation>An unexpected error occurred</translation>
     </message>
+    <message id="error.installation.interrupted">
+        <source>The installation was interrupted before this application was installed.</source>
+        <translation>The installation was interrupted before this application was installed.</translation>
+    </message>
     <message id="error.installer.link.invalid">
         <source>The download link of this application is not valid. Please contact T.A.R.N. support.</source>
         <translation>The download link of this application is not valid. Please contact T.A.R.N. support.</translation>

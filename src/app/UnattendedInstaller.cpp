@@ -1,5 +1,6 @@
 #include "app/UnattendedInstaller.h"
 
+#include "app/ChildProcesses.h"
 #include "workflow/MainQueue.h"
 
 #include <QEventLoop>
@@ -346,9 +347,22 @@ int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOpt
     if (exitCode) {
         return static_cast<int>(*exitCode);
     }
-    // Left early only when the application is told to exit (a termination signal): its status then.
+    // Left early only when the application is told to exit (a termination signal): its status then,
+    // once a run in progress has stopped after its running step (the rows still show meanwhile).
     const int exitStatus = loop.exec();
-    return exitCode ? static_cast<int>(*exitCode) : exitStatus;
+    if (exitCode) {
+        return static_cast<int>(*exitCode);
+    }
+    const bool wasInstalling = model.isInstallationRunning();
+    finishWorkBeforeExit(model, [&err](const QString& line) {
+        err << line << '\n';
+        err.flush();
+    });
+    if (wasInstalling) {
+        // The run has stopped: the rows' last states and the summary are printed while the installer lives.
+        runEventsUntil([&exitCode] { return exitCode.has_value(); }, std::chrono::seconds(10));
+    }
+    return exitStatus;
 }
 
 int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOptions& options) {

@@ -35,6 +35,7 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
     const auto log = logger;
 
     shouldProcessFatalError = false;
+    isStopRequested = false;
     if (!permissions->requestAdminPrivileges()) {
         const QString message = qtTrId("error.no.permissions");
         for (qsizetype index = 0; index < tasksToRun().size(); ++index) {
@@ -53,7 +54,7 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
     const qsizetype count = tasksToRun().size();
     for (qsizetype index = 0; index < count; ++index) {
         // The list must keep its rows during a run; should it shrink anyway, the missing rows are gone.
-        if (index >= tasksToRun().size()) {
+        if (index >= tasksToRun().size() || isStopRequested) {
             break;
         }
         const AppInstallTask row = tasksToRun()[index];
@@ -68,6 +69,9 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
         const bool needed = co_await packages->isInstallationNeeded(row.pkgId, row.version);
         if (!self) {
             co_return;
+        }
+        if (isStopRequested) {
+            break;
         }
         if (!needed) {
             log->info(QStringLiteral("Skipping installation for '") + row.name + QStringLiteral("' ") +
@@ -102,6 +106,10 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
             }
             co_return;
         }
+        if (isStopRequested) {
+            cleanup(file);
+            break;
+        }
         if (failure) {
             handleError(failure);
             cleanup(std::nullopt);
@@ -134,7 +142,36 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
             failWithFatalError();
         }
     }
+    if (isStopRequested) {
+        log->info(QStringLiteral("Installation interrupted"));
+        // Posted after every other row update, so it sees each row's last state.
+        postRowUpdate([message = qtTrId("error.installation.interrupted")](InstallationViewModel& model) {
+            for (qsizetype index = 0; index < model.tasksToRun().size(); ++index) {
+                const ToInstallListItemViewState state = model.tasksToRun()[index].state;
+                if (state != ToInstallListItemViewState::done && state != ToInstallListItemViewState::failed) {
+                    model.markTaskFailed(index, message);
+                }
+            }
+        });
+        co_return;
+    }
     hasFinishedRun = true;
+}
+
+QCoro::Task<> InstallationViewModel::stopInstallation() {
+    const auto run = activeRun;
+    if (!run) {
+        co_return;
+    }
+    if (!isStopRequested) {
+        isStopRequested = true;
+        logger->info(QStringLiteral("Stopping the installation after the running step"));
+    }
+    try {
+        co_await *run;
+    } catch (...) {
+        // Only the end matters here; the run's failure is reported by those that started it.
+    }
 }
 
 // Holds the workflow weakly: a download may report after the object is gone, and then nothing happens.

@@ -52,7 +52,12 @@ InstallationViewModel::InstallationViewModel(InstallationServices services, Inst
     subscribe();
 }
 
-InstallationViewModel::~InstallationViewModel() = default;
+InstallationViewModel::~InstallationViewModel() {
+    // A run still going when the workflow ends (its stop took too long) still gives the grant back.
+    if (activeRun) {
+        systemPermissionsManager->releaseAuthorization();
+    }
+}
 
 void InstallationViewModel::publishChanges() {
     const auto notify = [this] { Q_EMIT changed(); };

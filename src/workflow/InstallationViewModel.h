@@ -80,6 +80,12 @@ public:
     // A call while a run is in progress joins it: it ends when that run ends, with its outcome, and
     // never starts a second run over the same rows.
     QCoro::Task<> installSelectedApplications();
+    // Before the process ends: an installation run in progress starts no further step; the step
+    // it is in ends (a package installer is never cut half-way), its download is removed, rows not
+    // done fail with "error.installation.interrupted" and the administrator grant is released. Ends
+    // when the run has stopped, at once without one. The run's own callers see its outcome.
+    QCoro::Task<> stopInstallation();
+    bool isInstallationRunning() const { return activeRun != nullptr; }
     // Removes a downloaded file; a file that cannot be removed is logged and left.
     void cleanup(const std::optional<QUrl>& fileURL);
     // Opens the configuration's success page, only after an installation run has finished
@@ -135,6 +141,8 @@ private:
 
     // The run in progress, shared with every caller that joined it.
     std::shared_ptr<QCoro::Task<>> activeRun;
+    // The run in progress is asked to stop after its current step.
+    bool isStopRequested = false;
     // An installation run went through every row (rights granted); the outcome flags describe it.
     bool hasFinishedRun = false;
     // The last failure already shown and logged, so that it is not reported again when it escapes.

@@ -1,7 +1,14 @@
 #include "app/UnattendedInstaller.h"
 
+#include "app/TerminationSignals.h"
 #include "services/RestClientError.h"
+#include "support/Gate.h"
 #include "support/WorkflowFixture.h"
+
+#include <QFile>
+#include <QTimer>
+
+#include <csignal>
 
 namespace tarn::test {
 namespace {
@@ -79,6 +86,44 @@ TEST_F(UnattendedInstallerTest, InstallsTheMandatoryApplicationsOfTheDetectedSca
                             "Installation complete."));
     EXPECT_TRUE(errors.isEmpty());
     EXPECT_THAT(output.toStdString(), Not(HasSubstr("\r"))) << "no progress bar off a terminal";
+}
+
+// A termination signal while a package installs: the installation ends first (the terminal says why
+// the program waits), no further row starts, the grant is released, and the status is the signal's.
+TEST_F(UnattendedInstallerTest, SignalDuringAnInstallationWaitsForItThenStopsWithTheSignalsStatus) {
+    scannerConnected();
+    offering({{"OCR", true}, {"Archive", true}});
+    const QUrl file = downloaded("Archive");
+    expectNeeded("Archive", true);
+    expectDownload("Archive", file);
+    Gate installation;
+    EXPECT_CALL(*installer, install(file.toLocalFile(), _, _, _)).WillOnce([&](auto&&...) {
+        ::raise(SIGTERM);
+        return afterGate(&installation);
+    });
+    EXPECT_CALL(*permissions, releaseAuthorization());
+    // The installation may end only once the program has said that it waits for it.
+    QTimer whenWaiting;
+    QObject::connect(&whenWaiting, &QTimer::timeout, &installation, [&] {
+        if (errors.contains(QStringLiteral("waiting up to"))) {
+            whenWaiting.stop();
+            installation.open();
+        }
+    });
+    whenWaiting.start(1);
+
+    int status = 0;
+    {
+        const TerminationSignals interruption;
+        status = run({"--accept-licenses"});
+    }
+    resumeEventLoopsAfterApplicationExit();
+
+    EXPECT_EQ(status, 128 + SIGTERM);
+    EXPECT_FALSE(QFile::exists(file.toLocalFile()));
+    EXPECT_THAT(rowLines(), testing::IsSupersetOf({QStringLiteral("[1/2] Archive: done"),
+                                                  QStringLiteral("[2/2] OCR: failed - error.installation.interrupted")}));
+    EXPECT_THAT(logger->lines(), testing::Contains(QStringLiteral("[INFO] Installation interrupted")));
 }
 
 TEST_F(UnattendedInstallerTest, FailedOptionalApplicationOnlyExitsThree) {

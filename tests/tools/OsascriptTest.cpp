@@ -4,9 +4,13 @@
 #include "services/ProcessRunner.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace tarn::test {
 namespace {
@@ -171,6 +175,28 @@ TEST_F(OsascriptTest, AsksThroughSudoWithTheEscapedPromptAndKeepsAnySystemRoot) 
         EXPECT_EQ(run.out, "elevated\n");
         EXPECT_TRUE(QFile::exists(ran));
         EXPECT_EQ(sudoArguments(), expected);
+    }
+}
+
+// A privileged command that has started is waited for, whatever signal reaches osascript, and its
+// scratch folder goes with it.
+TEST_F(OsascriptTest, SignalledWhileTheCommandRunsItWaitsForItAndRemovesItsScratch) {
+    useSudoStandIn(QStringLiteral("echo secret\n"));
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QFile::remove(ran);
+        const QTemporaryDir temporary;
+        environment.insert(QStringLiteral("TMPDIR"), temporary.path());
+        const ProcessGate gate;
+        const QString fifo = u'\'' + gate.fifo() + u'\'';
+        const QString command = QStringLiteral("echo at > %1; cat %1 > /dev/null; ").arg(fifo) + touch;
+
+        const SignalledRun run = gate.runSignalled(toolPath(QStringLiteral("osascript")),
+                                                   {QStringLiteral("-e"), privileged(command)}, environment, signal);
+
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(QFile::exists(ran));
+        EXPECT_TRUE(QDir(temporary.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
 }
 

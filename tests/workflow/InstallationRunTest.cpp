@@ -261,6 +261,70 @@ TEST_F(InstallationRunTest, SecondCallDuringARunJoinsItInsteadOfRunningTheRowsTw
     EXPECT_THAT(rowStates["Scan"], ElementsAre("ready", "processing", "done", "processing", "done"));
 }
 
+// Where the first row is when the process asks the run to stop.
+enum class StopDuring { versionCheck, download, installation };
+
+class StoppedRunTest : public InstallationRunTest, public testing::WithParamInterface<StopDuring> {};
+
+// The step in progress ends (a package installer is never cut), no further step starts, the download
+// goes, the rows not done fail as interrupted, the grant is released and no success page can open.
+TEST_P(StoppedRunTest, TheRunningStepEndsThenNothingStartsAndEverythingIsCleanedUp) {
+    choose({appEntry("A", true), appEntry("B", false)});
+    const QUrl file = downloaded("A");
+    Gate step;
+    EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.A"), _)).WillOnce([&](auto&&...) {
+        return GetParam() == StopDuring::versionCheck ? afterGate(&step, true) : readyTask(true);
+    });
+    if (GetParam() != StopDuring::versionCheck) {
+        EXPECT_CALL(*rest, downloadFile(linkOf("A"), _)).WillOnce([&](auto&&...) {
+            return GetParam() == StopDuring::download ? afterGate(&step, file) : readyTask(file);
+        });
+    }
+    if (GetParam() == StopDuring::installation) {
+        EXPECT_CALL(*installer, install(file.toLocalFile(), _, _, _)).WillOnce([&](auto&&...) {
+            return afterGate(&step);
+        });
+    }
+    EXPECT_CALL(*permissions, releaseAuthorization());
+    QCoro::connect(model().installSelectedApplications(), &model(), [] {});
+    drainPostedEvents();
+    ASSERT_TRUE(model().isInstallationRunning());
+
+    bool stopped = false;
+    QCoro::connect(model().stopInstallation(), &model(), [&] { stopped = true; });
+    drainPostedEvents();
+    EXPECT_FALSE(stopped) << "the running step is waited for";
+    step.open();
+    ASSERT_TRUE(processEventsUntil([&] { return stopped; }));
+    drainPostedEvents();
+
+    const bool installed = GetParam() == StopDuring::installation;
+    EXPECT_EQ(rowStates["A"].last(), installed ? "done" : "failed");
+    EXPECT_EQ(rowStates["B"], (QStringList{"ready", "failed"})) << "nothing more starts";
+    EXPECT_EQ(model().tasksToRun()[1].errorMessage, QStringLiteral("error.installation.interrupted"));
+    EXPECT_EQ(QFile::exists(file.toLocalFile()), GetParam() == StopDuring::versionCheck)
+            << "a download is removed; before one, the test's file is never handed over";
+    EXPECT_FALSE(model().isInstallationRunning());
+    EXPECT_TRUE(logger->lines().contains(QStringLiteral("[INFO] Installation interrupted")));
+    model().openSuccessUrl(); // a stopped run is no finished one: the strict opener stays unused
+}
+
+std::string stepName(const testing::TestParamInfo<StopDuring>& info) {
+    switch (info.param) {
+    case StopDuring::versionCheck:
+        return "VersionCheck";
+    case StopDuring::download:
+        return "Download";
+    case StopDuring::installation:
+        break;
+    }
+    return "Installation";
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, StoppedRunTest,
+                         testing::Values(StopDuring::versionCheck, StopDuring::download, StopDuring::installation),
+                         stepName);
+
 QCoro::Task<bool> failAfterGate(Gate* gate) {
     co_await afterGate(gate);
     throw std::runtime_error("receipt database gone");
