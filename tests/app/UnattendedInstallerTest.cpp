@@ -121,8 +121,9 @@ TEST_F(UnattendedInstallerTest, SignalDuringAnInstallationWaitsForItThenStopsWit
 
     EXPECT_EQ(status, 128 + SIGTERM);
     EXPECT_FALSE(QFile::exists(file.toLocalFile()));
-    EXPECT_THAT(rowLines(), testing::IsSupersetOf({QStringLiteral("[1/2] Archive: done"),
-                                                  QStringLiteral("[2/2] OCR: failed - error.installation.interrupted")}));
+    EXPECT_THAT(rowLines(),
+                testing::IsSupersetOf({QStringLiteral("[1/2] Archive: done"),
+                                       QStringLiteral("[2/2] OCR: failed - error.installation.interrupted")}));
     EXPECT_THAT(logger->lines(), testing::Contains(QStringLiteral("[INFO] Installation interrupted")));
 }
 
@@ -227,9 +228,8 @@ TEST_F(UnattendedInstallerTest, RowFailedIsPrintedOnceWithItsText) {
     expectInstallation("OCR");
 
     EXPECT_EQ(run({"--accept-licenses"}), 1);
-    EXPECT_THAT(rowLines().mid(0, 3),
-                ElementsAre("[1/2] Broken: processing", "[1/2] Broken: downloading",
-                            "[1/2] Broken: failed - error.installer.link.invalid"));
+    EXPECT_THAT(rowLines().mid(0, 3), ElementsAre("[1/2] Broken: processing", "[1/2] Broken: downloading",
+                                                  "[1/2] Broken: failed - error.installer.link.invalid"));
     EXPECT_EQ(rowLines().size(), 7);
 }
 
