@@ -82,6 +82,14 @@
         <source>Scanner model</source>
         <translation>Scannermodell</translation>
     </message>
+    <message id="device.search.no.models.subtitle">
+        <source>The configuration service lists no supported scanner. Please try again later or contact T.A.R.N. support.</source>
+        <translation>Der Konfigurationsdienst führt keinen unterstützten Scanner. Bitte versuchen Sie es später erneut oder wenden Sie sich an den T.A.R.N. Support.</translation>
+    </message>
+    <message id="device.search.no.models.title">
+        <source>No supported scanner</source>
+        <translation>Kein unterstützter Scanner</translation>
+    </message>
     <message id="device.search.subtitle">
         <source>This can take up to 15 seconds.</source>
         <translation>Das kann bis zu 15 Sekunden dauern.</translation>
@@ -117,6 +125,14 @@
     <message id="error.generic">
         <source>An unexpected error occurred</source>
         <translation>Ein unerwarteter Fehler ist aufgetreten</translation>
+    </message>
+    <message id="error.installation.interrupted">
+        <source>The installation was interrupted before this application was installed.</source>
+        <translation>Die Installation wurde unterbrochen, bevor diese Anwendung installiert war.</translation>
+    </message>
+    <message id="error.installer.link.invalid">
+        <source>The download link of this application is not valid. Please contact T.A.R.N. support.</source>
+        <translation>Der Download-Link dieser Anwendung ist ungültig. Bitte wenden Sie sich an den T.A.R.N. Support.</translation>
     </message>
     <message id="error.no.permissions">
         <source>Administrator rights are needed to install the applications</source>

@@ -82,6 +82,14 @@
         <source>Scanner model</source>
         <translation>Scanner model</translation>
     </message>
+    <message id="device.search.no.models.subtitle">
+        <source>The configuration service lists no supported scanner. Please try again later or contact T.A.R.N. support.</source>
+        <translation>The configuration service lists no supported scanner. Please try again later or contact T.A.R.N. support.</translation>
+    </message>
+    <message id="device.search.no.models.title">
+        <source>No supported scanner</source>
+        <translation>No supported scanner</translation>
+    </message>
     <message id="device.search.subtitle">
         <source>This can take up to 15 seconds.</source>
         <translation>This can take up to 15 seconds.</translation>
@@ -117,6 +125,14 @@
     <message id="error.generic">
         <source>An unexpected error occurred</source>
         <translation>An unexpected error occurred</translation>
+    </message>
+    <message id="error.installation.interrupted">
+        <source>The installation was interrupted before this application was installed.</source>
+        <translation>The installation was interrupted before this application was installed.</translation>
+    </message>
+    <message id="error.installer.link.invalid">
+        <source>The download link of this application is not valid. Please contact T.A.R.N. support.</source>
+        <translation>The download link of this application is not valid. Please contact T.A.R.N. support.</translation>
     </message>
     <message id="error.no.permissions">
         <source>Administrator rights are needed to install the applications</source>

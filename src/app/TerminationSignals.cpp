@@ -14,7 +14,7 @@ namespace tarn {
 
 namespace {
 
-constexpr std::array handledSignals{SIGINT, SIGTERM};
+constexpr std::array handledSignals{SIGINT, SIGTERM, SIGHUP};
 
 // The handler may only do async-signal-safe work: it writes the signal's number to a socket that the
 // event loop watches.

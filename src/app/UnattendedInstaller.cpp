@@ -1,5 +1,6 @@
 #include "app/UnattendedInstaller.h"
 
+#include "app/ChildProcesses.h"
 #include "workflow/MainQueue.h"
 
 #include <QEventLoop>
@@ -382,9 +383,22 @@ int runUnattendedInstallation(InstallationViewModel& model, const UnattendedInst
     if (exitCode) {
         return installer.writeReport(static_cast<int>(*exitCode));
     }
-    // Left early only when the application is told to exit (a termination signal): its status then.
+    // Left early only when the application is told to exit (a termination signal): its status then,
+    // once a run in progress has stopped after its running step (the rows still show meanwhile).
     const int exitStatus = loop.exec();
-    return installer.writeReport(exitCode ? static_cast<int>(*exitCode) : exitStatus);
+    if (exitCode) {
+        return installer.writeReport(static_cast<int>(*exitCode));
+    }
+    const bool wasInstalling = model.isInstallationRunning();
+    finishWorkBeforeExit(model, [&err](const QString& line) {
+        err << line << '\n';
+        err.flush();
+    });
+    if (wasInstalling) {
+        // The run has stopped: the rows' last states and the summary are printed while the installer lives.
+        runEventsUntil([&exitCode] { return exitCode.has_value(); }, std::chrono::seconds(10));
+    }
+    return installer.writeReport(exitStatus);
 }
 
 int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOptions& options,

@@ -99,9 +99,8 @@ int runWindow(const tarn::CommandLineOptions& options) {
         tarn::TARNInstallerApp app(coordinator, *model);
         exitStatus = app.run();
     }
-    if (interruption.received() == 0) {
-        tarn::waitForChildProcesses();
-    }
+    // Quit or a signal while a run goes on: it stops after its running step and gives its grant back.
+    tarn::finishWorkBeforeExit(*model, [](const QString& line) { QTextStream(stderr) << line << '\n'; });
     return exitStatus;
 }
 

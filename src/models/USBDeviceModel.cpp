@@ -6,7 +6,7 @@
 
 namespace tarn {
 
-std::int64_t parseBase16(const QString& text) {
+std::optional<std::int64_t> readBase16(const QString& text) {
     qsizetype position = 0;
     bool negative = false;
     if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
@@ -14,7 +14,7 @@ std::int64_t parseBase16(const QString& text) {
         position = 1;
     }
     if (position == text.size()) {
-        return 0;
+        return std::nullopt;
     }
     // Accumulate the magnitude unsigned so that the most negative value fits exactly.
     constexpr std::uint64_t maxMagnitude = std::uint64_t{1} << 63;
@@ -29,10 +29,10 @@ std::int64_t parseBase16(const QString& text) {
         } else if (c >= u'A' && c <= u'F') {
             digit = c - u'A' + 10;
         } else {
-            return 0;
+            return std::nullopt;
         }
         if (magnitude > (maxMagnitude - digit) / 16) {
-            return 0;
+            return std::nullopt;
         }
         magnitude = magnitude * 16 + digit;
     }
@@ -40,7 +40,14 @@ std::int64_t parseBase16(const QString& text) {
         return magnitude == maxMagnitude ? std::numeric_limits<std::int64_t>::min()
                                          : -static_cast<std::int64_t>(magnitude);
     }
-    return magnitude == maxMagnitude ? 0 : static_cast<std::int64_t>(magnitude);
+    if (magnitude == maxMagnitude) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(magnitude);
+}
+
+std::int64_t parseBase16(const QString& text) {
+    return readBase16(text).value_or(0);
 }
 
 QString upperHex(std::int64_t value) {
@@ -68,7 +75,11 @@ QList<USBDeviceModel> toUSBDeviceModels(const QList<TARNDeviceModel>& catalogue)
     QList<USBDeviceModel> identities;
     identities.reserve(catalogue.size());
     for (const auto& device : catalogue) {
-        identities.append(USBDeviceModel{parseBase16(device.vid), parseBase16(device.pid), {}, {}});
+        const auto vendor = readBase16(device.vid);
+        const auto product = readBase16(device.pid);
+        if (vendor && product) {
+            identities.append(USBDeviceModel{*vendor, *product, {}, {}});
+        }
     }
     return identities;
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace tarn {
 
@@ -28,13 +29,18 @@ struct USBDeviceModel {
 };
 
 // Reads an identifier the catalogue writes in base 16: an optional sign and one or more hex digits,
-// nothing else; anything malformed or beyond a signed 64-bit integer reads as 0.
+// nothing else; anything malformed or beyond a signed 64-bit integer is no number.
+std::optional<std::int64_t> readBase16(const QString& text);
+
+// `readBase16`, with 0 for no number.
 std::int64_t parseBase16(const QString& text);
 
 // Upper-case hexadecimal without prefix or leading zeros; negative numbers keep their sign.
 QString upperHex(std::int64_t value);
 
 // The identities to look for on the bus, one per catalogue entry, in catalogue order, names empty.
+// An entry whose `vid` or `pid` is no base-16 number is left out: it names no device, and reading
+// it as 0 would let it match one.
 QList<USBDeviceModel> toUSBDeviceModels(const QList<TARNDeviceModel>& catalogue);
 
 // "[T_A_R_N__Installer.USBDeviceModel(vendorID: ..., ...), ...]"

@@ -10,34 +10,62 @@ namespace tarn {
 
 DeviceSearchScreeView::DeviceSearchScreeView(Coordinator& coordinator, InstallationViewModel& viewModel,
                                              QWidget* parent)
-    : ScreenView(coordinator, viewModel, parent) {
+    : ScreenView(coordinator, viewModel, parent), spinner(new SpinnerView(48)),
+      title(screen::title(localized(u"device.search.title"))),
+      subtitle(screen::subtitle(localized(u"device.search.subtitle"))),
+      bar(screen::bottomBar(QStringLiteral("button.next"), spaceBetweenCancelBack)) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(100, 100, 100, 100);
     column->setSpacing(0);
     column->addStretch(1);
     // The search can take a while; a turning spinner says the installer is at work.
-    column->addWidget(new SpinnerView(48), 0, Qt::AlignHCenter);
+    column->addWidget(spinner, 0, Qt::AlignHCenter);
     column->addSpacing(28);
-    auto* title = screen::title(localized(u"device.search.title"));
     title->setAlignment(Qt::AlignHCenter);
     column->addWidget(title);
     column->addSpacing(8);
-    auto* subtitle = screen::subtitle(localized(u"device.search.subtitle"));
     subtitle->setAlignment(Qt::AlignHCenter);
     column->addWidget(subtitle);
     column->addStretch(1);
+    column->addLayout(bar.layout);
+
+    // Only a way back or out: with no scanner listed there is nothing to go on to.
+    bar.next->hide();
+    connect(bar.cancel, &CustomButtonView::clicked, this,
+            [this] { this->coordinator.push(Coordinator::Screen::exit); });
+    // The search was entered from the connect screen without a history entry of its own.
+    connect(bar.back, &CustomButtonView::clicked, this,
+            [this] { this->coordinator.navigate(Coordinator::Screen::deviceConnect); });
+    showStatus(viewModel.deviceSearchStatus());
 
     onChange(viewModel.deviceSearchStatus, [this](const DeviceSearchState& state) {
+        showStatus(state);
+        if (endedWithoutSupportedDevices(state, this->viewModel.supportedDevices())) {
+            return;
+        }
         if (state.is(DeviceSearchState::Case::found) || state.is(DeviceSearchState::Case::notFound)) {
             this->coordinator.push(Coordinator::Screen::deviceDetected);
         }
     });
 }
 
+QString DeviceSearchScreeView::titleText() const {
+    return title->text();
+}
+
 void DeviceSearchScreeView::onAppear() {
     // The search finishes in the workflow even when the screen is gone first; its result reaches the
     // screen only through the change handler, which ends with the screen.
-    viewModel.searchForDevice();
+    viewModel.startDetached(viewModel.searchForDevice());
+}
+
+void DeviceSearchScreeView::showStatus(const DeviceSearchState& status) {
+    const bool nothingToFind = endedWithoutSupportedDevices(status, viewModel.supportedDevices());
+    spinner->setVisible(!nothingToFind);
+    title->setText(localized(nothingToFind ? u"device.search.no.models.title" : u"device.search.title"));
+    subtitle->setText(localized(nothingToFind ? u"device.search.no.models.subtitle" : u"device.search.subtitle"));
+    bar.cancel->setVisible(nothingToFind);
+    bar.back->setVisible(nothingToFind);
 }
 
 } // namespace tarn

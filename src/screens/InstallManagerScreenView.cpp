@@ -55,8 +55,9 @@ QCoro::Task<> InstallManagerScreenView::install(QPointer<InstallManagerScreenVie
                                                 InstallationViewModel& viewModel) {
     try {
         co_await viewModel.installSelectedApplications();
-    } catch (const std::exception&) {
-        // Refused rights: the rows and the workflow's published state already say so.
+    } catch (...) {
+        // Refused rights are already published; anything else reaches the log and the screen here.
+        viewModel.reportEscapedFailure(std::current_exception());
     }
     if (screen) {
         screen->runEnded();

@@ -68,7 +68,7 @@ QString PackageManagerScreenView::deviceName() const {
 }
 
 void PackageManagerScreenView::onAppear() {
-    viewModel.fetchDeviceApplications();
+    viewModel.startDetached(viewModel.fetchDeviceApplications());
 }
 
 void PackageManagerScreenView::refresh() {

@@ -130,7 +130,29 @@ QCoro::Task<QString> InstallerHelper::mountDMG(QString imagePath) {
             }
         }
     }
+    // The image may be attached although no mount point was learnt: detach whatever the report names,
+    // so that nothing stays attached. The failure itself stays as it is.
+    for (const QString& target : attachedTargets(entities)) {
+        startDetach(target);
+    }
     throw InstallationError::unableToMountDMG(parseFailure);
+}
+
+// The image as a whole is listed first with its device entry, and detaching it detaches every volume;
+// without any device entry, each volume that names a mount point is detached on its own.
+QStringList InstallerHelper::attachedTargets(const QList<PropertyListNode>& entities) {
+    QStringList mountPoints;
+    for (const PropertyListNode& entity : entities) {
+        if (const std::optional<QString> device = entity.value(QStringLiteral("dev-entry")).string();
+            device && !device->isEmpty()) {
+            return {*device};
+        }
+        if (const std::optional<QString> mountPoint = entity.value(QStringLiteral("mount-point")).string();
+            mountPoint && !mountPoint->isEmpty()) {
+            mountPoints.append(*mountPoint);
+        }
+    }
+    return mountPoints;
 }
 
 QString InstallerHelper::findPKG(const QString& mountPoint) const {

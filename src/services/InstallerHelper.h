@@ -4,6 +4,7 @@
 #include "services/InstallerValidatorProtocol.h"
 #include "services/LoggerProtocol.h"
 #include "services/ProcessRunnerProtocol.h"
+#include "services/PropertyList.h"
 
 #include <memory>
 
@@ -12,7 +13,8 @@ namespace tarn {
 // Installs one downloaded installer file with the system's package installer, as administrator: a
 // standalone package, or a disk image carrying a package at its top level. Nothing is installed before
 // the file's digest and the package's signature have been verified. An image is detached in the
-// background once its mount point is known, whatever happens next; that detach may outlive the call,
+// background once its mount point is known, whatever happens next (and when the attach report names
+// none, whatever it names as attached is detached); that detach may outlive the call,
 // so the helper must be owned by a shared_ptr (std::make_shared) for the detach to keep it alive.
 class InstallerHelper final : public InstallerHelperProtocol, public std::enable_shared_from_this<InstallerHelper> {
 public:
@@ -31,6 +33,7 @@ private:
                                        QStringList trustedSigners);
     QCoro::Task<> installFromDMG(QString imagePath, QString appName, QString expectedHash, QStringList trustedSigners);
     QCoro::Task<QString> mountDMG(QString imagePath);
+    static QStringList attachedTargets(const QList<PropertyListNode>& entities);
     QString findPKG(const QString& mountPoint) const;
     QCoro::Task<> installPKG(QString packagePath, QString appName);
     QCoro::Task<> unmountDMG(QString mountPoint);

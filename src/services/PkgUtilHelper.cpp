@@ -61,6 +61,34 @@ QList<char32_t> codePoints(const QString& text) {
     return QList<char32_t>(ucs4.begin(), ucs4.end());
 }
 
+struct ChosenVersion {
+    QString version;
+    QString which;
+};
+
+// A dotted version is preferred, the bundle version first. Without one, the version that is there is
+// compared: the short version first, since a dotless bundle version is usually a build number.
+// Skipping an app whose version carries no dot would leave version 5 in place when 6 is announced.
+std::optional<ChosenVersion> chooseVersion(const PkgDetails& details) {
+    const auto present = [](const std::optional<QString>& version) { return version && !version->isEmpty(); };
+    const auto dotted = [](const std::optional<QString>& version) { return version && version->contains(u'.'); };
+    const QString bundle = QStringLiteral("bundle version");
+    const QString shortBundle = QStringLiteral("short bundle version");
+    if (dotted(details.bundleVersion)) {
+        return ChosenVersion{*details.bundleVersion, bundle};
+    }
+    if (dotted(details.bundleShortVersion)) {
+        return ChosenVersion{*details.bundleShortVersion, shortBundle};
+    }
+    if (present(details.bundleShortVersion)) {
+        return ChosenVersion{*details.bundleShortVersion, shortBundle};
+    }
+    if (present(details.bundleVersion)) {
+        return ChosenVersion{*details.bundleVersion, bundle};
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 PkgUtilHelper::PkgUtilHelper(std::shared_ptr<LoggerProtocol> logger,
@@ -74,20 +102,22 @@ QCoro::Task<bool> PkgUtilHelper::isInstallationNeeded(QString pkgId, QString req
         co_return true;
     }
 
-    // A version without a dot is a build number, not comparable with the announced version.
+    const std::optional<ChosenVersion> chosen = chooseVersion(*details);
     std::optional<QString> installedVersion;
-    if (details->bundleVersion && details->bundleVersion->contains(u'.')) {
-        installedVersion = details->bundleVersion;
-        logger->info(QStringLiteral("Found bundle version ") + *installedVersion + QStringLiteral(" for ") + pkgId);
-    } else if (details->bundleShortVersion && details->bundleShortVersion->contains(u'.')) {
-        installedVersion = details->bundleShortVersion;
-        logger->info(QStringLiteral("Found short bundle version ") + *installedVersion + QStringLiteral(" for ") +
-                     pkgId);
+    if (chosen) {
+        installedVersion = chosen->version;
+        logger->info(QStringLiteral("Found ") + chosen->which + u' ' + chosen->version + QStringLiteral(" for ") + pkgId);
     }
 
     logger->info(QStringLiteral("Comparing ") + installedVersion.value_or(QStringLiteral("unknown")) +
                  QStringLiteral(" for ") + requestedVersion);
-    if (installedVersion && compareVersions(*installedVersion, requestedVersion) < 0) {
+    if (!installedVersion) {
+        // Nothing to compare with: installing again is safe, skipping might leave the app out of date.
+        logger->info(QStringLiteral("Result no installed version to compare with requested version ") +
+                     requestedVersion);
+        co_return true;
+    }
+    if (compareVersions(*installedVersion, requestedVersion) < 0) {
         logger->info(QStringLiteral("Result is ") + *installedVersion + QStringLiteral(" < ") + requestedVersion);
         co_return true;
     }
@@ -97,15 +127,8 @@ QCoro::Task<bool> PkgUtilHelper::isInstallationNeeded(QString pkgId, QString req
 
 QCoro::Task<std::optional<QString>> PkgUtilHelper::installedVersion(QString pkgId) {
     const std::optional<PkgDetails> details = co_await packageDetails(pkgId);
-    if (!details) {
-        co_return std::nullopt;
-    }
-    for (const auto& version : {details->bundleVersion, details->bundleShortVersion}) {
-        if (version && version->contains(u'.')) {
-            co_return version;
-        }
-    }
-    co_return details->bundleVersion ? details->bundleVersion : details->bundleShortVersion;
+    const std::optional<ChosenVersion> chosen = details ? chooseVersion(*details) : std::nullopt;
+    co_return chosen ? std::optional<QString>(chosen->version) : std::nullopt;
 }
 
 int PkgUtilHelper::compareVersions(const QString& left, const QString& right) {

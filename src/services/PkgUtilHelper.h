@@ -26,7 +26,7 @@ struct BundleVersions {
 
 // Decides whether an application must be installed, from the receipt the package tool keeps: the
 // version of the installed bundle against the version the configuration announces. Anything unclear
-// means "install"; only a same or newer installed copy, or one without a dotted version, is skipped.
+// means "install"; only a same or newer installed copy is skipped, and a copy without any version installs.
 class PkgUtilHelper final : public PkgUtilHelperProtoco {
 public:
     PkgUtilHelper(std::shared_ptr<LoggerProtocol> logger, std::shared_ptr<ProcessRunnerProtocol> processRunner,

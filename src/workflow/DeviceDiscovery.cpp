@@ -6,6 +6,7 @@
 #include "workflow/TaskCancellation.h"
 
 #include <QPointer>
+#include <QScopeGuard>
 
 namespace tarn {
 
@@ -17,21 +18,26 @@ QCoro::Task<> sleepUnlessCancelled(std::shared_ptr<TaskCancellation> cancellatio
     co_await cancellation->sleep(duration);
 }
 
-// One child of the search group: waits for its task, then ends the other one.
+// One child of the search group: waits for its task, then ends the other one, also when the task
+// failed (a failed poll must not leave the search waiting out the whole limit).
 QCoro::Task<> awaitThenCancel(QCoro::Task<> task, std::shared_ptr<TaskCancellation> other) {
+    const auto cancelOther = qScopeGuard([&other] { other->cancel(); });
     co_await task;
-    other->cancel();
 }
 
 } // namespace
 
 QCoro::Task<> InstallationViewModel::fetchSupportedDevices() {
+    co_await loadSupportedDevices();
+}
+
+QCoro::Task<bool> InstallationViewModel::loadSupportedDevices() {
     const QString catalogueText = configuration.serviceBaseUrl + cataloguePath;
     const auto url = wellFormedUrl(catalogueText);
     if (!url) {
         handleError(
                 std::make_exception_ptr(InstallationError::invalidUrl(QStringLiteral("Invalid URL ") + catalogueText)));
-        co_return;
+        co_return false;
     }
 
     const QPointer<InstallationViewModel> self(this);
@@ -45,12 +51,12 @@ QCoro::Task<> InstallationViewModel::fetchSupportedDevices() {
         failure = std::current_exception();
     }
     if (!self) {
-        co_return;
+        co_return false;
     }
     if (failure) {
         isInstallationSuccessful = false;
         handleError(failure);
-        co_return;
+        co_return false;
     }
 
     const QList<TARNDeviceModel> list = devices.value_or(QList<TARNDeviceModel>());
@@ -62,6 +68,7 @@ QCoro::Task<> InstallationViewModel::fetchSupportedDevices() {
     supportedDeviceList = TARNDevicesListModel{list};
     supportedDevices = list;
     supportedDeviceNames = names;
+    co_return true;
 }
 
 QCoro::Task<> InstallationViewModel::searchForDevice() {
@@ -69,8 +76,17 @@ QCoro::Task<> InstallationViewModel::searchForDevice() {
     deviceSearchStatus = DeviceSearchState::searching();
 
     if (supportedDeviceList().list.isEmpty()) {
-        co_await fetchSupportedDevices();
-        if (!self || supportedDeviceList().list.isEmpty()) {
+        const bool loaded = co_await loadSupportedDevices();
+        if (!self) {
+            co_return;
+        }
+        if (supportedDeviceList().list.isEmpty()) {
+            // A catalogue that lists no scanner ends the search at once: there is nothing to look for,
+            // and a screen left `searching` would wait forever. A failed fetch stays `searching`; its
+            // error is what the window shows.
+            if (loaded) {
+                deviceSearchStatus = DeviceSearchState::notFound();
+            }
             co_return;
         }
     }
@@ -124,14 +140,11 @@ QCoro::Task<> InstallationViewModel::pollForDevice(QList<USBDeviceModel> vendorD
     }
 }
 
-// The catalogue is compared as text: the device's numbers in upper-case hexadecimal without leading
-// zeros, against `vid` and `pid` as written, both sides lower-cased. An entry written "04A9" therefore
-// never matches, although the bus query (which reads it as a number) reports the device.
+// Compares numbers, not texts: a catalogue entry written "04A9" is the device 0x4A9, and an entry
+// whose `vid` or `pid` is no base-16 number matches nothing.
 std::optional<TARNDeviceModel> InstallationViewModel::catalogueEntryMatching(const USBDeviceModel& device) const {
-    const QString vendor = upperHex(device.vendorID).toLower();
-    const QString product = upperHex(device.productID).toLower();
     for (const auto& entry : supportedDeviceList().list) {
-        if (entry.vid.toLower() == vendor && entry.pid.toLower() == product) {
+        if (readBase16(entry.vid) == device.vendorID && readBase16(entry.pid) == device.productID) {
             return entry;
         }
     }

@@ -16,4 +16,8 @@ QString caseName(DeviceSearchState::Case searchCase) {
     return QStringLiteral("prepareForSearching");
 }
 
+bool endedWithoutSupportedDevices(const DeviceSearchState& status, const QList<TARNDeviceModel>& supportedDevices) {
+    return status.is(DeviceSearchState::Case::notFound) && supportedDevices.isEmpty();
+}
+
 } // namespace tarn

@@ -2,6 +2,7 @@
 
 #include "models/TARNDeviceModel.h"
 
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -38,5 +39,9 @@ private:
 };
 
 QString caseName(DeviceSearchState::Case searchCase);
+
+// The search ended with nothing to look for: the catalogue lists no scanner. Nothing can be picked
+// either, so the search screen says so and offers only a way back or out.
+bool endedWithoutSupportedDevices(const DeviceSearchState& status, const QList<TARNDeviceModel>& supportedDevices);
 
 } // namespace tarn

@@ -35,6 +35,7 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
     const auto log = logger;
 
     shouldProcessFatalError = false;
+    isStopRequested = false;
     const AdminRights rights = co_await permissions->requestAdminPrivileges();
     if (!self) {
         co_return;
@@ -45,13 +46,19 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
             postRowUpdate([index, message](InstallationViewModel& model) { model.markTaskFailed(index, message); });
         }
         fatalErrorMessage = message;
-        throw InstallationError::installationFailed(QStringLiteral("Insufficient permissions"));
+        // Published above and logged by the permissions manager: a screen that lets it escape must
+        // not report it again.
+        reportedFailure = std::make_exception_ptr(
+                InstallationError::installationFailed(QStringLiteral("Insufficient permissions")));
+        std::rethrow_exception(reportedFailure);
     }
 
+    // Granted: whatever way the run ends (even a failure no row caught), the grant is released.
+    const auto release = qScopeGuard([permissions] { permissions->releaseAuthorization(); });
     const qsizetype count = tasksToRun().size();
     for (qsizetype index = 0; index < count; ++index) {
         // The list must keep its rows during a run; should it shrink anyway, the missing rows are gone.
-        if (index >= tasksToRun().size()) {
+        if (index >= tasksToRun().size() || isStopRequested) {
             break;
         }
         const AppInstallTask row = tasksToRun()[index];
@@ -67,6 +74,9 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
         if (!self) {
             co_return;
         }
+        if (isStopRequested) {
+            break;
+        }
         if (!needed) {
             log->info(QStringLiteral("Skipping installation for '") + row.name + QStringLiteral("' ") +
                       row.installerLink +
@@ -80,7 +90,10 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
         log->info(QStringLiteral("Downloading '") + row.name + QStringLiteral("' ") + row.installerLink);
         if (!url) {
             log->info(QStringLiteral("Download failed for '") + row.name + QStringLiteral("' ") + row.installerLink);
-            setState(ToInstallListItemViewState::failed);
+            // Like every other failed row, this one says why, so that the result screen never shows
+            // a name with an empty reason.
+            fatalErrorMessage = qtTrId("error.installer.link.invalid");
+            failWithFatalError();
             continue;
         }
 
@@ -96,6 +109,10 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
                 QFile::remove(file->toLocalFile());
             }
             co_return;
+        }
+        if (isStopRequested) {
+            cleanup(file);
+            break;
         }
         if (failure) {
             handleError(failure);
@@ -129,7 +146,36 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
             failWithFatalError();
         }
     }
-    permissions->releaseAuthorization();
+    if (isStopRequested) {
+        log->info(QStringLiteral("Installation interrupted"));
+        // Posted after every other row update, so it sees each row's last state.
+        postRowUpdate([message = qtTrId("error.installation.interrupted")](InstallationViewModel& model) {
+            for (qsizetype index = 0; index < model.tasksToRun().size(); ++index) {
+                const ToInstallListItemViewState state = model.tasksToRun()[index].state;
+                if (state != ToInstallListItemViewState::done && state != ToInstallListItemViewState::failed) {
+                    model.markTaskFailed(index, message);
+                }
+            }
+        });
+        co_return;
+    }
+    hasFinishedRun = true;
+}
+
+QCoro::Task<> InstallationViewModel::stopInstallation() {
+    const auto run = activeRun;
+    if (!run) {
+        co_return;
+    }
+    if (!isStopRequested) {
+        isStopRequested = true;
+        logger->info(QStringLiteral("Stopping the installation after the running step"));
+    }
+    try {
+        co_await *run;
+    } catch (...) {
+        // Only the end matters here; the run's failure is reported by those that started it.
+    }
 }
 
 // Each way of not getting administrator rights asks something else of the user.

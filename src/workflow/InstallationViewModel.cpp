@@ -9,6 +9,7 @@
 #include "workflow/SystemServices.h"
 
 #include <QFile>
+#include <QPointer>
 
 #include <stdexcept>
 
@@ -51,7 +52,12 @@ InstallationViewModel::InstallationViewModel(InstallationServices services, Inst
     subscribe();
 }
 
-InstallationViewModel::~InstallationViewModel() = default;
+InstallationViewModel::~InstallationViewModel() {
+    // A run still going when the workflow ends (its stop took too long) still gives the grant back.
+    if (activeRun) {
+        systemPermissionsManager->releaseAuthorization();
+    }
+}
 
 void InstallationViewModel::publishChanges() {
     const auto notify = [this] { Q_EMIT changed(); };
@@ -86,7 +92,7 @@ void InstallationViewModel::subscribe() {
     const auto consentsChanged = [this, consents] {
         if (consents->eula.value_or(false) && consents->legal.value_or(false)) {
             // A task of its own, started after the assignment that asked for it.
-            postToMainQueue(this, [this] { fetchSupportedDevices(); });
+            postToMainQueue(this, [this] { startDetached(fetchSupportedDevices()); });
         }
     };
     cancellables.push_back(isEulaAccepted.subscribe([consents, consentsChanged](bool accepted) {
@@ -195,6 +201,35 @@ void InstallationViewModel::handleError(const std::exception_ptr& error) {
     }
 }
 
+void InstallationViewModel::reportEscapedFailure(const std::exception_ptr& failure) {
+    if (!failure || failure == reportedFailure) {
+        return;
+    }
+    reportedFailure = failure;
+    handleError(failure);
+}
+
+namespace {
+
+QCoro::Task<> awaitReportingFailure(QPointer<InstallationViewModel> model, QCoro::Task<> operation) {
+    std::exception_ptr failure;
+    try {
+        co_await operation;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure && model) {
+        model->reportEscapedFailure(failure);
+    }
+}
+
+} // namespace
+
+void InstallationViewModel::startDetached(QCoro::Task<> operation) {
+    // Nothing escapes the wrapper, so dropping its task drops no failure.
+    awaitReportingFailure(QPointer<InstallationViewModel>(this), std::move(operation));
+}
+
 void InstallationViewModel::cleanup(const std::optional<QUrl>& fileURL) {
     if (!fileURL) {
         return;
@@ -207,7 +242,9 @@ void InstallationViewModel::cleanup(const std::optional<QUrl>& fileURL) {
 }
 
 void InstallationViewModel::openSuccessUrl() {
-    if (!isInstallationSuccessful() || !deviceApplicationsModel()) {
+    // The outcome flag is true before any run (an empty task list fails nothing), so it alone would
+    // celebrate an installation that never happened.
+    if (!hasFinishedRun || !isInstallationSuccessful() || !deviceApplicationsModel()) {
         return;
     }
     // The page comes from a downloaded document: only a web page is handed to the desktop, never a

@@ -57,12 +57,21 @@ public:
     // Loads the supported-device catalogue into the three catalogue properties.
     QCoro::Task<> fetchSupportedDevices();
     // Polls the USB bus against the catalogue until a match or the time limit; ends `found` or
-    // `notFound`, or still `searching` when there is no catalogue.
+    // `notFound` (at once for a catalogue that lists no scanner), or still `searching` when the
+    // catalogue could not be fetched.
     QCoro::Task<> searchForDevice();
     // Loads `deviceModel`'s application configuration and preselects its mandatory applications.
     QCoro::Task<> fetchDeviceApplications();
     // Shows `error` as the display text of its class in `fatalErrorMessage` and logs it; null does nothing.
     void handleError(const std::exception_ptr& error);
+    // A failure that escaped an operation nobody awaits: handed to `handleError` once, unless the
+    // workflow has published that very failure itself (refused rights) or it was reported before
+    // (several screens joining one run all see it).
+    void reportEscapedFailure(const std::exception_ptr& failure);
+    // Starts `operation` with nobody awaiting it, the way screens and subscriptions start the search,
+    // the fetches and the run: a failure that escapes it goes to `reportEscapedFailure` instead of
+    // vanishing with the task.
+    void startDetached(QCoro::Task<> operation);
 
     // The configuration's applications, mandatory first, then by name; none before a configuration.
     std::optional<QList<TARNDeviceAppConfigurationModel>> sortedApplications() const;
@@ -71,10 +80,17 @@ public:
     // A call while a run is in progress joins it: it ends when that run ends, with its outcome, and
     // never starts a second run over the same rows.
     QCoro::Task<> installSelectedApplications();
+    // Before the process ends: an installation run in progress starts no further step; the step
+    // it is in ends (a package installer is never cut half-way), its download is removed, rows not
+    // done fail with "error.installation.interrupted" and the administrator grant is released. Ends
+    // when the run has stopped, at once without one. The run's own callers see its outcome.
+    QCoro::Task<> stopInstallation();
+    bool isInstallationRunning() const { return activeRun != nullptr; }
     // Removes a downloaded file; a file that cannot be removed is logged and left.
     void cleanup(const std::optional<QUrl>& fileURL);
-    // Opens the configuration's success page, only after a successful installation, and once: the
-    // result screen's Close button and the termination check that follows it both ask for it.
+    // Opens the configuration's success page, only after an installation run has finished
+    // successfully, and once: the result screen's Close button and the termination check that follows
+    // it both ask for it. A user who cancels before any run gets no page.
     void openSuccessUrl();
     void openSupportPage();
 
@@ -95,6 +111,8 @@ private:
     void rebuildTasks(const QList<TARNDeviceAppConfigurationModel>& selection);
     void recomputeOutcome(const QList<AppInstallTask>& tasks);
 
+    // `fetchSupportedDevices`, answering whether the catalogue was obtained.
+    QCoro::Task<bool> loadSupportedDevices();
     QCoro::Task<> pollForDevice(QList<USBDeviceModel> vendorDevices, std::shared_ptr<TaskCancellation> polling,
                                 std::shared_ptr<TaskCancellation> timeout);
     std::optional<TARNDeviceModel> catalogueEntryMatching(const USBDeviceModel& device) const;
@@ -124,6 +142,12 @@ private:
 
     // The run in progress, shared with every caller that joined it.
     std::shared_ptr<QCoro::Task<>> activeRun;
+    // The run in progress is asked to stop after its current step.
+    bool isStopRequested = false;
+    // An installation run went through every row (rights granted); the outcome flags describe it.
+    bool hasFinishedRun = false;
+    // The last failure already shown and logged, so that it is not reported again when it escapes.
+    std::exception_ptr reportedFailure;
     // The success page already handed to the desktop.
     std::optional<QUrl> openedSuccessPage;
 };

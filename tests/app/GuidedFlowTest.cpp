@@ -1,6 +1,7 @@
 #include "app/TARNInstallerApp.h"
 #include "components/SpinnerView.h"
 #include "components/ToInstallListItemView.h"
+#include "screens/DeviceSearchScreeView.h"
 #include "screens/InstallationResultScreenView.h"
 #include "screens/PackageManagerScreenView.h"
 #include "screens/RootView.h"
@@ -44,9 +45,10 @@ protected:
                 return readyTask(QUrl::fromLocalFile(path));
             });
             if (app.name == QLatin1String("TARN Capture")) {
-                EXPECT_CALL(*installer, install(path, app.name, _, _)).WillOnce([this](auto&&...) {
-                    return afterGate(&installationGate);
-                });
+                // At most once: the flows that cancel before installing never get here.
+                EXPECT_CALL(*installer, install(path, app.name, _, _))
+                        .Times(testing::AtMost(1))
+                        .WillOnce([this](auto&&...) { return afterGate(&installationGate); });
             } else {
                 EXPECT_CALL(*installer, install(path, app.name, _, _)).WillRepeatedly(ReturnVoidTask());
             }
@@ -96,6 +98,26 @@ protected:
         click(button("button.no"));
         expectScreen(screen);
         EXPECT_FALSE(before) << "the screen comes back in its initial state";
+    }
+
+    // Welcome, both consents by mouse, and on to the connect screen.
+    void acceptToConnect() {
+        click(button("welcome.button.text"));
+        expectScreen(Screen::eula);
+        click(toggleTitled(view(), QStringLiteral("eula.accept")));
+        click(button("button.next"));
+        expectScreen(Screen::legal);
+        click(toggleTitled(view(), QStringLiteral("legal.accept")));
+        click(button("button.next"));
+        expectScreen(Screen::deviceConnect);
+    }
+
+    // Cancel, then Yes: the application ends; the strict URL opener fails the test on any page.
+    void cancelThenYes() {
+        click(button("button.cancel"));
+        expectScreen(Screen::exit);
+        click(button("button.yes"));
+        EXPECT_EQ(host->terminations, 1);
     }
 
     QTemporaryDir downloads;
@@ -176,6 +198,38 @@ TEST_F(GuidedFlowTest, FromWelcomeToASuccessfulResultAndBackFromEveryCancel) {
     EXPECT_CALL(*opener, open(QUrl(QStringLiteral("https://tarn.test/welcome")))).Times(1);
     click(button("button.close"));
     EXPECT_EQ(host->terminations, 1);
+}
+
+// A catalogue that lists no scanner ends the search with a message and a way back or out.
+TEST_F(GuidedFlowTest, EmptyCatalogueEndsTheSearchWithAMessageBackAndCancel) {
+    serveCatalogue("[]");
+    acceptToConnect();
+    for (int visit = 0; visit < 2; ++visit) {
+        click(button("button.next"));
+        expectScreen(Screen::deviceSearch);
+        EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::notFound());
+        EXPECT_EQ(static_cast<DeviceSearchScreeView&>(view()).titleText(), QStringLiteral("No supported scanner"));
+        EXPECT_FALSE(button("button.next")->isVisibleTo(&view()));
+        if (visit == 0) {
+            click(button("button.back"));
+            expectScreen(Screen::deviceConnect);
+        }
+    }
+    cancelThenYes();
+}
+
+// Cancelling after the configuration has loaded, before any installation, opens no success page.
+TEST_F(GuidedFlowTest, CancelBeforeInstallingEndsWithoutTheSuccessPage) {
+    acceptToConnect();
+    click(button("button.next"));
+    expectScreen(Screen::deviceDetected);
+    click(button("button.next"));
+    expectScreen(Screen::appManager);
+    ASSERT_TRUE(model().deviceApplicationsModel());
+    ASSERT_TRUE(model().isInstallationSuccessful()) << "true before any run: it cannot decide alone";
+    cancelThenYes();
+    shell->quitAction()->trigger();
+    EXPECT_EQ(host->terminations, 2) << "Quit on the confirmation ends too, still without a page";
 }
 
 } // namespace

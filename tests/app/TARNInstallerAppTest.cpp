@@ -92,23 +92,39 @@ TEST_F(TARNInstallerAppTest, CloseQuitOrASystemQuitOnAWorkingScreenAsksToCancelA
     EXPECT_EQ(host->terminations, 1) << "Quit on the cancel confirmation ends";
 }
 
-class CloseOnFinalScreenTest : public TARNInstallerAppTest, public testing::WithParamInterface<Screen> {};
+struct FinalScreenCase {
+    Screen screen;
+    bool runFinished;
+};
 
-TEST_P(CloseOnFinalScreenTest, KeepsTheScreenAndOpensTheSuccessPageOnce) {
+class CloseOnFinalScreenTest : public TARNInstallerAppTest, public testing::WithParamInterface<FinalScreenCase> {};
+
+// Cancelling before any run must not celebrate an installation that never happened.
+TEST_P(CloseOnFinalScreenTest, KeepsTheScreenAndOpensTheSuccessPageOnceOnlyAfterARun) {
     loadSampleConfiguration();
+    if (GetParam().runFinished) {
+        finishEmptyRun();
+    }
     start();
-    walkTo(GetParam());
+    walkTo(GetParam().screen);
     const QList<Screen> history = coordinator.stack;
-    EXPECT_CALL(*opener, open(QUrl(QStringLiteral("https://tarn.test/welcome")))).Times(1);
+    EXPECT_CALL(*opener, open(QUrl(QStringLiteral("https://tarn.test/welcome")))).Times(GetParam().runFinished ? 1 : 0);
     EXPECT_FALSE(app().window()->close());
+    app().quitAction()->trigger();
     settle();
     EXPECT_TRUE(app().window()->isVisible());
-    EXPECT_EQ(coordinator.currentScreen(), GetParam());
+    EXPECT_EQ(coordinator.currentScreen(), GetParam().screen);
     EXPECT_EQ(coordinator.stack, history);
 }
 
-INSTANTIATE_TEST_SUITE_P(ExitAndResult, CloseOnFinalScreenTest, testing::Values(Screen::exit, Screen::installResult),
-                         [](const auto& info) { return screenName(info.param).toStdString(); });
+INSTANTIATE_TEST_SUITE_P(ExitAndResult, CloseOnFinalScreenTest,
+                         testing::Values(FinalScreenCase{Screen::exit, false}, FinalScreenCase{Screen::exit, true},
+                                         FinalScreenCase{Screen::installResult, false},
+                                         FinalScreenCase{Screen::installResult, true}),
+                         [](const auto& info) {
+                             return screenName(info.param.screen).toStdString() +
+                                    (info.param.runFinished ? "AfterARun" : "BeforeAnyRun");
+                         });
 
 TEST_F(TARNInstallerAppTest, TerminationBeforeTheWindowAppearsIsGrantedAtOnce) {
     app();

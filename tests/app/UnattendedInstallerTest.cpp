@@ -1,11 +1,17 @@
 #include "app/UnattendedInstaller.h"
 
+#include "app/TerminationSignals.h"
 #include "services/RestClientError.h"
+#include "support/Gate.h"
 #include "support/ReportChecks.h"
 #include "support/WorkflowFixture.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <csignal>
 
 namespace tarn::test {
 namespace {
@@ -129,6 +135,45 @@ TEST_F(UnattendedInstallerTest, InstallsTheMandatoryApplicationsOfTheDetectedSca
     EXPECT_EQ(reportedApp(1).value(u"installedVersionBefore"), QStringLiteral("1.5"));
 }
 
+// A termination signal while a package installs: the installation ends first (the terminal says why
+// the program waits), no further row starts, the grant is released, and the status is the signal's.
+TEST_F(UnattendedInstallerTest, SignalDuringAnInstallationWaitsForItThenStopsWithTheSignalsStatus) {
+    scannerConnected();
+    offering({{"OCR", true}, {"Archive", true}});
+    const QUrl file = downloaded("Archive");
+    expectNeeded("Archive", true);
+    expectDownload("Archive", file);
+    Gate installation;
+    EXPECT_CALL(*installer, install(file.toLocalFile(), _, _, _)).WillOnce([&](auto&&...) {
+        ::raise(SIGTERM);
+        return afterGate(&installation);
+    });
+    EXPECT_CALL(*permissions, releaseAuthorization());
+    // The installation may end only once the program has said that it waits for it.
+    QTimer whenWaiting;
+    QObject::connect(&whenWaiting, &QTimer::timeout, &installation, [&] {
+        if (errors.contains(QStringLiteral("waiting up to"))) {
+            whenWaiting.stop();
+            installation.open();
+        }
+    });
+    whenWaiting.start(1);
+
+    int status = 0;
+    {
+        const TerminationSignals interruption;
+        status = run({"--accept-licenses"});
+    }
+    resumeEventLoopsAfterApplicationExit();
+
+    EXPECT_EQ(status, 128 + SIGTERM);
+    EXPECT_FALSE(QFile::exists(file.toLocalFile()));
+    EXPECT_THAT(rowLines(),
+                testing::IsSupersetOf({QStringLiteral("[1/2] Archive: done"),
+                                       QStringLiteral("[2/2] OCR: failed - error.installation.interrupted")}));
+    EXPECT_THAT(logger->lines(), testing::Contains(QStringLiteral("[INFO] Installation interrupted")));
+}
+
 TEST_F(UnattendedInstallerTest, FailedOptionalApplicationOnlyExitsThree) {
     scannerConnected();
     offering({{"OCR", true}, {"Scan", false}});
@@ -241,15 +286,16 @@ TEST_F(UnattendedInstallerTest, RefusedRightsFailEveryRowOnce) {
     EXPECT_EQ(errors, QStringLiteral("The installation stopped: error.no.permissions.not.allowed\n"));
 }
 
-TEST_F(UnattendedInstallerTest, RowFailedWithoutATextIsPrintedOnce) {
+// The run marks a row failed and gives its text in a second update: one line, with the text.
+TEST_F(UnattendedInstallerTest, RowFailedIsPrintedOnceWithItsText) {
     scannerConnected();
     offering({{"Broken", true, "not a link"}, {"OCR", true}});
     EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.Broken"), _)).WillOnce(ReturnTask(true));
     expectInstallation("OCR");
 
     EXPECT_EQ(run({"--accept-licenses"}), 1);
-    EXPECT_THAT(rowLines().mid(0, 3),
-                ElementsAre("[1/2] Broken: processing", "[1/2] Broken: downloading", "[1/2] Broken: failed"));
+    EXPECT_THAT(rowLines().mid(0, 3), ElementsAre("[1/2] Broken: processing", "[1/2] Broken: downloading",
+                                                  "[1/2] Broken: failed - error.installer.link.invalid"));
     EXPECT_EQ(rowLines().size(), 7);
 }
 

@@ -69,6 +69,29 @@ protected:
                 .filePath(QStringLiteral("var/db/receipts/") + sampleApplication(application).pkgId + ".plist");
     }
 
+    // Welcome and both consents, up to the applications of the detected scanner.
+    void walkToApplications() {
+        expectScreen(Screen::welcome);
+        click(button("welcome.button.text"));
+        expectScreen(Screen::eula);
+        click(toggleTitled(view(), QStringLiteral("eula.accept")));
+        click(button("button.next"));
+        expectScreen(Screen::legal);
+        click(toggleTitled(view(), QStringLiteral("legal.accept")));
+        click(button("button.next"));
+
+        expectScreen(Screen::deviceConnect);
+        ASSERT_TRUE(processEventsUntil([&] { return model->supportedDeviceNames().size() == 3; }, 30s))
+                << "the consents fetch the demo's catalogue over TLS";
+        click(button("button.next"));
+
+        expectScreen(Screen::deviceDetected);
+        ASSERT_TRUE(model->deviceModel().has_value());
+        EXPECT_EQ(model->deviceModel()->name, simulatedScanner().name);
+        click(button("button.next"));
+        expectScreen(Screen::appManager);
+    }
+
     std::shared_ptr<testing::StrictMock<MockUrlOpener>> opener = std::make_shared<testing::StrictMock<MockUrlOpener>>();
     std::shared_ptr<RecordingWindowHost> host = std::make_shared<RecordingWindowHost>();
     std::unique_ptr<DemoEnvironment> environment;
@@ -78,26 +101,7 @@ protected:
 };
 
 TEST_F(DemoWindowFlowTest, EveryScreenLeadsToASuccessfulInstallationInTheSandbox) {
-    expectScreen(Screen::welcome);
-    click(button("welcome.button.text"));
-    expectScreen(Screen::eula);
-    click(toggleTitled(view(), QStringLiteral("eula.accept")));
-    click(button("button.next"));
-    expectScreen(Screen::legal);
-    click(toggleTitled(view(), QStringLiteral("legal.accept")));
-    click(button("button.next"));
-
-    expectScreen(Screen::deviceConnect);
-    ASSERT_TRUE(processEventsUntil([&] { return model->supportedDeviceNames().size() == 3; }, 30s))
-            << "the consents fetch the demo's catalogue over TLS";
-    click(button("button.next"));
-
-    expectScreen(Screen::deviceDetected);
-    ASSERT_TRUE(model->deviceModel().has_value());
-    EXPECT_EQ(model->deviceModel()->name, simulatedScanner().name);
-    click(button("button.next"));
-
-    expectScreen(Screen::appManager);
+    walkToApplications();
     auto* packages = static_cast<PackageManagerScreenView*>(&view());
     ASSERT_TRUE(processEventsUntil([&] { return !packages->rows().isEmpty(); }, 30s));
     // One optional application on top of the mandatory ones: the one that comes as a disk image.
@@ -132,6 +136,21 @@ TEST_F(DemoWindowFlowTest, EveryScreenLeadsToASuccessfulInstallationInTheSandbox
                                  [](const QUrl& url) { return url.path() == QLatin1String(demo::successPagePath); })));
     click(button("button.close"));
     EXPECT_EQ(host->terminations, 1);
+}
+
+// Cancelled once the configuration is there, before anything is installed: no success page (the
+// opener is strict), nothing installed.
+TEST_F(DemoWindowFlowTest, CancelBeforeInstallingEndsWithoutTheSuccessPage) {
+    walkToApplications();
+    auto* packages = static_cast<PackageManagerScreenView*>(&view());
+    ASSERT_TRUE(processEventsUntil([&] { return !packages->rows().isEmpty(); }, 30s));
+    click(button("button.cancel"));
+    expectScreen(Screen::exit);
+    click(button("button.yes"));
+    EXPECT_EQ(host->terminations, 1);
+    for (const QString& name : simulatedScanner().applications) {
+        EXPECT_FALSE(QFileInfo::exists(receiptOf(name))) << name.toStdString();
+    }
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 #include "demo/DemoCatalogue.h"
 #include "support/ReportChecks.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -312,6 +314,40 @@ TEST_F(DemoEndToEndTest, ARunEndedBySigtermLeavesNoReportOrAWholeOne) {
     if (!left.isEmpty()) {
         const QJsonObject report = test::completeReport(reportPath(), exitCode);
         EXPECT_FALSE(report.value(u"applications").toArray().isEmpty());
+    }
+}
+
+// Interrupted while a package installs, the program waits for the running installer, removes the
+// download, never leaves a staging folder or half an application, and exits with the signal's status.
+// Signalled alone (SIGTERM), the installer's running commit completes; Ctrl+C in a terminal (SIGINT to
+// the whole group) before the commit rolls that installation back.
+TEST_F(DemoEndToEndTest, InterruptedDuringAnInstallationItFinishesOrUndoesTheRunningStepAndCleansUp) {
+    const struct {
+        const char* point;
+        int signal;
+        bool wholeGroup;
+        qsizetype installed;
+    } rows[] = {{"committing", SIGTERM, false, 1}, {"staged", SIGINT, true, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.point);
+        QDir(sandbox()).removeRecursively();
+        const test::ProcessGate gate;
+        QProcessEnvironment interrupted = environment();
+        interrupted.insert(QStringLiteral("TARN_TOOL_GATE"), gate.at(row.point));
+
+        const test::SignalledRun result = gate.runSignalled(QStringLiteral(TARN_INSTALLER_PATH), demoArguments(),
+                                                            interrupted, row.signal, row.wholeGroup);
+
+        EXPECT_EQ(result.exitCode, 128 + row.signal) << result.err << result.out;
+        EXPECT_THAT(result.err, HasSubstr("waiting up to"));
+        EXPECT_THAT(result.out, HasSubstr("interrupted"));
+        EXPECT_THAT(logText().toStdString(), HasSubstr("Installation interrupted"));
+        // One bundle and its receipt, or nothing; never a staging folder beside them.
+        EXPECT_EQ(entriesOf(systemRoot() + QStringLiteral("/Applications")).size(), row.installed);
+        EXPECT_EQ(entriesOf(systemRoot() + QStringLiteral("/var/db/receipts")).size(), row.installed);
+        const QStringList downloads = entriesOf(sandbox() + QStringLiteral("/tmp"))
+                                              .filter(QRegularExpression(QStringLiteral("^[0-9A-F]{8}-")));
+        EXPECT_EQ(downloads, QStringList{}) << "a download is left";
     }
 }
 

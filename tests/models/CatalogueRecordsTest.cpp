@@ -47,7 +47,7 @@ TEST(LocalizedDescription, PrefersRegionThenLanguageThenEnglishThenNothing) {
     EXPECT_EQ(app.localizedDescription(LocaleCodes{"fr", "FR"}), QString());
 }
 
-TEST(Base16, ReadsSignedHexOrZero) {
+TEST(Base16, ReadsSignedHexOrNoNumber) {
     const QList<std::pair<const char*, std::int64_t>> valid{
             {"04A9", 1193},
             {"4a9", 1193},
@@ -57,23 +57,28 @@ TEST(Base16, ReadsSignedHexOrZero) {
             {"7FFFFFFFFFFFFFFF", std::numeric_limits<std::int64_t>::max()},
             {"-8000000000000000", std::numeric_limits<std::int64_t>::min()}};
     for (const auto& [text, expected] : valid) {
+        EXPECT_EQ(readBase16(QString::fromUtf8(text)), expected) << text;
         EXPECT_EQ(parseBase16(QString::fromUtf8(text)), expected) << text;
     }
     // Malformed, or beyond a signed 64-bit integer.
     for (const char* text : {"0x04A9", "", "+", "-", " 4a9", "4a9 ", "4g", "+-1", "8000000000000000",
                              "-8000000000000001", "10000000000000000"}) {
+        EXPECT_EQ(readBase16(QString::fromUtf8(text)), std::nullopt) << text;
         EXPECT_EQ(parseBase16(QString::fromUtf8(text)), 0) << text;
     }
 }
 
-TEST(USBDeviceModel, CatalogueEntriesBecomeIdentitiesInOrderWithEmptyNames) {
-    const auto identities = toUSBDeviceModels({{"A", "04A9", "1a0b", {}, {}}, {"B", "0x1", "", {}, {}}});
+TEST(USBDeviceModel, CatalogueEntriesBecomeIdentitiesInOrderWithEmptyNamesLeavingOutUnreadableOnes) {
+    const auto identities = toUSBDeviceModels({{"A", "04A9", "1a0b", {}, {}},
+                                               {"B", "0x1", "1", {}, {}},
+                                               {"C", "1", "", {}, {}},
+                                               {"D", "0", "-2", {}, {}}});
     ASSERT_EQ(identities.size(), 2);
     EXPECT_EQ(identities.at(0).vendorID, 0x4A9);
     EXPECT_EQ(identities.at(0).productID, 0x1A0B);
     EXPECT_TRUE(identities.at(0).vendorName.isEmpty() && identities.at(0).deviceName.isEmpty());
     EXPECT_EQ(identities.at(1).vendorID, 0);
-    EXPECT_EQ(identities.at(1).productID, 0);
+    EXPECT_EQ(identities.at(1).productID, -2);
 }
 
 TEST(USBDeviceModel, DescribesItselfInUpperCaseHexAndDumpsListsWithQuotedNames) {

@@ -1,3 +1,4 @@
+#include "components/SpinnerView.h"
 #include "components/Theme.h"
 #include "screens/ConnectDeviceScreenView.h"
 #include "screens/DeviceDetectedScreenView.h"
@@ -114,6 +115,43 @@ TEST_F(DeviceScreensTest, SearchMovesOnOnlyWhenItsOwnSearchEnds) {
     settle();
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::found(scanDesk900()));
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::deviceDetected));
+}
+
+// A catalogue that lists no scanner: the search screen says so and offers Back and Cancel only.
+TEST_F(DeviceScreensTest, SearchOverAnEmptyCatalogueStaysWithAMessageBackAndCancel) {
+    serveCatalogue("[]");
+    coordinator.push(Screen::deviceConnect);
+    coordinator.navigate(Screen::deviceSearch);
+    settle();
+    model().deviceSearchStatus = DeviceSearchState::prepareForSearching();
+    auto& search = showScreen<DeviceSearchScreeView>();
+    settle();
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::notFound());
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::deviceConnect)) << "no detected screen";
+    EXPECT_EQ(search.titleText(), localized(u"device.search.no.models.title"));
+    EXPECT_FALSE(search.findChild<SpinnerView*>()->isVisibleTo(&search));
+    EXPECT_FALSE(search.buttons().next->isVisibleTo(&search));
+    for (CustomButtonView* button : {search.buttons().cancel, search.buttons().back}) {
+        EXPECT_TRUE(button->isVisibleTo(&search) && button->isEnabled());
+    }
+    click(search.buttons().back);
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
+    click(search.buttons().cancel);
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
+}
+
+// The search the screen starts is awaited by nobody: a failure that escapes it must still show.
+TEST_F(DeviceScreensTest, SearchFailureThatEscapesReachesTheLogAndTheResultScreen) {
+    loadCatalogue(sampleCatalogue());
+    EXPECT_CALL(*usb, findMatchingUSBDevices(_))
+            .WillOnce(ThrowTask<QList<USBDeviceModel>>(std::runtime_error("usb walk failed")));
+    showScreen<DeviceSearchScreeView>();
+    settle();
+    EXPECT_EQ(model().fatalErrorMessage(), localized(u"error.generic"));
+    EXPECT_EQ(logger->criticalLines().size(), 1);
+    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome)) << "the root view, not the search, moves on";
 }
 
 TEST_F(DeviceScreensTest, RecognisedScannerShowsItsNameAndEnablesNext) {

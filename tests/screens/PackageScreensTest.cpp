@@ -278,6 +278,7 @@ TEST_F(PackageScreensTest, ResultShowsTheFailuresAndTheErrorAndOffersSupport) {
 
 TEST_F(PackageScreensTest, CloseOpensTheSuccessPageOnlyAfterSuccessThenQuits) {
     loadSampleConfiguration();
+    finishEmptyRun();
     auto& result = showScreen<InstallationResultScreenView>();
     EXPECT_TRUE(result.failureList()->isHidden()) << "nothing failed";
     EXPECT_CALL(*opener, open(QUrl(QStringLiteral("https://tarn.test/welcome"))));

@@ -153,6 +153,7 @@ struct FailureRow {
     bool detached;
     AttachOutput attachOutput = {}; // unset: a usable report naming the volume
     QStringList volume = {QStringLiteral("Scan.pkg")};
+    QString detachTarget = {}; // what is detached when not the volume's mount point
 };
 
 FailureRow unsupported(const char* name, const char* file, const char* extension) {
@@ -166,15 +167,17 @@ FailureRow unsupported(const char* name, const char* file, const char* extension
 }
 
 FailureRow unusableReport(const char* name, const std::optional<QByteArray>& output, bool critical,
-                          const char* shown = nullptr) {
+                          const char* shown = nullptr, const char* detached = nullptr) {
     const QString text = shown ? QString::fromLatin1(shown) : QString::fromUtf8(output.value_or(QByteArray()));
     return {name,
             image,
             Step::none,
             InstallationError::unableToMountDMG(QStringLiteral("Failed to parse mount point for DMG '%1' ") + text),
             critical,
-            false,
-            AttachOutput(output)};
+            detached != nullptr,
+            AttachOutput(output),
+            {QStringLiteral("Scan.pkg")},
+            QString::fromLatin1(detached)};
 }
 
 template <typename... Entity>
@@ -189,6 +192,12 @@ PropertyList withEntities(Entity... list) {
 PropertyList mountPointEntity(PropertyList mountPoint) {
     PropertyList entity = PropertyList::dictionary();
     entity.insert(QStringLiteral("mount-point"), std::move(mountPoint));
+    return entity;
+}
+
+PropertyList deviceEntity(const char* device) {
+    PropertyList entity = PropertyList::dictionary();
+    entity.insert(QStringLiteral("dev-entry"), PropertyList::string(QString::fromLatin1(device)));
     return entity;
 }
 
@@ -213,11 +222,17 @@ QList<FailureRow> failureRows() {
             unusableReport("no report", std::nullopt, true),
             unusableReport("no mount point in any entity", attachReport({std::nullopt, std::nullopt}).toXml(), false),
             unusableReport("entities missing", PropertyList::dictionary().toXml(), false),
-            unusableReport("one stray entity",
+            // Whatever an unusable report names as attached is detached.
+            unusableReport("one stray entity beside a mount point",
                            withEntities(PropertyList::string(QStringLiteral("stray")),
                                         mountPointEntity(PropertyList::string(QStringLiteral("/V"))))
                                    .toXml(),
-                           false),
+                           false, nullptr, "/V"),
+            unusableReport("device entries without mount point",
+                           withEntities(mountPointEntity(PropertyList::integer(7)), deviceEntity("/dev/disk4"),
+                                        deviceEntity("/dev/disk4s1"))
+                                   .toXml(),
+                           false, nullptr, "/dev/disk4"),
             unusableReport("mount point not text", withEntities(mountPointEntity(PropertyList::integer(7))).toXml(),
                            false),
             {"only nested, upper-case or suffixed packages", image, Step::none,
@@ -259,7 +274,10 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
                 }
             }
             if (row.detached) {
-                EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce(toolStep({}));
+                EXPECT_CALL(*runner,
+                            runProcess(hdiutil,
+                                       detachArguments(row.detachTarget.isEmpty() ? mountPoint : row.detachTarget)))
+                        .WillOnce(toolStep({}));
             }
         }
 

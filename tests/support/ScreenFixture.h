@@ -150,6 +150,13 @@ protected:
         test::waitFor(model().fetchDeviceApplications());
     }
 
+    // A run over an empty choice, finished with the rights granted: the outcome now describes a run.
+    void finishEmptyRun() {
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(testing::Return(true));
+        model().selectedAppsForInstallation = QList<TARNDeviceAppConfigurationModel>();
+        test::waitFor(model().installSelectedApplications());
+    }
+
     static void settle() { drainPostedEvents(); }
 
     // A new screen on the window background at the window's size, shown as the root view shows it.

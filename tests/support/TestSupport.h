@@ -5,6 +5,7 @@
 
 #include <QEventLoop>
 #include <QMutex>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -16,6 +17,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <string>
 #include <type_traits>
 
 namespace tarn::test {
@@ -118,5 +120,38 @@ auto ThrowTask(E error) {
 
 // Writes an executable shell script into `directory` and answers its path.
 QString writeScript(const QTemporaryDir& directory, const QString& name, const QString& body);
+
+// A termination signal ends every event loop with QCoreApplication::exit, after which each new
+// QEventLoop::exec returns at once until the application's own loop has run; this runs it briefly.
+void resumeEventLoopsAfterApplicationExit();
+
+// How a child process that a test signalled ended.
+struct SignalledRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// A named pipe a child process stops at: the stand-in tools' test gate (TARN_TOOL_GATE), or a command
+// that writes a line into it and then reads it. The test learns that the child is there, signals it,
+// and lets it go on; no test sleeps to guess when a child got somewhere.
+class ProcessGate {
+public:
+    ProcessGate();
+
+    QString fifo() const { return directory.filePath(QStringLiteral("gate")); }
+    // The value of TARN_TOOL_GATE that stops a tool at `point`.
+    QString at(const char* point) const { return QLatin1String(point) + u':' + fifo(); }
+
+    // Runs `program` until it reaches the gate, sends `signal` there (to its whole process group, as a
+    // terminal's Ctrl+C does, when `wholeGroup`), lets it go on and waits for its end. A child the
+    // signal ended reports 128 + the signal, as a shell would; one that never reached the gate, -1.
+    SignalledRun runSignalled(const QString& program, const QStringList& arguments,
+                              const QProcessEnvironment& environment, int signal, bool wholeGroup = false,
+                              std::chrono::milliseconds limit = std::chrono::minutes(3)) const;
+
+private:
+    QTemporaryDir directory;
+};
 
 } // namespace tarn::test

@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +79,25 @@ DiskImageBuilder installerImage() {
             .addFile(QStringLiteral("Scanner Suite.pkg"), "signed package bytes")
             .addFile(QStringLiteral("Extras/Driver.pkg"), "nested package");
     return builder;
+}
+
+// Ctrl+C in a terminal reaches the whole chain: an attach stopped before its volume is in place
+// removes its staging and leaves nothing under Volumes.
+TEST_F(HdiutilTest, SignalledBeforeTheVolumeIsInPlaceItLeavesNothingUnderVolumes) {
+    installerImage().write(image(QStringLiteral("suite.dmg")));
+    const ProcessGate gate;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARN_SYSTEM_ROOT"), sandbox.path(QString()));
+    environment.insert(QStringLiteral("TARN_TOOL_GATE"), gate.at("extracted"));
+
+    const SignalledRun run =
+            gate.runSignalled(toolPath(QStringLiteral("hdiutil")),
+                              {QStringLiteral("attach"), image(QStringLiteral("suite.dmg")), QStringLiteral("-plist")},
+                              environment, SIGINT, true);
+
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("interrupted by SIGINT"));
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(u' ').toStdString();
 }
 
 TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {

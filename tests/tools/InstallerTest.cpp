@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/stat.h>
 
 namespace tarn::test {
@@ -90,6 +91,48 @@ TEST(Installer, InstallsAnAppAndWritesItsReceipt) {
     EXPECT_THAT(paths, Contains(QStringLiteral("Scan Manager.app")));
     // The services' flow proves that the installed-version check finds the bundle through these paths.
     EXPECT_EQ(paths.size(), 7) << "the payload's own '.' is no installed path";
+}
+
+// Signalled alone or with its whole group (a terminal's Ctrl+C), the installer never leaves half an
+// installation or its staging: before its commit it rolls back, once the commit runs it finishes it.
+TEST(Installer, SignalledItRollsBackBeforeItsCommitAndFinishesACommitThatStarted) {
+    const struct {
+        const char* point;
+        int signal;
+        bool wholeGroup;
+        int exitCode;
+        bool installed;
+    } rows[] = {
+            {"staging", SIGINT, true, 130, false},
+            {"staged", SIGTERM, false, 143, false},
+            {"committing", SIGTERM, false, 0, true},
+            {"committing", SIGHUP, true, 0, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.point) + " signal " + std::to_string(row.signal));
+        const Sandbox sandbox;
+        const QString package =
+                sandbox.writePackage(QStringLiteral("Scan Manager.pkg"), scanManagerPackage(QStringLiteral("2.1")));
+        const auto before = sandbox.snapshot();
+        const ProcessGate gate;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TARN_SYSTEM_ROOT"), sandbox.path(QString()));
+        environment.insert(QStringLiteral("TARN_TOOL_GATE"), gate.at(row.point));
+
+        const SignalledRun run =
+                gate.runSignalled(toolPath(QStringLiteral("installer")),
+                                  {QStringLiteral("-pkg"), package, QStringLiteral("-target"), QStringLiteral("/")},
+                                  environment, row.signal, row.wholeGroup);
+
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+        EXPECT_EQ(QFileInfo::exists(sandbox.path(QStringLiteral("/Applications/Scan Manager.app"))), row.installed);
+        EXPECT_EQ(sandbox.pkgutil({QStringLiteral("--export-plist"), scanPkgId}).exitCode == 0, row.installed);
+        EXPECT_THAT(workLeftovers(sandbox.path(QStringLiteral("/Applications"))), IsEmpty());
+        if (!row.installed) {
+            EXPECT_THAT(run.err, HasSubstr("nothing was changed"));
+            EXPECT_EQ(sandbox.snapshot(), before);
+        }
+    }
 }
 
 TEST(Installer, InstallsTheSameTreeFromEveryPayloadStorage) {

@@ -2,6 +2,7 @@
 
 #include "fixtures/Certificates.h"
 #include "fixtures/Packages.h"
+#include "support/TestSupport.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -22,6 +23,11 @@ struct ToolRun {
     std::string out;
     std::string err;
 };
+
+// The path of a stand-in tool as built.
+inline QString toolPath(const QString& tool) {
+    return QStringLiteral(TARN_TOOLS_DIR "/") + tool;
+}
 
 ToolRun runTool(const QString& tool, const QStringList& arguments,
                 const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());

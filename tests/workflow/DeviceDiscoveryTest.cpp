@@ -93,6 +93,11 @@ TEST_F(DeviceDiscoveryTest, FirstBusDeviceDecidesAndTheFirstCatalogueEntryForItI
              {catalogueDevice("First", "4A9", "1A0B"), catalogueDevice("Second", "4A9", "1A0B")},
              {usbDevice(0x4A9, 0x1A0B)},
              0},
+            {"LeadingZerosAreNumbers", {catalogueDevice("Zero", "04A9", "01a0b")}, {usbDevice(0x4A9, 0x1A0B)}, 0},
+            {"UnreadableEntrySkipped",
+             {catalogueDevice("Prefixed", "0x4A9", "1A0B"), catalogueDevice("Plain", "+4A9", "1A0B")},
+             {usbDevice(0x4A9, 0x1A0B)},
+             1},
             {"SeveralDevicesBusOrderWins",
              {catalogueDevice("B", "BBB", "2"), catalogueDevice("A", "AAA", "1")},
              {usbDevice(0xAAA, 0x1), usbDevice(0xBBB, 0x2)},
@@ -112,16 +117,16 @@ TEST_F(DeviceDiscoveryTest, FirstBusDeviceDecidesAndTheFirstCatalogueEntryForItI
     }
 }
 
-TEST_F(DeviceDiscoveryTest, LeadingZeroInTheCatalogueIsNeverFoundAndTheLimitCutsThePauseShort) {
+TEST_F(DeviceDiscoveryTest, UnreadableCatalogueNumbersMatchNothingAndTheLimitCutsThePauseShort) {
     settings.searchTimeLimit = std::chrono::milliseconds(10);
     const auto previous = catalogueDevice(QStringLiteral("Previous"), "1", "1");
-    loadCatalogue({catalogueDevice(QStringLiteral("Zero"), "04A9", "1A0B")});
+    loadCatalogue(
+            {catalogueDevice(QStringLiteral("Empty"), "", ""), catalogueDevice(QStringLiteral("Hex"), "0x0", "0")});
     model().deviceModel = previous;
     recordSearchStates();
-    // The bus helper reads "04A9" as a number and reports the device. The fixture's pause is an hour:
-    // the search can only end because the limit interrupts it.
-    EXPECT_CALL(*usb, findMatchingUSBDevices(QList{usbDevice(0x4A9, 0x1A0B)}))
-            .WillOnce(ReturnTask(QList{usbDevice(0x4A9, 0x1A0B)}));
+    // Neither entry names a device, yet a bus helper reports one numbered 0: read as 0, the texts would
+    // match it. The fixture's pause is an hour: the search can only end because the limit interrupts it.
+    EXPECT_CALL(*usb, findMatchingUSBDevices(QList<USBDeviceModel>())).WillOnce(ReturnTask(QList{usbDevice(0, 0)}));
 
     test::waitFor(model().searchForDevice());
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::notFound());
@@ -164,16 +169,21 @@ TEST_F(DeviceDiscoveryTest, MatchReportedAfterTheLimitStillLandsBeforeTheNotFoun
     EXPECT_EQ(model().deviceModel(), scanner);
 }
 
-TEST_F(DeviceDiscoveryTest, EmptyOrUnobtainableCatalogueLeavesTheSearchSearchingWithoutABusQuery) {
+// An empty catalogue ends the search at once (nothing to look for); an unobtainable one leaves it
+// searching, and its error is what the window shows. Neither asks the bus.
+TEST_F(DeviceDiscoveryTest, EmptyCatalogueEndsTheSearchUnobtainableLeavesItSearchingWithoutABusQuery) {
     EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
             .WillOnce(ReturnTask(QByteArray("null")))
+            .WillOnce(ReturnTask(QByteArray("[]")))
             .WillOnce(ThrowTask<QByteArray>(RestClientError::invalidResponse()));
     recordSearchStates();
     test::waitFor(model().searchForDevice());
-    EXPECT_THAT(searchStates, ElementsAre("searching"));
-    EXPECT_TRUE(model().fatalErrorMessage().isEmpty());
-
     test::waitFor(model().searchForDevice()); // an empty catalogue is fetched again by the search
+    EXPECT_THAT(searchStates, ElementsAre("searching", "notFound", "searching", "notFound"));
+    EXPECT_TRUE(model().fatalErrorMessage().isEmpty());
+    EXPECT_TRUE(endedWithoutSupportedDevices(model().deviceSearchStatus(), model().supportedDevices()));
+
+    test::waitFor(model().searchForDevice());
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::searching());
     EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.connectivity"));
     EXPECT_FALSE(model().isInstallationSuccessful());

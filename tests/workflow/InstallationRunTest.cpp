@@ -219,15 +219,16 @@ const QString digestLog = downloading + "[INFO] Installing 'X' https://downloads
                                         "[INFO] Cleanup '%1'\n"
                                         "[CRITICAL] Installing failed for 'X' error.content.hash.mismatch";
 
-// A malformed link fails its row silently: no text, no fatal error.
+// A malformed link fails its row with a reason the user can act on, like every other failure.
 INSTANTIATE_TEST_SUITE_P(
         Rows, TroubledRowTest,
         testing::Values(RowCase{"AlreadyInstalled", Trouble::alreadyInstalled, true, "ready processing done", nullptr,
                                 true,
                                 "[INFO] Skipping installation for 'X' https://downloads.test/X.pkg as package already "
                                 "installed with similar or higher version"},
-                        RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed", nullptr,
-                                false, "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
+                        RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed",
+                                "error.installer.link.invalid", false,
+                                "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
                         RowCase{"DownloadFails", Trouble::downloadFails, false, "ready processing downloading failed",
                                 "error.connectivity", true,
                                 downloading + "[CRITICAL] error.connectivity " +
@@ -306,9 +307,115 @@ TEST_F(InstallationRunTest, SecondCallDuringARunJoinsItInsteadOfRunningTheRowsTw
     EXPECT_THAT(rowStates["Scan"], ElementsAre("ready", "processing", "done", "processing", "done"));
 }
 
-TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnly) {
+// Where the first row is when the process asks the run to stop.
+enum class StopDuring { versionCheck, download, installation };
+
+class StoppedRunTest : public InstallationRunTest, public testing::WithParamInterface<StopDuring> {};
+
+// The step in progress ends (a package installer is never cut), no further step starts, the download
+// goes, the rows not done fail as interrupted, the grant is released and no success page can open.
+TEST_P(StoppedRunTest, TheRunningStepEndsThenNothingStartsAndEverythingIsCleanedUp) {
+    choose({appEntry("A", true), appEntry("B", false)});
+    const QUrl file = downloaded("A");
+    Gate step;
+    EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.A"), _)).WillOnce([&](auto&&...) {
+        return GetParam() == StopDuring::versionCheck ? afterGate(&step, true) : readyTask(true);
+    });
+    if (GetParam() != StopDuring::versionCheck) {
+        EXPECT_CALL(*rest, downloadFile(linkOf("A"), _)).WillOnce([&](auto&&...) {
+            return GetParam() == StopDuring::download ? afterGate(&step, file) : readyTask(file);
+        });
+    }
+    if (GetParam() == StopDuring::installation) {
+        EXPECT_CALL(*installer, install(file.toLocalFile(), _, _, _)).WillOnce([&](auto&&...) {
+            return afterGate(&step);
+        });
+    }
+    EXPECT_CALL(*permissions, releaseAuthorization());
+    QCoro::connect(model().installSelectedApplications(), &model(), [] {});
+    drainPostedEvents();
+    ASSERT_TRUE(model().isInstallationRunning());
+
+    bool stopped = false;
+    QCoro::connect(model().stopInstallation(), &model(), [&] { stopped = true; });
+    drainPostedEvents();
+    EXPECT_FALSE(stopped) << "the running step is waited for";
+    step.open();
+    ASSERT_TRUE(processEventsUntil([&] { return stopped; }));
+    drainPostedEvents();
+
+    const bool installed = GetParam() == StopDuring::installation;
+    EXPECT_EQ(rowStates["A"].last(), installed ? "done" : "failed");
+    EXPECT_EQ(rowStates["B"], (QStringList{"ready", "failed"})) << "nothing more starts";
+    EXPECT_EQ(model().tasksToRun()[1].errorMessage, QStringLiteral("error.installation.interrupted"));
+    EXPECT_EQ(QFile::exists(file.toLocalFile()), GetParam() == StopDuring::versionCheck)
+            << "a download is removed; before one, the test's file is never handed over";
+    EXPECT_FALSE(model().isInstallationRunning());
+    EXPECT_TRUE(logger->lines().contains(QStringLiteral("[INFO] Installation interrupted")));
+    model().openSuccessUrl(); // a stopped run is no finished one: the strict opener stays unused
+}
+
+std::string stepName(const testing::TestParamInfo<StopDuring>& info) {
+    switch (info.param) {
+    case StopDuring::versionCheck:
+        return "VersionCheck";
+    case StopDuring::download:
+        return "Download";
+    case StopDuring::installation:
+        break;
+    }
+    return "Installation";
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, StoppedRunTest,
+                         testing::Values(StopDuring::versionCheck, StopDuring::download, StopDuring::installation),
+                         stepName);
+
+QCoro::Task<bool> failAfterGate(Gate* gate) {
+    co_await afterGate(gate);
+    throw std::runtime_error("receipt database gone");
+}
+
+// A run started without anyone awaiting it (the installation screen's way): a failure no row caught
+// reaches the log and the user once, and the grant is still released; refused rights, which the run
+// publishes itself, are not reported a second time.
+TEST_F(InstallationRunTest, FailureEscapingADetachedRunIsReportedOnceAndRefusedRightsNotAgain) {
+    choose({appEntry("Scan", true)});
+    EXPECT_CALL(*permissions, releaseAuthorization());
+    Gate versionCheck;
+    EXPECT_CALL(*pkgHelper, isInstallationNeeded(_, _)).WillOnce([&](auto&&...) {
+        return failAfterGate(&versionCheck);
+    });
+    // Two screens joined one run: one report.
+    model().startDetached(model().installSelectedApplications());
+    model().startDetached(model().installSelectedApplications());
+    versionCheck.open();
+    drainPostedEvents();
+    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.generic"));
+    ASSERT_EQ(logger->criticalLines().size(), 1) << logger->lines().join(u'\n').toStdString();
+    EXPECT_TRUE(logger->criticalLines().first().contains(QStringLiteral("A generic error occurred")));
+
+    logger->clear();
+    model().fatalErrorMessage = QString();
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false));
+    model().startDetached(model().installSelectedApplications());
+    drainPostedEvents();
+    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.no.permissions"));
+    EXPECT_TRUE(logger->lines().isEmpty());
+}
+
+TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnlyAfterAFinishedRun) {
     model().openSuccessUrl(); // no configuration yet
     TARNDeviceAppsConfigurationModel configuration;
+    configuration.successUrl = QStringLiteral("https://tarn.test/early");
+    model().deviceApplicationsModel = configuration;
+    ASSERT_TRUE(model().isInstallationSuccessful());
+    model().openSuccessUrl(); // before any run nothing was installed: the strict opener must stay unused
+
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false)).WillOnce(Return(true));
+    EXPECT_THROW(test::waitFor(model().installSelectedApplications()), InstallationError);
+    model().openSuccessUrl(); // refused rights end no run
+    run();
     for (const char* link :
          {"file:///etc/passwd", "not a link", "https://tarn.test/welcome", "https://tarn.test/other"}) {
         configuration.successUrl = QString::fromLatin1(link);

@@ -1,5 +1,6 @@
 #include "hdiutil/Hdiutil.h"
 
+#include "common/SignalDeferral.h"
 #include "hdiutil/ImageListing.h"
 #include "hdiutil/VolumeTree.h"
 
@@ -343,6 +344,8 @@ Outcome attach(const QString& imagePath, bool plistOutput, const Environment& en
     if (!extracted.finished || extracted.exitCode != 0) {
         return failed(verb, QStringLiteral("the image could not be read (%1)").arg(sevenZipComplaint(extracted)));
     }
+    // The last point to stop: the cleanup removes the staging as the interruption unwinds.
+    tool::SignalDeferral::checkpoint("extracted");
 
     const auto folder = listing.volumeFolder();
     const QString volumeRoot = folder ? QDir(staging.path()).filePath(*folder) : staging.path();

@@ -1,3 +1,4 @@
+#include "common/SignalDeferral.h"
 #include "hdiutil/Hdiutil.h"
 
 #include <QCoreApplication>
@@ -5,9 +6,15 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
+    // A signal lets an attach finish or roll back, and a detach finish.
+    const tarn::tool::SignalDeferral deferral;
     QCoreApplication application(argc, argv);
-    const auto outcome =
-            tarn::hdiutil::run(QCoreApplication::arguments().mid(1), tarn::hdiutil::Environment::fromProcess());
+    tarn::hdiutil::Outcome outcome;
+    try {
+        outcome = tarn::hdiutil::run(QCoreApplication::arguments().mid(1), tarn::hdiutil::Environment::fromProcess());
+    } catch (const tarn::tool::Interrupted& interruption) {
+        outcome = {interruption.exitStatus(), {}, ("hdiutil: " + interruption.message() + u'\n').toUtf8()};
+    }
     std::fwrite(outcome.standardOutput.constData(), 1, static_cast<size_t>(outcome.standardOutput.size()), stdout);
     std::fwrite(outcome.standardError.constData(), 1, static_cast<size_t>(outcome.standardError.size()), stderr);
     return outcome.exitCode;

@@ -4,6 +4,7 @@
 #include "PayloadStream.h"
 #include "Transaction.h"
 #include "common/Receipts.h"
+#include "common/SignalDeferral.h"
 #include "common/ToolError.h"
 
 #include <QDateTime>
@@ -211,6 +212,7 @@ QStringList installPackage(const XarArchive& archive, const PackageContents& con
     WorkDirectories workDirectories;
     try {
         for (auto& staged : components) {
+            SignalDeferral::checkpoint("staging");
             transaction.createDirectories(toPath(root.directory()), staged.installRoot);
             staged.workDirectory = makeWorkDirectory(staged.installRoot);
             workDirectories.paths.push_back(staged.workDirectory);
@@ -225,9 +227,12 @@ QStringList installPackage(const XarArchive& archive, const PackageContents& con
                                QString::fromStdString(staged.staging.string()), staged.items);
             }
         }
+        // The last point to stop; from here the installation is committed whatever arrives.
+        SignalDeferral::checkpoint("staged");
         for (const auto& staged : components) {
             placeItems(transaction, staged);
         }
+        SignalDeferral::passing("committing");
         for (const auto& staged : components) {
             removeLeftovers(transaction, staged, kept, root);
         }

@@ -4,6 +4,7 @@
 // package's install location.
 #include "Installation.h"
 #include "PackageContents.h"
+#include "common/SignalDeferral.h"
 #include "common/SystemRoot.h"
 #include "common/ToolError.h"
 #include "common/Xar.h"
@@ -77,11 +78,17 @@ int run(const QStringList& arguments) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A signal lets the installation finish its commit, or roll back before it.
+    const SignalDeferral deferral;
     QCoreApplication application(argc, argv);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     try {
         return run(arguments);
+    } catch (const Interrupted& interruption) {
+        writeLine(stderr, QStringLiteral("installer: Error - %1").arg(interruption.message()));
+        writeLine(stderr, QStringLiteral("installer: The install failed."));
+        return interruption.exitStatus();
     } catch (const XarError& error) {
         writeLine(stderr, QStringLiteral("installer: Error - the package is damaged: %1").arg(error.message()));
     } catch (const ToolError& error) {
