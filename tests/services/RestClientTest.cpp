@@ -458,8 +458,8 @@ TEST(HttpsSessionTest, EveryTransferIsBounded) {
     // Accepts connections but never says a word of TLS.
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
-    const auto unconnected = failureOf<TransportError>(client.session->data(
-            QUrl(QStringLiteral("https://127.0.0.1:%1/catalogue").arg(silent.serverPort()))));
+    const auto unconnected = failureOf<TransportError>(
+            client.session->data(QUrl(QStringLiteral("https://127.0.0.1:%1/catalogue").arg(silent.serverPort()))));
     ASSERT_TRUE(unconnected);
     EXPECT_EQ(unconnected->code(), QNetworkReply::TimeoutError);
     EXPECT_THAT(unconnected->localizedDescription().toStdString(), ::testing::HasSubstr("within 200 ms"));
