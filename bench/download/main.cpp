@@ -1,9 +1,11 @@
 // Downloads one large file from a loopback HTTPS server twice: with `curl -o` and through
-// RestClient::downloadFile, and prints the throughput ratio and the client's peak memory.
+// RestClient::downloadFile, and prints the throughput ratio, the CPU time each spends per GiB and the
+// client's peak memory.
 // The server runs in a child process (this program with --serve), so the memory measured is the
 // client's alone and both clients meet exactly the same server.
 //
-//   tarn_download_bench [--size MiB] [--rounds N]      goal: ratio >= 0.9, peak < 64 MiB
+//   tarn_download_bench [--size MiB] [--rounds N]
+//   goals: throughput ratio >= 0.9, CPU per GiB <= 1.2 x curl's, peak < 64 MiB
 
 #include "fixtures/LocalHttpsServer.h"
 #include "services/RestClient.h"
@@ -23,6 +25,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <sys/resource.h>
 
 using namespace tarn;
 
@@ -42,6 +45,14 @@ qint64 peakResidentKiB() {
         }
     }
     return -1;
+}
+
+// User plus system CPU seconds used so far by this process (all its threads) or by its waited-for children.
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto seconds = [](const timeval& time) { return double(time.tv_sec) + double(time.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 double mibPerSecond(qint64 bytes, qint64 milliseconds) {
@@ -101,11 +112,14 @@ public:
 struct Timing {
     qint64 milliseconds = -1;
     QString failure;
+    double cpu = 0; // seconds
 };
 
 Timing runCurl(const QUrl& url, const QString& caPath, const QString& output, qint64 size) {
     QProcess curl;
     QElapsedTimer timer;
+    // The server child is reaped only at the end, so the children's total grows by curl's alone.
+    const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
     timer.start();
     curl.start(QStringLiteral("curl"),
                {QStringLiteral("--silent"), QStringLiteral("--show-error"), QStringLiteral("--noproxy"),
@@ -114,26 +128,29 @@ Timing runCurl(const QUrl& url, const QString& caPath, const QString& output, qi
         return {-1, QStringLiteral("curl failed: ") + QString::fromLocal8Bit(curl.readAllStandardError())};
     }
     const qint64 elapsed = timer.elapsed();
+    const double cpu = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
     if (!looksComplete(output, size)) {
         return {-1, QStringLiteral("curl's file is incomplete")};
     }
     QFile::remove(output);
-    return {elapsed, {}};
+    return {elapsed, {}, cpu};
 }
 
 QCoro::Task<Timing> runClient(RestClient& client, QUrl url, qint64 size, int& progressCalls) {
     QElapsedTimer timer;
+    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     timer.start();
     try {
         auto download = client.downloadFile(url, [&progressCalls](DownloadProgress) { ++progressCalls; });
         const QUrl location = co_await std::move(download);
         const qint64 elapsed = timer.elapsed();
+        const double cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
         const bool complete = looksComplete(location.toLocalFile(), size);
         QFile::remove(location.toLocalFile());
         if (!complete) {
             co_return Timing{-1, QStringLiteral("the client's file is incomplete")};
         }
-        co_return Timing{elapsed, {}};
+        co_return Timing{elapsed, {}, cpu};
     } catch (const std::exception& error) {
         co_return Timing{-1, QStringLiteral("downloadFile failed: ") + debugDescription(error)};
     }
@@ -162,6 +179,8 @@ QCoro::Task<int> benchmark(qint64 size, int rounds) {
 
     qint64 bestCurl = -1;
     qint64 bestClient = -1;
+    double leastCurlCpu = -1;
+    double leastClientCpu = -1;
     int progressCalls = 0;
     for (int round = 1; round <= rounds; ++round) {
         // Alternating who goes first spreads the page cache's write-back fairly over both.
@@ -183,11 +202,13 @@ QCoro::Task<int> benchmark(qint64 size, int rounds) {
                 co_return 1;
             }
         }
-        std::printf("round %d: curl %.0f MiB/s, downloadFile %.0f MiB/s\n", round,
-                    mibPerSecond(size, curl.milliseconds), mibPerSecond(size, ours.milliseconds));
+        std::printf("round %d: curl %.0f MiB/s %.2f CPU s, downloadFile %.0f MiB/s %.2f CPU s\n", round,
+                    mibPerSecond(size, curl.milliseconds), curl.cpu, mibPerSecond(size, ours.milliseconds), ours.cpu);
         std::fflush(stdout);
         bestCurl = bestCurl < 0 ? curl.milliseconds : std::min(bestCurl, curl.milliseconds);
         bestClient = bestClient < 0 ? ours.milliseconds : std::min(bestClient, ours.milliseconds);
+        leastCurlCpu = leastCurlCpu < 0 ? curl.cpu : std::min(leastCurlCpu, curl.cpu);
+        leastClientCpu = leastClientCpu < 0 ? ours.cpu : std::min(leastClientCpu, ours.cpu);
     }
     server.kill();
     server.waitForFinished();
@@ -199,6 +220,10 @@ QCoro::Task<int> benchmark(qint64 size, int rounds) {
                 mibPerSecond(size, bestClient));
     std::printf("throughput ratio (downloadFile / curl): %.3f   goal >= 0.9   %s\n", ratio,
                 ratio >= 0.9 ? "met" : "MISSED");
+    const double gib = static_cast<double>(size) / double(qint64(1) << 30);
+    const double cpuRatio = leastClientCpu / leastCurlCpu;
+    std::printf("CPU seconds per GiB: curl %.2f, downloadFile %.2f, ratio %.2f   goal <= 1.2   %s\n",
+                leastCurlCpu / gib, leastClientCpu / gib, cpuRatio, cpuRatio <= 1.2 ? "met" : "MISSED");
     std::printf("client peak memory: %.1f MiB (%.1f MiB before the first download)   goal < 64 MiB   %s\n", peakMiB,
                 static_cast<double>(baselineKiB) / 1024.0, peakMiB < 64 ? "met" : "MISSED");
     std::printf("progress deliveries on the main thread: %d\n", progressCalls);

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QThread>
 #include <gmock/gmock.h>
 #include <openssl/x509.h>
@@ -124,6 +125,17 @@ TEST_F(RestClientTest, PlainHttpIsRefusedBeforeAnyConnection) {
     ASSERT_TRUE(insecure);
     EXPECT_EQ(insecure->code(), QNetworkReply::InsecureRedirectError);
     EXPECT_EQ(server.requestCount(QStringLiteral("/catalogue")), 0);
+}
+
+TEST_F(RestClientTest, LoopbackHostsBypassTheProxyOfTheEnvironment) {
+    server.route(QStringLiteral("/catalogue"), HttpReply::withBody("[]"));
+    qputenv("https_proxy", "http://127.0.0.1:9"); // nothing listens there
+    qputenv("no_proxy", "example.invalid");
+    auto fetch = client.rest.fetchVerifiedBody(server.url(QStringLiteral("/catalogue")), std::nullopt, {});
+    const auto body = test::waitFor(std::move(fetch));
+    qunsetenv("https_proxy");
+    qunsetenv("no_proxy");
+    EXPECT_EQ(body, "[]");
 }
 
 // Servers whose certificate must not be trusted, each alone on its port.
@@ -374,6 +386,7 @@ TEST(HttpsSessionTest, EveryTransferIsBounded) {
     test::ScopedTemporaryFolder temporaryFolder;
     LocalHttpsServer server(testPki().server);
     HttpsSession::Limits limits;
+    limits.connectTimeout = std::chrono::milliseconds(200);
     limits.documentTimeout = std::chrono::milliseconds(300);
     limits.maxDocumentBytes = 64 << 10;
     limits.lowSpeedTime = std::chrono::seconds(1); // libcurl counts it in whole seconds
@@ -441,6 +454,15 @@ TEST(HttpsSessionTest, EveryTransferIsBounded) {
         EXPECT_THAT(localizedDescription(failure).toStdString(), ::testing::HasSubstr(c.named));
         EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
     }
+
+    // Accepts connections but never says a word of TLS.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    const auto unconnected = failureOf<TransportError>(
+            client.session->data(QUrl(QStringLiteral("https://127.0.0.1:%1/catalogue").arg(silent.serverPort()))));
+    ASSERT_TRUE(unconnected);
+    EXPECT_EQ(unconnected->code(), QNetworkReply::TimeoutError);
+    EXPECT_THAT(unconnected->localizedDescription().toStdString(), ::testing::HasSubstr("within 200 ms"));
 }
 
 TEST_F(RestClientTest, ADownloadNeverStoresMoreThanItsAnnouncedLength) {
