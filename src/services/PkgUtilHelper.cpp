@@ -106,7 +106,8 @@ QCoro::Task<bool> PkgUtilHelper::isInstallationNeeded(QString pkgId, QString req
     std::optional<QString> installedVersion;
     if (chosen) {
         installedVersion = chosen->version;
-        logger->info(QStringLiteral("Found ") + chosen->which + u' ' + chosen->version + QStringLiteral(" for ") + pkgId);
+        logger->info(QStringLiteral("Found ") + chosen->which + u' ' + chosen->version + QStringLiteral(" for ") +
+                     pkgId);
     }
 
     logger->info(QStringLiteral("Comparing ") + installedVersion.value_or(QStringLiteral("unknown")) +

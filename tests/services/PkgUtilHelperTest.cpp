@@ -86,7 +86,8 @@ TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecidesThenAnyVersionThereIs)
 
         answerWith(row.binary ? receiptList.toBinary() : receiptList.toXml());
         const std::optional<QString> reported = test::waitFor(helper.installedVersion(pkgId));
-        EXPECT_EQ(reported, row.found ? std::optional<QString>(row.chosen) : std::nullopt) << "reports name the compared version";
+        EXPECT_EQ(reported, row.found ? std::optional<QString>(row.chosen) : std::nullopt)
+                << "reports name the compared version";
     }
 }
 

@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace tarn::test {
@@ -178,6 +179,25 @@ TEST_F(OsascriptTest, AsksThroughSudoWithTheEscapedPromptAndKeepsAnySystemRoot) 
         EXPECT_EQ(run.out, "elevated\n");
         EXPECT_TRUE(QFile::exists(ran));
         EXPECT_EQ(sudoArguments(), expected);
+    }
+}
+
+// A privileged command that has started is waited for, whatever signal reaches the script runner (a
+// terminal's Ctrl+C reaches every process of the chain at once), and its status is the command's.
+TEST_F(OsascriptTest, SignalledWhileTheCommandRunsItWaitsForIt) {
+    useSudoStandIn(QStringLiteral("echo secret\n"));
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QFile::remove(ran);
+        const ProcessGate gate;
+        const QString fifo = u'\'' + gate.fifo() + u'\'';
+        const QString command = QStringLiteral("echo at > %1; cat %1 > /dev/null; ").arg(fifo) + touch;
+
+        const SignalledRun run = gate.runSignalled(toolPath(QStringLiteral("osascript")),
+                                                   {QStringLiteral("-e"), privileged(command)}, environment, signal);
+
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(QFile::exists(ran));
     }
 }
 

@@ -1,3 +1,4 @@
+#include "common/SignalDeferral.h"
 #include "osascript/Osascript.h"
 
 #include <QCoreApplication>
@@ -52,11 +53,20 @@ int become(const tarn::osascript::Elevation& elevation) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A privileged command that has started is waited for whatever signal arrives: a terminal's Ctrl+C
+    // reaches every process of the chain, and the package tool below finishes or undoes its own step.
+    const tarn::tool::SignalDeferral deferral;
     QCoreApplication application(argc, argv);
     const auto step =
             tarn::osascript::run(QCoreApplication::arguments().mid(1),
                                  tarn::osascript::Settings::fromProcess(QCoreApplication::applicationFilePath()));
     if (const auto* elevation = std::get_if<tarn::osascript::Elevation>(&step)) {
+        // Becoming sudo would forget a signal that came before: nothing has run yet, so stop here.
+        if (const int signal = tarn::tool::SignalDeferral::received()) {
+            return finish({128 + signal,
+                           {},
+                           tarn::tool::Interrupted(signal).message().toUtf8().prepend("osascript: ") + '\n'});
+        }
         return become(*elevation);
     }
     return finish(std::get<tarn::osascript::Outcome>(step));
