@@ -215,6 +215,12 @@ TEST(Installer, RefusesHostileOrDamagedPackagesAndLeavesTheSystemAsItWas) {
             // Inspection accepts the name; the file system refuses it once files are already staged.
             {"name too long", component(bundle().file(app + QString(300, u'n'), "x")), "cannot extract"},
             {"tampered TOC", damaged(PackageDamage::tamperedToc), "the table-of-contents checksum did not verify"},
+            {"TOC files nested 20,000 deep",
+             withNestedTocElements(damaged(PackageDamage::none), "<file><name>d</name>", "</file>", 20'000),
+             "the table of contents nests deeper than 128 levels"},
+            {"TOC key information nested 200,000 deep",
+             withNestedTocElements(damaged(PackageDamage::none), "<KeyInfo>", "</KeyInfo>", 200'000),
+             "the table of contents nests deeper than 128 levels"},
             {"tampered payload", damaged(PackageDamage::tamperedPayload), "'Payload' is damaged"},
             {"empty payload", withPayload(QByteArray()), "the Payload cannot be read"},
             {"truncated cpio", withPayload(cpio.left(cpio.size() / 2)), "the Payload cannot be read"},

@@ -83,6 +83,12 @@ TEST(PkgutilSignature, RefusesWithTheStatusThatNamesTheFault) {
             {"expired signer", signedPackage(PackageSigner{c.expiredSigner, {c.intermediate, c.root}}),
              "signed by a certificate that has since expired\n"},
             {"no xar archive", QByteArray(4096, 'x'), "package is invalid (not a xar archive)\n"},
+            {"TOC files nested 20,000 deep",
+             withNestedTocElements(signedPackage(c.trusted()), "<file><name>d</name>", "</file>", 20'000),
+             "package is invalid (the table of contents nests deeper than 128 levels)\n"},
+            {"TOC key information nested 200,000 deep",
+             withNestedTocElements(signedPackage(c.trusted()), "<KeyInfo>", "</KeyInfo>", 200'000),
+             "package is invalid (the table of contents nests deeper than 128 levels)\n"},
     };
     for (const auto& refused : cases) {
         SCOPED_TRACE(refused.name);

@@ -1,11 +1,14 @@
 #include "common/Plist.h"
 
+#include "services/NestingDepth.h"
+
 #include <limits>
 
 namespace tarn::tool {
 
 Plist Plist::parse(const QByteArray& bytes) {
-    if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max()) {
+    if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max() ||
+        plistNestsDeeperThan(bytes, maxDocumentDepth)) {
         return {};
     }
     plist_t root = nullptr;

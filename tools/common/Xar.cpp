@@ -1,5 +1,7 @@
 #include "common/Xar.h"
 
+#include "services/NestingDepth.h"
+
 #include <QFile>
 #include <QSet>
 #include <QXmlStreamReader>
@@ -583,6 +585,10 @@ XarArchive XarArchive::open(const QString& path) {
         throw XarError(QStringLiteral("the table of contents does not decompress to its declared size"));
     }
 
+    // The reader descends once per nested element.
+    if (xmlNestsDeeperThan(toc, maxDocumentDepth)) {
+        throw XarError(QStringLiteral("the table of contents nests deeper than %1 levels").arg(maxDocumentDepth));
+    }
     TocParser parser(toc);
     parser.parse();
     if (parser.checksumAlgorithm != *algorithm) {
