@@ -319,6 +319,58 @@ TEST(Installer, ReplacesALinkWhereTheBundleGoesWithoutWritingThroughIt) {
               infoPlist(scanManager(QStringLiteral("1.0"))));
 }
 
+// Each package alone passes the link checks; together their links climb out of the root unless every
+// path resolves inside it as a chroot would.
+TEST(Installer, LinksLaidOnDiskEarlierResolveInsideTheSystemRoot) {
+    const Sandbox sandbox;
+    const auto packageAt = [](const char* identifier, const char* location, const Payload& payload) {
+        ComponentPackage component{QString::fromLatin1(identifier), QStringLiteral("1.0"),
+                                   QString::fromLatin1(location)};
+        component.payload = payload;
+        return buildComponentPackage(component);
+    };
+    const QString outside = sandbox.outside(QStringLiteral("host"));
+    ASSERT_TRUE(QDir().mkpath(outside));
+    // Where the absolute link leads inside the root.
+    ASSERT_TRUE(QDir().mkpath(sandbox.path(outside)));
+    QDir().mkpath(sandbox.path(QStringLiteral("/opt")));
+    ASSERT_TRUE(QFile::link(outside, sandbox.path(QStringLiteral("/opt/absolute"))));
+    const struct {
+        const char* name;
+        QByteArray package;
+    } steps[] = {
+            // "/Library/back" leads to "/", the install location itself.
+            {"link back to its install location",
+             packageAt("com.tarn.one", "/",
+                       Payload()
+                               .directory(QStringLiteral("./Library"))
+                               .symlink(QStringLiteral("./Library/back"), QStringLiteral("..")))},
+            // "/Library/up" seems to stay in "/Library"; through the first link it climbs above "/".
+            {"link through it", packageAt("com.tarn.two", "/Library",
+                                          Payload().symlink(QStringLiteral("./up"), QStringLiteral("back/..")))},
+            {"install location through both",
+             packageAt("com.tarn.three", "/Library/up/escaped", Payload().file(QStringLiteral("./proof"), "3"))},
+            {"install location through an absolute link",
+             packageAt("com.tarn.four", "/opt/absolute/escaped", Payload().file(QStringLiteral("./proof"), "4"))},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        const ToolRun install = sandbox.installer(sandbox.writePackage(QStringLiteral("step.pkg"), step.package));
+        EXPECT_EQ(install.exitCode, 0) << install.err;
+    }
+
+    EXPECT_FALSE(QFileInfo::exists(sandbox.outside(QStringLiteral("escaped"))));
+    EXPECT_EQ(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(readFile(sandbox.path(QStringLiteral("/escaped/proof"))), "3");
+    EXPECT_EQ(readFile(sandbox.path(outside + QStringLiteral("/escaped/proof"))), "4");
+    EXPECT_EQ(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.three")}).out, "proof\n");
+    // The receipt leads a reader to where the files really are.
+    const tool::Plist receipt = tool::Plist::parse(QByteArray::fromStdString(
+            sandbox.pkgutil({QStringLiteral("--export-plist"), QStringLiteral("com.tarn.three")}).out));
+    EXPECT_EQ(u'/' + tool::stringEntry(receipt.get(), "install-location").value_or(QString()),
+              QFileInfo(sandbox.path(QStringLiteral("/escaped"))).canonicalFilePath());
+}
+
 TEST(Installer, InstallsEveryComponentOfASignedProductArchive) {
     const Sandbox sandbox;
     const AppBundle app = scanManager(QStringLiteral("4.2"));

@@ -1,5 +1,7 @@
 #include "hdiutil/Hdiutil.h"
 
+#include "common/RootedFiles.h"
+#include "common/ToolError.h"
 #include "hdiutil/ImageListing.h"
 #include "hdiutil/VolumeTree.h"
 
@@ -13,11 +15,14 @@
 #include <QUuid>
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace tarn::hdiutil {
 
@@ -416,7 +421,23 @@ Environment Environment::fromProcess() {
     Environment environment;
     const QString systemRoot = qEnvironmentVariable("TARN_SYSTEM_ROOT");
     if (!systemRoot.isEmpty()) {
-        environment.volumesDirectory = QDir(systemRoot).filePath(QStringLiteral("Volumes"));
+        try {
+            const tool::RootedFiles files{tool::SystemRoot(systemRoot)};
+            tool::FileDescriptor volumes = files.open(QStringLiteral("/Volumes"), O_PATH | O_DIRECTORY);
+            if (!volumes && errno == ENOENT) {
+                const tool::RootedFiles::Entry entry = files.entry(QStringLiteral("/Volumes"));
+                ::mkdirat(entry.folder.get(), entry.name.constData(), 0755);
+                volumes = files.open(QStringLiteral("/Volumes"), O_PATH | O_DIRECTORY);
+            }
+            if (!volumes) {
+                throw tool::ToolError(
+                        QStringLiteral("cannot open /Volumes in the system root: %1").arg(tool::errnoText(errno)));
+            }
+            // Its real path: 7-Zip takes a path, and this one holds no link.
+            environment.volumesDirectory = tool::RootedFiles::hostPath(volumes);
+        } catch (const tool::ToolError& error) {
+            environment.problem = error.message();
+        }
     } else {
         environment.volumesDirectory = QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
                                                .filePath(QStringLiteral("tarn-installer/Volumes"));
@@ -434,6 +455,9 @@ Outcome run(const QStringList& arguments, const Environment& environment) {
         return usageError(QStringLiteral("no verb given"));
     }
     const QString verb = arguments.first();
+    if (!environment.problem.isEmpty()) {
+        return failed(verb, environment.problem);
+    }
     QStringList operands;
     QStringList options;
     for (const QString& argument : arguments.mid(1)) {

@@ -12,8 +12,13 @@ struct Environment {
     QString volumesDirectory;
     // 7-Zip's command-line program.
     QString sevenZip;
+    // Why the volumes folder could not be set up; every command fails with it when set.
+    QString problem;
+    // The bytes free for extraction in a folder (statvfs(3)); absent when it cannot be told.
+    std::function<std::optional<quint64>(const QString& folder)> freeBytes;
 
-    // <TARN_SYSTEM_ROOT>/Volumes when that variable is set, else a folder private to the user in the
+    // /Volumes inside TARN_SYSTEM_ROOT when that variable is set, resolved there as a chroot would (links
+    // laid by packages stay inside) and made when missing; else a folder private to the user in the
     // runtime directory; 7zz from PATH.
     static Environment fromProcess();
 };
