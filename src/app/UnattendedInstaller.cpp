@@ -1,5 +1,6 @@
 #include "app/UnattendedInstaller.h"
 
+#include "services/PrintableText.h"
 #include "workflow/MainQueue.h"
 
 #include <QEventLoop>
@@ -309,20 +310,20 @@ void UnattendedInstaller::drawProgress(qsizetype index, qsizetype count, const A
                                 .arg(task.name, QString(filled, u'#'), QString(barWidth - filled, u'-'))
                                 .arg(percent, 3);
     clearProgress();
-    out << bar;
+    out << printableText(bar);
     out.flush();
     progressWidth = static_cast<int>(bar.size());
 }
 
 void UnattendedInstaller::printLine(const QString& line) {
     clearProgress();
-    out << line << '\n';
+    out << printableText(line) << '\n';
     out.flush();
 }
 
 void UnattendedInstaller::printProblem(const QString& line) {
     clearProgress();
-    err << line << '\n';
+    err << printableText(line) << '\n';
     err.flush();
 }
 

@@ -14,7 +14,9 @@ namespace tarn::test {
 namespace {
 
 using namespace fixtures;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 QByteArray signedPackage(std::optional<PackageSigner> signer, TocChecksum checksum = TocChecksum::sha256,
                          PackageDamage damage = PackageDamage::none) {
@@ -111,9 +113,10 @@ TEST(PkgutilReceipts, ListsShowsAndForgetsInstalledPackages) {
     const Sandbox sandbox;
     for (const QString& name : {QStringLiteral("Viewer"), QStringLiteral("Capture")}) {
         const AppBundle app{name, QStringLiteral("1.0"), QStringLiteral("1.0.1")};
-        const QString package = sandbox.writePackage(
-                name + QStringLiteral(".pkg"),
-                buildComponentPackage(appPackage(QStringLiteral("com.tarn.") + name.toLower(), app)));
+        ComponentPackage component = appPackage(QStringLiteral("com.tarn.") + name.toLower(), app);
+        // A name with a line break must not print as a line of its own.
+        component.payload->file(QStringLiteral("./%1.app/evil\n%1.app/forged\x1b[2J").arg(name), "x");
+        const QString package = sandbox.writePackage(name + QStringLiteral(".pkg"), buildComponentPackage(component));
         ASSERT_EQ(sandbox.installer(package).exitCode, 0);
     }
 
@@ -121,6 +124,9 @@ TEST(PkgutilReceipts, ListsShowsAndForgetsInstalledPackages) {
     EXPECT_EQ(sandbox.pkgutil({QStringLiteral("--pkgs=com\\.tarn\\.v.*")}).out, "com.tarn.viewer\n");
     EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.viewer")}).out,
                 HasSubstr("Viewer.app\nViewer.app/Contents\nViewer.app/Contents/Info.plist\n"));
+    EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.viewer")}).out,
+                AllOf(HasSubstr("\nViewer.app/evil\\x0aViewer.app/forged\\x1b[2J\n"), Not(HasSubstr("\x1b")),
+                      Not(HasSubstr("\nViewer.app/forged"))));
 
     const ToolRun forget = sandbox.pkgutil({QStringLiteral("--forget"), QStringLiteral("com.tarn.viewer")});
     EXPECT_EQ(forget.exitCode, 0);

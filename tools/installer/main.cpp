@@ -7,6 +7,7 @@
 #include "common/SystemRoot.h"
 #include "common/ToolError.h"
 #include "common/Xar.h"
+#include "services/PrintableText.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -18,8 +19,9 @@ namespace {
 
 using namespace tarn::tool;
 
+// Names in a line come from the package; printed raw, a control character could forge a line of its own.
 void writeLine(FILE* stream, const QString& line) {
-    const QByteArray bytes = line.toUtf8() + '\n';
+    const QByteArray bytes = tarn::printableText(line).toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
     std::fflush(stream);
 }

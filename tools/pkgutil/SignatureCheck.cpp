@@ -227,7 +227,7 @@ SignatureReport checkSignature(const QString& packagePath, const SystemRoot& roo
 }
 
 QString formatReport(const QString& packageName, const SignatureReport& report) {
-    QString text = QStringLiteral("Package \"%1\":\n").arg(packageName);
+    QString text = QStringLiteral("Package \"%1\":\n").arg(printableText(packageName));
     switch (report.status) {
     case SignatureStatus::trusted:
         text += QStringLiteral("   Status: signed by a certificate trusted by this system\n");
@@ -254,7 +254,7 @@ QString formatReport(const QString& packageName, const SignatureReport& report) 
         if (index > 0) {
             text += QStringLiteral("       ") + QString(72, u'-') + u'\n';
         }
-        text += QStringLiteral("    %1. %2\n").arg(index + 1).arg(certificate.commonName);
+        text += QStringLiteral("    %1. %2\n").arg(index + 1).arg(printableText(certificate.commonName));
         text += QStringLiteral("       Expires: %1\n")
                         .arg(certificate.expires.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                              QStringLiteral(" +0000"));
@@ -268,7 +268,8 @@ QString formatReport(const QString& packageName, const SignatureReport& report) 
     return text + u'\n';
 }
 
-QString failureLine(const QString& packageName, const SignatureReport& report) {
+QString failureLine(const QString& name, const SignatureReport& report) {
+    const QString packageName = printableText(name);
     switch (report.status) {
     case SignatureStatus::trusted:
         return {};

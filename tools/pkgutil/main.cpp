@@ -4,6 +4,7 @@
 #include "common/Receipts.h"
 #include "common/SystemRoot.h"
 #include "common/ToolError.h"
+#include "services/PrintableText.h"
 
 #include <QCoreApplication>
 #include <QFile>
