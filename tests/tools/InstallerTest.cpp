@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <tuple>
 
 namespace tarn::test {
 namespace {
@@ -144,6 +145,8 @@ TEST(Installer, InstallsLinksAndFilesFromAChunkedPbzxPayload) {
                     .symlink(QStringLiteral("./Kit.app/Current"), QStringLiteral("Versions/A"))
                     .symlink(QStringLiteral("./Kit.app/Versions/A/self"), QStringLiteral("../../Versions/A/lib"))
                     .hardlink(QStringLiteral("./Kit.app/lib-copy"), QStringLiteral("./Kit.app/Versions/A/lib"))
+                    .file(QStringLiteral("./Kit.app/helper"), "setuid", 04755)
+                    .file(QStringLiteral("./Kit.app/group-tool"), "setgid", 02711)
                     .cpio();
     const QByteArray info = packageInfo({QStringLiteral("com.tarn.kit"), QStringLiteral("1.0")});
 
@@ -157,6 +160,18 @@ TEST(Installer, InstallsLinksAndFilesFromAChunkedPbzxPayload) {
     EXPECT_EQ(QFileInfo(kit + QStringLiteral("/Current")).symLinkTarget(), kit + QStringLiteral("/Versions/A"));
     EXPECT_EQ(readFile(kit + QStringLiteral("/Current/self")), "library");
     EXPECT_EQ(inodeOf(kit + QStringLiteral("/lib-copy")), inodeOf(kit + QStringLiteral("/Versions/A/lib")));
+    // Set-user-ID and set-group-ID files are installed as they are, and said so.
+    for (const auto& [name, mode, bit] :
+         {std::tuple("helper", 04755, "set-user-ID"), std::tuple("group-tool", 02711, "set-group-ID")}) {
+        struct stat status = {};
+        ASSERT_EQ(::stat(QFile::encodeName(kit + u'/' + QLatin1String(name)).constData(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, static_cast<mode_t>(mode)) << name;
+        EXPECT_THAT(install.out, HasSubstr(QStringLiteral("installer: Note - '/Applications/Kit.app/%1' is installed "
+                                                          "with its %2 bit (mode %3)\n")
+                                                   .arg(QLatin1String(name), QLatin1String(bit))
+                                                   .arg(mode, 0, 8)
+                                                   .toStdString()));
+    }
     EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.kit")}).out,
                 HasSubstr("Kit.app/Versions\n"))
             << "implicit parent folders belong to the receipt";

@@ -255,6 +255,17 @@ QStringList installPackage(const XarArchive& archive, const PackageContents& con
     }
     QStringList problems = transaction.commit();
     problems += workDirectories.removeAll();
+    for (const auto& staged : components) {
+        for (const auto& item : staged.items) {
+            if (notice && item.kind == PayloadItemKind::file && (item.mode & (S_ISUID | S_ISGID)) != 0) {
+                notice(QStringLiteral("'%1' is installed with its %2 bit (mode %3)")
+                               .arg(childPath(staged.installRoot, item.path),
+                                    (item.mode & S_ISUID) != 0 ? QStringLiteral("set-user-ID")
+                                                               : QStringLiteral("set-group-ID"),
+                                    QString::number(item.mode & 07777, 8)));
+            }
+        }
+    }
     return problems;
 }
 

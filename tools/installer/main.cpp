@@ -68,7 +68,10 @@ int run(const QStringList& arguments) {
 
     writeLine(stdout, QStringLiteral("installer: Package name is %1").arg(contents.title));
     writeLine(stdout, QStringLiteral("installer: Installing at base path /"));
-    const QStringList problems = installPackage(archive, contents, SystemRoot::fromEnvironment());
+    const QStringList problems =
+            installPackage(archive, contents, SystemRoot::fromEnvironment(), [](const QString& note) {
+                writeLine(stdout, QStringLiteral("installer: Note - %1").arg(note));
+            });
     for (const auto& problem : problems) {
         writeLine(stderr, QStringLiteral("installer: Warning - %1").arg(problem));
     }
