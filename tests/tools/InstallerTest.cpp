@@ -236,6 +236,12 @@ TEST(Installer, RefusesHostileOrDamagedPackagesAndLeavesTheSystemAsItWas) {
             {"TOC key information nested 200,000 deep",
              withNestedTocElements(damaged(PackageDamage::none), "<KeyInfo>", "</KeyInfo>", 200'000),
              "the table of contents nests deeper than 128 levels"},
+            // Each entry keeps its whole path: 100 folders of 50,000-character names would cost half a
+            // billion characters.
+            {"TOC folders with long names nested",
+             withNestedTocElements(damaged(PackageDamage::none), "<file><name>" + QByteArray(50'000, 'n') + "</name>",
+                                   "</file>", 100),
+             "its paths are too long in total"},
             {"tampered payload", damaged(PackageDamage::tamperedPayload), "'Payload' is damaged"},
             {"empty payload", withPayload(QByteArray()), "the Payload cannot be read"},
             {"truncated cpio", withPayload(cpio.left(cpio.size() / 2)), "the Payload cannot be read"},

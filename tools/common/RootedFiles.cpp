@@ -114,12 +114,29 @@ FileDescriptor RootedFiles::openBeneath(int folder, const QString& relative, int
             openat2Call(folder, encoded, flags, mode, RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS));
 }
 
-FileDescriptor RootedFiles::openFolder(const QString& path) const {
+FileDescriptor RootedFiles::folderOrNothing(const QString& path) const {
+    if (lastFolder && path == lastFolderPath) {
+        return FileDescriptor(::fcntl(lastFolder.get(), F_DUPFD_CLOEXEC, 0));
+    }
     FileDescriptor folder = open(path, O_PATH | O_DIRECTORY);
+    if (folder) {
+        lastFolder = FileDescriptor(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
+        lastFolderPath = path;
+    }
+    return folder;
+}
+
+FileDescriptor RootedFiles::openFolder(const QString& path) const {
+    FileDescriptor folder = folderOrNothing(path);
     if (!folder) {
         throw ToolError(QStringLiteral("cannot open the folder '%1': %2").arg(path, errnoText(errno)));
     }
     return folder;
+}
+
+void RootedFiles::forgetFolders() const {
+    lastFolder = FileDescriptor();
+    lastFolderPath.clear();
 }
 
 RootedFiles::Entry RootedFiles::entry(const QString& path) const {
@@ -135,7 +152,7 @@ std::optional<struct stat> RootedFiles::status(const QString& path) const {
     if (QDir::cleanPath(QStringLiteral("/") + path) == QLatin1String("/")) {
         return ::fstatat(rootFolder.get(), "", &status, AT_EMPTY_PATH) == 0 ? std::optional(status) : std::nullopt;
     }
-    const FileDescriptor folder = open(parentPath(path), O_PATH | O_DIRECTORY);
+    const FileDescriptor folder = folderOrNothing(parentPath(path));
     if (!folder) {
         return std::nullopt;
     }
@@ -147,6 +164,7 @@ std::optional<struct stat> RootedFiles::status(const QString& path) const {
 }
 
 void RootedFiles::removeTree(const QString& path) const {
+    forgetFolders();
     const Entry target = entry(path);
     removeBelow(target.folder.get(), target.name, path);
 }

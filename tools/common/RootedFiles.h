@@ -47,8 +47,11 @@ public:
     // Opens `relative` below `folder` without following any link and without leaving it; an invalid
     // descriptor, with errno set, when that fails.
     static FileDescriptor openBeneath(int folder, const QString& relative, int flags, mode_t mode = 0);
-    // A folder, links inside the root followed; throws ToolError when it is none.
+    // A folder, links inside the root followed; throws ToolError when it is none. The last folder opened
+    // is kept, since entries come folder by folder; forgetFolders() drops it once a folder or a link on
+    // the way to one may have moved.
     FileDescriptor openFolder(const QString& path) const;
+    void forgetFolders() const;
 
     // The opened folder that holds `path`, and the last component's name; throws ToolError for "/".
     struct Entry {
@@ -65,8 +68,12 @@ public:
     static QString hostPath(const FileDescriptor& folder);
 
 private:
+    FileDescriptor folderOrNothing(const QString& path) const;
+
     SystemRoot systemRoot;
     FileDescriptor rootFolder;
+    mutable QString lastFolderPath;
+    mutable FileDescriptor lastFolder;
 };
 
 // "/a/b/c" gives "/a/b"; "/a" gives "/".

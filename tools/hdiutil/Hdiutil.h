@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
+
 namespace tarn::hdiutil {
 
 // Where this tool keeps its volumes and what it runs to read images.
@@ -31,7 +34,9 @@ struct Outcome {
 };
 
 // The disk-image tool: "attach IMAGE [-nobrowse] [-plist] [-readonly]" extracts the image with 7-Zip into
-// a new read-only mount folder and reports it; "detach MOUNT_POINT [-quiet] [-force]" removes a mount
+// a new read-only mount folder and reports it. Only disk-image formats (UDIF, ISO 9660 and UDF, HFS+,
+// APFS, GPT and Apple partition maps), told by their signatures, are opened, and only when what they hold
+// fits in the free space with a margin; "detach MOUNT_POINT [-quiet] [-force]" removes a mount
 // folder that this tool made, and refuses anything else.
 Outcome run(const QStringList& arguments, const Environment& environment);
 

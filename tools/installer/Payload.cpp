@@ -273,15 +273,14 @@ void addImplicitParents(QList<PayloadItem>& items, QHash<QString, qsizetype>& se
 // Component by component, as if "/" sorted before every other character: parents come before their
 // children, without splitting every path into components.
 bool precedes(const QString& left, const QString& right) {
+    const char16_t* a = QStringView(left).utf16();
+    const char16_t* b = QStringView(right).utf16();
     const qsizetype common = std::min(left.size(), right.size());
-    for (qsizetype index = 0; index < common; ++index) {
-        const QChar a = left[index];
-        const QChar b = right[index];
-        if (a != b) {
-            return a == u'/' || (b != u'/' && a < b);
-        }
+    const auto [at, other] = std::mismatch(a, a + common, b);
+    if (at == a + common) {
+        return left.size() < right.size();
     }
-    return left.size() < right.size();
+    return *at == u'/' || (*other != u'/' && *at < *other);
 }
 
 void sortParentsFirst(QList<PayloadItem>& items) {

@@ -68,6 +68,7 @@ void Transaction::makeDirectory(const QString& directory, mode_t finalMode) {
 
 void Transaction::moveAside(const QString& target) {
     const RootedFiles::Entry entry = files.entry(target);
+    files.forgetFolders(); // the target may be a folder, or a link on the way to one
     for (;;) {
         const QByteArray aside = QStringLiteral(".tarn-installer-aside-%1")
                                          .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'))
@@ -115,6 +116,7 @@ void Transaction::writeFile(const QString& target, const QByteArray& contents) {
 
 bool Transaction::removeEmptyDirectory(const QString& directory) {
     const RootedFiles::Entry entry = files.entry(directory);
+    files.forgetFolders();
     struct stat status {};
     if (::fstatat(entry.folder.get(), entry.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         failed(QStringLiteral("remove the folder"), directory, errno);
@@ -131,6 +133,7 @@ bool Transaction::removeEmptyDirectory(const QString& directory) {
 
 QStringList Transaction::commit() {
     finished = true;
+    files.forgetFolders();
     QStringList problems;
     for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
         try {
@@ -155,6 +158,7 @@ QStringList Transaction::rollback() noexcept {
     QStringList problems;
     for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
         try {
+            files.forgetFolders(); // every step undone may move a folder
             const RootedFiles::Entry entry = files.entry(step->target);
             const char* name = entry.name.constData();
             int result = 0;
