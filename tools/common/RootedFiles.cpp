@@ -115,13 +115,15 @@ FileDescriptor RootedFiles::openBeneath(int folder, const QString& relative, int
 }
 
 FileDescriptor RootedFiles::folderOrNothing(const QString& path) const {
-    if (lastFolder && path == lastFolderPath) {
-        return FileDescriptor(::fcntl(lastFolder.get(), F_DUPFD_CLOEXEC, 0));
+    for (const KeptFolder& folder : kept) {
+        if (folder.folder && folder.path == path) {
+            return FileDescriptor(::fcntl(folder.folder.get(), F_DUPFD_CLOEXEC, 0));
+        }
     }
     FileDescriptor folder = open(path, O_PATH | O_DIRECTORY);
     if (folder) {
-        lastFolder = FileDescriptor(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
-        lastFolderPath = path;
+        kept[nextKept] = {path, FileDescriptor(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0))};
+        nextKept = 1 - nextKept;
     }
     return folder;
 }
@@ -135,8 +137,9 @@ FileDescriptor RootedFiles::openFolder(const QString& path) const {
 }
 
 void RootedFiles::forgetFolders() const {
-    lastFolder = FileDescriptor();
-    lastFolderPath.clear();
+    for (KeptFolder& folder : kept) {
+        folder = {};
+    }
 }
 
 RootedFiles::Entry RootedFiles::entry(const QString& path) const {

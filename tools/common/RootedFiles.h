@@ -47,9 +47,9 @@ public:
     // Opens `relative` below `folder` without following any link and without leaving it; an invalid
     // descriptor, with errno set, when that fails.
     static FileDescriptor openBeneath(int folder, const QString& relative, int flags, mode_t mode = 0);
-    // A folder, links inside the root followed; throws ToolError when it is none. The last folder opened
-    // is kept, since entries come folder by folder; forgetFolders() drops it once a folder or a link on
-    // the way to one may have moved.
+    // A folder, links inside the root followed; throws ToolError when it is none. The last two folders
+    // opened are kept, since entries come folder by folder (from staging to their place); forgetFolders()
+    // drops them once a folder or a link on the way to one may have moved.
     FileDescriptor openFolder(const QString& path) const;
     void forgetFolders() const;
 
@@ -72,8 +72,12 @@ private:
 
     SystemRoot systemRoot;
     FileDescriptor rootFolder;
-    mutable QString lastFolderPath;
-    mutable FileDescriptor lastFolder;
+    struct KeptFolder {
+        QString path;
+        FileDescriptor folder;
+    };
+    mutable KeptFolder kept[2];
+    mutable int nextKept = 0;
 };
 
 // "/a/b/c" gives "/a/b"; "/a" gives "/".

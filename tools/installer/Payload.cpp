@@ -38,16 +38,21 @@ QString normalizedPath(const char* raw) {
     if (text.startsWith(u'/')) {
         refuse(text, QStringLiteral("an absolute path"));
     }
-    QStringList kept;
-    for (const auto& component : text.split(u'/', Qt::SkipEmptyParts)) {
-        if (component == QLatin1String("..")) {
+    // Views, not copies: a deep path has a thousand components, and every entry's path is read twice.
+    QString kept;
+    kept.reserve(text.size());
+    for (const QStringView component : QStringView(text).split(u'/', Qt::SkipEmptyParts)) {
+        if (component == u"..") {
             refuse(text, QStringLiteral("a '..' component"));
         }
-        if (component != QLatin1String(".")) {
-            kept.append(component);
+        if (component != u".") {
+            if (!kept.isEmpty()) {
+                kept += u'/';
+            }
+            kept += component;
         }
     }
-    return kept.join(u'/');
+    return kept;
 }
 
 QString parentOf(const QString& path) {
