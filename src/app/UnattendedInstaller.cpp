@@ -1,6 +1,7 @@
 #include "app/UnattendedInstaller.h"
 
 #include "app/ChildProcesses.h"
+#include "services/PrintableText.h"
 #include "workflow/MainQueue.h"
 
 #include <QEventLoop>
@@ -323,7 +324,7 @@ void UnattendedInstaller::printRowState(qsizetype index, qsizetype count, const 
 }
 
 void UnattendedInstaller::drawProgress(const QString& line) {
-    out << TerminalProgress::redraw(line, options.terminalColumns);
+    out << TerminalProgress::redraw(printableText(line), options.terminalColumns);
     out.flush();
     progressShown = true;
 }
@@ -337,13 +338,13 @@ void UnattendedInstaller::printLine(const QString& line) {
 
 void UnattendedInstaller::printOutcome(const QString& line) {
     clearProgress();
-    out << line << '\n';
+    out << printableText(line) << '\n';
     out.flush();
 }
 
 void UnattendedInstaller::printProblem(const QString& line) {
     clearProgress();
-    err << line << '\n';
+    err << printableText(line) << '\n';
     err.flush();
 }
 

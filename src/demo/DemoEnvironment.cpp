@@ -94,8 +94,14 @@ DemoVariant variantNamed(const QString& name) {
     if (name == QLatin1String("broken-mandatory")) {
         return DemoVariant::brokenMandatory;
     }
+    if (name == QLatin1String("foreign-signer")) {
+        return DemoVariant::foreignSigner;
+    }
+    if (name == QLatin1String("escaping-links")) {
+        return DemoVariant::escapingLinks;
+    }
     throw DemoError(QStringLiteral("TARN_DEMO_VARIANT: '%1' is none of standard, bad-optional-digest, "
-                                   "broken-mandatory.")
+                                   "broken-mandatory, foreign-signer, escaping-links.")
                             .arg(name)
                             .toStdString());
 }
@@ -148,6 +154,10 @@ QByteArray page(const QString& title, const QString& body) {
             .arg(title, body)
             .toUtf8();
 }
+
+// A signer the demo's authority vouches for, but no trusted identity.
+const QString foreignSignerName = QStringLiteral("Mallory Tools");
+const QString foreignSignerTeam = QStringLiteral("Z9Z9Z9Z9Z9");
 
 // A digest of the right form that no file here has.
 QString wrongDigest(const QString& digest) {
@@ -251,6 +261,11 @@ void DemoEnvironment::Parts::makeCredentials() {
         request.key = leafKey;
         signers.insert(application.signerTeam, packageAuthority->issue(request));
     }
+    if (options.variant == DemoVariant::foreignSigner) {
+        fixtures::CertificateRequest request = fixtures::packageSignerRequest(foreignSignerName, foreignSignerTeam);
+        request.key = leafKey;
+        signers.insert(foreignSignerTeam, packageAuthority->issue(request));
+    }
     fixtures::CertificateRequest serverRequest;
     serverRequest.commonName = QStringLiteral("127.0.0.1");
     serverRequest.organization = QStringLiteral("T.A.R.N. Installer Demo");
@@ -279,7 +294,24 @@ QByteArray DemoEnvironment::Parts::buildInstaller(const SampleApplication& appli
     bundle.bundleVersion = application.version;
     bundle.identifier = QString(application.pkgId).replace(QStringLiteral(".pkg."), QStringLiteral("."));
     bundle.executableSize = executableSize;
-    const fixtures::ComponentPackage component = fixtures::appPackage(application.pkgId, bundle);
+    fixtures::ComponentPackage component = fixtures::appPackage(application.pkgId, bundle);
+    QList<fixtures::ComponentPackage> extraComponents;
+    if (options.variant == DemoVariant::escapingLinks) {
+        const qsizetype position = simulatedScanner().applications.indexOf(application.name);
+        if (position == 0) {
+            fixtures::ComponentPackage links{application.pkgId + QStringLiteral(".links"), application.version,
+                                             QStringLiteral("/")};
+            links.payload = fixtures::Payload()
+                                    .directory(QStringLiteral("./Library"))
+                                    .symlink(QStringLiteral("./Library/back"), QStringLiteral(".."));
+            extraComponents.append(links);
+        } else if (position == 1) {
+            component.installLocation = QStringLiteral("/Library");
+            component.payload->symlink(QStringLiteral("./up"), QStringLiteral("back/.."));
+        } else if (position == 2) {
+            component.installLocation = QStringLiteral("/Library/up/Applications");
+        }
+    }
 
     fixtures::PackageOptions packaging;
     packaging.signer = fixtures::PackageSigner{*signers.constFind(application.signerTeam), {*packageAuthority}};
@@ -291,13 +323,17 @@ QByteArray DemoEnvironment::Parts::buildInstaller(const SampleApplication& appli
     case InstallerFormat::componentPackage:
         return fixtures::buildComponentPackage(component, packaging);
     case InstallerFormat::productArchive:
-        return fixtures::buildProductArchive(application.name, {component}, packaging);
+        return fixtures::buildProductArchive(application.name, QList{component} + extraComponents, packaging);
     case InstallerFormat::diskImage: {
+        QString packageName = application.name + QStringLiteral(".pkg");
+        if (options.variant == DemoVariant::foreignSigner) {
+            packaging.signer->signer = *signers.constFind(foreignSignerTeam);
+            packageName = QStringLiteral("%1 (%2).pkg").arg(application.signerName, application.signerTeam);
+        }
         const QString image = QDir(sandbox.temporaryFolder()).filePath(application.fileName);
         fixtures::DiskImageBuilder()
                 .setVolumeName(application.name)
-                .addFile(application.name + QStringLiteral(".pkg"),
-                         fixtures::buildComponentPackage(component, packaging))
+                .addFile(packageName, fixtures::buildComponentPackage(component, packaging))
                 .write(image);
         QFile file(image);
         if (!file.open(QIODevice::ReadOnly)) {
@@ -472,6 +508,14 @@ QStringList DemoEnvironment::summary() const {
         break;
     case DemoVariant::brokenMandatory:
         lines.append(QStringLiteral("  Variant: the package of '%1' is damaged.").arg(damagedMandatory().name));
+        break;
+    case DemoVariant::foreignSigner:
+        lines.append(QStringLiteral("  Variant: the disk image's package is signed by %1 (%2).")
+                             .arg(foreignSignerName, foreignSignerTeam));
+        break;
+    case DemoVariant::escapingLinks:
+        lines.append(QStringLiteral("  Variant: the first three applications lay links that climb out of the "
+                                    "system root."));
         break;
     }
     return lines;

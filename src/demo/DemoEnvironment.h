@@ -32,6 +32,14 @@ enum class DemoVariant {
     // A mandatory application's package is damaged: announced with its true digest and properly signed,
     // its payload breaks off halfway, so the installation fails after it has begun to unpack.
     brokenMandatory,
+    // The disk image's package is signed by a stranger whose chain the anchors vouch for, and lies in
+    // the image under a trusted identity as its file name: the signature check must refuse it.
+    foreignSigner,
+    // Links laid by packages lead later ones out of the system root unless paths resolve inside it. In
+    // the configuration's order (the two mandatory ones install first): the scanner's first application
+    // also lays "/Library/back" -> "..", the second installs at "/Library" with "up" -> "back/..", the
+    // third installs at "/Library/up/Applications".
+    escapingLinks,
 };
 
 // How the demo is set up. Hidden knobs, read from the environment, for the end-to-end tests and for
@@ -39,7 +47,7 @@ enum class DemoVariant {
 //   TARN_DEMO_SANDBOX=DIR        work in DIR and keep it (installs and receipts survive, so a second
 //                                run finds the applications installed); otherwise a fresh temporary
 //                                folder that is removed on exit
-//   TARN_DEMO_VARIANT=NAME       bad-optional-digest or broken-mandatory (see DemoVariant)
+//   TARN_DEMO_VARIANT=NAME       bad-optional-digest, broken-mandatory, foreign-signer or escaping-links
 //   TARN_DEMO_SCANNER_DELAY_MS=N how long after a device search starts the scanner is plugged in
 //                                (default 3000; 0 plugs it in as the search starts)
 struct DemoOptions {

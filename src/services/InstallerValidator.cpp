@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 #include <qcoro/qcorofuture.h>
 
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -62,6 +63,29 @@ DigestOutcome digestOfFile(const QString& localPath) {
 
 bool matches(const QString& digest, const QString& expectedHash) {
     return digest == expectedHash.toLower();
+}
+
+// The signing certificate as the report's chain prints it: entry "1." right below the last "Certificate
+// Chain:" heading. Nothing else in the report counts: the package's name leads the report and is chosen by
+// whoever built the disk image, and the other certificates are the authorities that issued the signer's.
+std::optional<QString> signingCertificate(const QString& report) {
+    const QStringList lines = report.split(u'\n');
+    for (qsizetype index = lines.size() - 2; index >= 0; --index) {
+        if (lines[index].trimmed() == QLatin1String("Certificate Chain:")) {
+            const QString first = lines[index + 1].trimmed();
+            if (!first.startsWith(QLatin1String("1. "))) {
+                return std::nullopt;
+            }
+            return first.mid(3);
+        }
+    }
+    return std::nullopt;
+}
+
+// "Developer ID Installer: TARN (Q7XK2M9P4D)" names the identity "TARN (Q7XK2M9P4D)"; so does the
+// identity alone.
+bool certificateNames(const QString& certificate, const QString& identity) {
+    return certificate == identity || certificate.endsWith(QStringLiteral(": ") + identity);
 }
 
 } // namespace
@@ -178,11 +202,11 @@ QCoro::Task<> InstallerValidator::requireTrustedSigner(QUrl fileURL, QStringList
     if (!output) {
         throw InstallationError::noProcessOutput(QStringLiteral("No output data from pkgutil"));
     }
-    // The identity may appear anywhere in the report. An empty identity would match every report, so it
-    // trusts nothing.
-    if (const std::optional<QString> report = decodedUtf8(*output)) {
+    // An empty identity would match every certificate, so it trusts nothing.
+    const std::optional<QString> report = decodedUtf8(*output);
+    if (const std::optional<QString> certificate = report ? signingCertificate(*report) : std::nullopt) {
         for (const QString& signer : trustedSigners) {
-            if (!signer.isEmpty() && report->contains(signer)) {
+            if (!signer.isEmpty() && certificateNames(*certificate, signer)) {
                 co_return;
             }
         }

@@ -1,5 +1,7 @@
 #include "services/PropertyList.h"
 
+#include "services/NestingDepth.h"
+
 #include <plist/plist.h>
 
 #include <cstdlib>
@@ -102,6 +104,9 @@ PropertyList PropertyList::parse(const QByteArray& bytes) {
     // The library takes a 32-bit length; a longer buffer would be read truncated.
     if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max()) {
         throw PropertyListError(QStringLiteral("The data is not a property list in XML or binary format."));
+    }
+    if (plistNestsDeeperThan(bytes, maxDocumentDepth)) {
+        throw PropertyListError(QStringLiteral("The property list nests deeper than %1 levels.").arg(maxDocumentDepth));
     }
     plist_t parsed = nullptr;
     plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &parsed);

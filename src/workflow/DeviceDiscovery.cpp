@@ -180,14 +180,15 @@ QCoro::Task<> InstallationViewModel::fetchDeviceApplications() {
         co_return;
     }
 
-    // One assignment per mandatory entry: the task list is rebuilt after each.
-    selectedAppsForInstallation = QList<TARNDeviceAppConfigurationModel>();
+    // One assignment of all mandatory entries: an assignment per entry would rebuild the task list after
+    // each, which costs the cube of the number of applications.
+    QList<TARNDeviceAppConfigurationModel> mandatory;
     for (const auto& app : configurationModel->apps) {
         if (app.mandatory) {
-            selectedAppsForInstallation.modify(
-                    [&app](QList<TARNDeviceAppConfigurationModel>& selection) { selection.append(app); });
+            mandatory.append(app);
         }
     }
+    selectedAppsForInstallation = std::move(mandatory);
     deviceApplicationsModel = std::move(configurationModel);
 }
 

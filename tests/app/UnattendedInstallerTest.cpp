@@ -174,6 +174,20 @@ TEST_F(UnattendedInstallerTest, SignalDuringAnInstallationWaitsForItThenStopsWit
     EXPECT_THAT(logger->lines(), testing::Contains(QStringLiteral("[INFO] Installation interrupted")));
 }
 
+// Names come from the service: escape sequences in them are printed, never obeyed.
+TEST_F(UnattendedInstallerTest, ControlCharactersInNamesArePrintedEscaped) {
+    scanner.name = QStringLiteral("Scan\x1b]0;owned\aner");
+    scannerConnected();
+    offering({{QStringLiteral("O\x1b[2JCR"), true, QStringLiteral("https://downloads.test/ocr.pkg")}});
+    expectNeeded(QStringLiteral("O\x1b[2JCR"), false);
+
+    EXPECT_EQ(run({"--accept-licenses"}), 0);
+    EXPECT_THAT(lines(), testing::Contains(QStringLiteral("Scanner detected: Scan\\x1b]0;owned\\x07ner")));
+    EXPECT_THAT(rowLines(), testing::Contains(QStringLiteral("[1/1] O\\x1b[2JCR: done")));
+    EXPECT_FALSE(output.contains(QChar(0x1b)) || output.contains(QChar(0x07))) << output.toStdString();
+    EXPECT_TRUE(errors.isEmpty()) << errors.toStdString();
+}
+
 TEST_F(UnattendedInstallerTest, FailedOptionalApplicationOnlyExitsThree) {
     scannerConnected();
     offering({{"OCR", true}, {"Scan", false}});

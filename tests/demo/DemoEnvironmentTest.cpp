@@ -61,6 +61,8 @@ TEST(DemoOptionsTest, ReadsTheHiddenKnobsWhereSetButEmptyIsUnset) {
     EXPECT_EQ(set.scannerDelay, 250ms);
     EXPECT_EQ(DemoOptions::fromEnvironment(environmentWith({{"TARN_DEMO_VARIANT", "bad-optional-digest"}})).variant,
               DemoVariant::badOptionalDigest);
+    EXPECT_EQ(DemoOptions::fromEnvironment(environmentWith({{"TARN_DEMO_VARIANT", "foreign-signer"}})).variant,
+              DemoVariant::foreignSigner);
     for (const auto& environment : {QProcessEnvironment(), environmentWith({{"TARN_DEMO_SANDBOX", ""},
                                                                             {"TARN_DEMO_VARIANT", ""},
                                                                             {"TARN_DEMO_SCANNER_DELAY_MS", ""}})}) {

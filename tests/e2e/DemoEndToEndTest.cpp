@@ -250,6 +250,35 @@ TEST_F(DemoEndToEndTest, AnOptionalApplicationWithAWrongDigestFailsAloneWithExit
     expectInstalledExactly(others);
 }
 
+// The image's author names the package after a trusted identity; its signer, vouched for by the anchors,
+// is no trusted identity.
+TEST_F(DemoEndToEndTest, AForeignSignerInADiskImageIsRefusedWhateverThePackageIsNamed) {
+    QString spoilt;
+    for (const QString& name : simulatedScanner().applications) {
+        if (sampleApplication(name).format == InstallerFormat::diskImage) {
+            spoilt = name;
+        }
+    }
+    const DemoRun result =
+            runDemo({QStringLiteral("--select"), QStringLiteral("all")}, QStringLiteral("foreign-signer"));
+    EXPECT_EQ(result.exitCode, 3) << result;
+    EXPECT_THAT(result.out, HasSubstr(spoilt.toStdString() + ": failed"));
+    QStringList others = applicationsOfTheScanner(true);
+    others.removeAll(spoilt);
+    expectInstalledExactly(others);
+}
+
+// Links laid by the first two packages would lead the third out of the system root; inside it, "/.."
+// is "/" again, so the third lands in the root's "/Applications".
+TEST_F(DemoEndToEndTest, LinksLaidByEarlierPackagesKeepLaterOnesInsideTheSystemRoot) {
+    const QString third = simulatedScanner().applications[2];
+    const DemoRun result =
+            runDemo({QStringLiteral("--select"), QStringLiteral("all")}, QStringLiteral("escaping-links"));
+    EXPECT_EQ(result.exitCode, 0) << result;
+    EXPECT_FALSE(QFileInfo::exists(sandbox() + QStringLiteral("/Applications"))) << "written outside the root";
+    EXPECT_TRUE(QFileInfo::exists(bundleOf(third) + QStringLiteral("/Contents/Info.plist")));
+}
+
 TEST_F(DemoEndToEndTest, ADamagedMandatoryPackageFailsTheRunWithExitOneAndLeavesNothingOfIt) {
     const QString damaged = damagedMandatory().name;
     const DemoRun result = runDemo({}, QStringLiteral("broken-mandatory"));

@@ -163,9 +163,15 @@ QCoro::Task<std::optional<QByteArray>> toolAnswer(std::exception_ptr failure, st
     co_return report;
 }
 
-// A trusted identity anywhere in the report passes; every failure is one mismatchSignature, logged once.
-TEST_F(InstallerValidatorTest, SignatureNeedsATrustedIdentityInTheReport) {
-    const QByteArray signedByTarn = "1. Developer ID Installer: TARN (Q7XK2M9P4D)\n";
+// Only the signing certificate, entry 1 of the report's chain, counts; every failure is one
+// mismatchSignature, logged once.
+TEST_F(InstallerValidatorTest, SignatureNeedsATrustedIdentityOnTheSigningCertificate) {
+    const QByteArray chain = "   Status: signed by a certificate trusted by this system\n   Certificate Chain:\n";
+    const QByteArray signedByTarn =
+            "Package \"Scan.pkg\":\n" + chain + "    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n";
+    const QByteArray signedByStranger =
+            chain + "    1. Developer ID Installer: Someone Else (AAAAAAAAAA)\n       Expires: 2030-01-01\n"
+                    "       ------\n    2. Quillon Ltd. (M2D7S5K9WE) Root\n";
     const QString untrusted = genericDescription(6);
     const struct {
         const char* name;
@@ -174,16 +180,28 @@ TEST_F(InstallerValidatorTest, SignatureNeedsATrustedIdentityInTheReport) {
         QString innerDescription; // empty: the signature passes
         QStringList signers = trustedSigners();
     } rows[] = {
-            {"trusted identity in the chain", nullptr, "   1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\n", {}},
-            {"trusted identity in a note", nullptr, "Notes: repackaged for Quillon Ltd. (M2D7S5K9WE)\n", {}},
+            {"trusted identity signs",
+             nullptr,
+             chain + "    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\n",
+             {}},
+            {"the identity alone signs", nullptr, chain + "1. Quillon Ltd. (M2D7S5K9WE)\r\n", {}},
+            {"identity in the package name", nullptr, "Package \"TARN (Q7XK2M9P4D).pkg\":\n" + signedByStranger,
+             untrusted},
+            {"forged chain in the package name", nullptr,
+             "Package \"x\n   Certificate Chain:\n    1. TARN (Q7XK2M9P4D)\n\":\n" + signedByStranger, untrusted},
+            {"identity in an issuer", nullptr, signedByStranger, untrusted},
+            {"identity in a note", nullptr, "Notes: repackaged for Quillon Ltd. (M2D7S5K9WE)\n", untrusted},
+            {"identity without its chain heading", nullptr, "    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n",
+             untrusted},
+            {"identity inside a longer name", nullptr, chain + "    1. Developer ID Installer: XTARN (Q7XK2M9P4D)\n",
+             untrusted},
             {"tool exits non-zero",
              std::make_exception_ptr(InstallationError::installationFailed(QStringLiteral("no signature"))),
              std::nullopt, genericDescription(2)},
             {"tool cannot start", std::make_exception_ptr(SystemError(QStringLiteral("Could not start 'pkgutil'."))),
              std::nullopt, QStringLiteral("Could not start 'pkgutil'.")},
             {"no output", nullptr, std::nullopt, genericDescription(10)},
-            {"untrusted signer", nullptr, "1. Developer ID Installer: Someone Else (AAAAAAAAAA)\n", untrusted},
-            {"identity in other case", nullptr, "1. Developer ID Installer: Tarn (q7xk2m9p4d)\n", untrusted},
+            {"identity in other case", nullptr, chain + "1. Developer ID Installer: Tarn (q7xk2m9p4d)\n", untrusted},
             {"report not UTF-8", nullptr, signedByTarn + "\xff\xfe", untrusted},
             {"no trusted identities", nullptr, signedByTarn, untrusted, {}},
             {"empty identity trusts nothing", nullptr, signedByTarn, untrusted, {QString()}},

@@ -20,7 +20,8 @@ namespace {
 const char* const recordArguments = "here=$(dirname \"$0\")\n"
                                     "printf '%s\\0' \"$@\" > \"$here/$(basename \"$0\").$1.args\"\n";
 
-const char* const pkgutilBody = "echo '    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)'\n";
+const char* const pkgutilBody =
+        "printf '   Certificate Chain:\\n    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\\n'\n";
 
 const char* const hdiutilBody = R"(case "$1" in
 attach) cat "$here/attach.plist" ;;
@@ -201,6 +202,33 @@ TEST_F(StandInToolsTest, SignedPackageAndDiskImageInstallIntoTheSystemRootAndThe
     EXPECT_TRUE(processEventsUntil(
             [&] { return !logger->lines().filter(QStringLiteral("successfully unmounted")).isEmpty(); }));
     EXPECT_TRUE(logger->criticalLines().isEmpty()) << logger->criticalLines().join(u'\n').toStdString();
+}
+
+// A signer the anchors vouch for but whose identity is not trusted stays refused, whatever the image's
+// author names the package.
+TEST_F(StandInToolsTest, ForeignSignerIsRefusedEvenWhenTheFileNameIsATrustedIdentity) {
+    const auto authority = fixtures::Credential::authority(QStringLiteral("T.A.R.N. Test Package Authority"));
+    fixtures::installTrustAnchors(root.path(), {authority});
+    fixtures::PackageOptions signing;
+    signing.signer = fixtures::PackageSigner{
+            authority.issue(fixtures::packageSignerRequest(QStringLiteral("Mallory"), QStringLiteral("AAAAAAAAAA"))),
+            {authority}};
+    const QByteArray package = fixtures::buildComponentPackage(
+            fixtures::appPackage(QStringLiteral("com.example.scan.pkg"),
+                                 {QStringLiteral("Scan Pro"), QStringLiteral("2.4"), QStringLiteral("2.4.1")}),
+            signing);
+    for (const QString& name : {QStringLiteral("TARN (Q7XK2M9P4D).pkg"), QStringLiteral("Neutral.pkg")}) {
+        SCOPED_TRACE(name.toStdString());
+        const QString image = scratch.filePath(name + QStringLiteral(".dmg"));
+        fixtures::DiskImageBuilder().setVolumeName(QStringLiteral("Scan Pro")).addFile(name, package).write(image);
+        EXPECT_TRUE(failureOf<InstallationError>(helper->install(image, QStringLiteral("Scan Pro"),
+                                                                 InstallerValidator::sha512Hash(readFile(image)),
+                                                                 {QStringLiteral("TARN (Q7XK2M9P4D)")})));
+        EXPECT_FALSE(QFileInfo::exists(root.filePath(QStringLiteral("Applications/Scan Pro.app"))));
+        EXPECT_TRUE(processEventsUntil(
+                [&] { return !logger->lines().filter(QStringLiteral("successfully unmounted")).isEmpty(); }));
+        logger->clear();
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "services/PkgUtilHelper.h"
 
 #include "PackageServicesSupport.h"
+#include "fixtures/Packages.h"
 #include "support/Mocks.h"
 
 #include <QRegularExpression>
@@ -168,6 +169,10 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
             {"Info.plist unreadable", Fault::plistFolder, std::nullopt,
              "Info.plist Failed to read %P SystemError(\"Could not open '%P' for reading: file to open is a "
              "directory\")"},
+            {"Info.plist nested 200,000 deep", Fault::plistWritten, fixtures::nestedPropertyList(200'000, false),
+             "Info.plist Failed to read %P PropertyListError(\"The property list nests deeper than 128 levels.\")"},
+            {"binary Info.plist nested 200,000 deep", Fault::plistWritten, fixtures::nestedPropertyList(200'000, true),
+             "Info.plist Failed to read %P PropertyListError(\"The property list nests deeper than 128 levels.\")"},
             {"Info.plist root not a dictionary", Fault::plistWritten,
              PropertyList::string(QStringLiteral("2.0")).toBinary(), "Info.plist Failed parse plist content %P"},
     };

@@ -1,6 +1,8 @@
 #include "services/PropertyList.h"
 
+#include "fixtures/Packages.h"
 #include "services/FileReference.h"
+#include "services/NestingDepth.h"
 
 #include <gtest/gtest.h>
 
@@ -54,6 +56,36 @@ TEST(PropertyList, RefusesBytesThatAreNoPropertyList) {
     const QByteArray withNul = root.toBinary().replace(QByteArray("\0\xe9\0?", 4), QByteArray("\0\xe9\0\0", 4));
     ASSERT_TRUE(withNul.contains(QByteArray("\0\xe9\0\0", 4)));
     EXPECT_THROW(PropertyList::parse(withNul), PropertyListError);
+}
+
+// The parser recurses per level: an over-deep document is refused before it is parsed, not by a crash.
+TEST(PropertyList, RefusesDocumentsNestedDeeperThanTheLimit) {
+    using fixtures::nestedPropertyList;
+    const int limit = maxDocumentDepth;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool accepted;
+    } cases[] = {
+            {"XML at the limit (<plist> is a level)", nestedPropertyList(limit - 1, false), true},
+            {"XML one deeper", nestedPropertyList(limit, false), false},
+            {"XML 200,000 deep", nestedPropertyList(200'000, false), false},
+            {"binary at the limit", nestedPropertyList(limit, true), true},
+            {"binary one deeper", nestedPropertyList(limit + 1, true), false},
+            {"binary 200,000 deep", nestedPropertyList(200'000, true), false},
+            {"binary that contains itself", nestedPropertyList(3, true, true), false},
+    };
+    for (const auto& document : cases) {
+        SCOPED_TRACE(document.name);
+        if (document.accepted) {
+            EXPECT_TRUE(PropertyList::parse(document.bytes).root().isArray());
+        } else {
+            EXPECT_THROW(PropertyList::parse(document.bytes), PropertyListError);
+        }
+    }
+    // Comments, CDATA and quoted '>' are no elements.
+    EXPECT_FALSE(xmlNestsDeeperThan("<a x='>'><!-- <b><c> --><![CDATA[<d><e>]]><f/></a>", 1));
+    EXPECT_TRUE(xmlNestsDeeperThan("<a x='>'><b><c/></b></a>", 1));
 }
 
 TEST(FileReference, NamesTheLocalFileOfEachAcceptedForm) {

@@ -1,5 +1,7 @@
 // hdiutil run as the real executable against images from the fixtures, and its listing and volume checks
 // on their own.
+#include "hdiutil/Hdiutil.h"
+
 #include "PackageToolSupport.h"
 #include "common/Plist.h"
 #include "fixtures/DiskImageBuilder.h"
@@ -9,6 +11,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -162,41 +166,30 @@ TEST_F(HdiutilTest, DetachRefusesFoldersItDidNotMake) {
 
 TEST_F(HdiutilTest, AttachRefusesUnreadableAndHostileImagesAndLeavesNothing) {
     const QTemporaryDir outside;
-    const auto tar = [](const std::function<void(DiskImageBuilder&)>& add) {
-        DiskImageBuilder builder;
-        builder.setFormat(DiskImageBuilder::Format::tar).addFile(QStringLiteral("Scanner Suite.pkg"), "package");
-        add(builder);
-        return builder;
-    };
     installerImage().writeDamaged(image(QStringLiteral("truncated.dmg")), DiskImageBuilder::Damage::truncated);
     installerImage().writeDamaged(image(QStringLiteral("wiped.dmg")), DiskImageBuilder::Damage::noFileSystem);
     fixtures::writeFile(image(QStringLiteral("notes.dmg")), "just some text, not an image\n");
+    // Archives 7-Zip would open all the same: no disk images, refused before it sees them, however hostile
+    // their entries (those are judged on the listing, below).
+    DiskImageBuilder()
+            .setFormat(DiskImageBuilder::Format::tar)
+            .addFile(QStringLiteral("Scanner Suite.pkg"), "package")
+            .addFile(QStringLiteral("../../escaped.txt"), "planted")
+            .write(image(QStringLiteral("tar.dmg")));
+    fixtures::writeFile(image(QStringLiteral("payload.txt")), QByteArray(4096, 'z'));
+    QProcess zip;
+    zip.start(QStandardPaths::findExecutable(QStringLiteral("7zz")),
+              {QStringLiteral("a"), QStringLiteral("-tzip"), image(QStringLiteral("zip.dmg")),
+               image(QStringLiteral("payload.txt"))});
+    ASSERT_TRUE(zip.waitForFinished() && zip.exitCode() == 0);
+    const char* notAnImage = "image not recognized (not a disk image";
     const struct {
         const char* name;
         std::optional<DiskImageBuilder> builder; // none: the image is written already, or missing
         const char* reason;
     } cases[] = {
-            {"truncated.dmg", {}, ""},
-            {"wiped.dmg", {}, ""},
-            {"notes.dmg", {}, ""},
-            {"missing.dmg", {}, ""},
-            // Lists cleanly, then 7-Zip refuses the link "here" -> "." while extracting, after the package is out.
-            {"midway.dmg", tar([](auto& b) { b.addSymbolicLink(QStringLiteral("here"), QStringLiteral(".")); }), ""},
-            {"absolute.dmg",
-             tar([&](auto& b) { b.addFile(outside.filePath(QStringLiteral("planted.txt")), "planted"); }),
-             "unsafe image: "},
-            {"climbing.dmg", tar([](auto& b) { b.addFile(QStringLiteral("../../escaped.txt"), "planted"); }),
-             "unsafe image: "},
-            {"link-out.dmg", tar([&](auto& b) { b.addSymbolicLink(QStringLiteral("Applications"), outside.path()); }),
-             "unsafe image: "},
-            {"through-link.dmg", tar([](auto& b) {
-                 b.addSymbolicLink(QStringLiteral("docs"), QStringLiteral("Extras"))
-                         .addFile(QStringLiteral("docs/planted.txt"), "planted");
-             }),
-             "unsafe image: "},
-            {"hard-link-out.dmg",
-             tar([](auto& b) { b.addHardLink(QStringLiteral("passwd"), QStringLiteral("/etc/passwd")); }),
-             "unsafe image: "},
+            {"truncated.dmg", {}, ""}, {"wiped.dmg", {}, notAnImage}, {"notes.dmg", {}, notAnImage},
+            {"missing.dmg", {}, ""},   {"tar.dmg", {}, notAnImage},   {"zip.dmg", {}, notAnImage},
     };
     for (const auto& refused : cases) {
         SCOPED_TRACE(refused.name);
@@ -259,6 +252,54 @@ TEST(HdiutilListing, TakesTheSingleTopFolderOfNamedVolumesAsTheirRoot) {
     EXPECT_EQ(listing({QStringLiteral("HFS")}, {folder(QStringLiteral("Suite")), file(QStringLiteral("a.pkg"))})
                       .volumeFolder(),
               std::nullopt);
+}
+
+QString link(const QString& path, const QString& target, bool hard = false) {
+    return QStringLiteral("Path = %1\nFolder = -\nSize = 0\nSymbolic Link = %2\nHard Link = %3")
+            .arg(path, hard ? QString() : target, hard ? target : QString());
+}
+
+// Entries that would land outside the volume, judged before anything is extracted.
+TEST(HdiutilListing, NamesTheFirstEntryThatWouldLeaveTheVolume) {
+    const QString outside = QStringLiteral("/tmp/outside");
+    const struct {
+        const char* name;
+        QStringList entries;
+        bool safe;
+    } cases[] = {
+            {"links inside", {file(QStringLiteral("a.pkg")), link(QStringLiteral("b"), QStringLiteral("a.pkg"))}, true},
+            {"absolute path", {file(outside + QStringLiteral("/planted.txt"))}, false},
+            {"climbing path", {file(QStringLiteral("../../escaped.txt"))}, false},
+            {"absolute link", {link(QStringLiteral("Applications"), outside)}, false},
+            {"entry through a link",
+             {link(QStringLiteral("docs"), QStringLiteral("Extras")), file(QStringLiteral("docs/planted.txt"))},
+             false},
+            {"hard link out", {link(QStringLiteral("passwd"), QStringLiteral("/etc/passwd"), true)}, false},
+    };
+    for (const auto& entries : cases) {
+        EXPECT_EQ(!listing({QStringLiteral("Iso")}, entries.entries).firstUnsafeEntry(), entries.safe) << entries.name;
+    }
+}
+
+// What an image holds must fit in the free space, with a margin, before anything is extracted.
+TEST_F(HdiutilTest, AttachRefusesAnImageWhoseContentsWouldNotFitTheFreeSpace) {
+    installerImage().write(image(QStringLiteral("suite.dmg")));
+    hdiutil::Environment environment = hdiutil::Environment::fromProcess();
+    environment.volumesDirectory = volumes;
+    const quint64 contents = 20 + 14; // both packages' bytes
+    const quint64 margin = 64ULL * 1024 * 1024;
+    const QStringList attach{QStringLiteral("attach"), image(QStringLiteral("suite.dmg")), QStringLiteral("-plist")};
+
+    for (const quint64 free : {quint64{0}, contents + margin - 1}) {
+        environment.freeBytes = [free](const QString&) { return free; };
+        const hdiutil::Outcome refused = hdiutil::run(attach, environment);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_THAT(refused.standardError.toStdString(),
+                    HasSubstr("attach failed - the image's contents (34 bytes) do not fit in the free space"));
+        EXPECT_EQ(leftovers(), QStringList());
+    }
+    environment.freeBytes = [&](const QString&) { return contents + margin; };
+    EXPECT_EQ(hdiutil::run(attach, environment).exitCode, 0);
 }
 
 // A name with a line break must not be able to pass off part of itself as another field or entry.

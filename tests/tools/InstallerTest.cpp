@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace tarn::test {
 namespace {
@@ -187,6 +188,8 @@ TEST(Installer, InstallsLinksAndFilesFromAChunkedPbzxPayload) {
                     .symlink(QStringLiteral("./Kit.app/Current"), QStringLiteral("Versions/A"))
                     .symlink(QStringLiteral("./Kit.app/Versions/A/self"), QStringLiteral("../../Versions/A/lib"))
                     .hardlink(QStringLiteral("./Kit.app/lib-copy"), QStringLiteral("./Kit.app/Versions/A/lib"))
+                    .file(QStringLiteral("./Kit.app/helper"), "setuid", 04755)
+                    .file(QStringLiteral("./Kit.app/group-tool"), "setgid", 02711)
                     .cpio();
     const QByteArray info = packageInfo({QStringLiteral("com.tarn.kit"), QStringLiteral("1.0")});
 
@@ -200,6 +203,18 @@ TEST(Installer, InstallsLinksAndFilesFromAChunkedPbzxPayload) {
     EXPECT_EQ(QFileInfo(kit + QStringLiteral("/Current")).symLinkTarget(), kit + QStringLiteral("/Versions/A"));
     EXPECT_EQ(readFile(kit + QStringLiteral("/Current/self")), "library");
     EXPECT_EQ(inodeOf(kit + QStringLiteral("/lib-copy")), inodeOf(kit + QStringLiteral("/Versions/A/lib")));
+    // Set-user-ID and set-group-ID files are installed as they are, and said so.
+    for (const auto& [name, mode, bit] :
+         {std::tuple("helper", 04755, "set-user-ID"), std::tuple("group-tool", 02711, "set-group-ID")}) {
+        struct stat status = {};
+        ASSERT_EQ(::stat(QFile::encodeName(kit + u'/' + QLatin1String(name)).constData(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, static_cast<mode_t>(mode)) << name;
+        EXPECT_THAT(install.out, HasSubstr(QStringLiteral("installer: Note - '/Applications/Kit.app/%1' is installed "
+                                                          "with its %2 bit (mode %3)\n")
+                                                   .arg(QLatin1String(name), QLatin1String(bit))
+                                                   .arg(mode, 0, 8)
+                                                   .toStdString()));
+    }
     EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.kit")}).out,
                 HasSubstr("Kit.app/Versions\n"))
             << "implicit parent folders belong to the receipt";
@@ -258,6 +273,18 @@ TEST(Installer, RefusesHostileOrDamagedPackagesAndLeavesTheSystemAsItWas) {
             // Inspection accepts the name; the file system refuses it once files are already staged.
             {"name too long", component(bundle().file(app + QString(300, u'n'), "x")), "cannot extract"},
             {"tampered TOC", damaged(PackageDamage::tamperedToc), "the table-of-contents checksum did not verify"},
+            {"TOC files nested 20,000 deep",
+             withNestedTocElements(damaged(PackageDamage::none), "<file><name>d</name>", "</file>", 20'000),
+             "the table of contents nests deeper than 128 levels"},
+            {"TOC key information nested 200,000 deep",
+             withNestedTocElements(damaged(PackageDamage::none), "<KeyInfo>", "</KeyInfo>", 200'000),
+             "the table of contents nests deeper than 128 levels"},
+            // Each entry keeps its whole path: 100 folders of 50,000-character names would cost half a
+            // billion characters.
+            {"TOC folders with long names nested",
+             withNestedTocElements(damaged(PackageDamage::none), "<file><name>" + QByteArray(50'000, 'n') + "</name>",
+                                   "</file>", 100),
+             "its paths are too long in total"},
             {"tampered payload", damaged(PackageDamage::tamperedPayload), "'Payload' is damaged"},
             {"empty payload", withPayload(QByteArray()), "the Payload cannot be read"},
             {"truncated cpio", withPayload(cpio.left(cpio.size() / 2)), "the Payload cannot be read"},
@@ -354,6 +381,58 @@ TEST(Installer, ReplacesALinkWhereTheBundleGoesWithoutWritingThroughIt) {
     EXPECT_FALSE(QFileInfo(bundle.filePath()).isSymLink());
     EXPECT_EQ(readFile(bundle.filePath() + QStringLiteral("/Contents/Info.plist")),
               infoPlist(scanManager(QStringLiteral("1.0"))));
+}
+
+// Each package alone passes the link checks; together their links climb out of the root unless every
+// path resolves inside it as a chroot would.
+TEST(Installer, LinksLaidOnDiskEarlierResolveInsideTheSystemRoot) {
+    const Sandbox sandbox;
+    const auto packageAt = [](const char* identifier, const char* location, const Payload& payload) {
+        ComponentPackage component{QString::fromLatin1(identifier), QStringLiteral("1.0"),
+                                   QString::fromLatin1(location)};
+        component.payload = payload;
+        return buildComponentPackage(component);
+    };
+    const QString outside = sandbox.outside(QStringLiteral("host"));
+    ASSERT_TRUE(QDir().mkpath(outside));
+    // Where the absolute link leads inside the root.
+    ASSERT_TRUE(QDir().mkpath(sandbox.path(outside)));
+    QDir().mkpath(sandbox.path(QStringLiteral("/opt")));
+    ASSERT_TRUE(QFile::link(outside, sandbox.path(QStringLiteral("/opt/absolute"))));
+    const struct {
+        const char* name;
+        QByteArray package;
+    } steps[] = {
+            // "/Library/back" leads to "/", the install location itself.
+            {"link back to its install location",
+             packageAt("com.tarn.one", "/",
+                       Payload()
+                               .directory(QStringLiteral("./Library"))
+                               .symlink(QStringLiteral("./Library/back"), QStringLiteral("..")))},
+            // "/Library/up" seems to stay in "/Library"; through the first link it climbs above "/".
+            {"link through it", packageAt("com.tarn.two", "/Library",
+                                          Payload().symlink(QStringLiteral("./up"), QStringLiteral("back/..")))},
+            {"install location through both",
+             packageAt("com.tarn.three", "/Library/up/escaped", Payload().file(QStringLiteral("./proof"), "3"))},
+            {"install location through an absolute link",
+             packageAt("com.tarn.four", "/opt/absolute/escaped", Payload().file(QStringLiteral("./proof"), "4"))},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        const ToolRun install = sandbox.installer(sandbox.writePackage(QStringLiteral("step.pkg"), step.package));
+        EXPECT_EQ(install.exitCode, 0) << install.err;
+    }
+
+    EXPECT_FALSE(QFileInfo::exists(sandbox.outside(QStringLiteral("escaped"))));
+    EXPECT_EQ(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(readFile(sandbox.path(QStringLiteral("/escaped/proof"))), "3");
+    EXPECT_EQ(readFile(sandbox.path(outside + QStringLiteral("/escaped/proof"))), "4");
+    EXPECT_EQ(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.three")}).out, "proof\n");
+    // The receipt leads a reader to where the files really are.
+    const tool::Plist receipt = tool::Plist::parse(QByteArray::fromStdString(
+            sandbox.pkgutil({QStringLiteral("--export-plist"), QStringLiteral("com.tarn.three")}).out));
+    EXPECT_EQ(u'/' + tool::stringEntry(receipt.get(), "install-location").value_or(QString()),
+              QFileInfo(sandbox.path(QStringLiteral("/escaped"))).canonicalFilePath());
 }
 
 TEST(Installer, InstallsEveryComponentOfASignedProductArchive) {

@@ -60,6 +60,16 @@ ToolRun runTool(const QString& tool, const QStringList& arguments, const QProces
             process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
 
+QByteArray withNestedTocElements(const QByteArray& package, const QByteArray& opening, const QByteArray& closing,
+                                 int depth) {
+    return fixtures::rewriteToc(
+            package,
+            [&](QByteArray toc) {
+                return toc.replace("<toc>", "<toc>" + opening.repeated(depth) + closing.repeated(depth));
+            },
+            true);
+}
+
 QByteArray scanManagerPackage(const QString& version, const PackageOptions& options) {
     return buildComponentPackage(appPackage(scanPkgId, scanManager(version)), options);
 }

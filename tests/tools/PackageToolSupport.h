@@ -55,6 +55,11 @@ inline fixtures::AppBundle scanManager(const QString& version) {
 // "Scan Manager.app" at `version` as the component package scanPkgId.
 QByteArray scanManagerPackage(const QString& version, const fixtures::PackageOptions& options = {});
 
+// `package` with `opening` repeated `depth` times, then as many `closing`, right after its TOC's "<toc>";
+// the TOC checksum is recomputed, so only the nesting is wrong.
+QByteArray withNestedTocElements(const QByteArray& package, const QByteArray& opening, const QByteArray& closing,
+                                 int depth);
+
 // A temporary system root for the tools: TARN_SYSTEM_ROOT points into it, its trust anchors hold the
 // shared root, and packages are written beside it (never inside it).
 class Sandbox {

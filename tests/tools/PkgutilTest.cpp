@@ -15,7 +15,9 @@ namespace tarn::test {
 namespace {
 
 using namespace fixtures;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 QByteArray signedPackage(std::optional<PackageSigner> signer, TocChecksum checksum = TocChecksum::sha256,
                          PackageDamage damage = PackageDamage::none) {
@@ -84,6 +86,12 @@ TEST(PkgutilSignature, RefusesWithTheStatusThatNamesTheFault) {
             {"expired signer", signedPackage(PackageSigner{c.expiredSigner, {c.intermediate, c.root}}),
              "signed by a certificate that has since expired\n"},
             {"no xar archive", QByteArray(4096, 'x'), "package is invalid (not a xar archive)\n"},
+            {"TOC files nested 20,000 deep",
+             withNestedTocElements(signedPackage(c.trusted()), "<file><name>d</name>", "</file>", 20'000),
+             "package is invalid (the table of contents nests deeper than 128 levels)\n"},
+            {"TOC key information nested 200,000 deep",
+             withNestedTocElements(signedPackage(c.trusted()), "<KeyInfo>", "</KeyInfo>", 200'000),
+             "package is invalid (the table of contents nests deeper than 128 levels)\n"},
     };
     for (const auto& refused : cases) {
         SCOPED_TRACE(refused.name);
@@ -106,9 +114,10 @@ TEST(PkgutilReceipts, ListsShowsAndForgetsInstalledPackages) {
     const Sandbox sandbox;
     for (const QString& name : {QStringLiteral("Viewer"), QStringLiteral("Capture")}) {
         const AppBundle app{name, QStringLiteral("1.0"), QStringLiteral("1.0.1")};
-        const QString package = sandbox.writePackage(
-                name + QStringLiteral(".pkg"),
-                buildComponentPackage(appPackage(QStringLiteral("com.tarn.") + name.toLower(), app)));
+        ComponentPackage component = appPackage(QStringLiteral("com.tarn.") + name.toLower(), app);
+        // A name with a line break must not print as a line of its own.
+        component.payload->file(QStringLiteral("./%1.app/evil\n%1.app/forged\x1b[2J").arg(name), "x");
+        const QString package = sandbox.writePackage(name + QStringLiteral(".pkg"), buildComponentPackage(component));
         ASSERT_EQ(sandbox.installer(package).exitCode, 0);
     }
 
@@ -116,6 +125,9 @@ TEST(PkgutilReceipts, ListsShowsAndForgetsInstalledPackages) {
     EXPECT_EQ(sandbox.pkgutil({QStringLiteral("--pkgs=com\\.tarn\\.v.*")}).out, "com.tarn.viewer\n");
     EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.viewer")}).out,
                 HasSubstr("Viewer.app\nViewer.app/Contents\nViewer.app/Contents/Info.plist\n"));
+    EXPECT_THAT(sandbox.pkgutil({QStringLiteral("--files"), QStringLiteral("com.tarn.viewer")}).out,
+                AllOf(HasSubstr("\nViewer.app/evil\\x0aViewer.app/forged\\x1b[2J\n"), Not(HasSubstr("\x1b")),
+                      Not(HasSubstr("\nViewer.app/forged"))));
 
     const ToolRun forget = sandbox.pkgutil({QStringLiteral("--forget"), QStringLiteral("com.tarn.viewer")});
     EXPECT_EQ(forget.exitCode, 0);

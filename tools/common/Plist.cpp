@@ -1,5 +1,7 @@
 #include "common/Plist.h"
 
+#include "services/NestingDepth.h"
+
 #include <cstring>
 #include <limits>
 
@@ -21,7 +23,8 @@ bool holdsNulBytes(plist_t root) {
 } // namespace
 
 Plist Plist::parse(const QByteArray& bytes) {
-    if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max()) {
+    if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max() ||
+        plistNestsDeeperThan(bytes, maxDocumentDepth)) {
         return {};
     }
     plist_t root = nullptr;

@@ -1,11 +1,19 @@
 #include "common/Receipts.h"
 
 #include "common/Plist.h"
+#include "common/RootedFiles.h"
 #include "common/ToolError.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarn::tool {
 
@@ -52,23 +60,28 @@ bool ReceiptDatabase::isValidIdentifier(const QString& pkgid) {
     return pattern.match(pkgid).hasMatch();
 }
 
-QString ReceiptDatabase::fileFor(const QString& pkgid) const {
+QString ReceiptDatabase::systemDirectory() {
+    return QStringLiteral("/var/db/receipts");
+}
+
+QString ReceiptDatabase::fileFor(const QString& pkgid) {
     if (!isValidIdentifier(pkgid)) {
         throw ToolError(QStringLiteral("'%1' is not a valid package identifier").arg(pkgid));
     }
-    return directory() + u'/' + pkgid + QStringLiteral(".plist");
+    return systemDirectory() + u'/' + pkgid + QStringLiteral(".plist");
 }
 
 std::optional<Receipt> ReceiptDatabase::find(const QString& pkgid) const {
     if (!isValidIdentifier(pkgid)) {
         return std::nullopt;
     }
-    QFile file(fileFor(pkgid));
-    if (!file.exists()) {
+    FileDescriptor descriptor = RootedFiles(systemRoot).open(fileFor(pkgid), O_RDONLY);
+    if (!descriptor && (errno == ENOENT || errno == ENOTDIR)) {
         return std::nullopt;
     }
     const QString damaged = QStringLiteral("the receipt for '%1' is damaged").arg(pkgid);
-    if (file.size() > maxReceiptSize || !file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!descriptor || !file.open(descriptor.get(), QIODevice::ReadOnly) || file.size() > maxReceiptSize) {
         throw ToolError(damaged);
     }
     const Plist plist = Plist::parse(file.readAll());
@@ -108,15 +121,33 @@ std::optional<Receipt> ReceiptDatabase::find(const QString& pkgid) const {
 
 QStringList ReceiptDatabase::identifiers() const {
     QStringList result;
-    const QStringList files =
-            QDir(directory()).entryList({QStringLiteral("*.plist")}, QDir::Files | QDir::Hidden, QDir::Name);
-    for (const auto& name : files) {
+    const FileDescriptor folder = RootedFiles(systemRoot).open(systemDirectory(), O_RDONLY | O_DIRECTORY);
+    DIR* listing = folder ? ::fdopendir(::dup(folder.get())) : nullptr;
+    if (listing == nullptr) {
+        return result;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        struct stat status {};
+        if (!name.endsWith(QLatin1String(".plist")) || ::fstatat(folder.get(), entry->d_name, &status, 0) != 0 ||
+            !S_ISREG(status.st_mode)) {
+            continue;
+        }
         const QString pkgid = name.chopped(6);
         if (isValidIdentifier(pkgid)) {
             result.append(pkgid);
         }
     }
+    ::closedir(listing);
+    std::sort(result.begin(), result.end());
     return result;
+}
+
+void ReceiptDatabase::forget(const QString& pkgid) const {
+    const RootedFiles::Entry entry = RootedFiles(systemRoot).entry(fileFor(pkgid));
+    if (::unlinkat(entry.folder.get(), entry.name.constData(), 0) != 0) {
+        throw ToolError(QStringLiteral("cannot forget '%1': %2").arg(pkgid, errnoText(errno)));
+    }
 }
 
 QByteArray ReceiptDatabase::serialize(const Receipt& receipt) const {
@@ -125,7 +156,17 @@ QByteArray ReceiptDatabase::serialize(const Receipt& receipt) const {
 }
 
 QByteArray ReceiptDatabase::exportPlist(const Receipt& receipt) const {
+    // Where the install location really lies, links inside the root followed as the installer followed
+    // them; by name alone when it is gone.
     QString onThisMachine = systemRoot.resolve(receipt.installLocation).mid(1);
+    try {
+        const FileDescriptor location = RootedFiles(systemRoot).open(receipt.installLocation, O_PATH | O_DIRECTORY);
+        const QString real = location ? RootedFiles::hostPath(location) : QString();
+        if (!real.isEmpty()) {
+            onThisMachine = real.mid(1);
+        }
+    } catch (const ToolError&) {
+    }
     return toPlist(receipt, onThisMachine.isEmpty() ? QStringLiteral("/") : onThisMachine).toXml();
 }
 

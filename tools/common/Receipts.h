@@ -40,13 +40,17 @@ public:
     static bool isValidIdentifier(const QString& pkgid);
 
     const SystemRoot& root() const { return systemRoot; }
-    QString directory() const { return systemRoot.receiptsDirectory(); }
-    // Throws ToolError for an invalid identifier.
-    QString fileFor(const QString& pkgid) const;
+    // Where the receipts lie within the system root: "/var/db/receipts".
+    static QString systemDirectory();
+    // The receipt's path within the system root. Throws ToolError for an invalid identifier.
+    static QString fileFor(const QString& pkgid);
 
+    // Every read and removal resolves inside the system root (RootedFiles).
     // Absent when no receipt exists; throws ToolError when one exists but is damaged.
     std::optional<Receipt> find(const QString& pkgid) const;
     QStringList identifiers() const;
+    // Removes the receipt; throws ToolError when that fails.
+    void forget(const QString& pkgid) const;
 
     QByteArray serialize(const Receipt& receipt) const;
     // The receipt as `pkgutil --export-plist` prints it: the install location is given as it lies on this

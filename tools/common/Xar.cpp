@@ -1,5 +1,7 @@
 #include "common/Xar.h"
 
+#include "services/NestingDepth.h"
+
 #include <QFile>
 #include <QSet>
 #include <QXmlStreamReader>
@@ -322,9 +324,15 @@ bool fitsInHeap(quint64 offset, quint64 size, quint64 heapSize) {
     return offset <= heapSize && size <= heapSize - offset;
 }
 
+// Each entry keeps its whole path, so nested folders with long names would cost the square of the TOC's
+// size; `pathBudget` (characters) keeps the paths in proportion to it.
 void flatten(const std::vector<FileNode>& nodes, const QString& prefix, quint64 heapSize, QList<XarEntry>& entries,
-             QSet<QString>& seen) {
+             QSet<QString>& seen, qint64& pathBudget) {
     for (const auto& node : nodes) {
+        pathBudget -= prefix.size() + 1 + node.name.size();
+        if (pathBudget < 0) {
+            throw XarError(QStringLiteral("the table of contents is damaged: its paths are too long in total"));
+        }
         const QString path = prefix.isEmpty() ? node.name : prefix + u'/' + node.name;
         if (seen.contains(path)) {
             throw XarError(QStringLiteral("the table of contents is damaged: '%1' appears twice").arg(path));
@@ -334,7 +342,7 @@ void flatten(const std::vector<FileNode>& nodes, const QString& prefix, quint64 
             throw XarError(QStringLiteral("the table of contents is damaged: '%1' lies outside the heap").arg(path));
         }
         entries.append({path, entryType(node.type), node.data});
-        flatten(node.children, path, heapSize, entries, seen);
+        flatten(node.children, path, heapSize, entries, seen, pathBudget);
     }
 }
 
@@ -583,6 +591,10 @@ XarArchive XarArchive::open(const QString& path) {
         throw XarError(QStringLiteral("the table of contents does not decompress to its declared size"));
     }
 
+    // The reader descends once per nested element.
+    if (xmlNestsDeeperThan(toc, maxDocumentDepth)) {
+        throw XarError(QStringLiteral("the table of contents nests deeper than %1 levels").arg(maxDocumentDepth));
+    }
     TocParser parser(toc);
     parser.parse();
     if (parser.checksumAlgorithm != *algorithm) {
@@ -604,7 +616,8 @@ XarArchive XarArchive::open(const QString& path) {
         archive.rsaSignature = parser.signature;
     }
     QSet<QString> seen;
-    flatten(parser.files, QString(), archive.heapSize, archive.fileEntries, seen);
+    qint64 pathBudget = 4 * static_cast<qint64>(tocUncompressed) + 64 * 1024;
+    flatten(parser.files, QString(), archive.heapSize, archive.fileEntries, seen, pathBudget);
     return archive;
 }
 

@@ -1,6 +1,8 @@
 #include "hdiutil/Hdiutil.h"
 
+#include "common/RootedFiles.h"
 #include "common/SignalDeferral.h"
+#include "common/ToolError.h"
 #include "hdiutil/ImageListing.h"
 #include "hdiutil/VolumeTree.h"
 
@@ -14,11 +16,14 @@
 #include <QUuid>
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace tarn::hdiutil {
 
@@ -102,6 +107,47 @@ QString sevenZipComplaint(const SevenZipResult& result) {
         complaint = complaint.left(longestComplaint) + QStringLiteral("...");
     }
     return QStringLiteral("7-Zip: ") + complaint;
+}
+
+// What an extraction must leave free beside what it writes.
+constexpr quint64 minimumSpaceMargin = 64ULL * 1024 * 1024;
+
+// The formats disk images come in, each told by its own signature. 7-Zip opens nearly every archive
+// format; a zip or a tar under a ".dmg" name is refused before it sees it.
+std::optional<QString> diskImageFormat(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const qint64 size = file.size();
+    const QByteArray head = file.read(40 * 1024);
+    const auto holds = [&head](qsizetype offset, const char* magic) {
+        return head.mid(offset, static_cast<qsizetype>(std::strlen(magic))) == magic;
+    };
+    if (size >= 512 && file.seek(size - 512) && file.read(4) == "koly") {
+        return QStringLiteral("UDIF");
+    }
+    if (holds(32769, "CD001") || holds(32769, "BEA01")) {
+        return QStringLiteral("ISO 9660");
+    }
+    if (holds(1024, "H+") || holds(1024, "HX")) {
+        return QStringLiteral("HFS+");
+    }
+    if (holds(32, "NXSB")) {
+        return QStringLiteral("APFS");
+    }
+    if (holds(512, "EFI PART") || (holds(0, "ER") && holds(512, "PM"))) {
+        return QStringLiteral("partitioned disk");
+    }
+    return std::nullopt;
+}
+
+std::optional<quint64> availableBytes(const QString& folder) {
+    struct statvfs status {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &status) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<quint64>(status.f_bavail) * status.f_frsize;
 }
 
 // A name the file system takes as one hidden-free folder name.
@@ -315,6 +361,10 @@ Outcome attach(const QString& imagePath, bool plistOutput, const Environment& en
     }
 
     const QString absoluteImage = image.absoluteFilePath();
+    if (!diskImageFormat(absoluteImage)) {
+        return failed(verb, QStringLiteral("image not recognized (not a disk image: no UDIF, ISO 9660, UDF, HFS+, "
+                                           "APFS or partition map signature)"));
+    }
     const SevenZipResult listed = runSevenZip(
             environment.sevenZip, {QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("--"), absoluteImage});
     if (!listed.finished || listed.exitCode != 0) {
@@ -328,6 +378,17 @@ Outcome attach(const QString& imagePath, bool plistOutput, const Environment& en
     }
     if (const auto unsafe = listing.firstUnsafeEntry()) {
         return failed(verb, QStringLiteral("unsafe image: ") + *unsafe);
+    }
+    const quint64 needed = listing.contentSize();
+    const quint64 margin = std::max(minimumSpaceMargin, needed / 10);
+    const std::optional<quint64> free =
+            (environment.freeBytes ? environment.freeBytes : availableBytes)(environment.volumesDirectory);
+    if (!free || needed > *free || *free - needed < margin) {
+        return failed(verb, QStringLiteral("the image's contents (%1 bytes) do not fit in the free space of %2 with "
+                                           "a margin of %3 bytes")
+                                    .arg(needed)
+                                    .arg(quoted(environment.volumesDirectory))
+                                    .arg(margin));
     }
 
     AttachCleanup cleanup(environment);
@@ -419,7 +480,23 @@ Environment Environment::fromProcess() {
     Environment environment;
     const QString systemRoot = qEnvironmentVariable("TARN_SYSTEM_ROOT");
     if (!systemRoot.isEmpty()) {
-        environment.volumesDirectory = QDir(systemRoot).filePath(QStringLiteral("Volumes"));
+        try {
+            const tool::RootedFiles files{tool::SystemRoot(systemRoot)};
+            tool::FileDescriptor volumes = files.open(QStringLiteral("/Volumes"), O_PATH | O_DIRECTORY);
+            if (!volumes && errno == ENOENT) {
+                const tool::RootedFiles::Entry entry = files.entry(QStringLiteral("/Volumes"));
+                ::mkdirat(entry.folder.get(), entry.name.constData(), 0755);
+                volumes = files.open(QStringLiteral("/Volumes"), O_PATH | O_DIRECTORY);
+            }
+            if (!volumes) {
+                throw tool::ToolError(
+                        QStringLiteral("cannot open /Volumes in the system root: %1").arg(tool::errnoText(errno)));
+            }
+            // Its real path: 7-Zip takes a path, and this one holds no link.
+            environment.volumesDirectory = tool::RootedFiles::hostPath(volumes);
+        } catch (const tool::ToolError& error) {
+            environment.problem = error.message();
+        }
     } else {
         environment.volumesDirectory = QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
                                                .filePath(QStringLiteral("tarn-installer/Volumes"));
@@ -437,6 +514,9 @@ Outcome run(const QStringList& arguments, const Environment& environment) {
         return usageError(QStringLiteral("no verb given"));
     }
     const QString verb = arguments.first();
+    if (!environment.problem.isEmpty()) {
+        return failed(verb, environment.problem);
+    }
     QStringList operands;
     QStringList options;
     for (const QString& argument : arguments.mid(1)) {

@@ -48,6 +48,8 @@ ListedEntry entryFromBlock(const QStringList& block) {
             entry.symbolicLink = parsed->value;
         } else if (parsed->key == QLatin1String("Hard Link")) {
             entry.hardLink = parsed->value;
+        } else if (parsed->key == QLatin1String("Size")) {
+            entry.size = parsed->value.toULongLong();
         }
     }
     return entry;
@@ -136,6 +138,15 @@ ImageListing ImageListing::parse(const QByteArray& output) {
     }
     closeBlock();
     return listing;
+}
+
+quint64 ImageListing::contentSize() const {
+    quint64 total = 0;
+    for (const ListedEntry& entry : listedEntries) {
+        // Saturating: a hostile listing must not wrap the sum round to something small.
+        total = entry.size > ~quint64{0} - total ? ~quint64{0} : total + entry.size;
+    }
+    return total;
 }
 
 std::optional<QString> ImageListing::firstUnsafeEntry() const {

@@ -15,6 +15,7 @@ struct ListedEntry {
     bool isFolder = false;
     QString symbolicLink; // target of a symbolic link, empty otherwise
     QString hardLink;     // target of a hard link, empty otherwise
+    quint64 size = 0;     // bytes once extracted, as the image states it
 };
 
 class ListingError : public std::runtime_error {
@@ -37,6 +38,9 @@ public:
     // The first entry that would land outside the volume: an absolute path or a ".." component, a link
     // whose target is absolute or climbs out, an entry below a symbolic link. Empty when all are safe.
     std::optional<QString> firstUnsafeEntry() const;
+
+    // The bytes the entries take once extracted, as the image states them.
+    quint64 contentSize() const;
 
     // HFS+ and APFS volumes list under one folder named after the volume; that folder is the volume's root.
     // Empty for other formats, whose entries lie at the top level.

@@ -4,66 +4,79 @@
 #include "PayloadStream.h"
 #include "Transaction.h"
 #include "common/Receipts.h"
+#include "common/RootedFiles.h"
 #include "common/SignalDeferral.h"
 #include "common/ToolError.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarn::tool {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-fs::path toPath(const QString& path) {
-    return fs::path(path.toStdString());
+// Absolute within the system root, cleaned: "/Applications".
+QString systemPath(const QString& path) {
+    return QDir::cleanPath(QStringLiteral("/") + path);
 }
 
 struct StagedComponent {
     const Component* component = nullptr;
     QList<PayloadItem> items;
     std::optional<Receipt> previousReceipt;
-    fs::path installRoot;
-    fs::path workDirectory; // beside the install location's contents, on the same file system
-    fs::path staging;
+    QString installRoot;
+    QString workDirectory; // beside the install location's contents, on the same file system
+    QString staging;
 };
 
 // Removes the components' work folders however the installation ends.
 struct WorkDirectories {
-    std::vector<fs::path> paths;
-
+    explicit WorkDirectories(const RootedFiles& files) : files(files) {}
     ~WorkDirectories() { removeAll(); }
+    WorkDirectories(const WorkDirectories&) = delete;
+    WorkDirectories& operator=(const WorkDirectories&) = delete;
 
     QStringList removeAll() noexcept {
         QStringList problems;
         for (const auto& path : paths) {
-            std::error_code error;
-            fs::remove_all(path, error);
-            if (error) {
-                problems.append(
-                        QStringLiteral("cannot remove '%1': %2")
-                                .arg(QString::fromStdString(path.string()), QString::fromStdString(error.message())));
+            try {
+                files.removeTree(path);
+            } catch (const std::exception& error) {
+                problems.append(QString::fromLocal8Bit(error.what()));
             }
         }
         paths.clear();
         return problems;
     }
+
+    const RootedFiles& files;
+    QStringList paths;
 };
 
-fs::path makeWorkDirectory(const fs::path& installRoot) {
-    std::string pattern = (installRoot / ".tarn-installer-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        throw ToolError(QStringLiteral("cannot create a staging folder in '%1'")
-                                .arg(QString::fromStdString(installRoot.string())));
+QString makeWorkDirectory(const RootedFiles& files, const QString& installRoot) {
+    const FileDescriptor folder = files.openFolder(installRoot);
+    for (;;) {
+        const QString name = QStringLiteral(".tarn-installer-%1")
+                                     .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+        if (::mkdirat(folder.get(), QFile::encodeName(name).constData(), 0700) == 0) {
+            return childPath(installRoot, name);
+        }
+        if (errno != EEXIST) {
+            throw ToolError(
+                    QStringLiteral("cannot create a staging folder in '%1': %2").arg(installRoot, errnoText(errno)));
+        }
     }
-    return fs::path(pattern);
 }
 
 quint64 fileTypeBits(PayloadItemKind kind) {
@@ -79,72 +92,61 @@ quint64 fileTypeBits(PayloadItemKind kind) {
     return 0;
 }
 
-// Whether an existing path lies below a symbolic link within `root`: such a path is never touched, so
-// that a receipt cannot make the installer remove anything outside the install location.
-bool liesBeyondLink(const fs::path& root, const QString& relativePath) {
-    fs::path current = root;
-    const QStringList components = relativePath.split(u'/');
-    for (qsizetype index = 0; index + 1 < components.size(); ++index) {
-        current /= components[index].toStdString();
-        std::error_code error;
-        if (fs::is_symlink(fs::symlink_status(current, error))) {
-            return true;
-        }
+// Whether an existing path lies below a symbolic link within the install location: such a path is never
+// touched, so that a receipt cannot make the installer remove anything outside the install location.
+bool liesBeyondLink(const RootedFiles& files, const QString& installRoot, const QString& relativePath) {
+    const FileDescriptor location = files.open(installRoot, O_PATH | O_DIRECTORY);
+    if (!location) {
+        return true;
     }
-    return false;
+    const qsizetype slash = relativePath.lastIndexOf(u'/');
+    return !RootedFiles::openBeneath(location.get(), slash < 0 ? QString() : relativePath.left(slash),
+                                     O_PATH | O_DIRECTORY);
 }
 
-void placeItems(Transaction& transaction, const StagedComponent& staged) {
+void placeItems(Transaction& transaction, const RootedFiles& files, const StagedComponent& staged) {
     for (const auto& item : staged.items) {
-        const fs::path target = staged.installRoot / item.path.toStdString();
-        std::error_code error;
-        const fs::file_status existing = fs::symlink_status(target, error);
+        const QString target = childPath(staged.installRoot, item.path);
+        const std::optional<struct stat> existing = files.status(target);
         if (item.kind == PayloadItemKind::directory) {
-            if (fs::is_directory(existing)) {
+            if (existing && S_ISDIR(existing->st_mode)) {
                 continue;
             }
-            if (fs::exists(existing)) {
+            if (existing) {
                 transaction.moveAside(target);
             }
-            transaction.makeDirectory(target, static_cast<fs::perms>(item.mode) & fs::perms::mask);
+            transaction.makeDirectory(target, static_cast<mode_t>(item.mode & 07777));
             continue;
         }
-        if (fs::exists(existing)) {
+        if (existing) {
             transaction.moveAside(target);
         }
-        transaction.moveIn(staged.staging / item.path.toStdString(), target);
+        transaction.moveIn(childPath(staged.staging, item.path), target);
     }
-}
-
-QString normalized(const fs::path& path) {
-    return QString::fromStdString(path.lexically_normal().string());
 }
 
 // What the previous version installed and this package does not goes; folders only when they are empty.
-void removeLeftovers(Transaction& transaction, const StagedComponent& staged, const QSet<QString>& kept,
-                     const SystemRoot& root) {
+void removeLeftovers(Transaction& transaction, const RootedFiles& files, const StagedComponent& staged,
+                     const QSet<QString>& kept) {
     if (!staged.previousReceipt) {
         return;
     }
-    const fs::path previousRoot = toPath(root.resolve(staged.previousReceipt->installLocation));
+    const QString previousRoot = systemPath(staged.previousReceipt->installLocation);
     QList<ReceiptPath> previous = staged.previousReceipt->paths;
     std::sort(previous.begin(), previous.end(), [](const ReceiptPath& left, const ReceiptPath& right) {
         return left.path.count(u'/') > right.path.count(u'/');
     });
     for (const auto& entry : previous) {
-        const fs::path target = previousRoot / entry.path.toStdString();
-        if (kept.contains(normalized(target)) || liesBeyondLink(previousRoot, entry.path)) {
+        const QString target = systemPath(childPath(previousRoot, entry.path));
+        if (kept.contains(target) || liesBeyondLink(files, previousRoot, entry.path)) {
             continue;
         }
-        std::error_code error;
-        const fs::file_status existing = fs::symlink_status(target, error);
-        if (!fs::exists(existing)) {
+        const std::optional<struct stat> existing = files.status(target);
+        if (!existing) {
             continue;
         }
-        if (fs::is_directory(existing)) {
-            if (fs::is_empty(target, error) && !error) {
-                transaction.removeEmptyDirectory(target);
-            }
+        if (S_ISDIR(existing->st_mode)) {
+            transaction.removeEmptyDirectory(target);
             continue;
         }
         transaction.moveAside(target);
@@ -166,19 +168,22 @@ Receipt receiptFor(const StagedComponent& staged, qint64 installTime) {
     return receipt;
 }
 
-void writeReceipts(Transaction& transaction, const std::vector<StagedComponent>& components, const SystemRoot& root) {
+void writeReceipts(Transaction& transaction, const RootedFiles& files, const std::vector<StagedComponent>& components,
+                   const SystemRoot& root) {
     const ReceiptDatabase receipts(root);
-    const fs::path directory = toPath(receipts.directory());
-    transaction.createDirectories(toPath(root.directory()), directory);
+    const QString directory = ReceiptDatabase::systemDirectory();
+    transaction.createDirectories(directory);
     const qint64 installTime = QDateTime::currentSecsSinceEpoch();
     for (const auto& staged : components) {
         const Receipt receipt = receiptFor(staged, installTime);
-        const fs::path final = toPath(receipts.fileFor(receipt.pkgid));
-        const fs::path pending = directory / ("." + final.filename().string() + ".new");
-        std::error_code error;
-        fs::remove(pending, error);
+        const QString final = childPath(directory, receipt.pkgid + QStringLiteral(".plist"));
+        const QString pending = childPath(directory, u'.' + receipt.pkgid + QStringLiteral(".plist.new"));
+        if (const auto stale = files.status(pending); stale && !S_ISDIR(stale->st_mode)) {
+            const RootedFiles::Entry entry = files.entry(pending);
+            ::unlinkat(entry.folder.get(), entry.name.constData(), 0);
+        }
         transaction.writeFile(pending, receipts.serialize(receipt));
-        if (fs::exists(fs::symlink_status(final, error))) {
+        if (files.status(final)) {
             transaction.moveAside(final);
         }
         transaction.moveIn(pending, final);
@@ -187,7 +192,9 @@ void writeReceipts(Transaction& transaction, const std::vector<StagedComponent>&
 
 } // namespace
 
-QStringList installPackage(const XarArchive& archive, const PackageContents& contents, const SystemRoot& root) {
+QStringList installPackage(const XarArchive& archive, const PackageContents& contents, const SystemRoot& root,
+                           const std::function<void(const QString&)>& notice) {
+    const RootedFiles files(root);
     const ReceiptDatabase receipts(root);
     std::vector<StagedComponent> components;
     for (const auto& component : contents.components) {
@@ -197,46 +204,47 @@ QStringList installPackage(const XarArchive& archive, const PackageContents& con
             staged.items = inspectPayload(payloadStream(archive.openStream(*component.payload)));
         }
         staged.previousReceipt = receipts.find(component.info.identifier);
-        staged.installRoot = toPath(root.resolve(component.info.installLocation));
+        staged.installRoot = systemPath(component.info.installLocation);
         components.push_back(std::move(staged));
     }
 
     QSet<QString> kept;
     for (const auto& staged : components) {
         for (const auto& item : staged.items) {
-            kept.insert(normalized(staged.installRoot / item.path.toStdString()));
+            kept.insert(childPath(staged.installRoot, item.path));
         }
     }
 
-    Transaction transaction;
-    WorkDirectories workDirectories;
+    Transaction transaction(files);
+    WorkDirectories workDirectories(files);
     try {
         for (auto& staged : components) {
             SignalDeferral::checkpoint("staging");
-            transaction.createDirectories(toPath(root.directory()), staged.installRoot);
-            staged.workDirectory = makeWorkDirectory(staged.installRoot);
+            transaction.createDirectories(staged.installRoot);
+            staged.workDirectory = makeWorkDirectory(files, staged.installRoot);
             workDirectories.paths.push_back(staged.workDirectory);
-            staged.staging = staged.workDirectory / "payload";
-            std::error_code error;
-            if (!fs::create_directory(staged.staging, error)) {
-                throw ToolError(QStringLiteral("cannot create the staging folder '%1'")
-                                        .arg(QString::fromStdString(staged.staging.string())));
+            staged.staging = childPath(staged.workDirectory, QStringLiteral("payload"));
+            const FileDescriptor work = files.openFolder(staged.workDirectory);
+            if (::mkdirat(work.get(), "payload", 0700) != 0) {
+                throw ToolError(QStringLiteral("cannot create the staging folder '%1': %2")
+                                        .arg(staged.staging, errnoText(errno)));
             }
             if (staged.component->payload) {
-                extractPayload(payloadStream(archive.openStream(*staged.component->payload)),
-                               QString::fromStdString(staged.staging.string()), staged.items);
+                const FileDescriptor staging = files.openFolder(staged.staging);
+                extractPayload(payloadStream(archive.openStream(*staged.component->payload)), staging.get(),
+                               staged.items);
             }
         }
         // The last point to stop; from here the installation is committed whatever arrives.
         SignalDeferral::checkpoint("staged");
         for (const auto& staged : components) {
-            placeItems(transaction, staged);
+            placeItems(transaction, files, staged);
         }
         SignalDeferral::passing("committing");
         for (const auto& staged : components) {
-            removeLeftovers(transaction, staged, kept, root);
+            removeLeftovers(transaction, files, staged, kept);
         }
-        writeReceipts(transaction, components, root);
+        writeReceipts(transaction, files, components, root);
     } catch (const ToolError& error) {
         // The work folders go first: a folder this installation created can only go once it is empty.
         QStringList problems = workDirectories.removeAll();
@@ -252,6 +260,17 @@ QStringList installPackage(const XarArchive& archive, const PackageContents& con
     }
     QStringList problems = transaction.commit();
     problems += workDirectories.removeAll();
+    for (const auto& staged : components) {
+        for (const auto& item : staged.items) {
+            if (notice && item.kind == PayloadItemKind::file && (item.mode & (S_ISUID | S_ISGID)) != 0) {
+                notice(QStringLiteral("'%1' is installed with its %2 bit (mode %3)")
+                               .arg(childPath(staged.installRoot, item.path),
+                                    (item.mode & S_ISUID) != 0 ? QStringLiteral("set-user-ID")
+                                                               : QStringLiteral("set-group-ID"),
+                                    QString::number(item.mode & 07777, 8)));
+            }
+        }
+    }
     return problems;
 }
 

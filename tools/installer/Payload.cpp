@@ -1,8 +1,9 @@
 #include "Payload.h"
 
+#include "common/RootedFiles.h"
 #include "common/ToolError.h"
 
-#include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QSet>
 #include <archive.h>
@@ -11,6 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tarn::tool {
@@ -34,16 +38,21 @@ QString normalizedPath(const char* raw) {
     if (text.startsWith(u'/')) {
         refuse(text, QStringLiteral("an absolute path"));
     }
-    QStringList kept;
-    for (const auto& component : text.split(u'/', Qt::SkipEmptyParts)) {
-        if (component == QLatin1String("..")) {
+    // Views, not copies: a deep path has a thousand components, and every entry's path is read twice.
+    QString kept;
+    kept.reserve(text.size());
+    for (const QStringView component : QStringView(text).split(u'/', Qt::SkipEmptyParts)) {
+        if (component == u"..") {
             refuse(text, QStringLiteral("a '..' component"));
         }
-        if (component != QLatin1String(".")) {
-            kept.append(component);
+        if (component != u".") {
+            if (!kept.isEmpty()) {
+                kept += u'/';
+            }
+            kept += component;
         }
     }
-    return kept.join(u'/');
+    return kept;
 }
 
 QString parentOf(const QString& path) {
@@ -205,6 +214,8 @@ PayloadItem describe(archive_entry* entry, const QString& path, const QHash<QStr
 }
 
 // Checks that need every entry: links that leave through other links, entries placed beyond a link.
+// Whether a folder lies beyond a link is worked out once per folder, so deep trees cost no more than
+// their paths' length.
 void checkLinks(const QList<PayloadItem>& items) {
     QHash<QString, QString> symlinks;
     for (const auto& item : items) {
@@ -215,11 +226,31 @@ void checkLinks(const QList<PayloadItem>& items) {
     if (symlinks.isEmpty()) {
         return;
     }
-    for (const auto& item : items) {
-        for (QString parent = parentOf(item.path); !parent.isEmpty(); parent = parentOf(parent)) {
-            if (symlinks.contains(parent)) {
-                refuse(item.path, QStringLiteral("it lies beyond the link '%1'").arg(parent));
+    // For each folder seen: the nearest link at or above it, or an empty text.
+    QHash<QString, QString> linkAbove;
+    const auto linkAtOrAbove = [&](const QString& folder) {
+        QStringList unresolved;
+        QString found;
+        for (QString current = folder; !current.isEmpty(); current = parentOf(current)) {
+            const auto known = linkAbove.constFind(current);
+            if (known != linkAbove.constEnd()) {
+                found = *known;
+                break;
             }
+            unresolved.append(current);
+        }
+        for (auto folderBelow = unresolved.crbegin(); folderBelow != unresolved.crend(); ++folderBelow) {
+            if (symlinks.contains(*folderBelow)) {
+                found = *folderBelow;
+            }
+            linkAbove.insert(*folderBelow, found);
+        }
+        return found;
+    };
+    for (const auto& item : items) {
+        const QString link = linkAtOrAbove(parentOf(item.path));
+        if (!link.isEmpty()) {
+            refuse(item.path, QStringLiteral("it lies beyond the link '%1'").arg(link));
         }
         if (item.kind == PayloadItemKind::symlink && !staysInside(item.path, symlinks)) {
             refuse(item.path, QStringLiteral("a link leading outside the install location"));
@@ -244,47 +275,74 @@ void addImplicitParents(QList<PayloadItem>& items, QHash<QString, qsizetype>& se
     }
 }
 
-void sortParentsFirst(QList<PayloadItem>& items) {
-    std::vector<std::pair<QStringList, PayloadItem>> keyed;
-    keyed.reserve(static_cast<size_t>(items.size()));
-    for (auto& item : items) {
-        keyed.emplace_back(item.path.split(u'/'), std::move(item));
+// Component by component, as if "/" sorted before every other character: parents come before their
+// children, without splitting every path into components.
+bool precedes(const QString& left, const QString& right) {
+    const char16_t* a = QStringView(left).utf16();
+    const char16_t* b = QStringView(right).utf16();
+    const qsizetype common = std::min(left.size(), right.size());
+    const auto [at, other] = std::mismatch(a, a + common, b);
+    if (at == a + common) {
+        return left.size() < right.size();
     }
-    std::sort(keyed.begin(), keyed.end(), [](const auto& left, const auto& right) { return left.first < right.first; });
-    items.clear();
-    for (auto& [key, item] : keyed) {
-        items.append(std::move(item));
-    }
+    return *at == u'/' || (*other != u'/' && *at < *other);
 }
 
-// Changes into a directory for the lifetime of the guard, so libarchive can refuse absolute paths.
-class WorkingDirectory {
+void sortParentsFirst(QList<PayloadItem>& items) {
+    std::sort(items.begin(), items.end(),
+              [](const PayloadItem& left, const PayloadItem& right) { return precedes(left.path, right.path); });
+}
+
+[[noreturn]] void extractionFailed(const QString& path, int error) {
+    throw ToolError(QStringLiteral("cannot extract '%1': %2").arg(path, errnoText(error)));
+}
+
+// The staging folder's subfolders, opened below it without following any link (the staged tree is this
+// payload's own), and made as needed for parents the archive does not list. The last one is kept: entries
+// mostly come folder by folder.
+class StagingFolders {
 public:
-    explicit WorkingDirectory(const QString& directory) : previous(QDir::currentPath()) {
-        if (!QDir::setCurrent(directory)) {
-            throw ToolError(QStringLiteral("cannot enter the staging folder '%1'").arg(directory));
+    explicit StagingFolders(int staging) : staging(staging) {}
+
+    int open(const QString& relative, const QString& entryPath) {
+        if (relative.isEmpty()) {
+            return staging;
         }
+        if (relative == lastPath && last) {
+            return last.get();
+        }
+        FileDescriptor folder = RootedFiles::openBeneath(staging, relative, O_PATH | O_DIRECTORY);
+        if (!folder && errno == ENOENT) {
+            makeParents(relative, entryPath);
+            folder = RootedFiles::openBeneath(staging, relative, O_PATH | O_DIRECTORY);
+        }
+        if (!folder) {
+            extractionFailed(entryPath, errno);
+        }
+        last = std::move(folder);
+        lastPath = relative;
+        return last.get();
     }
-    ~WorkingDirectory() { QDir::setCurrent(previous); }
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
 
 private:
-    QString previous;
+    // Folder by folder from the staging folder down, each opened below the one before.
+    void makeParents(const QString& relative, const QString& entryPath) {
+        FileDescriptor current = RootedFiles::openBeneath(staging, QString(), O_PATH | O_DIRECTORY);
+        for (const QString& component : relative.split(u'/')) {
+            const QByteArray name = QFile::encodeName(component);
+            if (!current || (::mkdirat(current.get(), name.constData(), 0755) != 0 && errno != EEXIST)) {
+                extractionFailed(entryPath, errno);
+            }
+            current = RootedFiles::openBeneath(current.get(), component, O_PATH | O_DIRECTORY);
+        }
+    }
+
+    int staging;
+    FileDescriptor last;
+    QString lastPath;
 };
 
-struct DiskWriter {
-    struct archive* handle = archive_write_disk_new();
-    ~DiskWriter() { archive_write_free(handle); }
-};
-
-[[noreturn]] void extractionFailed(const QString& path, struct archive* disk) {
-    const char* reason = archive_error_string(disk);
-    throw ToolError(QStringLiteral("cannot extract '%1': %2")
-                            .arg(path, reason ? QString::fromUtf8(reason) : QStringLiteral("unknown error")));
-}
-
-void copyData(PayloadReader& reader, struct archive* disk, const QString& path) {
+void writeData(PayloadReader& reader, int file, const QString& path) {
     const void* block = nullptr;
     size_t size = 0;
     la_int64_t offset = 0;
@@ -296,9 +354,85 @@ void copyData(PayloadReader& reader, struct archive* disk, const QString& path) 
         if (status < ARCHIVE_WARN) {
             reader.fail();
         }
-        if (archive_write_data_block(disk, block, size, offset) < ARCHIVE_WARN) {
-            extractionFailed(path, disk);
+        const auto* bytes = static_cast<const char*>(block);
+        while (size > 0) {
+            const ssize_t written = ::pwrite(file, bytes, size, static_cast<off_t>(offset));
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                extractionFailed(path, errno);
+            }
+            bytes += written;
+            size -= static_cast<size_t>(written);
+            offset += written;
         }
+    }
+}
+
+// One entry, written with *at() calls into its parent folder inside the staging folder.
+void extractEntry(PayloadReader& reader, archive_entry* entry, const QString& path, int staging,
+                  StagingFolders& folders) {
+    const int parent = folders.open(parentOf(path), path);
+    const QByteArray name = QFile::encodeName(path.mid(path.lastIndexOf(u'/') + 1));
+    const auto mode = static_cast<mode_t>(archive_entry_perm(entry) & 07777);
+    if (const char* hardlink = archive_entry_hardlink(entry)) {
+        const QString existing = normalizedPath(hardlink);
+        const FileDescriptor existingFolder =
+                RootedFiles::openBeneath(staging, parentOf(existing), O_PATH | O_DIRECTORY);
+        const QByteArray existingName = QFile::encodeName(existing.mid(existing.lastIndexOf(u'/') + 1));
+        if (!existingFolder ||
+            ::linkat(existingFolder.get(), existingName.constData(), parent, name.constData(), 0) != 0) {
+            extractionFailed(path, errno);
+        }
+        if (archive_entry_size(entry) > 0) {
+            const FileDescriptor file(::openat(parent, name.constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+            if (!file) {
+                extractionFailed(path, errno);
+            }
+            writeData(reader, file.get(), path);
+        }
+        return;
+    }
+    switch (archive_entry_filetype(entry)) {
+    case AE_IFDIR:
+        // Owner-writable, so that the staged tree can be moved and removed; a folder may exist already
+        // as the parent of an entry listed before it.
+        if (::mkdirat(parent, name.constData(), 0700) != 0 && errno != EEXIST) {
+            extractionFailed(path, errno);
+        }
+        if (::fchmodat(parent, name.constData(), mode | S_IRWXU, 0) != 0) {
+            extractionFailed(path, errno);
+        }
+        return;
+    case AE_IFLNK: {
+        const char* target = archive_entry_symlink(entry);
+        if (target == nullptr) {
+            refuse(path, QStringLiteral("a link without a target"));
+        }
+        if (::symlinkat(target, parent, name.constData()) != 0) {
+            extractionFailed(path, errno);
+        }
+        return;
+    }
+    case AE_IFREG: {
+        const FileDescriptor file(
+                ::openat(parent, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!file) {
+            extractionFailed(path, errno);
+        }
+        writeData(reader, file.get(), path);
+        const timespec times[2] = {{archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)},
+                                   {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
+        // The mode last: writing clears set-user-ID and set-group-ID bits.
+        if (::ftruncate(file.get(), static_cast<off_t>(archive_entry_size(entry))) != 0 ||
+            ::futimens(file.get(), times) != 0 || ::fchmod(file.get(), mode) != 0) {
+            extractionFailed(path, errno);
+        }
+        return;
+    }
+    default:
+        refuse(path, QStringLiteral("a special file"));
     }
 }
 
@@ -326,8 +460,7 @@ QList<PayloadItem> inspectPayload(std::unique_ptr<ByteSource> payload) {
     return items;
 }
 
-void extractPayload(std::unique_ptr<ByteSource> payload, const QString& stagingDirectory,
-                    const QList<PayloadItem>& items) {
+void extractPayload(std::unique_ptr<ByteSource> payload, int stagingFolder, const QList<PayloadItem>& items) {
     QSet<QString> expected;
     for (const auto& item : items) {
         if (!item.isImplicit) {
@@ -336,11 +469,7 @@ void extractPayload(std::unique_ptr<ByteSource> payload, const QString& stagingD
     }
 
     PayloadReader reader(std::move(payload));
-    DiskWriter disk;
-    archive_write_disk_set_options(disk.handle,
-                                   ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                                           ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS);
-    const WorkingDirectory insideStaging(stagingDirectory);
+    StagingFolders folders(stagingFolder);
     while (archive_entry* entry = reader.next()) {
         const QString path = normalizedPath(archive_entry_pathname(entry));
         if (path.isEmpty()) {
@@ -349,27 +478,9 @@ void extractPayload(std::unique_ptr<ByteSource> payload, const QString& stagingD
         if (!expected.remove(path)) {
             throw ToolError(QStringLiteral("the Payload changed while it was being installed"));
         }
-        archive_entry_copy_pathname(entry, path.toUtf8().constData());
-        if (const char* hardlink = archive_entry_hardlink(entry)) {
-            archive_entry_copy_hardlink(entry, normalizedPath(hardlink).toUtf8().constData());
-        }
-        if (archive_entry_filetype(entry) == AE_IFDIR) {
-            archive_entry_set_perm(entry, archive_entry_perm(entry) | 0700);
-        }
-        if (archive_write_header(disk.handle, entry) < ARCHIVE_WARN) {
-            extractionFailed(path, disk.handle);
-        }
-        if (archive_entry_size(entry) > 0) {
-            copyData(reader, disk.handle, path);
-        }
-        if (archive_write_finish_entry(disk.handle) < ARCHIVE_WARN) {
-            extractionFailed(path, disk.handle);
-        }
+        extractEntry(reader, entry, path, stagingFolder, folders);
     }
     reader.finish();
-    if (archive_write_close(disk.handle) < ARCHIVE_WARN) {
-        extractionFailed(stagingDirectory, disk.handle);
-    }
     if (!expected.isEmpty()) {
         throw ToolError(QStringLiteral("the Payload changed while it was being installed"));
     }

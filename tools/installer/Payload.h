@@ -26,10 +26,10 @@ struct PayloadItem {
 // duplicates and special files. Every byte is read, so the payload's checksums are checked too.
 QList<PayloadItem> inspectPayload(std::unique_ptr<ByteSource> payload);
 
-// Extracts a payload into `stagingDirectory` with libarchive's secure-extraction flags. `items` is what
-// inspectPayload() answered for the same bytes; the archive must hold exactly those entries again.
-// Directories are made writable by their owner so the staged tree can be moved and removed.
-void extractPayload(std::unique_ptr<ByteSource> payload, const QString& stagingDirectory,
-                    const QList<PayloadItem>& items);
+// Extracts a payload into the open folder `stagingFolder`, entry by entry with *at() calls that never
+// follow a link or leave the folder. `items` is what inspectPayload() answered for the same bytes; the
+// archive must hold exactly those entries again. Directories are made writable by their owner so the
+// staged tree can be moved and removed; files keep their modes, set-user-ID bits included.
+void extractPayload(std::unique_ptr<ByteSource> payload, int stagingFolder, const QList<PayloadItem>& items);
 
 } // namespace tarn::tool

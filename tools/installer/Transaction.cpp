@@ -2,22 +2,26 @@
 
 #include "common/ToolError.h"
 
-#include <QFile>
+#include <QDir>
 #include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarn::tool {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-QString describe(const fs::path& path) {
-    return QString::fromStdString(path.string());
+[[noreturn]] void failed(const QString& action, const QString& path, int error) {
+    throw ToolError(QStringLiteral("cannot %1 '%2': %3").arg(action, path, errnoText(error)));
 }
 
-[[noreturn]] void failed(const QString& action, const fs::path& path, const std::error_code& error) {
-    throw ToolError(
-            QStringLiteral("cannot %1 '%2': %3").arg(action, describe(path), QString::fromStdString(error.message())));
+// A rename that fails with EEXIST rather than replace what is at the destination.
+int renameWithoutReplacing(int fromFolder, const char* fromName, int toFolder, const char* toName) {
+    return ::renameat2(fromFolder, fromName, toFolder, toName, RENAME_NOREPLACE);
 }
 
 } // namespace
@@ -28,112 +32,121 @@ Transaction::~Transaction() {
     }
 }
 
-void Transaction::createDirectories(const fs::path& base, const fs::path& directory) {
-    const fs::path relative = directory.lexically_relative(base);
-    if (relative.empty() || *relative.begin() == "..") {
-        if (directory == base) {
-            return;
-        }
-        throw ToolError(QStringLiteral("'%1' lies outside '%2'").arg(describe(directory), describe(base)));
-    }
-    fs::path current = base;
-    for (const auto& component : relative) {
-        if (component == ".") {
+void Transaction::createDirectories(const QString& directory) {
+    QString current;
+    for (const QString& component : QDir::cleanPath(QStringLiteral("/") + directory).split(u'/', Qt::SkipEmptyParts)) {
+        current += u'/' + component;
+        if (files.open(current, O_PATH | O_DIRECTORY)) {
             continue;
         }
-        current /= component;
-        std::error_code error;
-        const fs::file_status status = fs::status(current, error);
-        if (fs::is_directory(status)) {
-            continue;
+        if (errno != ENOENT) {
+            if (errno == ENOTDIR) {
+                throw ToolError(QStringLiteral("'%1' is not a folder").arg(current));
+            }
+            failed(QStringLiteral("open the folder"), current, errno);
         }
-        if (fs::exists(status)) {
-            throw ToolError(QStringLiteral("'%1' is not a folder").arg(describe(current)));
+        const RootedFiles::Entry entry = files.entry(current);
+        if (::mkdirat(entry.folder.get(), entry.name.constData(), 0777) != 0) {
+            // Something that is no folder, a link leading nowhere for one.
+            if (errno == EEXIST) {
+                throw ToolError(QStringLiteral("'%1' is not a folder").arg(current));
+            }
+            failed(QStringLiteral("create the folder"), current, errno);
         }
-        if (!fs::create_directory(current, error)) {
-            failed(QStringLiteral("create the folder"), current, error);
-        }
-        steps.push_back({Kind::createdDirectory, current, {}, fs::perms::none});
+        steps.push_back({Kind::createdDirectory, current, {}, 0});
     }
 }
 
-void Transaction::makeDirectory(const fs::path& directory, fs::perms finalMode) {
-    std::error_code error;
-    if (!fs::create_directory(directory, error)) {
-        failed(QStringLiteral("create the folder"), directory,
-               error ? error : std::make_error_code(std::errc::file_exists));
+void Transaction::makeDirectory(const QString& directory, mode_t finalMode) {
+    const RootedFiles::Entry entry = files.entry(directory);
+    if (::mkdirat(entry.folder.get(), entry.name.constData(), 0700) != 0) {
+        failed(QStringLiteral("create the folder"), directory, errno);
     }
     steps.push_back({Kind::createdDirectory, directory, {}, finalMode});
-    fs::permissions(directory, finalMode | fs::perms::owner_all, error);
+    ::fchmodat(entry.folder.get(), entry.name.constData(), finalMode | S_IRWXU, 0);
 }
 
-fs::path Transaction::asideNameFor(const fs::path& target) const {
+void Transaction::moveAside(const QString& target) {
+    const RootedFiles::Entry entry = files.entry(target);
+    files.forgetFolders(); // the target may be a folder, or a link on the way to one
     for (;;) {
-        const QString name = QStringLiteral(".tarn-installer-aside-%1")
-                                     .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
-        fs::path candidate = target.parent_path() / name.toStdString();
-        std::error_code error;
-        if (!fs::exists(fs::symlink_status(candidate, error))) {
-            return candidate;
+        const QByteArray aside = QStringLiteral(".tarn-installer-aside-%1")
+                                         .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'))
+                                         .toLatin1();
+        if (renameWithoutReplacing(entry.folder.get(), entry.name.constData(), entry.folder.get(), aside.constData()) ==
+            0) {
+            steps.push_back({Kind::movedAside, target, childPath(parentPath(target), QString::fromLatin1(aside)), 0});
+            return;
+        }
+        if (errno != EEXIST) {
+            failed(QStringLiteral("move aside"), target, errno);
         }
     }
 }
 
-void Transaction::moveAside(const fs::path& target) {
-    const fs::path aside = asideNameFor(target);
-    std::error_code error;
-    fs::rename(target, aside, error);
-    if (error) {
-        failed(QStringLiteral("move aside"), target, error);
+void Transaction::moveIn(const QString& source, const QString& target) {
+    const RootedFiles::Entry from = files.entry(source);
+    const RootedFiles::Entry to = files.entry(target);
+    if (renameWithoutReplacing(from.folder.get(), from.name.constData(), to.folder.get(), to.name.constData()) != 0) {
+        if (errno == EEXIST) {
+            throw ToolError(QStringLiteral("'%1' is in the way").arg(target));
+        }
+        failed(QStringLiteral("move into place"), target, errno);
     }
-    steps.push_back({Kind::movedAside, target, aside, fs::perms::none});
+    steps.push_back({Kind::placed, target, {}, 0});
 }
 
-void Transaction::moveIn(const fs::path& source, const fs::path& target) {
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(target, error))) {
-        throw ToolError(QStringLiteral("'%1' is in the way").arg(describe(target)));
+void Transaction::writeFile(const QString& target, const QByteArray& contents) {
+    const RootedFiles::Entry entry = files.entry(target);
+    const FileDescriptor file(::openat(entry.folder.get(), entry.name.constData(),
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!file) {
+        failed(QStringLiteral("write"), target, errno);
     }
-    fs::rename(source, target, error);
-    if (error) {
-        failed(QStringLiteral("move into place"), target, error);
-    }
-    steps.push_back({Kind::placed, target, {}, fs::perms::none});
-}
-
-void Transaction::writeFile(const fs::path& target, const QByteArray& contents) {
-    QFile file(describe(target));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        throw ToolError(QStringLiteral("cannot write '%1': %2").arg(describe(target), file.errorString()));
-    }
-    steps.push_back({Kind::placed, target, {}, fs::perms::none});
-    if (file.write(contents) != contents.size() || !file.flush()) {
-        throw ToolError(QStringLiteral("cannot write '%1': %2").arg(describe(target), file.errorString()));
+    steps.push_back({Kind::placed, target, {}, 0});
+    for (qsizetype written = 0; written < contents.size();) {
+        const ssize_t count =
+                ::write(file.get(), contents.constData() + written, static_cast<size_t>(contents.size() - written));
+        if (count < 0 && errno != EINTR) {
+            failed(QStringLiteral("write"), target, errno);
+        }
+        written += count > 0 ? count : 0;
     }
 }
 
-void Transaction::removeEmptyDirectory(const fs::path& directory) {
-    std::error_code error;
-    const fs::perms mode = fs::status(directory, error).permissions();
-    if (!fs::remove(directory, error)) {
-        failed(QStringLiteral("remove the folder"), directory, error);
+bool Transaction::removeEmptyDirectory(const QString& directory) {
+    const RootedFiles::Entry entry = files.entry(directory);
+    files.forgetFolders();
+    struct stat status {};
+    if (::fstatat(entry.folder.get(), entry.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        failed(QStringLiteral("remove the folder"), directory, errno);
     }
-    steps.push_back({Kind::removedDirectory, directory, {}, mode});
+    if (::unlinkat(entry.folder.get(), entry.name.constData(), AT_REMOVEDIR) != 0) {
+        if (errno == ENOTEMPTY || errno == EEXIST) {
+            return false;
+        }
+        failed(QStringLiteral("remove the folder"), directory, errno);
+    }
+    steps.push_back({Kind::removedDirectory, directory, {}, static_cast<mode_t>(status.st_mode & 07777)});
+    return true;
 }
 
 QStringList Transaction::commit() {
     finished = true;
+    files.forgetFolders();
     QStringList problems;
     for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
-        std::error_code error;
-        if (step->kind == Kind::movedAside) {
-            fs::remove_all(step->aside, error);
-        } else if (step->kind == Kind::createdDirectory && step->mode != fs::perms::none) {
-            fs::permissions(step->target, step->mode, error);
-        }
-        if (error) {
-            problems.append(
-                    QStringLiteral("'%1': %2").arg(describe(step->target), QString::fromStdString(error.message())));
+        try {
+            if (step->kind == Kind::movedAside) {
+                files.removeTree(step->aside);
+            } else if (step->kind == Kind::createdDirectory && step->mode != 0) {
+                const RootedFiles::Entry entry = files.entry(step->target);
+                if (::fchmodat(entry.folder.get(), entry.name.constData(), step->mode, 0) != 0) {
+                    problems.append(QStringLiteral("'%1': %2").arg(step->target, errnoText(errno)));
+                }
+            }
+        } catch (const ToolError& error) {
+            problems.append(error.message());
         }
     }
     steps.clear();
@@ -144,26 +157,35 @@ QStringList Transaction::rollback() noexcept {
     finished = true;
     QStringList problems;
     for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
-        std::error_code error;
-        switch (step->kind) {
-        case Kind::placed:
-            fs::remove(step->target, error);
-            break;
-        case Kind::createdDirectory:
-            fs::remove(step->target, error);
-            break;
-        case Kind::movedAside:
-            fs::rename(step->aside, step->target, error);
-            break;
-        case Kind::removedDirectory:
-            if (fs::create_directory(step->target, error)) {
-                fs::permissions(step->target, step->mode, error);
+        try {
+            files.forgetFolders(); // every step undone may move a folder
+            const RootedFiles::Entry entry = files.entry(step->target);
+            const char* name = entry.name.constData();
+            int result = 0;
+            switch (step->kind) {
+            case Kind::placed:
+                result = ::unlinkat(entry.folder.get(), name, 0);
+                break;
+            case Kind::createdDirectory:
+                result = ::unlinkat(entry.folder.get(), name, AT_REMOVEDIR);
+                break;
+            case Kind::movedAside: {
+                const RootedFiles::Entry aside = files.entry(step->aside);
+                result = ::renameat(aside.folder.get(), aside.name.constData(), entry.folder.get(), name);
+                break;
             }
-            break;
-        }
-        if (error) {
-            problems.append(
-                    QStringLiteral("'%1': %2").arg(describe(step->target), QString::fromStdString(error.message())));
+            case Kind::removedDirectory:
+                result = ::mkdirat(entry.folder.get(), name, 0700);
+                if (result == 0) {
+                    result = ::fchmodat(entry.folder.get(), name, step->mode, 0);
+                }
+                break;
+            }
+            if (result != 0) {
+                problems.append(QStringLiteral("'%1': %2").arg(step->target, errnoText(errno)));
+            }
+        } catch (const std::exception& error) {
+            problems.append(QStringLiteral("'%1': %2").arg(step->target, QString::fromLocal8Bit(error.what())));
         }
     }
     steps.clear();

@@ -8,6 +8,7 @@
 #include "common/SystemRoot.h"
 #include "common/ToolError.h"
 #include "common/Xar.h"
+#include "services/PrintableText.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -19,8 +20,9 @@ namespace {
 
 using namespace tarn::tool;
 
+// Names in a line come from the package; printed raw, a control character could forge a line of its own.
 void writeLine(FILE* stream, const QString& line) {
-    const QByteArray bytes = line.toUtf8() + '\n';
+    const QByteArray bytes = tarn::printableText(line).toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
     std::fflush(stream);
 }
@@ -67,7 +69,10 @@ int run(const QStringList& arguments) {
 
     writeLine(stdout, QStringLiteral("installer: Package name is %1").arg(contents.title));
     writeLine(stdout, QStringLiteral("installer: Installing at base path /"));
-    const QStringList problems = installPackage(archive, contents, SystemRoot::fromEnvironment());
+    const QStringList problems =
+            installPackage(archive, contents, SystemRoot::fromEnvironment(), [](const QString& note) {
+                writeLine(stdout, QStringLiteral("installer: Note - %1").arg(note));
+            });
     for (const auto& problem : problems) {
         writeLine(stderr, QStringLiteral("installer: Warning - %1").arg(problem));
     }

@@ -1,7 +1,10 @@
 #include "SignatureCheck.h"
 
+#include "common/RootedFiles.h"
 #include "common/Xar.h"
+#include "services/PrintableText.h"
 
+#include <QFile>
 #include <QTimeZone>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -10,6 +13,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include <fcntl.h>
 #include <memory>
 #include <vector>
 
@@ -122,10 +126,24 @@ bool signatureCoversToc(const XarArchive& archive, X509* signer) {
 }
 
 // Every certificate in the anchor file is trusted as it stands, a root or not; a missing or unreadable
-// file trusts nothing.
+// file trusts nothing. The file is read inside the system root, so a link cannot lend it another's roots.
+constexpr qint64 maxAnchorFileSize = 16 * 1024 * 1024;
+
 Store loadTrustAnchors(const SystemRoot& root) {
     Store store(X509_STORE_new());
-    Bio file(BIO_new_file(root.trustAnchorsFile().toLocal8Bit().constData(), "r"));
+    QByteArray pem;
+    try {
+        const FileDescriptor descriptor =
+                RootedFiles(root).open(QStringLiteral("/etc/tarn-installer/package-signing-anchors.pem"), O_RDONLY);
+        QFile file;
+        if (!descriptor || !file.open(descriptor.get(), QIODevice::ReadOnly)) {
+            return store;
+        }
+        pem = file.read(maxAnchorFileSize);
+    } catch (const ToolError&) {
+        return store;
+    }
+    Bio file(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
     if (!file) {
         ERR_clear_error();
         return store;
@@ -209,7 +227,7 @@ SignatureReport checkSignature(const QString& packagePath, const SystemRoot& roo
 }
 
 QString formatReport(const QString& packageName, const SignatureReport& report) {
-    QString text = QStringLiteral("Package \"%1\":\n").arg(packageName);
+    QString text = QStringLiteral("Package \"%1\":\n").arg(printableText(packageName));
     switch (report.status) {
     case SignatureStatus::trusted:
         text += QStringLiteral("   Status: signed by a certificate trusted by this system\n");
@@ -236,7 +254,7 @@ QString formatReport(const QString& packageName, const SignatureReport& report) 
         if (index > 0) {
             text += QStringLiteral("       ") + QString(72, u'-') + u'\n';
         }
-        text += QStringLiteral("    %1. %2\n").arg(index + 1).arg(certificate.commonName);
+        text += QStringLiteral("    %1. %2\n").arg(index + 1).arg(printableText(certificate.commonName));
         text += QStringLiteral("       Expires: %1\n")
                         .arg(certificate.expires.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
                              QStringLiteral(" +0000"));
@@ -250,7 +268,8 @@ QString formatReport(const QString& packageName, const SignatureReport& report) 
     return text + u'\n';
 }
 
-QString failureLine(const QString& packageName, const SignatureReport& report) {
+QString failureLine(const QString& name, const SignatureReport& report) {
+    const QString packageName = printableText(name);
     switch (report.status) {
     case SignatureStatus::trusted:
         return {};

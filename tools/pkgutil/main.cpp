@@ -4,6 +4,7 @@
 #include "common/Receipts.h"
 #include "common/SystemRoot.h"
 #include "common/ToolError.h"
+#include "services/PrintableText.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -97,17 +98,14 @@ int run(const QStringList& arguments) {
     if (command == QLatin1String("--files")) {
         QByteArray output;
         for (const auto& path : requireReceipt(receipts, operand).paths) {
-            output += path.path.toUtf8() + '\n';
+            output += tarn::printableText(path.path).toUtf8() + '\n';
         }
         writeOut(output);
         return 0;
     }
     if (command == QLatin1String("--forget")) {
         requireReceipt(receipts, operand);
-        QFile receiptFile(receipts.fileFor(operand));
-        if (!receiptFile.remove()) {
-            throw ToolError(QStringLiteral("cannot forget '%1': %2").arg(operand, receiptFile.errorString()));
-        }
+        receipts.forget(operand);
         writeOut(QStringLiteral("Forgot package '%1' on '/'.\n").arg(operand).toUtf8());
         return 0;
     }
