@@ -118,6 +118,7 @@ RestClient::RestClient(std::shared_ptr<HttpsSession> urlSession, std::shared_ptr
 
 RestClient::~RestClient() {
     cancellation->cancel();
+    downloadCancellation->cancel();
     if (observation) {
         observation->invalidate();
     }
@@ -146,8 +147,13 @@ QCoro::Task<QUrl> RestClient::downloadFile(QUrl url, std::function<void(Download
     // whose task throws (destroying them out of turn or never), which corrupted the heap here.
     auto transfer = urlSession->download(
             std::move(url), [current](qint64 received, qint64 expected) { current->update(received, expected); },
-            moveIntoTemporaryFolder, cancellation);
+            moveIntoTemporaryFolder, downloadCancellation);
     co_return co_await std::move(transfer);
+}
+
+void RestClient::cancelDownloads() {
+    downloadCancellation->cancel();
+    downloadCancellation = std::make_shared<HttpsSession::Cancellation>();
 }
 
 } // namespace tarn

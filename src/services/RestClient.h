@@ -24,6 +24,7 @@ public:
     // Lands at <temporary folder>/<fresh UUID>.<extension of the suggested name>. Progress reaches the
     // handler on the main thread until the next download starts.
     QCoro::Task<QUrl> downloadFile(QUrl url, std::function<void(DownloadProgress)> progressHandler) override;
+    void cancelDownloads() override;
 
 private:
     class ProgressObservation;
@@ -35,6 +36,8 @@ private:
     std::shared_ptr<ProgressObservation> observation;
     // Stops every transfer still running when the client goes away.
     std::shared_ptr<HttpsSession::Cancellation> cancellation = std::make_shared<HttpsSession::Cancellation>();
+    // Stops the downloads started so far; replaced when used, so later downloads run.
+    std::shared_ptr<HttpsSession::Cancellation> downloadCancellation = std::make_shared<HttpsSession::Cancellation>();
 };
 
 } // namespace tarn

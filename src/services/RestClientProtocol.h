@@ -37,6 +37,9 @@ public:
     // main thread, for the most recent download only.
     // Fails with RestClientError networkError, invalidResponse or fileHandlingError.
     virtual QCoro::Task<QUrl> downloadFile(QUrl url, std::function<void(DownloadProgress)> progressHandler) = 0;
+
+    // Ends the downloads still running: each fails at once and leaves no file. Fetches go on.
+    virtual void cancelDownloads() = 0;
 };
 
 } // namespace tarn

@@ -170,6 +170,8 @@ QCoro::Task<> InstallationViewModel::stopInstallation() {
     if (!isStopRequested) {
         isStopRequested = true;
         logger->info(QStringLiteral("Stopping the installation after the running step"));
+        // A download is the one step that can end early without leaving anything half done.
+        restClient->cancelDownloads();
     }
     try {
         co_await *run;

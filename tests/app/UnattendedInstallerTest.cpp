@@ -148,6 +148,7 @@ TEST_F(UnattendedInstallerTest, SignalDuringAnInstallationWaitsForItThenStopsWit
         ::raise(SIGTERM);
         return afterGate(&installation);
     });
+    EXPECT_CALL(*rest, cancelDownloads());
     EXPECT_CALL(*permissions, releaseAuthorization());
     // The installation may end only once the program has said that it waits for it.
     QTimer whenWaiting;

@@ -353,9 +353,12 @@ TEST_F(RestClientTest, ANewDownloadSilencesTheProgressOfTheOneBefore) {
     EXPECT_NE(firstLocation, second);
 }
 
+// Whatever stops it (the session, the client, or the client's cancelling its downloads), a running
+// download fails as cancelled and leaves no file; a client that only cancelled downloads goes on working.
 TEST(HttpsSessionTest, StoppingTheSessionOrTheClientFailsARunningDownloadAndRemovesItsFile) {
-    for (const bool wholeSession : {true, false}) {
-        SCOPED_TRACE(wholeSession);
+    enum class Stop { wholeSession, client, downloads };
+    for (const Stop stop : {Stop::wholeSession, Stop::client, Stop::downloads}) {
+        SCOPED_TRACE(static_cast<int>(stop));
         test::ScopedTemporaryFolder temporaryFolder;
         LocalHttpsServer server(testPki().server);
         auto held = HttpReply::generated(4 << 20);
@@ -368,8 +371,12 @@ TEST(HttpsSessionTest, StoppingTheSessionOrTheClientFailsARunningDownloadAndRemo
         auto download = rest->downloadFile(server.url(QStringLiteral("/Setup.pkg")),
                                            [&](DownloadProgress) { progressed = true; });
         ASSERT_TRUE(test::processEventsUntil([&] { return progressed; }));
-        rest.reset();
-        if (wholeSession) {
+        if (stop == Stop::downloads) {
+            rest->cancelDownloads();
+        } else {
+            rest.reset();
+        }
+        if (stop == Stop::wholeSession) {
             client.reset();
         }
         const auto error = failureOf<RestClientError>(std::move(download));
@@ -378,6 +385,11 @@ TEST(HttpsSessionTest, StoppingTheSessionOrTheClientFailsARunningDownloadAndRemo
         EXPECT_EQ(error->kind(), RestClientError::Case::networkError);
         EXPECT_EQ(transportCode(error), QNetworkReply::OperationCanceledError);
         EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
+        if (stop == Stop::downloads) {
+            server.route(QStringLiteral("/Next.pkg"), HttpReply::generated(1 << 10));
+            const QUrl next = test::waitFor(rest->downloadFile(server.url(QStringLiteral("/Next.pkg")), {}));
+            EXPECT_EQ(QFileInfo(next.toLocalFile()).size(), 1 << 10);
+        }
     }
 }
 

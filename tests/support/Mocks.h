@@ -50,6 +50,7 @@ public:
                 (QUrl url, std::optional<QString> expectedHash, QString name), (override));
     MOCK_METHOD(QCoro::Task<QUrl>, downloadFile, (QUrl url, std::function<void(DownloadProgress)> progressHandler),
                 (override));
+    MOCK_METHOD(void, cancelDownloads, (), (override));
 };
 
 class MockSystemPermissionsManager : public SystemPermissionsManagerProtocol {
