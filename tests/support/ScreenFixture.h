@@ -152,7 +152,7 @@ protected:
 
     // A run over an empty choice, finished with the rights granted: the outcome now describes a run.
     void finishEmptyRun() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(testing::Return(true));
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
         model().selectedAppsForInstallation = QList<TARNDeviceAppConfigurationModel>();
         test::waitFor(model().installSelectedApplications());
     }

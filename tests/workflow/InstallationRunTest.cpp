@@ -406,7 +406,7 @@ TEST_F(InstallationRunTest, FailureEscapingADetachedRunIsReportedOnceAndRefusedR
 
     logger->clear();
     model().fatalErrorMessage = QString();
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false));
+    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::failed));
     model().startDetached(model().installSelectedApplications());
     drainPostedEvents();
     EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.no.permissions"));
@@ -421,7 +421,9 @@ TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnlyAfterAFinis
     ASSERT_TRUE(model().isInstallationSuccessful());
     model().openSuccessUrl(); // before any run nothing was installed: the strict opener must stay unused
 
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(Return(false)).WillOnce(Return(true));
+    EXPECT_CALL(*permissions, requestAdminPrivileges())
+            .WillOnce(ReturnTask(AdminRights::failed))
+            .WillOnce(ReturnTask(AdminRights::granted));
     EXPECT_THROW(test::waitFor(model().installSelectedApplications()), InstallationError);
     model().openSuccessUrl(); // refused rights end no run
     run();
