@@ -1,11 +1,11 @@
 #include "services/PropertyList.h"
 
 #include "services/NestingDepth.h"
+#include "services/PlistNulBytes.h"
 
 #include <plist/plist.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -81,21 +81,6 @@ QList<PropertyListNode> PropertyListNode::elements() const {
     return result;
 }
 
-namespace {
-
-// libplist aborts on an assertion when asked for a dictionary key that holds a NUL byte, which only the
-// binary format can carry. Its XML writer copies such bytes unchanged, so the XML form shows them all.
-bool holdsNulBytes(plist_t root) {
-    char* xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(root, &xml, &length);
-    const bool found = xml == nullptr || std::memchr(xml, '\0', length) != nullptr;
-    plist_to_xml_free(xml);
-    return found;
-}
-
-} // namespace
-
 void PropertyList::Free::operator()(void* node) const {
     plist_free(node);
 }
@@ -114,7 +99,7 @@ PropertyList PropertyList::parse(const QByteArray& bytes) {
         throw PropertyListError(QStringLiteral("The data is not a property list in XML or binary format."));
     }
     PropertyList list(parsed);
-    if (bytes.startsWith("bplist") && holdsNulBytes(parsed)) {
+    if (bytes.startsWith("bplist") && plistHoldsNulBytes(parsed)) {
         throw PropertyListError(QStringLiteral("The property list holds a NUL character in a key or a text."));
     }
     return list;

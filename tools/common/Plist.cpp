@@ -1,26 +1,11 @@
 #include "common/Plist.h"
 
 #include "services/NestingDepth.h"
+#include "services/PlistNulBytes.h"
 
-#include <cstring>
 #include <limits>
 
 namespace tarn::tool {
-
-namespace {
-
-// libplist aborts on an assertion when asked for a dictionary key that holds a NUL byte, which only the
-// binary format can carry. Its XML writer copies such bytes unchanged, so the XML form shows them all.
-bool holdsNulBytes(plist_t root) {
-    char* xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(root, &xml, &length);
-    const bool found = xml == nullptr || std::memchr(xml, '\0', length) != nullptr;
-    plist_to_xml_free(xml);
-    return found;
-}
-
-} // namespace
 
 Plist Plist::parse(const QByteArray& bytes) {
     if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max() ||
@@ -30,7 +15,7 @@ Plist Plist::parse(const QByteArray& bytes) {
     plist_t root = nullptr;
     plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
     Plist plist(root);
-    if (root && bytes.startsWith("bplist") && holdsNulBytes(root)) {
+    if (root && bytes.startsWith("bplist") && plistHoldsNulBytes(root)) {
         return {};
     }
     return plist;
