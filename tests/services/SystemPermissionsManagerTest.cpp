@@ -207,7 +207,9 @@ TEST_F(SystemPermissionsManagerTest, TheEventLoopKeepsTurningWhileTheDialogIsOpe
     ticker.start(1);
 
     std::optional<AdminRights> answer;
-    auto request = [&]() -> QCoro::Task<> { answer = co_await permissions.requestAdminPrivileges(); }();
+    // Named, so that its captures outlive the coroutine that reads them.
+    const auto awaitAnswer = [&]() -> QCoro::Task<> { answer = co_await permissions.requestAdminPrivileges(); };
+    auto request = awaitAnswer();
     ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(QStringLiteral("open"))); }));
     const int ticksWhenOpened = ticks;
     ASSERT_TRUE(processEventsUntil([&] { return ticks >= ticksWhenOpened + 20; }));
