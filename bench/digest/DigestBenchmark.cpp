@@ -2,7 +2,7 @@
 // the same file in the same run (best of several runs each, page cache warm for all), and the
 // process's peak resident memory while the validator digests. Goals: at least 0.95 of openssl's
 // throughput, peak memory under 32 MiB.
-#include "services/Error.h"
+#include "base/Error.h"
 #include "services/InstallerValidator.h"
 #include "services/ProcessRunner.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "components/DownloadProgressText.h"
-#include "services/DownloadProgress.h"
+#include "base/DownloadProgress.h"
+#include "base/DownloadProgressText.h"
 
 #include <QString>
 

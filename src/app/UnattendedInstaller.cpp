@@ -1,8 +1,8 @@
 #include "app/UnattendedInstaller.h"
 
 #include "app/ChildProcesses.h"
-#include "services/PrintableText.h"
-#include "workflow/MainQueue.h"
+#include "base/MainQueue.h"
+#include "base/PrintableText.h"
 
 #include <QEventLoop>
 #include <QTextStream>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "components/DownloadProgressText.h"
+#include "base/DownloadProgress.h"
+#include "base/DownloadProgressText.h"
+#include "base/ToInstallListItemViewState.h"
 #include "components/StyledText.h"
-#include "services/DownloadProgress.h"
-#include "workflow/ToInstallListItemViewState.h"
 
 #include <QVariant>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "models/USBDeviceModel.h"
 
-#include "services/Error.h"
+#include "base/Error.h"
 
 #include <limits>
 

@@ -1,9 +1,9 @@
 #include "screens/ConsentScreenView.h"
 
+#include "base/MainQueue.h"
 #include "components/CustomToggleView.h"
 #include "components/Resources.h"
 #include "components/Theme.h"
-#include "workflow/MainQueue.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

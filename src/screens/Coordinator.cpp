@@ -1,7 +1,7 @@
 #include "screens/Coordinator.h"
 
+#include "base/MainQueue.h"
 #include "screens/WindowHost.h"
-#include "workflow/MainQueue.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workflow/Published.h"
+#include "base/Published.h"
 
 #include <QList>
 #include <QObject>

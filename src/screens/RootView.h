@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/Published.h"
 #include "screens/Coordinator.h"
 #include "workflow/InstallationViewModel.h"
-#include "workflow/Published.h"
 
 #include <QPixmap>
 #include <QPointer>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/Published.h"
 #include "components/CustomButtonView.h"
 #include "screens/Coordinator.h"
 #include "workflow/InstallationViewModel.h"
-#include "workflow/Published.h"
 
 #include <QWidget>
 

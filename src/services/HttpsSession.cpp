@@ -1,6 +1,6 @@
 #include "services/HttpsSession.h"
 
-#include "services/Error.h"
+#include "base/Error.h"
 #include "services/TransportError.h"
 
 #include <QDir>

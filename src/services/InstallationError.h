@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services/Error.h"
+#include "base/Error.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "services/InstallerHelper.h"
 
-#include "services/Error.h"
+#include "base/Error.h"
 #include "services/FileReference.h"
 #include "services/InstallationError.h"
 #include "services/PropertyList.h"

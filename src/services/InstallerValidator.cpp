@@ -1,6 +1,6 @@
 #include "services/InstallerValidator.h"
 
-#include "services/Error.h"
+#include "base/Error.h"
 #include "services/FileReference.h"
 #include "services/InstallationError.h"
 

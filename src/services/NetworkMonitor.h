@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Published.h"
 #include "services/NetworkPathSource.h"
-#include "workflow/Published.h"
 
 #include <QObject>
 #include <QPointer>

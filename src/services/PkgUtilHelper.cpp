@@ -1,6 +1,6 @@
 #include "services/PkgUtilHelper.h"
 
-#include "services/Error.h"
+#include "base/Error.h"
 
 #include <QFile>
 #include <QFileInfo>

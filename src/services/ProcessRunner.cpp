@@ -1,8 +1,8 @@
 #include "services/ProcessRunner.h"
 
-#include "services/Error.h"
+#include "base/Error.h"
+#include "base/NextStateChange.h"
 #include "services/InstallationError.h"
-#include "services/NextStateChange.h"
 
 #include <QProcess>
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
 #include "services/RestClient.h"
 
-#include "services/Error.h"
+#include "base/Error.h"
 #include "services/RestClientError.h"
 #include "services/TransportError.h"
 

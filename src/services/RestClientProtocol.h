@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/DownloadProgress.h"
 #include "models/CatalogueDecoding.h"
-#include "services/DownloadProgress.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "services/SSLValidator.h"
 
-#include "services/Error.h"
+#include "base/Error.h"
 
 #include <QFile>
 #include <openssl/err.h>

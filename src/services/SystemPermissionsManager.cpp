@@ -1,6 +1,6 @@
 #include "services/SystemPermissionsManager.h"
 
-#include "services/NextStateChange.h"
+#include "base/NextStateChange.h"
 
 #include <QFile>
 #include <QFileInfo>

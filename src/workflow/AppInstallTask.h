@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/DownloadProgress.h"
+#include "base/ToInstallListItemViewState.h"
 #include "models/TARNDeviceAppConfigurationModel.h"
-#include "services/DownloadProgress.h"
-#include "workflow/ToInstallListItemViewState.h"
 
 #include <QString>
 #include <QUuid>

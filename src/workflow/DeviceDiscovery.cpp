@@ -1,9 +1,9 @@
 // The InstallationViewModel operations that find the scanner and load its configuration.
 
+#include "base/MainQueue.h"
+#include "base/TaskCancellation.h"
 #include "services/InstallationError.h"
 #include "workflow/InstallationViewModel.h"
-#include "workflow/MainQueue.h"
-#include "workflow/TaskCancellation.h"
 
 #include <QPointer>
 #include <QScopeGuard>

@@ -1,8 +1,8 @@
 // The InstallationViewModel installation run: rights, then each row in order.
 
+#include "base/MainQueue.h"
 #include "services/InstallationError.h"
 #include "workflow/InstallationViewModel.h"
-#include "workflow/MainQueue.h"
 
 #include <QFile>
 #include <QPointer>

@@ -1,11 +1,11 @@
 #include "workflow/InstallationViewModel.h"
 
+#include "base/MainQueue.h"
 #include "models/DecodingError.h"
 #include "services/InstallationError.h"
 #include "services/RestClientError.h"
 #include "services/TransportError.h"
 #include "workflow/ApplicationOrder.h"
-#include "workflow/MainQueue.h"
 #include "workflow/SystemServices.h"
 
 #include <QFile>

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "base/Published.h"
 #include "models/TARNDeviceAppConfigurationModel.h"
 #include "models/TARNDeviceModel.h"
 #include "models/USBDeviceModel.h"
 #include "workflow/AppInstallTask.h"
 #include "workflow/DeviceSearchState.h"
 #include "workflow/InstallationServices.h"
-#include "workflow/Published.h"
 
 #include <QList>
 #include <QObject>

@@ -1,7 +1,7 @@
 #include "services/InstallationError.h"
 
 #include "ServicesTestSupport.h"
-#include "services/Error.h"
+#include "base/Error.h"
 
 #include <gtest/gtest.h>
 

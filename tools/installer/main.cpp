@@ -4,11 +4,11 @@
 // package's install location.
 #include "Installation.h"
 #include "PackageContents.h"
+#include "base/PrintableText.h"
 #include "common/SignalDeferral.h"
 #include "common/SystemRoot.h"
 #include "common/ToolError.h"
 #include "common/Xar.h"
-#include "services/PrintableText.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

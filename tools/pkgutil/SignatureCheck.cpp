@@ -1,8 +1,8 @@
 #include "SignatureCheck.h"
 
+#include "base/PrintableText.h"
 #include "common/RootedFiles.h"
 #include "common/Xar.h"
-#include "services/PrintableText.h"
 
 #include <QFile>
 #include <QTimeZone>

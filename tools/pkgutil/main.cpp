@@ -1,10 +1,10 @@
 // pkgutil: checks package signatures and answers from the receipt database, with the command line and
 // the outputs of the macOS tool of the same name.
 #include "SignatureCheck.h"
+#include "base/PrintableText.h"
 #include "common/Receipts.h"
 #include "common/SystemRoot.h"
 #include "common/ToolError.h"
-#include "services/PrintableText.h"
 
 #include <QCoreApplication>
 #include <QFile>

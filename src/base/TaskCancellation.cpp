@@ -1,4 +1,4 @@
-#include "workflow/TaskCancellation.h"
+#include "base/TaskCancellation.h"
 
 #include <qcoro/qcorotimer.h>
 

@@ -1,4 +1,4 @@
-#include "services/Error.h"
+#include "base/Error.h"
 
 namespace tarn {
 

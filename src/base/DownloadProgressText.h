@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services/DownloadProgress.h"
+#include "base/DownloadProgress.h"
 
 #include <QLocale>
 #include <QString>

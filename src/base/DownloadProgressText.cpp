@@ -1,6 +1,6 @@
-#include "components/DownloadProgressText.h"
+#include "base/DownloadProgressText.h"
 
-#include "components/Resources.h"
+#include "base/Localization.h"
 
 #include <cmath>
 
