@@ -213,6 +213,13 @@ std::optional<Identity> identityOf(const QString& mountFolder) {
     return Identity{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino), token.read(64).trimmed()};
 }
 
+// The hidden folder beside the volumes that records which mount folders this tool made: one file per
+// mount folder, named like it, holding the folder's device, inode and the token of the hidden file
+// ".tarn-volume" inside it, then the image's path.
+QString markerDirectory(const Environment& environment) {
+    return QDir(environment.volumesDirectory).filePath(u".tarn-attached"_s);
+}
+
 QString markerPath(const Environment& environment, const QString& mountFolder) {
     return QDir(markerDirectory(environment)).filePath(QFileInfo(mountFolder).fileName());
 }
@@ -519,10 +526,6 @@ Environment Environment::fromProcess() {
     }
     environment.sevenZip = QStandardPaths::findExecutable(u"7zz"_s);
     return environment;
-}
-
-QString markerDirectory(const Environment& environment) {
-    return QDir(environment.volumesDirectory).filePath(u".tarn-attached"_s);
 }
 
 Outcome run(const QStringList& arguments, const Environment& environment) {

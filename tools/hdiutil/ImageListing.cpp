@@ -61,6 +61,12 @@ bool isAbsolute(const QString& path) {
     return path.startsWith(u'/') || path.startsWith(u'\\');
 }
 
+// Path components split on both separators: names written on another system may use either.
+QStringList pathComponents(const QString& path) {
+    static const QRegularExpression separators(u"[/\\\\]"_s);
+    return path.split(separators, Qt::SkipEmptyParts);
+}
+
 // Components without "." and empty ones; ".." kept, for the callers to judge.
 QStringList normalized(const QString& path) {
     QStringList kept;
@@ -90,11 +96,6 @@ QString quoted(const QString& text) {
 }
 
 } // namespace
-
-QStringList pathComponents(const QString& path) {
-    static const QRegularExpression separators(u"[/\\\\]"_s);
-    return path.split(separators, Qt::SkipEmptyParts);
-}
 
 ImageListing ImageListing::parse(const QByteArray& output) {
     QStringList lines = QString::fromUtf8(output).split(u'\n');

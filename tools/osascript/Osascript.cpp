@@ -19,6 +19,12 @@ constexpr int failureStatus = 1;
 constexpr int syntaxErrorNumber = -2741;
 const QString shell = u"/bin/sh"_s;
 
+// The prompt as sudo's -p option takes it: sudo expands %-sequences, so a literal % is doubled.
+QString sudoPrompt(const QString& prompt) {
+    QString escaped = prompt;
+    return escaped.replace(u'%', u"%%"_s);
+}
+
 Outcome failure(const QString& text) {
     return {failureStatus, {}, (text + u'\n').toUtf8()};
 }
@@ -76,11 +82,6 @@ Settings Settings::fromProcess(const QString& programPath) {
     settings.runningAsRoot = ::geteuid() == 0;
     settings.self = QFileInfo(programPath).absoluteFilePath();
     return settings;
-}
-
-QString sudoPrompt(const QString& prompt) {
-    QString escaped = prompt;
-    return escaped.replace(u'%', u"%%"_s);
 }
 
 std::variant<Outcome, Elevation> run(const QStringList& arguments, const Settings& settings) {
