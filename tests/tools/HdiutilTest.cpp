@@ -48,16 +48,16 @@ mode_t modeOf(const QString& path) {
 class HdiutilTest : public ::testing::Test {
 protected:
     Sandbox sandbox;
-    QString volumes = sandbox.path(QStringLiteral("/Volumes"));
+    QString volumes = sandbox.path(u"/Volumes"_s);
 
-    ToolRun hdiutil(const QStringList& arguments) const { return sandbox.run(QStringLiteral("hdiutil"), arguments); }
+    ToolRun hdiutil(const QStringList& arguments) const { return sandbox.run(u"hdiutil"_s, arguments); }
 
     QString image(const QString& name) const { return sandbox.outside(name); }
 
     // Attaches `name`, written by `builder`, and answers its volume's mount point.
-    QString attach(const DiskImageBuilder& builder, const QString& name = QStringLiteral("suite.dmg")) const {
+    QString attach(const DiskImageBuilder& builder, const QString& name = u"suite.dmg"_s) const {
         builder.write(image(name));
-        const ToolRun run = hdiutil({QStringLiteral("attach"), image(name), QStringLiteral("-plist")});
+        const ToolRun run = hdiutil({u"attach"_s, image(name), u"-plist"_s});
         EXPECT_EQ(run.exitCode, 0) << run.err;
         return mountPoints(run.out).value(1);
     }
@@ -79,25 +79,19 @@ protected:
 
 DiskImageBuilder installerImage() {
     DiskImageBuilder builder;
-    builder.setVolumeName(QStringLiteral("Scanner Suite"))
-            .addFile(QStringLiteral("Scanner Suite.pkg"), "signed package bytes")
-            .addFile(QStringLiteral("Extras/Driver.pkg"), "nested package");
+    builder.setVolumeName(u"Scanner Suite"_s)
+            .addFile(u"Scanner Suite.pkg"_s, "signed package bytes")
+            .addFile(u"Extras/Driver.pkg"_s, "nested package");
     return builder;
 }
 
 // Ctrl+C in a terminal reaches the whole chain: an attach stopped before its volume is in place
 // removes its staging and leaves nothing under Volumes.
 TEST_F(HdiutilTest, SignalledBeforeTheVolumeIsInPlaceItLeavesNothingUnderVolumes) {
-    installerImage().write(image(QStringLiteral("suite.dmg")));
-    const ProcessGate gate;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TARN_SYSTEM_ROOT"), sandbox.path(QString()));
-    environment.insert(QStringLiteral("TARN_TOOL_GATE"), gate.at("extracted"));
+    installerImage().write(image(u"suite.dmg"_s));
 
-    const SignalledRun run =
-            gate.runSignalled(toolPath(QStringLiteral("hdiutil")),
-                              {QStringLiteral("attach"), image(QStringLiteral("suite.dmg")), QStringLiteral("-plist")},
-                              environment, SIGINT, true);
+    const SignalledRun run = sandbox.signalled(u"hdiutil"_s, {u"attach"_s, image(u"suite.dmg"_s), u"-plist"_s},
+                                               "extracted", SIGINT, true);
 
     EXPECT_EQ(run.exitCode, 130) << run.err;
     EXPECT_THAT(run.err, HasSubstr("interrupted by SIGINT"));
@@ -105,47 +99,44 @@ TEST_F(HdiutilTest, SignalledBeforeTheVolumeIsInPlaceItLeavesNothingUnderVolumes
 }
 
 TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {
-    installerImage().write(image(QStringLiteral("Scanner Suite.dmg")));
-    const ToolRun attached = hdiutil({QStringLiteral("attach"), image(QStringLiteral("Scanner Suite.dmg")),
-                                      QStringLiteral("-nobrowse"), QStringLiteral("-plist")});
+    installerImage().write(image(u"Scanner Suite.dmg"_s));
+    const ToolRun attached = hdiutil({u"attach"_s, image(u"Scanner Suite.dmg"_s), u"-nobrowse"_s, u"-plist"_s});
     ASSERT_EQ(attached.exitCode, 0) << attached.err;
-    const QString mountPoint = QDir(volumes).canonicalPath() + QStringLiteral("/Scanner Suite");
+    const QString mountPoint = QDir(volumes).canonicalPath() + u"/Scanner Suite"_s;
     EXPECT_EQ(mountPoints(attached.out), QStringList({QString(), mountPoint}))
             << "the whole image first, without a mount point, as the system reports it";
-    EXPECT_EQ(readFile(mountPoint + QStringLiteral("/Scanner Suite.pkg")), "signed package bytes");
-    EXPECT_EQ(readFile(mountPoint + QStringLiteral("/Extras/Driver.pkg")), "nested package");
-    EXPECT_EQ(modeOf(mountPoint + QStringLiteral("/Scanner Suite.pkg")) & 0222, 0u);
+    EXPECT_EQ(readFile(mountPoint + u"/Scanner Suite.pkg"_s), "signed package bytes");
+    EXPECT_EQ(readFile(mountPoint + u"/Extras/Driver.pkg"_s), "nested package");
+    EXPECT_EQ(modeOf(mountPoint + u"/Scanner Suite.pkg"_s) & 0222, 0u);
     EXPECT_EQ(modeOf(mountPoint) & 0222, 0u);
-    const QString second = attach(installerImage(), QStringLiteral("Scanner Suite.dmg"));
-    EXPECT_EQ(second, mountPoint + QStringLiteral(" 1")) << "the same volume twice gets two folders";
+    const QString second = attach(installerImage(), u"Scanner Suite.dmg"_s);
+    EXPECT_EQ(second, mountPoint + u" 1"_s) << "the same volume twice gets two folders";
 
-    const ToolRun quiet = hdiutil({QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")});
+    const ToolRun quiet = hdiutil({u"detach"_s, mountPoint, u"-quiet"_s});
     EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
     EXPECT_TRUE(quiet.out.empty());
-    EXPECT_EQ(readFile(second + QStringLiteral("/Scanner Suite.pkg")), "signed package bytes");
-    EXPECT_EQ(hdiutil({QStringLiteral("detach"), second}).out, '"' + second.toStdString() + "\" ejected.\n");
+    EXPECT_EQ(readFile(second + u"/Scanner Suite.pkg"_s), "signed package bytes");
+    EXPECT_EQ(hdiutil({u"detach"_s, second}).out, '"' + second.toStdString() + "\" ejected.\n");
     EXPECT_EQ(leftovers(), QStringList());
 
-    EXPECT_THAT(hdiutil({QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")}),
+    EXPECT_THAT(hdiutil({u"detach"_s, mountPoint, u"-quiet"_s}),
                 FailsWith("hdiutil: detach failed - No such file or directory"));
 }
 
 TEST_F(HdiutilTest, WithoutSystemRootVolumesLiveInTheUsersRuntimeDirectory) {
-    installerImage().write(image(QStringLiteral("suite.dmg")));
+    installerImage().write(image(u"suite.dmg"_s));
     QTemporaryDir runtime;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("TARN_SYSTEM_ROOT"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.remove(u"TARN_SYSTEM_ROOT"_s);
+    environment.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
 
-    const ToolRun attached = runTool(
-            QStringLiteral("hdiutil"),
-            {QStringLiteral("attach"), image(QStringLiteral("suite.dmg")), QStringLiteral("-plist")}, environment);
+    const ToolRun attached = runTool(u"hdiutil"_s, {u"attach"_s, image(u"suite.dmg"_s), u"-plist"_s}, environment);
 
     ASSERT_EQ(attached.exitCode, 0) << attached.err;
     const QString mountPoint = mountPoints(attached.out).value(1);
-    EXPECT_EQ(mountPoint, QDir(runtime.path()).canonicalPath() + QStringLiteral("/tarn-installer/Volumes/suite"));
-    EXPECT_TRUE(QFileInfo::exists(mountPoint + QStringLiteral("/Scanner Suite.pkg")));
-    EXPECT_EQ(runTool(QStringLiteral("hdiutil"), {QStringLiteral("detach"), mountPoint}, environment).exitCode, 0);
+    EXPECT_EQ(mountPoint, QDir(runtime.path()).canonicalPath() + u"/tarn-installer/Volumes/suite"_s);
+    EXPECT_TRUE(QFileInfo::exists(mountPoint + u"/Scanner Suite.pkg"_s));
+    EXPECT_EQ(runTool(u"hdiutil"_s, {u"detach"_s, mountPoint}, environment).exitCode, 0);
     EXPECT_FALSE(QFileInfo::exists(mountPoint));
 }
 
@@ -155,66 +146,56 @@ TEST_F(HdiutilTest, DetachRefusesFoldersItDidNotMake) {
     const QString replaced = attach(installerImage());
     ASSERT_EQ(::chmod(QFile::encodeName(replaced).constData(), 0700), 0);
     ASSERT_TRUE(QDir(replaced).removeRecursively());
-    for (const QString& folder : {volumes + QStringLiteral("/Backup"), image(QStringLiteral("Documents")), replaced}) {
-        fixtures::writeFile(folder + QStringLiteral("/keep.txt"), "kept");
+    for (const QString& folder : {volumes + u"/Backup"_s, image(u"Documents"_s), replaced}) {
+        fixtures::writeFile(folder + u"/keep.txt"_s, "kept");
 
-        EXPECT_THAT(hdiutil({QStringLiteral("detach"), folder, QStringLiteral("-quiet")}),
-                    FailsWith("is not a volume attached by hdiutil"));
-        EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/keep.txt"))) << folder.toStdString();
+        EXPECT_THAT(hdiutil({u"detach"_s, folder, u"-quiet"_s}), FailsWith("is not a volume attached by hdiutil"));
+        EXPECT_TRUE(QFileInfo::exists(folder + u"/keep.txt"_s)) << folder.toStdString();
     }
 }
 
 TEST_F(HdiutilTest, AttachRefusesUnreadableAndHostileImagesAndLeavesNothing) {
-    const QTemporaryDir outside;
-    installerImage().writeDamaged(image(QStringLiteral("truncated.dmg")), DiskImageBuilder::Damage::truncated);
-    installerImage().writeDamaged(image(QStringLiteral("wiped.dmg")), DiskImageBuilder::Damage::noFileSystem);
-    fixtures::writeFile(image(QStringLiteral("notes.dmg")), "just some text, not an image\n");
+    installerImage().writeDamaged(image(u"truncated.dmg"_s), DiskImageBuilder::Damage::truncated);
+    installerImage().writeDamaged(image(u"wiped.dmg"_s), DiskImageBuilder::Damage::noFileSystem);
+    fixtures::writeFile(image(u"notes.dmg"_s), "just some text, not an image\n");
     // Archives 7-Zip would open all the same: no disk images, refused before it sees them, however hostile
     // their entries (those are judged on the listing, below).
     DiskImageBuilder()
             .setFormat(DiskImageBuilder::Format::tar)
-            .addFile(QStringLiteral("Scanner Suite.pkg"), "package")
-            .addFile(QStringLiteral("../../escaped.txt"), "planted")
-            .write(image(QStringLiteral("tar.dmg")));
-    fixtures::writeFile(image(QStringLiteral("payload.txt")), QByteArray(4096, 'z'));
+            .addFile(u"Scanner Suite.pkg"_s, "package")
+            .addFile(u"../../escaped.txt"_s, "planted")
+            .write(image(u"tar.dmg"_s));
+    fixtures::writeFile(image(u"payload.txt"_s), QByteArray(4096, 'z'));
     QProcess zip;
-    zip.start(QStandardPaths::findExecutable(QStringLiteral("7zz")),
-              {QStringLiteral("a"), QStringLiteral("-tzip"), image(QStringLiteral("zip.dmg")),
-               image(QStringLiteral("payload.txt"))});
+    zip.start(QStandardPaths::findExecutable(u"7zz"_s),
+              {u"a"_s, u"-tzip"_s, image(u"zip.dmg"_s), image(u"payload.txt"_s)});
     ASSERT_TRUE(zip.waitForFinished() && zip.exitCode() == 0);
     const char* notAnImage = "image not recognized (not a disk image";
     const struct {
         const char* name;
-        std::optional<DiskImageBuilder> builder; // none: the image is written already, or missing
         const char* reason;
     } cases[] = {
-            {"truncated.dmg", {}, ""}, {"wiped.dmg", {}, notAnImage}, {"notes.dmg", {}, notAnImage},
-            {"missing.dmg", {}, ""},   {"tar.dmg", {}, notAnImage},   {"zip.dmg", {}, notAnImage},
+            {"truncated.dmg", ""}, {"wiped.dmg", notAnImage}, {"notes.dmg", notAnImage},
+            {"missing.dmg", ""},   {"tar.dmg", notAnImage},   {"zip.dmg", notAnImage},
     };
     for (const auto& refused : cases) {
         SCOPED_TRACE(refused.name);
-        if (refused.builder) {
-            refused.builder->write(image(QString::fromLatin1(refused.name)));
-        }
 
-        const ToolRun run = hdiutil({QStringLiteral("attach"), image(QString::fromLatin1(refused.name)),
-                                     QStringLiteral("-nobrowse"), QStringLiteral("-plist")});
+        const ToolRun run =
+                hdiutil({u"attach"_s, image(QString::fromLatin1(refused.name)), u"-nobrowse"_s, u"-plist"_s});
 
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_THAT(run.err, StartsWith(std::string("hdiutil: attach failed - ") + refused.reason));
         EXPECT_TRUE(run.out.empty());
         EXPECT_EQ(leftovers(), QStringList());
-        EXPECT_TRUE(QDir(outside.path()).isEmpty());
-        EXPECT_FALSE(QFileInfo::exists(sandbox.path(QStringLiteral("/escaped.txt"))));
+        EXPECT_FALSE(QFileInfo::exists(sandbox.path(u"/escaped.txt"_s)));
     }
 }
 
 TEST_F(HdiutilTest, UsageErrorsExitNonZero) {
     for (const QStringList& arguments :
-         {QStringList(), QStringList{QStringLiteral("mount"), QStringLiteral("x.dmg")},
-          QStringList{QStringLiteral("attach"), QStringLiteral("x.dmg"), QStringLiteral("-mountroot")},
-          QStringList{QStringLiteral("attach")},
-          QStringList{QStringLiteral("detach"), QStringLiteral("a"), QStringLiteral("b")}}) {
+         {QStringList(), QStringList{u"mount"_s, u"x.dmg"_s}, QStringList{u"attach"_s, u"x.dmg"_s, u"-mountroot"_s},
+          QStringList{u"attach"_s}, QStringList{u"detach"_s, u"a"_s, u"b"_s}}) {
         EXPECT_THAT(hdiutil(arguments), FailsWith("Usage: hdiutil attach IMAGE")) << arguments.join(u' ').toStdString();
     }
 }
@@ -233,62 +214,56 @@ hdiutil::ImageListing listing(const QStringList& formats, const QStringList& ent
 }
 
 QString file(const QString& path) {
-    return QStringLiteral("Path = %1\nFolder = -\nSize = 3\nSymbolic Link = \nHard Link = ").arg(path);
+    return u"Path = %1\nFolder = -\nSize = 3\nSymbolic Link = \nHard Link = "_s.arg(path);
 }
 
 QString folder(const QString& path) {
-    return QStringLiteral("Path = %1\nFolder = +\nSize = 0").arg(path);
+    return u"Path = %1\nFolder = +\nSize = 0"_s.arg(path);
 }
 
 // HFS+ and APFS list the volume under one folder named after it; ISO 9660 lists the volume's contents at the
 // top, so a single folder there is content, not the volume.
 TEST(HdiutilListing, TakesTheSingleTopFolderOfNamedVolumesAsTheirRoot) {
-    const QStringList underOneFolder{folder(QStringLiteral("Scanner Suite")),
-                                     file(QStringLiteral("Scanner Suite/Scanner Suite.pkg"))};
-    EXPECT_EQ(listing({QStringLiteral("Dmg"), QStringLiteral("HFS")}, underOneFolder).volumeFolder(),
-              QStringLiteral("Scanner Suite"));
-    EXPECT_EQ(listing({QStringLiteral("APFS")}, underOneFolder).volumeFolder(), QStringLiteral("Scanner Suite"));
-    EXPECT_EQ(listing({QStringLiteral("Iso")}, underOneFolder).volumeFolder(), std::nullopt);
-    EXPECT_EQ(listing({QStringLiteral("HFS")}, {folder(QStringLiteral("Suite")), file(QStringLiteral("a.pkg"))})
-                      .volumeFolder(),
-              std::nullopt);
+    const QStringList underOneFolder{folder(u"Scanner Suite"_s), file(u"Scanner Suite/Scanner Suite.pkg"_s)};
+    EXPECT_EQ(listing({u"Dmg"_s, u"HFS"_s}, underOneFolder).volumeFolder(), u"Scanner Suite"_s);
+    EXPECT_EQ(listing({u"APFS"_s}, underOneFolder).volumeFolder(), u"Scanner Suite"_s);
+    EXPECT_EQ(listing({u"Iso"_s}, underOneFolder).volumeFolder(), std::nullopt);
+    EXPECT_EQ(listing({u"HFS"_s}, {folder(u"Suite"_s), file(u"a.pkg"_s)}).volumeFolder(), std::nullopt);
 }
 
 QString link(const QString& path, const QString& target, bool hard = false) {
-    return QStringLiteral("Path = %1\nFolder = -\nSize = 0\nSymbolic Link = %2\nHard Link = %3")
-            .arg(path, hard ? QString() : target, hard ? target : QString());
+    return u"Path = %1\nFolder = -\nSize = 0\nSymbolic Link = %2\nHard Link = %3"_s.arg(path, hard ? QString() : target,
+                                                                                        hard ? target : QString());
 }
 
 // Entries that would land outside the volume, judged before anything is extracted.
 TEST(HdiutilListing, NamesTheFirstEntryThatWouldLeaveTheVolume) {
-    const QString outside = QStringLiteral("/tmp/outside");
+    const QString outside = u"/tmp/outside"_s;
     const struct {
         const char* name;
         QStringList entries;
         bool safe;
     } cases[] = {
-            {"links inside", {file(QStringLiteral("a.pkg")), link(QStringLiteral("b"), QStringLiteral("a.pkg"))}, true},
-            {"absolute path", {file(outside + QStringLiteral("/planted.txt"))}, false},
-            {"climbing path", {file(QStringLiteral("../../escaped.txt"))}, false},
-            {"absolute link", {link(QStringLiteral("Applications"), outside)}, false},
-            {"entry through a link",
-             {link(QStringLiteral("docs"), QStringLiteral("Extras")), file(QStringLiteral("docs/planted.txt"))},
-             false},
-            {"hard link out", {link(QStringLiteral("passwd"), QStringLiteral("/etc/passwd"), true)}, false},
+            {"links inside", {file(u"a.pkg"_s), link(u"b"_s, u"a.pkg"_s)}, true},
+            {"absolute path", {file(outside + u"/planted.txt"_s)}, false},
+            {"climbing path", {file(u"../../escaped.txt"_s)}, false},
+            {"absolute link", {link(u"Applications"_s, outside)}, false},
+            {"entry through a link", {link(u"docs"_s, u"Extras"_s), file(u"docs/planted.txt"_s)}, false},
+            {"hard link out", {link(u"passwd"_s, u"/etc/passwd"_s, true)}, false},
     };
     for (const auto& entries : cases) {
-        EXPECT_EQ(!listing({QStringLiteral("Iso")}, entries.entries).firstUnsafeEntry(), entries.safe) << entries.name;
+        EXPECT_EQ(!listing({u"Iso"_s}, entries.entries).firstUnsafeEntry(), entries.safe) << entries.name;
     }
 }
 
 // What an image holds must fit in the free space, with a margin, before anything is extracted.
 TEST_F(HdiutilTest, AttachRefusesAnImageWhoseContentsWouldNotFitTheFreeSpace) {
-    installerImage().write(image(QStringLiteral("suite.dmg")));
+    installerImage().write(image(u"suite.dmg"_s));
     hdiutil::Environment environment = hdiutil::Environment::fromProcess();
     environment.volumesDirectory = volumes;
     const quint64 contents = 20 + 14; // both packages' bytes
     const quint64 margin = 64ULL * 1024 * 1024;
-    const QStringList attach{QStringLiteral("attach"), image(QStringLiteral("suite.dmg")), QStringLiteral("-plist")};
+    const QStringList attach{u"attach"_s, image(u"suite.dmg"_s), u"-plist"_s};
 
     for (const quint64 free : {quint64{0}, contents + margin - 1}) {
         environment.freeBytes = [free](const QString&) { return free; };
@@ -304,11 +279,9 @@ TEST_F(HdiutilTest, AttachRefusesAnImageWhoseContentsWouldNotFitTheFreeSpace) {
 
 // A name with a line break must not be able to pass off part of itself as another field or entry.
 TEST(HdiutilListing, RefusesListingsWhoseEntriesCannotBeToldApart) {
-    for (const QString& block :
-         {QStringLiteral("Path = harmless\n../../etc/cron.d/job\nFolder = -"),
-          QStringLiteral("Path = harmless\nPath = ../../escape\nFolder = -"), QStringLiteral("Folder = -\nSize = 3")}) {
-        EXPECT_THROW(listing({QStringLiteral("tar")}, {file(QStringLiteral("a.pkg")), block}), hdiutil::ListingError)
-                << block.toStdString();
+    for (const QString& block : {u"Path = harmless\n../../etc/cron.d/job\nFolder = -"_s,
+                                 u"Path = harmless\nPath = ../../escape\nFolder = -"_s, u"Folder = -\nSize = 3"_s}) {
+        EXPECT_THROW(listing({u"tar"_s}, {file(u"a.pkg"_s), block}), hdiutil::ListingError) << block.toStdString();
     }
     EXPECT_THROW(hdiutil::ImageListing::parse("Scanning the drive for archives:\nERROR: cannot open\n"),
                  hdiutil::ListingError);
@@ -319,13 +292,13 @@ TEST(HdiutilListing, RefusesListingsWhoseEntriesCannotBeToldApart) {
 class HdiutilVolumeTree : public ::testing::Test {
 public:
     QTemporaryDir base;
-    QString volume = base.filePath(QStringLiteral("volume"));
-    QString outside = base.filePath(QStringLiteral("outside"));
+    QString volume = base.filePath(u"volume"_s);
+    QString outside = base.filePath(u"outside"_s);
 
     void SetUp() override {
-        fixtures::writeFile(volume + QStringLiteral("/Scanner Suite.pkg"), "data");
-        fixtures::writeFile(outside + QStringLiteral("/secret"), "data");
-        QDir().mkpath(volume + QStringLiteral("/Extras"));
+        fixtures::writeFile(volume + u"/Scanner Suite.pkg"_s, "data");
+        fixtures::writeFile(outside + u"/secret"_s, "data");
+        QDir().mkpath(volume + u"/Extras"_s);
     }
 
     void link(const QString& name, const QString& target, bool hard = false) const {
@@ -343,29 +316,27 @@ TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndAcceptsWhatStaysInside) {
     } cases[] = {
             {"links inside",
              [](auto& t) {
-                 t.link(QStringLiteral("Extras/suite"), QStringLiteral("../Scanner Suite.pkg"));
-                 t.link(QStringLiteral("extras"), QStringLiteral("Extras"));
-                 t.link(QStringLiteral("Extras/copy.pkg"), t.volume + QStringLiteral("/Scanner Suite.pkg"), true);
+                 t.link(u"Extras/suite"_s, u"../Scanner Suite.pkg"_s);
+                 t.link(u"extras"_s, u"Extras"_s);
+                 t.link(u"Extras/copy.pkg"_s, t.volume + u"/Scanner Suite.pkg"_s, true);
              },
              ""},
-            {"absolute link", [](auto& t) { t.link(QStringLiteral("secret"), t.outside + QStringLiteral("/secret")); },
+            {"absolute link", [](auto& t) { t.link(u"secret"_s, t.outside + u"/secret"_s); },
              "the link 'secret' leads out"},
-            {"climbing link", [](auto& t) { t.link(QStringLiteral("Extras/up"), QStringLiteral("../../outside")); },
+            {"climbing link", [](auto& t) { t.link(u"Extras/up"_s, u"../../outside"_s); },
              "the link 'Extras/up' leads out"},
             // Each link alone stays inside by its text; the kernel resolves "here/.." from the folder "here"
             // names, which is the volume itself, so together they climb out.
             {"composed links",
              [](auto& t) {
-                 t.link(QStringLiteral("here"), QStringLiteral("."));
-                 t.link(QStringLiteral("Extras/way"), QStringLiteral("../here/../outside"));
+                 t.link(u"here"_s, u"."_s);
+                 t.link(u"Extras/way"_s, u"../here/../outside"_s);
              },
              "leads out"},
-            {"dangling link", [](auto& t) { t.link(QStringLiteral("gone"), QStringLiteral("missing/file")); },
-             "the link 'gone' leads out"},
-            {"hard link from outside",
-             [](auto& t) { t.link(QStringLiteral("Extras/secret"), t.outside + QStringLiteral("/secret"), true); },
+            {"dangling link", [](auto& t) { t.link(u"gone"_s, u"missing/file"_s); }, "the link 'gone' leads out"},
+            {"hard link from outside", [](auto& t) { t.link(u"Extras/secret"_s, t.outside + u"/secret"_s, true); },
              "the file 'Extras/secret' is linked from outside"},
-            {"pipe", [](auto& t) { ::mkfifo(QFile::encodeName(t.volume + QStringLiteral("/pipe")).constData(), 0600); },
+            {"pipe", [](auto& t) { ::mkfifo(QFile::encodeName(t.volume + u"/pipe"_s).constData(), 0600); },
              "'pipe' is neither a file, a folder nor a link"},
     };
     for (const auto& tree : cases) {
@@ -380,20 +351,20 @@ TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndAcceptsWhatStaysInside) {
 }
 
 TEST_F(HdiutilVolumeTree, ReadOnlyAndRemovalNeverReachThroughLinks) {
-    link(QStringLiteral("Extras/outside"), outside);
-    link(QStringLiteral("secret"), outside + QStringLiteral("/secret"));
-    const mode_t outsideMode = modeOf(outside + QStringLiteral("/secret"));
+    link(u"Extras/outside"_s, outside);
+    link(u"secret"_s, outside + u"/secret"_s);
+    const mode_t outsideMode = modeOf(outside + u"/secret"_s);
 
     ASSERT_EQ(hdiutil::makeReadOnly(volume), std::nullopt);
-    EXPECT_EQ(modeOf(volume + QStringLiteral("/Scanner Suite.pkg")) & 0222, 0u);
-    EXPECT_EQ(modeOf(volume + QStringLiteral("/Extras")) & 0222, 0u);
+    EXPECT_EQ(modeOf(volume + u"/Scanner Suite.pkg"_s) & 0222, 0u);
+    EXPECT_EQ(modeOf(volume + u"/Extras"_s) & 0222, 0u);
     EXPECT_EQ(modeOf(volume) & 0222, 0u);
-    EXPECT_EQ(modeOf(outside + QStringLiteral("/secret")), outsideMode);
+    EXPECT_EQ(modeOf(outside + u"/secret"_s), outsideMode);
     EXPECT_EQ(modeOf(outside) & 0200, 0200u);
 
     ASSERT_EQ(hdiutil::removeTree(volume), std::nullopt);
     EXPECT_FALSE(QFileInfo::exists(volume));
-    EXPECT_TRUE(QFileInfo::exists(outside + QStringLiteral("/secret")));
+    EXPECT_TRUE(QFileInfo::exists(outside + u"/secret"_s));
     EXPECT_EQ(hdiutil::removeTree(volume), std::nullopt) << "removing what is already gone is no failure";
 }
 

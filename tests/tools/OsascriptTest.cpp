@@ -46,35 +46,34 @@ TEST(OsascriptStatement, ReadsBackWhatTheProcessRunnerWrote) {
 }
 
 TEST(OsascriptStatement, ReadsAppleScriptEscapesAndLayout) {
-    const auto parsed = parseShellScriptStatement(QStringLiteral(
-            "  DO Shell   script\t\"a\\tb\\nc\\rd\"\n with ADMINISTRATOR privileges with prompt\"p\\\\q\"  \n"));
-    EXPECT_EQ(parsed.command, QStringLiteral("a\tb\nc\rd"));
-    EXPECT_EQ(parsed.prompt, QStringLiteral("p\\q"));
+    const auto parsed = parseShellScriptStatement(
+            u"  DO Shell   script\t\"a\\tb\\nc\\rd\"\n with ADMINISTRATOR privileges with prompt\"p\\\\q\"  \n"_s);
+    EXPECT_EQ(parsed.command, u"a\tb\nc\rd"_s);
+    EXPECT_EQ(parsed.prompt, u"p\\q"_s);
 }
 
 TEST(OsascriptStatement, RefusesMalformedScriptsAsSyntaxErrorsAndEveryOtherStatementAsUnsupported) {
-    const QString privileges = QStringLiteral(" with administrator privileges");
-    const QString prompt = QStringLiteral(" with prompt \"p\"");
+    const QString privileges = u" with administrator privileges"_s;
+    const QString prompt = u" with prompt \"p\""_s;
     const QString full = privileges + prompt;
     using Kind = StatementError::Kind;
     const struct {
         QString statement;
         Kind kind;
     } cases[] = {
-            {QStringLiteral("do shell script \"never closed") + privileges + QStringLiteral(" with prompt p"),
-             Kind::syntax},
-            {QStringLiteral("do shell script \"ends in a backslash\\"), Kind::syntax},
-            {QStringLiteral("do shell script \"\\q\"") + full, Kind::syntax},
-            {QStringLiteral("do shell script \"a\" & \"b\"") + full, Kind::syntax},
-            {QStringLiteral("do shell script \"a\"") + full + QStringLiteral(" -- comment"), Kind::syntax},
+            {u"do shell script \"never closed"_s + privileges + u" with prompt p"_s, Kind::syntax},
+            {u"do shell script \"ends in a backslash\\"_s, Kind::syntax},
+            {u"do shell script \"\\q\""_s + full, Kind::syntax},
+            {u"do shell script \"a\" & \"b\""_s + full, Kind::syntax},
+            {u"do shell script \"a\""_s + full + u" -- comment"_s, Kind::syntax},
             {QString(), Kind::unsupported},
-            {QStringLiteral("display dialog \"hello\""), Kind::unsupported},
-            {QStringLiteral("do shell script \"rm -rf /tmp/x\""), Kind::unsupported},
-            {QStringLiteral("do shell script \"id\"") + privileges, Kind::unsupported},
-            {QStringLiteral("do shell script \"id\"") + prompt + privileges, Kind::unsupported},
-            {QStringLiteral("do shell script \"id\"") + full + prompt, Kind::unsupported},
-            {QStringLiteral("do shell script id") + full, Kind::unsupported},
-            {QStringLiteral("doshell script \"id\"") + full, Kind::unsupported},
+            {u"display dialog \"hello\""_s, Kind::unsupported},
+            {u"do shell script \"rm -rf /tmp/x\""_s, Kind::unsupported},
+            {u"do shell script \"id\""_s + privileges, Kind::unsupported},
+            {u"do shell script \"id\""_s + prompt + privileges, Kind::unsupported},
+            {u"do shell script \"id\""_s + full + prompt, Kind::unsupported},
+            {u"do shell script id"_s + full, Kind::unsupported},
+            {u"doshell script \"id\""_s + full, Kind::unsupported},
     };
     for (const auto& refused : cases) {
         SCOPED_TRACE(refused.statement.toStdString());
@@ -84,13 +83,12 @@ TEST(OsascriptStatement, RefusesMalformedScriptsAsSyntaxErrorsAndEveryOtherState
         } catch (const StatementError& error) {
             EXPECT_EQ(error.kind(), refused.kind);
             EXPECT_FALSE(error.reason().isEmpty());
-            EXPECT_EQ(error.reason().contains(QStringLiteral("Only do shell script")),
-                      refused.kind == Kind::unsupported);
+            EXPECT_EQ(error.reason().contains(u"Only do shell script"_s), refused.kind == Kind::unsupported);
         }
     }
 }
 
-QString privileged(const QString& commandLine, const QString& prompt = QStringLiteral("Install Scanner Suite")) {
+QString privileged(const QString& commandLine, const QString& prompt = u"Install Scanner Suite"_s) {
     return ProcessRunner::adminScript(commandLine, prompt);
 }
 
@@ -99,24 +97,20 @@ QString privileged(const QString& commandLine, const QString& prompt = QStringLi
 class OsascriptTest : public ::testing::Test {
 protected:
     QTemporaryDir scratch;
-    QString ran = scratch.filePath(QStringLiteral("ran"));
-    QString touch = QStringLiteral("touch '") + ran + u'\'';
+    QString ran = scratch.filePath(u"ran"_s);
+    QString touch = u"touch '"_s + ran + u'\'';
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
     void SetUp() override {
-        environment.remove(QStringLiteral("TARN_SUDO"));
-        environment.remove(QStringLiteral("TARN_ASKPASS"));
-        environment.remove(QStringLiteral("TARN_SYSTEM_ROOT"));
+        environment.remove(u"TARN_SUDO"_s);
+        environment.remove(u"TARN_ASKPASS"_s);
+        environment.remove(u"TARN_SYSTEM_ROOT"_s);
     }
 
-    ToolRun osascript(const QStringList& arguments) const {
-        return runTool(QStringLiteral("osascript"), arguments, environment);
-    }
+    ToolRun osascript(const QStringList& arguments) const { return runTool(u"osascript"_s, arguments, environment); }
 
     void useSudoStandIn(const QString& askpassBody) {
-        environment.insert(QStringLiteral("TARN_SUDO"),
-                           writeScript(scratch, QStringLiteral("sudo"),
-                                       QStringLiteral(R"(
+        environment.insert(u"TARN_SUDO"_s, writeScript(scratch, u"sudo"_s, uR"(
 printf '%s\n' "$@" > '%1'
 answer=$("$SUDO_ASKPASS" "$3")
 if [ -z "$answer" ]; then echo "sudo: no password was provided" >&2; exit 1; fi
@@ -124,15 +118,12 @@ if [ "$answer" != secret ]; then echo "sudo: 1 incorrect password attempt" >&2; 
 while [ "$1" != "--" ]; do shift; done
 shift
 exec "$@"
-)")
-                                               .arg(scratch.filePath(QStringLiteral("sudo-arguments")))));
-        environment.insert(QStringLiteral("TARN_ASKPASS"),
-                           writeScript(scratch, QStringLiteral("askpass"), askpassBody));
+)"_s.arg(scratch.filePath(u"sudo-arguments"_s))));
+        environment.insert(u"TARN_ASKPASS"_s, writeScript(scratch, u"askpass"_s, askpassBody));
     }
 
     QStringList sudoArguments() const {
-        QStringList lines =
-                QString::fromUtf8(readFile(scratch.filePath(QStringLiteral("sudo-arguments")))).split(u'\n');
+        QStringList lines = QString::fromUtf8(readFile(scratch.filePath(u"sudo-arguments"_s))).split(u'\n');
         lines.removeLast();
         return lines;
     }
@@ -143,12 +134,10 @@ TEST_F(OsascriptTest, RefusedStatementsRunNothing) {
         QStringList arguments;
         const char* error;
     } cases[] = {
-            {{QStringLiteral("-e"), QStringLiteral("do shell script \"") + touch + u'"'},
-             "osascript: Only do shell script"},
-            {{QStringLiteral("-e"), privileged(touch) + QStringLiteral(" & \"\"")}, "syntax error: "},
+            {{u"-e"_s, u"do shell script \""_s + touch + u'"'}, "osascript: Only do shell script"},
+            {{u"-e"_s, privileged(touch) + u" & \"\""_s}, "syntax error: "},
             {{privileged(touch)}, "usage: osascript -e STATEMENT"},
-            {{QStringLiteral("-e"), privileged(touch), QStringLiteral("-e"), privileged(touch)},
-             "usage: osascript -e STATEMENT"},
+            {{u"-e"_s, privileged(touch), u"-e"_s, privileged(touch)}, "usage: osascript -e STATEMENT"},
     };
     for (const auto& refused : cases) {
         EXPECT_THAT(osascript(refused.arguments), FailsWith(refused.error));
@@ -157,23 +146,21 @@ TEST_F(OsascriptTest, RefusedStatementsRunNothing) {
 }
 
 TEST_F(OsascriptTest, AsksThroughSudoWithTheEscapedPromptAndKeepsAnySystemRoot) {
-    useSudoStandIn(QStringLiteral("echo secret\n"));
-    const QString command = QStringLiteral("echo elevated; ") + touch;
+    useSudoStandIn(u"echo secret\n"_s);
+    const QString command = u"echo elevated; "_s + touch;
     for (const bool withSystemRoot : {false, true}) {
         SCOPED_TRACE(withSystemRoot);
         if (withSystemRoot) {
-            environment.insert(QStringLiteral("TARN_SYSTEM_ROOT"), scratch.path());
+            environment.insert(u"TARN_SYSTEM_ROOT"_s, scratch.path());
         }
-        QStringList expected = QStringLiteral("-A|-p|Install 100%% of \"Scan\"|--").split(u'|');
-        expected << QFileInfo(QStringLiteral(TARN_TOOLS_DIR "/osascript")).canonicalFilePath()
-                 << QStringLiteral("--elevated") << command;
+        QStringList expected = u"-A|-p|Install 100%% of \"Scan\"|--"_s.split(u'|');
+        expected << QFileInfo(toolPath(u"osascript"_s)).canonicalFilePath() << u"--elevated"_s << command;
         if (withSystemRoot) {
-            expected.insert(3, QStringLiteral("--preserve-env=TARN_SYSTEM_ROOT"));
+            expected.insert(3, u"--preserve-env=TARN_SYSTEM_ROOT"_s);
         }
         QFile::remove(ran);
 
-        const ToolRun run =
-                osascript({QStringLiteral("-e"), privileged(command, QStringLiteral("Install 100% of \"Scan\""))});
+        const ToolRun run = osascript({u"-e"_s, privileged(command, u"Install 100% of \"Scan\""_s)});
 
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.out, "elevated\n");
@@ -185,16 +172,16 @@ TEST_F(OsascriptTest, AsksThroughSudoWithTheEscapedPromptAndKeepsAnySystemRoot) 
 // A privileged command that has started is waited for, whatever signal reaches the script runner (a
 // terminal's Ctrl+C reaches every process of the chain at once), and its status is the command's.
 TEST_F(OsascriptTest, SignalledWhileTheCommandRunsItWaitsForIt) {
-    useSudoStandIn(QStringLiteral("echo secret\n"));
+    useSudoStandIn(u"echo secret\n"_s);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         QFile::remove(ran);
         const ProcessGate gate;
         const QString fifo = u'\'' + gate.fifo() + u'\'';
-        const QString command = QStringLiteral("echo at > %1; cat %1 > /dev/null; ").arg(fifo) + touch;
+        const QString command = u"echo at > %1; cat %1 > /dev/null; "_s.arg(fifo) + touch;
 
-        const SignalledRun run = gate.runSignalled(toolPath(QStringLiteral("osascript")),
-                                                   {QStringLiteral("-e"), privileged(command)}, environment, signal);
+        const SignalledRun run =
+                gate.runSignalled(toolPath(u"osascript"_s), {u"-e"_s, privileged(command)}, environment, signal);
 
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_TRUE(QFile::exists(ran));
@@ -205,7 +192,7 @@ TEST_F(OsascriptTest, SignalledWhileTheCommandRunsItWaitsForIt) {
 // refusal is sudo's own answer, after the dialog's words when it was cancelled: the script runner has
 // become sudo by then.
 TEST_F(OsascriptTest, ReportsCancelWrongPasswordsAndFailuresWithTheirStatus) {
-    const QString accept = QStringLiteral("echo secret\n");
+    const QString accept = u"echo secret\n"_s;
     const struct {
         QString askpass;
         QString command;
@@ -213,21 +200,19 @@ TEST_F(OsascriptTest, ReportsCancelWrongPasswordsAndFailuresWithTheirStatus) {
         std::string out;
         std::string err;
     } cases[] = {
-            {accept, QStringLiteral(R"sh(printf '%s|' 'two words' "dq\"inside" 'back\slash' "$((6 * 7))"; echo)sh"), 0,
+            {accept, uR"sh(printf '%s|' 'two words' "dq\"inside" 'back\slash' "$((6 * 7))"; echo)sh"_s, 0,
              "two words|dq\"inside|back\\slash|42|\n", ""},
-            {accept, QStringLiteral("echo partial; echo 'disk full' >&2; exit 3"), 1, "",
-             "execution error: disk full (3)\n"},
-            {accept, QStringLiteral("exit 4"), 1, "",
-             "execution error: The command exited with a non-zero status. (4)\n"},
-            {QStringLiteral("echo \"$TARN_ASKPASS_CANCEL_MESSAGE\" >&2\nexit 1\n"), touch, 1, "",
+            {accept, u"echo partial; echo 'disk full' >&2; exit 3"_s, 1, "", "execution error: disk full (3)\n"},
+            {accept, u"exit 4"_s, 1, "", "execution error: The command exited with a non-zero status. (4)\n"},
+            {u"echo \"$TARN_ASKPASS_CANCEL_MESSAGE\" >&2\nexit 1\n"_s, touch, 1, "",
              "execution error: User canceled. (-128)\nsudo: no password was provided\n"},
-            {QStringLiteral("echo guess\n"), touch, 1, "", "sudo: 1 incorrect password attempt\n"},
+            {u"echo guess\n"_s, touch, 1, "", "sudo: 1 incorrect password attempt\n"},
     };
     for (const auto& run : cases) {
         SCOPED_TRACE(run.command.toStdString());
         useSudoStandIn(run.askpass);
 
-        const ToolRun result = osascript({QStringLiteral("-e"), privileged(run.command)});
+        const ToolRun result = osascript({u"-e"_s, privileged(run.command)});
 
         EXPECT_EQ(result.exitCode, run.exitCode);
         EXPECT_EQ(result.out, run.out);
@@ -252,22 +237,21 @@ protected:
     }
 
     void SetUp() override {
-        if (::geteuid() != 0 || !QFileInfo(QStringLiteral("/usr/bin/sudo")).isExecutable() ||
-            QStandardPaths::findExecutable(QStringLiteral("useradd")).isEmpty() ||
-            QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty()) {
+        if (::geteuid() != 0 || !QFileInfo(u"/usr/bin/sudo"_s).isExecutable() ||
+            QStandardPaths::findExecutable(u"useradd"_s).isEmpty() ||
+            QStandardPaths::findExecutable(u"runuser"_s).isEmpty()) {
             GTEST_SKIP() << "needs root, sudo, useradd and runuser";
         }
-        user = QStringLiteral("tarn-sudo-%1").arg(QCoreApplication::applicationPid());
-        rule = QStringLiteral("/etc/sudoers.d/") + user;
-        if (run(QStringLiteral("useradd"),
-                {QStringLiteral("-M"), QStringLiteral("-s"), QStringLiteral("/bin/sh"), user}) != 0) {
+        user = u"tarn-sudo-%1"_s.arg(QCoreApplication::applicationPid());
+        rule = u"/etc/sudoers.d/"_s + user;
+        if (run(u"useradd"_s, {u"-M"_s, u"-s"_s, u"/bin/sh"_s, user}) != 0) {
             user.clear();
             GTEST_SKIP() << "cannot create a user";
         }
-        ASSERT_EQ(run(QStringLiteral("chpasswd"), {}, (user + QStringLiteral(":tarn-secret-1\n")).toUtf8()), 0);
+        ASSERT_EQ(run(u"chpasswd"_s, {}, (user + u":tarn-secret-1\n"_s).toUtf8()), 0);
         QFile ruleFile(rule);
         ASSERT_TRUE(ruleFile.open(QIODevice::WriteOnly));
-        ruleFile.write((user + QStringLiteral(" ALL=(ALL:ALL) ALL\n")).toUtf8());
+        ruleFile.write((user + u" ALL=(ALL:ALL) ALL\n"_s).toUtf8());
         ruleFile.close();
         ruleFile.setPermissions(QFile::ReadOwner | QFile::ReadGroup);
         ASSERT_TRUE(scratch.isValid());
@@ -278,12 +262,11 @@ protected:
     void TearDown() override {
         if (!user.isEmpty()) {
             // sudo -K drops the user's credential records, which outlive the user otherwise.
-            run(QStringLiteral("runuser"), {QStringLiteral("-u"), user, QStringLiteral("--"),
-                                            QStringLiteral("/usr/bin/sudo"), QStringLiteral("-K")});
+            run(u"runuser"_s, {u"-u"_s, user, u"--"_s, u"/usr/bin/sudo"_s, u"-K"_s});
         }
         QFile::remove(rule);
         if (!user.isEmpty()) {
-            run(QStringLiteral("userdel"), {QStringLiteral("-f"), user});
+            run(u"userdel"_s, {u"-f"_s, user});
         }
     }
 
@@ -293,33 +276,27 @@ protected:
 };
 
 TEST_F(RealSudoTest, OneGrantServesThreePrivilegedCommandsOfTheSameParent) {
-    const QString askpass =
-            writeScript(scratch, QStringLiteral("askpass"),
-                        QStringLiteral("echo \"$1\" >> '%1/asked'\necho tarn-secret-1\n").arg(scratch.path()));
+    const QString askpass = writeScript(scratch, u"askpass"_s,
+                                        u"echo \"$1\" >> '%1/asked'\necho tarn-secret-1\n"_s.arg(scratch.path()));
     QFile::setPermissions(askpass,
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
-    const QString osascript = QFileInfo(QStringLiteral(TARN_TOOLS_DIR "/osascript")).canonicalFilePath();
-    const QString statement = privileged(QStringLiteral("id -u >> '%1/ran'").arg(scratch.path()));
+    const QString osascript = QFileInfo(toolPath(u"osascript"_s)).canonicalFilePath();
+    const QString statement = privileged(u"id -u >> '%1/ran'"_s.arg(scratch.path()));
     QString script =
-            QStringLiteral(
-                    "unset TARN_SUDO TARN_SYSTEM_ROOT; sudo -k; SUDO_ASKPASS='%1' sudo -A -p 'Up front' -v || exit 9\n")
-                    .arg(askpass);
+            u"unset TARN_SUDO TARN_SYSTEM_ROOT; sudo -k; SUDO_ASKPASS='%1' sudo -A -p 'Up front' -v || exit 9\n"_s.arg(
+                    askpass);
     for (int command = 0; command < 3; ++command) {
-        script += QStringLiteral("TARN_ASKPASS='%1' '%2' -e \"$1\" || exit %3\n")
-                          .arg(askpass, osascript)
-                          .arg(command + 1);
+        script += u"TARN_ASKPASS='%1' '%2' -e \"$1\" || exit %3\n"_s.arg(askpass, osascript).arg(command + 1);
     }
-    script += QStringLiteral("sudo -k\n");
+    script += u"sudo -k\n"_s;
 
     // A session of its own, without a terminal, as a desktop application runs.
-    const int status =
-            run(QStringLiteral("runuser"),
-                {QStringLiteral("-u"), user, QStringLiteral("--"), QStringLiteral("setsid"), QStringLiteral("-w"),
-                 QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), statement});
+    const int status = run(u"runuser"_s, {u"-u"_s, user, u"--"_s, u"setsid"_s, u"-w"_s, u"/bin/sh"_s, u"-c"_s, script,
+                                          u"sh"_s, statement});
 
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(readFile(scratch.filePath(QStringLiteral("ran"))), QByteArray("0\n0\n0\n"));
-    EXPECT_EQ(readFile(scratch.filePath(QStringLiteral("asked"))), QByteArray("Up front\n"));
+    EXPECT_EQ(readFile(scratch.filePath(u"ran"_s)), QByteArray("0\n0\n0\n"));
+    EXPECT_EQ(readFile(scratch.filePath(u"asked"_s)), QByteArray("Up front\n"));
 }
 
 } // namespace

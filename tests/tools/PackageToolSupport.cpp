@@ -16,16 +16,16 @@ using namespace fixtures;
 
 const SigningCredentials& SigningCredentials::shared() {
     static const SigningCredentials credentials = [] {
-        const auto root = Credential::authority(QStringLiteral("TARN Test Root CA"));
+        const auto root = Credential::authority(u"TARN Test Root CA"_s);
         CertificateRequest intermediateRequest;
-        intermediateRequest.commonName = QStringLiteral("TARN Test Installer CA");
+        intermediateRequest.commonName = u"TARN Test Installer CA"_s;
         intermediateRequest.usage = CertificateUsage::intermediateAuthority;
         const auto intermediate = root.issue(intermediateRequest);
-        const auto signerRequest = packageSignerRequest(QStringLiteral("TARN"), QStringLiteral("Q7XK2M9P4D"));
+        const auto signerRequest = packageSignerRequest(u"TARN"_s, u"Q7XK2M9P4D"_s);
         auto expiredRequest = signerRequest;
         expiredRequest.notBefore = QDateTime::currentDateTimeUtc().addYears(-2);
         expiredRequest.notAfter = QDateTime::currentDateTimeUtc().addDays(-1);
-        const auto strangerRoot = Credential::authority(QStringLiteral("Stranger Root CA"));
+        const auto strangerRoot = Credential::authority(u"Stranger Root CA"_s);
         return SigningCredentials{root,
                                   intermediate,
                                   intermediate.issue(signerRequest),
@@ -36,21 +36,14 @@ const SigningCredentials& SigningCredentials::shared() {
     return credentials;
 }
 
-Sandbox::Sandbox() : rootPath(directory.filePath(QStringLiteral("root"))) {
-    QDir().mkpath(rootPath);
-    installTrustAnchors(rootPath, {SigningCredentials::shared().root});
-}
-
-QString Sandbox::writePackage(const QString& name, const QByteArray& bytes) const {
-    const QString packagePath = directory.filePath(QStringLiteral("downloads/") + name);
-    writeFile(packagePath, bytes);
-    return packagePath;
+QByteArray scanManagerPackage(const QString& version, const PackageOptions& options) {
+    return buildComponentPackage(appPackage(scanPkgId, scanManager(version)), options);
 }
 
 ToolRun runTool(const QString& tool, const QStringList& arguments, const QProcessEnvironment& environment) {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(TARN_TOOLS_DIR "/") + tool, arguments);
+    process.start(toolPath(tool), arguments);
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();
@@ -60,28 +53,33 @@ ToolRun runTool(const QString& tool, const QStringList& arguments, const QProces
             process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};
 }
 
-QByteArray withNestedTocElements(const QByteArray& package, const QByteArray& opening, const QByteArray& closing,
-                                 int depth) {
-    return fixtures::rewriteToc(
-            package,
-            [&](QByteArray toc) {
-                return toc.replace("<toc>", "<toc>" + opening.repeated(depth) + closing.repeated(depth));
-            },
-            true);
+Sandbox::Sandbox() : rootPath(directory.filePath(u"root"_s)) {
+    QDir().mkpath(rootPath);
+    installTrustAnchors(rootPath, {SigningCredentials::shared().root});
 }
 
-QByteArray scanManagerPackage(const QString& version, const PackageOptions& options) {
-    return buildComponentPackage(appPackage(scanPkgId, scanManager(version)), options);
+QString Sandbox::writePackage(const QString& name, const QByteArray& bytes) const {
+    const QString packagePath = directory.filePath(u"downloads/"_s + name);
+    writeFile(packagePath, bytes);
+    return packagePath;
+}
+
+QProcessEnvironment Sandbox::environment() const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"TARN_SYSTEM_ROOT"_s, rootPath);
+    return environment;
 }
 
 ToolRun Sandbox::run(const QString& tool, const QStringList& arguments) const {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TARN_SYSTEM_ROOT"), rootPath);
-    return runTool(tool, arguments, environment);
+    return runTool(tool, arguments, environment());
 }
 
-ToolRun Sandbox::installer(const QString& packagePath) const {
-    return installer({QStringLiteral("-pkg"), packagePath, QStringLiteral("-target"), QStringLiteral("/")});
+SignalledRun Sandbox::signalled(const QString& tool, const QStringList& arguments, const char* point, int signal,
+                                bool wholeGroup) const {
+    const ProcessGate gate;
+    QProcessEnvironment gated = environment();
+    gated.insert(u"TARN_TOOL_GATE"_s, gate.at(point));
+    return gate.runSignalled(toolPath(tool), arguments, gated, signal, wholeGroup);
 }
 
 QMap<QString, QString> Sandbox::snapshot() const {
@@ -93,9 +91,9 @@ QMap<QString, QString> Sandbox::snapshot() const {
         const QFileInfo info(path);
         struct stat status = {};
         lstat(QFile::encodeName(path).constData(), &status);
-        QString description = QStringLiteral("mode %1 ").arg(status.st_mode, 0, 8);
+        QString description = u"mode %1 "_s.arg(status.st_mode, 0, 8);
         if (info.isSymLink()) {
-            description += QStringLiteral("-> ") + info.symLinkTarget();
+            description += u"-> "_s + info.symLinkTarget();
         } else if (info.isFile()) {
             description +=
                     QString::fromLatin1(QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex());

@@ -17,6 +17,8 @@
 
 namespace tarn::test {
 
+using namespace Qt::StringLiterals;
+
 // One run of a stand-in tool.
 struct ToolRun {
     int exitCode = -1;
@@ -26,7 +28,7 @@ struct ToolRun {
 
 // The path of a stand-in tool as built.
 inline QString toolPath(const QString& tool) {
-    return QStringLiteral(TARN_TOOLS_DIR "/") + tool;
+    return u"" TARN_TOOLS_DIR "/"_s + tool;
 }
 
 ToolRun runTool(const QString& tool, const QStringList& arguments,
@@ -46,19 +48,14 @@ struct SigningCredentials {
     static const SigningCredentials& shared();
 };
 
-inline const QString scanPkgId = QStringLiteral("com.tarn.scanmanager");
+inline const QString scanPkgId = u"com.tarn.scanmanager"_s;
 
 inline fixtures::AppBundle scanManager(const QString& version) {
-    return {QStringLiteral("Scan Manager"), version, version + QStringLiteral(".7")};
+    return {u"Scan Manager"_s, version, version + u".7"_s};
 }
 
 // "Scan Manager.app" at `version` as the component package scanPkgId.
 QByteArray scanManagerPackage(const QString& version, const fixtures::PackageOptions& options = {});
-
-// `package` with `opening` repeated `depth` times, then as many `closing`, right after its TOC's "<toc>";
-// the TOC checksum is recomputed, so only the nesting is wrong.
-QByteArray withNestedTocElements(const QByteArray& package, const QByteArray& opening, const QByteArray& closing,
-                                 int depth);
 
 // A temporary system root for the tools: TARN_SYSTEM_ROOT points into it, its trust anchors hold the
 // shared root, and packages are written beside it (never inside it).
@@ -69,11 +66,21 @@ public:
     QString path(const QString& insideRoot) const { return rootPath + insideRoot; }
     QString outside(const QString& name) const { return directory.filePath(name); }
     QString writePackage(const QString& name, const QByteArray& bytes) const;
+    QProcessEnvironment environment() const;
 
-    ToolRun pkgutil(const QStringList& arguments) const { return run(QStringLiteral("pkgutil"), arguments); }
-    ToolRun installer(const QString& packagePath) const;
-    ToolRun installer(const QStringList& arguments) const { return run(QStringLiteral("installer"), arguments); }
     ToolRun run(const QString& tool, const QStringList& arguments) const;
+    ToolRun pkgutil(const QStringList& arguments) const { return run(u"pkgutil"_s, arguments); }
+    ToolRun installer(const QStringList& arguments) const { return run(u"installer"_s, arguments); }
+    // installer -pkg PACKAGE -target /, for the package at `packagePath` or `package` written beside the root.
+    ToolRun installer(const QString& packagePath) const {
+        return installer({u"-pkg"_s, packagePath, u"-target"_s, u"/"_s});
+    }
+    ToolRun install(const QByteArray& package, const QString& name = u"a.pkg"_s) const {
+        return installer(writePackage(name, package));
+    }
+    // `tool` stopped at its test gate `point`, sent `signal` there, and let go on.
+    SignalledRun signalled(const QString& tool, const QStringList& arguments, const char* point, int signal,
+                           bool wholeGroup) const;
 
     // Every entry under the root with its type, mode and contents: two equal snapshots mean nothing changed.
     QMap<QString, QString> snapshot() const;

@@ -36,9 +36,9 @@ const QByteArray payloadBytes = randomBytes(64 * 1024).toHex() + QByteArray(1000
 
 XarBuilder::Archive productLayout(HeapEncoding encoding, TocChecksum checksum = TocChecksum::sha256) {
     XarBuilder builder;
-    builder.addFile(QStringLiteral("Distribution"), "<installer-gui-script/>", encoding);
-    builder.addFile(QStringLiteral("A.pkg/PackageInfo"), "<pkg-info/>", encoding);
-    builder.addFile(QStringLiteral("A.pkg/Payload"), payloadBytes, encoding);
+    builder.addFile(u"Distribution"_s, "<installer-gui-script/>", encoding);
+    builder.addFile(u"A.pkg/PackageInfo"_s, "<pkg-info/>", encoding);
+    builder.addFile(u"A.pkg/Payload"_s, payloadBytes, encoding);
     return builder.build(checksum);
 }
 
@@ -70,10 +70,15 @@ Damage toc(const QString& pattern, const QString& replacement) {
     };
 }
 
+// `opening` repeated `depth` times, then as many `closing`, right after the TOC's "<toc>".
+Damage nested(const QByteArray& opening, const QByteArray& closing, int depth) {
+    return toc(u"<toc>"_s, QString::fromUtf8("<toc>" + opening.repeated(depth) + closing.repeated(depth)));
+}
+
 class XarReaderTest : public ::testing::Test {
 protected:
     XarArchive open(const QByteArray& bytes) {
-        const QString path = directory.filePath(QStringLiteral("archive-%1.xar").arg(++count));
+        const QString path = directory.filePath(u"archive-%1.xar"_s.arg(++count));
         writeFile(path, bytes);
         return XarArchive::open(path);
     }
@@ -107,13 +112,12 @@ TEST_P(XarReaderEncodings, ReadsNestedEntriesBackAsTheyWereStored) {
     for (const auto& entry : archive.entries()) {
         paths.append(entry.path);
     }
-    EXPECT_THAT(paths, ElementsAre(QStringLiteral("Distribution"), QStringLiteral("A.pkg"),
-                                   QStringLiteral("A.pkg/PackageInfo"), QStringLiteral("A.pkg/Payload")));
-    EXPECT_EQ(archive.entry(QStringLiteral("A.pkg"))->type, XarEntryType::directory);
+    EXPECT_THAT(paths, ElementsAre(u"Distribution"_s, u"A.pkg"_s, u"A.pkg/PackageInfo"_s, u"A.pkg/Payload"_s));
+    EXPECT_EQ(archive.entry(u"A.pkg"_s)->type, XarEntryType::directory);
     EXPECT_TRUE(archive.tocChecksumMatches());
     EXPECT_FALSE(archive.signature().has_value());
-    EXPECT_EQ(archive.contents(*archive.entry(QStringLiteral("A.pkg/Payload")), payloadBytes.size()), payloadBytes);
-    EXPECT_EQ(archive.contents(*archive.entry(QStringLiteral("Distribution")), 1024), "<installer-gui-script/>");
+    EXPECT_EQ(archive.contents(*archive.entry(u"A.pkg/Payload"_s), payloadBytes.size()), payloadBytes);
+    EXPECT_EQ(archive.contents(*archive.entry(u"Distribution"_s), 1024), "<installer-gui-script/>");
     EXPECT_NO_THROW(archive.verifyArchivedChecksums());
 }
 
@@ -126,8 +130,8 @@ INSTANTIATE_TEST_SUITE_P(AllEncodings, XarReaderEncodings,
 TEST_F(XarReaderTest, RefusesToOpenADamagedHeaderOrTableOfContents) {
     const QByteArray archive = productLayout(HeapEncoding::zlib).bytes;
     const quint64 tocSize = qFromBigEndian<quint64>(archive.constData() + 16);
-    const QString signature = QStringLiteral("<toc><signature style=\"RSA\"><offset>%1</offset><size>%2</size>%3"
-                                             "</signature>");
+    const QString signature = u"<toc><signature style=\"RSA\"><offset>%1</offset><size>%2</size>%3"
+                              "</signature>"_s;
     const struct {
         const char* name;
         Damage damage;
@@ -143,36 +147,42 @@ TEST_F(XarReaderTest, RefusesToOpenADamagedHeaderOrTableOfContents) {
             {"huge TOC", header(16, 1ULL << 40, 8), "impossible size"},
             {"TOC not compressed", [](QByteArray a) { return a.replace(28, 8, "garbage!"); }, "does not decompress"},
             {"TOC longer than declared", header(16, tocSize - 1, 8), "does not decompress to its declared size"},
-            {"truncated XML", toc(QStringLiteral("</toc>[\\s\\S]*"), {}), "the table of contents is damaged"},
-            {"no TOC", toc(QStringLiteral("^[\\s\\S]*$"), QStringLiteral("<xar/>")), "no <toc> element"},
+            {"truncated XML", toc(u"</toc>[\\s\\S]*"_s, {}), "the table of contents is damaged"},
+            {"no TOC", toc(u"^[\\s\\S]*$"_s, u"<xar/>"_s), "no <toc> element"},
             {"checksum style differs from the header",
-             toc(QStringLiteral("<checksum style=\"sha256\">"), QStringLiteral("<checksum style=\"sha1\">")),
+             toc(u"<checksum style=\"sha256\">"_s, u"<checksum style=\"sha1\">"_s),
              "names another checksum than the header"},
-            {"entry outside the heap",
-             toc(QStringLiteral("<offset>\\d+</offset>"), QStringLiteral("<offset>4611686018427387904</offset>")),
+            {"entry outside the heap", toc(u"<offset>\\d+</offset>"_s, u"<offset>4611686018427387904</offset>"_s),
              "'A.pkg/Payload' lies outside the heap"},
-            {"negative length", toc(QStringLiteral("<length>\\d+</length>"), QStringLiteral("<length>-1</length>")),
+            {"negative length", toc(u"<length>\\d+</length>"_s, u"<length>-1</length>"_s),
              "<length> is not a valid number"},
-            {"unsafe name", toc(QStringLiteral("<name>Payload</name>"), QStringLiteral("<name>..</name>")),
-             "missing or unsafe name '..'"},
-            {"duplicate path", toc(QStringLiteral("<name>PackageInfo</name>"), QStringLiteral("<name>Payload</name>")),
+            {"unsafe name", toc(u"<name>Payload</name>"_s, u"<name>..</name>"_s), "missing or unsafe name '..'"},
+            {"duplicate path", toc(u"<name>PackageInfo</name>"_s, u"<name>Payload</name>"_s),
              "'A.pkg/Payload' appears twice"},
-            {"no extracted checksum",
-             toc(QStringLiteral("<extracted-checksum[^>]*>[0-9a-f]*</extracted-checksum>"), {}),
+            {"no extracted checksum", toc(u"<extracted-checksum[^>]*>[0-9a-f]*</extracted-checksum>"_s, {}),
              "lacks its archived or extracted checksum"},
             {"short digest",
-             toc(QStringLiteral("<archived-checksum[^>]*>[0-9a-f]*</archived-checksum>"),
-                 QStringLiteral("<archived-checksum style=\"sha256\">abcd</archived-checksum>")),
+             toc(u"<archived-checksum[^>]*>[0-9a-f]*</archived-checksum>"_s,
+                 u"<archived-checksum style=\"sha256\">abcd</archived-checksum>"_s),
              "<archived-checksum> is not a sha256 digest"},
-            {"unknown encoding", toc(QStringLiteral("application/x-gzip"), QStringLiteral("application/x-lzma")),
+            {"unknown encoding", toc(u"application/x-gzip"_s, u"application/x-lzma"_s),
              "unsupported encoding 'application/x-lzma'"},
             {"signature outside the heap",
-             toc(QStringLiteral("<toc>"),
-                 signature.arg(99999999).arg(256).arg(QStringLiteral(
-                         "<KeyInfo><X509Data><X509Certificate>AAAA</X509Certificate></X509Data></KeyInfo>"))),
+             toc(u"<toc>"_s,
+                 signature.arg(99999999).arg(256).arg(
+                         u"<KeyInfo><X509Data><X509Certificate>AAAA</X509Certificate></X509Data></KeyInfo>"_s)),
              "the signature lies outside the heap"},
-            {"signature without certificate", toc(QStringLiteral("<toc>"), signature.arg(0).arg(16).arg(QString())),
+            {"signature without certificate", toc(u"<toc>"_s, signature.arg(0).arg(16).arg(QString())),
              "the signature carries no certificate"},
+            {"TOC files nested 20,000 deep", nested("<file><name>d</name>", "</file>", 20'000),
+             "the table of contents nests deeper than 128 levels"},
+            {"TOC key information nested 200,000 deep", nested("<KeyInfo>", "</KeyInfo>", 200'000),
+             "the table of contents nests deeper than 128 levels"},
+            // Each entry keeps its whole path: 100 folders of 50,000-character names would cost half a
+            // billion characters.
+            {"TOC folders with long names nested",
+             nested("<file><name>" + QByteArray(50'000, 'n') + "</name>", "</file>", 100),
+             "its paths are too long in total"},
     };
     for (const auto& damaged : cases) {
         EXPECT_THAT(error(damaged.damage(archive)), HasSubstr(damaged.message)) << damaged.name;
@@ -181,15 +191,15 @@ TEST_F(XarReaderTest, RefusesToOpenADamagedHeaderOrTableOfContents) {
 
 TEST_F(XarReaderTest, RefusesToReadEntriesThatFailTheirChecksumsOrSizes) {
     const auto built = productLayout(HeapEncoding::zlib);
-    const auto stored = built.stored.value(QStringLiteral("A.pkg/Payload"));
+    const auto stored = built.stored.value(u"A.pkg/Payload"_s);
     QByteArray flipped = built.bytes;
     flipped[built.heapStart + stored.offset + stored.length - 1] ^= 0x01;
     const auto declaredSize = [&](qint64 size) {
-        return toc(QStringLiteral("<size>\\d+</size>"), QStringLiteral("<size>%1</size>").arg(size))(built.bytes);
+        return toc(u"<size>\\d+</size>"_s, u"<size>%1</size>"_s.arg(size))(built.bytes);
     };
     XarBuilder plain;
-    plain.addFile(QStringLiteral("A.pkg/Payload"), randomBytes(5000), HeapEncoding::none);
-    const QString payload = QStringLiteral("A.pkg/Payload");
+    plain.addFile(u"A.pkg/Payload"_s, randomBytes(5000), HeapEncoding::none);
+    const QString payload = u"A.pkg/Payload"_s;
     const struct {
         const char* name;
         QByteArray bytes;
@@ -198,19 +208,17 @@ TEST_F(XarReaderTest, RefusesToReadEntriesThatFailTheirChecksumsOrSizes) {
     } cases[] = {
             {"flipped byte", flipped, 1 << 30, "'A.pkg/Payload' is damaged: its archived checksum did not verify"},
             {"wrong extracted checksum",
-             toc(QStringLiteral("<extracted-checksum[^>]*>[0-9a-f]*"),
-                 QStringLiteral("<extracted-checksum style=\"sha256\">") + QString(64, u'a'))(built.bytes),
+             toc(u"<extracted-checksum[^>]*>[0-9a-f]*"_s,
+                 u"<extracted-checksum style=\"sha256\">"_s + QString(64, u'a'))(built.bytes),
              1 << 30, "'A.pkg/Payload' is damaged: its extracted checksum did not verify"},
             {"declared too long", declaredSize(payloadBytes.size() + 1), 1 << 30,
-             QStringLiteral("decodes to %1 bytes instead of %2")
-                     .arg(payloadBytes.size())
+             u"decodes to %1 bytes instead of %2"_s.arg(payloadBytes.size())
                      .arg(payloadBytes.size() + 1)
                      .toStdString()},
             {"declared too short", declaredSize(payloadBytes.size() - 1), 1 << 30,
              "decodes to more than its declared size"},
             {"stored bytes relabelled as bzip2",
-             toc(QStringLiteral("application/octet-stream"),
-                 QStringLiteral("application/x-bzip2"))(plain.build(TocChecksum::sha256).bytes),
+             toc(u"application/octet-stream"_s, u"application/x-bzip2"_s)(plain.build(TocChecksum::sha256).bytes),
              1 << 30, "its compressed data is corrupt"},
             {"larger than the caller accepts", built.bytes, 1024, "is larger than expected"},
     };

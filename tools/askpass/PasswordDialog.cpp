@@ -7,29 +7,32 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::askpass {
 
 PasswordDialog::PasswordDialog(const QString& promptText, QWidget* parent)
-    : QDialog(parent), prompt(new QLabel(this)), field(new QLineEdit(this)) {
-    setWindowTitle(QStringLiteral("Administrator Password"));
+    : QDialog(parent), field(new QLineEdit(this)) {
+    setWindowTitle(u"Administrator Password"_s);
     setWindowFlag(Qt::WindowStaysOnTopHint);
 
-    prompt->setText(promptText.trimmed().isEmpty() ? QStringLiteral("Password:") : promptText);
+    auto* prompt = new QLabel(this);
+    prompt->setText(promptText.trimmed().isEmpty() ? u"Password:"_s : promptText);
     prompt->setTextFormat(Qt::PlainText);
     prompt->setWordWrap(true);
-    prompt->setAccessibleName(QStringLiteral("Prompt"));
+    prompt->setAccessibleName(u"Prompt"_s);
 
     field->setEchoMode(QLineEdit::Password);
-    field->setAccessibleName(QStringLiteral("Password"));
+    field->setAccessibleName(u"Password"_s);
     prompt->setBuddy(field);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    ok = buttons->button(QDialogButtonBox::Ok);
-    cancel = buttons->button(QDialogButtonBox::Cancel);
-    ok->setAccessibleName(QStringLiteral("OK"));
-    cancel->setAccessibleName(QStringLiteral("Cancel"));
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
+    ok->setAccessibleName(u"OK"_s);
+    cancel->setAccessibleName(u"Cancel"_s);
     ok->setEnabled(false);
-    connect(field, &QLineEdit::textChanged, ok, [this](const QString& text) { ok->setEnabled(!text.isEmpty()); });
+    connect(field, &QLineEdit::textChanged, ok, [ok](const QString& text) { ok->setEnabled(!text.isEmpty()); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

@@ -3,9 +3,7 @@
 #include <QDialog>
 
 class QIODevice;
-class QLabel;
 class QLineEdit;
-class QPushButton;
 
 namespace tarn::askpass {
 
@@ -19,16 +17,8 @@ public:
 
     QString password() const;
 
-    QLabel* promptLabel() const { return prompt; }
-    QLineEdit* passwordField() const { return field; }
-    QPushButton* okButton() const { return ok; }
-    QPushButton* cancelButton() const { return cancel; }
-
 private:
-    QLabel* prompt;
     QLineEdit* field;
-    QPushButton* ok;
-    QPushButton* cancel;
 };
 
 // What askpass answers once the dialog has closed: the password and a newline on `output` and 0 when it

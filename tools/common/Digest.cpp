@@ -4,6 +4,8 @@
 
 #include <openssl/evp.h>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 std::optional<ChecksumAlgorithm> checksumAlgorithmNamed(QStringView style) {
@@ -23,11 +25,11 @@ std::optional<ChecksumAlgorithm> checksumAlgorithmNamed(QStringView style) {
 QString checksumName(ChecksumAlgorithm algorithm) {
     switch (algorithm) {
     case ChecksumAlgorithm::sha1:
-        return QStringLiteral("sha1");
+        return u"sha1"_s;
     case ChecksumAlgorithm::sha256:
-        return QStringLiteral("sha256");
+        return u"sha256"_s;
     case ChecksumAlgorithm::sha512:
-        return QStringLiteral("sha512");
+        return u"sha512"_s;
     }
     return {};
 }
@@ -51,7 +53,7 @@ int digestLength(ChecksumAlgorithm algorithm) {
 Hasher::Hasher(ChecksumAlgorithm algorithm) : context(EVP_MD_CTX_new()) {
     if (!context || EVP_DigestInit_ex(context, evpDigest(algorithm), nullptr) != 1) {
         EVP_MD_CTX_free(context);
-        throw ToolError(QStringLiteral("the digest %1 is not available").arg(checksumName(algorithm)));
+        throw ToolError(u"the digest %1 is not available"_s.arg(checksumName(algorithm)));
     }
 }
 

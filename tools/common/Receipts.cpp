@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
@@ -34,7 +36,7 @@ bool isSafeRelativePath(const QString& path) {
 Plist toPlist(const Receipt& receipt, const QString& installLocation) {
     Plist root = Plist::dictionary();
     setString(root.get(), "install-location", installLocation);
-    setString(root.get(), "install-process-name", QStringLiteral("installer"));
+    setString(root.get(), "install-process-name", u"installer"_s);
     setUnsigned(root.get(), "install-time", static_cast<quint64>(std::max<qint64>(receipt.installTime, 0)));
     const plist_t paths = plist_new_dict();
     for (const auto& path : receipt.paths) {
@@ -49,26 +51,26 @@ Plist toPlist(const Receipt& receipt, const QString& installLocation) {
     setString(root.get(), "pkg-version", receipt.version);
     setString(root.get(), "pkgid", receipt.pkgid);
     setUnsigned(root.get(), "receipt-plist-version", 1);
-    setString(root.get(), "volume", QStringLiteral("/"));
+    setString(root.get(), "volume", u"/"_s);
     return root;
 }
 
 } // namespace
 
 bool ReceiptDatabase::isValidIdentifier(const QString& pkgid) {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_+\\-][A-Za-z0-9._+\\-]{0,254}$"));
+    static const QRegularExpression pattern(u"^[A-Za-z0-9_+\\-][A-Za-z0-9._+\\-]{0,254}$"_s);
     return pattern.match(pkgid).hasMatch();
 }
 
 QString ReceiptDatabase::systemDirectory() {
-    return QStringLiteral("/var/db/receipts");
+    return u"/var/db/receipts"_s;
 }
 
 QString ReceiptDatabase::fileFor(const QString& pkgid) {
     if (!isValidIdentifier(pkgid)) {
-        throw ToolError(QStringLiteral("'%1' is not a valid package identifier").arg(pkgid));
+        throw ToolError(u"'%1' is not a valid package identifier"_s.arg(pkgid));
     }
-    return systemDirectory() + u'/' + pkgid + QStringLiteral(".plist");
+    return systemDirectory() + u'/' + pkgid + u".plist"_s;
 }
 
 std::optional<Receipt> ReceiptDatabase::find(const QString& pkgid) const {
@@ -79,7 +81,7 @@ std::optional<Receipt> ReceiptDatabase::find(const QString& pkgid) const {
     if (!descriptor && (errno == ENOENT || errno == ENOTDIR)) {
         return std::nullopt;
     }
-    const QString damaged = QStringLiteral("the receipt for '%1' is damaged").arg(pkgid);
+    const QString damaged = u"the receipt for '%1' is damaged"_s.arg(pkgid);
     QFile file;
     if (!descriptor || !file.open(descriptor.get(), QIODevice::ReadOnly) || file.size() > maxReceiptSize) {
         throw ToolError(damaged);
@@ -100,7 +102,7 @@ std::optional<Receipt> ReceiptDatabase::find(const QString& pkgid) const {
     }
     receipt.pkgid = pkgid;
     receipt.version = *version;
-    receipt.installLocation = QDir::cleanPath(QStringLiteral("/") + *location);
+    receipt.installLocation = QDir::cleanPath(u"/"_s + *location);
     receipt.packageFileName = stringEntry(plist.get(), "pkg-filename").value_or(QString());
     receipt.installTime = static_cast<qint64>(*installTime);
     bool pathsIntact = true;
@@ -146,13 +148,13 @@ QStringList ReceiptDatabase::identifiers() const {
 void ReceiptDatabase::forget(const QString& pkgid) const {
     const RootedFiles::Entry entry = RootedFiles(systemRoot).entry(fileFor(pkgid));
     if (::unlinkat(entry.folder.get(), entry.name.constData(), 0) != 0) {
-        throw ToolError(QStringLiteral("cannot forget '%1': %2").arg(pkgid, errnoText(errno)));
+        throw ToolError(u"cannot forget '%1': %2"_s.arg(pkgid, errnoText(errno)));
     }
 }
 
 QByteArray ReceiptDatabase::serialize(const Receipt& receipt) const {
-    QString stored = QDir::cleanPath(QStringLiteral("/") + receipt.installLocation).mid(1);
-    return toPlist(receipt, stored.isEmpty() ? QStringLiteral("/") : stored).toXml();
+    QString stored = QDir::cleanPath(u"/"_s + receipt.installLocation).mid(1);
+    return toPlist(receipt, stored.isEmpty() ? u"/"_s : stored).toXml();
 }
 
 QByteArray ReceiptDatabase::exportPlist(const Receipt& receipt) const {
@@ -167,7 +169,7 @@ QByteArray ReceiptDatabase::exportPlist(const Receipt& receipt) const {
         }
     } catch (const ToolError&) {
     }
-    return toPlist(receipt, onThisMachine.isEmpty() ? QStringLiteral("/") : onThisMachine).toXml();
+    return toPlist(receipt, onThisMachine.isEmpty() ? u"/"_s : onThisMachine).toXml();
 }
 
 } // namespace tarn::tool

@@ -14,6 +14,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
@@ -34,7 +36,7 @@ int openat2Call(int folder, const QByteArray& path, int flags, mode_t mode, quin
 
 // "/" and "" resolve to the root itself.
 QByteArray relativeOf(const QString& path) {
-    const QString cleaned = QDir::cleanPath(QStringLiteral("/") + path);
+    const QString cleaned = QDir::cleanPath(u"/"_s + path);
     return cleaned == QLatin1String("/") ? QByteArray(".") : QFile::encodeName(cleaned.mid(1));
 }
 
@@ -44,7 +46,7 @@ void removeBelow(int folder, const QByteArray& name, const QString& shown) {
         if (errno == ENOENT) {
             return;
         }
-        throw ToolError(QStringLiteral("cannot remove '%1': %2").arg(shown, errnoText(errno)));
+        throw ToolError(u"cannot remove '%1': %2"_s.arg(shown, errnoText(errno)));
     }
     if (S_ISDIR(status.st_mode)) {
         // Emptying a folder needs write permission on it, which a staged or replaced tree may lack.
@@ -55,7 +57,7 @@ void removeBelow(int folder, const QByteArray& name, const QString& shown) {
             if (inner >= 0) {
                 ::close(inner);
             }
-            throw ToolError(QStringLiteral("cannot remove '%1': %2").arg(shown, errnoText(errno)));
+            throw ToolError(u"cannot remove '%1': %2"_s.arg(shown, errnoText(errno)));
         }
         QList<QByteArray> names;
         while (const dirent* child = ::readdir(listing)) {
@@ -75,7 +77,7 @@ void removeBelow(int folder, const QByteArray& name, const QString& shown) {
         ::closedir(listing);
     }
     if (::unlinkat(folder, name.constData(), S_ISDIR(status.st_mode) ? AT_REMOVEDIR : 0) != 0) {
-        throw ToolError(QStringLiteral("cannot remove '%1': %2").arg(shown, errnoText(errno)));
+        throw ToolError(u"cannot remove '%1': %2"_s.arg(shown, errnoText(errno)));
     }
 }
 
@@ -91,15 +93,14 @@ RootedFiles::RootedFiles(const SystemRoot& root) : systemRoot(root) {
     rootFolder =
             FileDescriptor(::open(QFile::encodeName(root.directory()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!rootFolder) {
-        throw ToolError(QStringLiteral("cannot open the system root '%1': %2").arg(root.directory(), errnoText(errno)));
+        throw ToolError(u"cannot open the system root '%1': %2"_s.arg(root.directory(), errnoText(errno)));
     }
     const FileDescriptor probe(openat2Call(rootFolder.get(), ".", O_PATH | O_DIRECTORY, 0, RESOLVE_IN_ROOT));
     if (!probe) {
-        throw ToolError(errno == ENOSYS
-                                ? QStringLiteral("this kernel cannot resolve paths inside the system root (openat2 "
-                                                 "needs Linux 5.6 or later); nothing was changed")
-                                : QStringLiteral("cannot resolve paths inside the system root '%1': %2")
-                                          .arg(root.directory(), errnoText(errno)));
+        throw ToolError(errno == ENOSYS ? u"this kernel cannot resolve paths inside the system root (openat2 "
+                                          "needs Linux 5.6 or later); nothing was changed"_s
+                                        : u"cannot resolve paths inside the system root '%1': %2"_s.arg(
+                                                  root.directory(), errnoText(errno)));
     }
 }
 
@@ -131,7 +132,7 @@ FileDescriptor RootedFiles::folderOrNothing(const QString& path) const {
 FileDescriptor RootedFiles::openFolder(const QString& path) const {
     FileDescriptor folder = folderOrNothing(path);
     if (!folder) {
-        throw ToolError(QStringLiteral("cannot open the folder '%1': %2").arg(path, errnoText(errno)));
+        throw ToolError(u"cannot open the folder '%1': %2"_s.arg(path, errnoText(errno)));
     }
     return folder;
 }
@@ -143,16 +144,16 @@ void RootedFiles::forgetFolders() const {
 }
 
 RootedFiles::Entry RootedFiles::entry(const QString& path) const {
-    const QString cleaned = QDir::cleanPath(QStringLiteral("/") + path);
+    const QString cleaned = QDir::cleanPath(u"/"_s + path);
     if (cleaned == QLatin1String("/")) {
-        throw ToolError(QStringLiteral("'/' has no folder above it"));
+        throw ToolError(u"'/' has no folder above it"_s);
     }
     return {openFolder(parentPath(cleaned)), QFile::encodeName(cleaned.mid(cleaned.lastIndexOf(u'/') + 1))};
 }
 
 std::optional<struct stat> RootedFiles::status(const QString& path) const {
     struct stat status {};
-    if (QDir::cleanPath(QStringLiteral("/") + path) == QLatin1String("/")) {
+    if (QDir::cleanPath(u"/"_s + path) == QLatin1String("/")) {
         return ::fstatat(rootFolder.get(), "", &status, AT_EMPTY_PATH) == 0 ? std::optional(status) : std::nullopt;
     }
     const FileDescriptor folder = folderOrNothing(parentPath(path));
@@ -180,9 +181,9 @@ QString RootedFiles::hostPath(const FileDescriptor& folder) {
 }
 
 QString parentPath(const QString& path) {
-    const QString cleaned = QDir::cleanPath(QStringLiteral("/") + path);
+    const QString cleaned = QDir::cleanPath(u"/"_s + path);
     const qsizetype slash = cleaned.lastIndexOf(u'/');
-    return slash <= 0 ? QStringLiteral("/") : cleaned.left(slash);
+    return slash <= 0 ? u"/"_s : cleaned.left(slash);
 }
 
 QString childPath(const QString& folder, const QString& relative) {

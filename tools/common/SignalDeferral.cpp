@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
@@ -27,13 +29,13 @@ void recordSignal(int signalNumber) {
 QString signalName(int signalNumber) {
     switch (signalNumber) {
     case SIGINT:
-        return QStringLiteral("SIGINT");
+        return u"SIGINT"_s;
     case SIGTERM:
-        return QStringLiteral("SIGTERM");
+        return u"SIGTERM"_s;
     case SIGHUP:
-        return QStringLiteral("SIGHUP");
+        return u"SIGHUP"_s;
     default:
-        return QStringLiteral("signal %1").arg(signalNumber);
+        return u"signal %1"_s.arg(signalNumber);
     }
 }
 
@@ -63,12 +65,11 @@ int openRetrying(const QByteArray& path, int flags) {
 } // namespace
 
 Interrupted::Interrupted(int signalNumber)
-    : ToolError(QStringLiteral("interrupted by %1; nothing was changed").arg(signalName(signalNumber))),
-      number(signalNumber) {}
+    : ToolError(u"interrupted by %1; nothing was changed"_s.arg(signalName(signalNumber))), number(signalNumber) {}
 
 SignalDeferral::SignalDeferral() {
     if (deferring) {
-        throw ToolError(QStringLiteral("SignalDeferral: one at a time"));
+        throw ToolError(u"SignalDeferral: one at a time"_s);
     }
     deferring = true;
     firstSignal = 0;

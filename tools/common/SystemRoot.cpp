@@ -2,29 +2,27 @@
 
 #include <QDir>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 SystemRoot::SystemRoot(const QString& directory) : root(QDir::cleanPath(QDir(directory).absolutePath())) {}
 
 SystemRoot SystemRoot::fromEnvironment() {
     const QString configured = qEnvironmentVariable("TARN_SYSTEM_ROOT");
-    return SystemRoot(configured.isEmpty() ? QStringLiteral("/") : configured);
+    return SystemRoot(configured.isEmpty() ? u"/"_s : configured);
 }
 
 QString SystemRoot::resolve(const QString& absolutePath) const {
-    const QString inside = QDir::cleanPath(QStringLiteral("/") + absolutePath);
+    const QString inside = QDir::cleanPath(u"/"_s + absolutePath);
     if (isRealRoot()) {
         return inside;
     }
-    return inside == QStringLiteral("/") ? root : root + inside;
-}
-
-QString SystemRoot::receiptsDirectory() const {
-    return resolve(QStringLiteral("/var/db/receipts"));
+    return inside == u"/"_s ? root : root + inside;
 }
 
 QString SystemRoot::trustAnchorsFile() const {
-    return resolve(QStringLiteral("/etc/tarn-installer/package-signing-anchors.pem"));
+    return resolve(u"/etc/tarn-installer/package-signing-anchors.pem"_s);
 }
 
 } // namespace tarn::tool

@@ -21,7 +21,6 @@ public:
     // An absolute path of the emulated system ("/Applications") as it lies on this machine.
     QString resolve(const QString& absolutePath) const;
 
-    QString receiptsDirectory() const;
     QString trustAnchorsFile() const;
 
 private:

@@ -12,6 +12,8 @@
 #include <vector>
 #include <zlib.h>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
@@ -39,11 +41,11 @@ std::optional<ChecksumAlgorithm> headerAlgorithm(quint32 value) {
 
 QByteArray readExactly(QFile& file, quint64 position, quint64 size, const QString& what) {
     if (!file.seek(static_cast<qint64>(position))) {
-        throw XarError(QStringLiteral("cannot seek to %1").arg(what));
+        throw XarError(u"cannot seek to %1"_s.arg(what));
     }
     QByteArray bytes = file.read(static_cast<qint64>(size));
     if (static_cast<quint64>(bytes.size()) != size) {
-        throw XarError(QStringLiteral("%1 is truncated").arg(what));
+        throw XarError(u"%1 is truncated"_s.arg(what));
     }
     return bytes;
 }
@@ -73,7 +75,7 @@ public:
 
     void parse() {
         if (!xml.readNextStartElement() || xml.name() != QLatin1String("xar")) {
-            fail(QStringLiteral("no <xar> element"));
+            fail(u"no <xar> element"_s);
         }
         bool sawToc = false;
         while (xml.readNextStartElement()) {
@@ -86,16 +88,16 @@ public:
         }
         finishReading();
         if (!sawToc) {
-            fail(QStringLiteral("no <toc> element"));
+            fail(u"no <toc> element"_s);
         }
         if (!checksum) {
-            fail(QStringLiteral("no <checksum> element"));
+            fail(u"no <checksum> element"_s);
         }
     }
 
 private:
     [[noreturn]] void fail(const QString& reason) const {
-        throw XarError(QStringLiteral("the table of contents is damaged: %1").arg(reason));
+        throw XarError(u"the table of contents is damaged: %1"_s.arg(reason));
     }
 
     void finishReading() {
@@ -109,20 +111,19 @@ private:
             const auto name = xml.name();
             if (name == QLatin1String("checksum")) {
                 if (checksum) {
-                    fail(QStringLiteral("more than one <checksum>"));
+                    fail(u"more than one <checksum>"_s);
                 }
                 const auto algorithm = checksumAlgorithmNamed(xml.attributes().value(QLatin1String("style")));
                 if (!algorithm) {
-                    fail(QStringLiteral("unsupported checksum style '%1'")
-                                 .arg(xml.attributes().value(QLatin1String("style"))));
+                    fail(u"unsupported checksum style '%1'"_s.arg(xml.attributes().value(QLatin1String("style"))));
                 }
                 checksumAlgorithm = *algorithm;
-                checksum = parseRange(QStringLiteral("checksum"));
+                checksum = parseRange(u"checksum"_s);
             } else if (name == QLatin1String("signature")) {
                 if (xml.attributes().value(QLatin1String("style")) != QLatin1String("RSA")) {
                     xml.skipCurrentElement();
                 } else if (signature) {
-                    fail(QStringLiteral("more than one RSA <signature>"));
+                    fail(u"more than one RSA <signature>"_s);
                 } else {
                     signature = parseSignature();
                 }
@@ -141,7 +142,7 @@ private:
         bool ok = false;
         const quint64 value = text.toULongLong(&ok, 10);
         if (!ok || text.isEmpty() || !text.front().isDigit() || value > maxHeapNumber) {
-            fail(QStringLiteral("<%1> is not a valid number").arg(field));
+            fail(u"<%1> is not a valid number"_s.arg(field));
         }
         return value;
     }
@@ -151,16 +152,16 @@ private:
         std::optional<quint64> size;
         while (xml.readNextStartElement()) {
             if (xml.name() == QLatin1String("offset")) {
-                offset = number(QStringLiteral("offset"));
+                offset = number(u"offset"_s);
             } else if (xml.name() == QLatin1String("size")) {
-                size = number(QStringLiteral("size"));
+                size = number(u"size"_s);
             } else {
                 parseExtra();
             }
         }
         finishReading();
         if (!offset || !size) {
-            fail(QStringLiteral("<%1> lacks its offset or size").arg(element));
+            fail(u"<%1> lacks its offset or size"_s.arg(element));
         }
         return {*offset, *size};
     }
@@ -173,7 +174,7 @@ private:
             const auto decoded = QByteArray::fromBase64Encoding(base64.simplified().replace(' ', QByteArray()),
                                                                 QByteArray::AbortOnBase64DecodingErrors);
             if (!decoded || decoded.decoded.isEmpty()) {
-                fail(QStringLiteral("an <X509Certificate> is not valid base64"));
+                fail(u"an <X509Certificate> is not valid base64"_s);
             }
             signatureCertificates.append(decoded.decoded);
             return;
@@ -191,10 +192,10 @@ private:
     XarSignature parseSignature() {
         collectingCertificates = true;
         signatureCertificates.clear();
-        const HeapRange range = parseRange(QStringLiteral("signature"));
+        const HeapRange range = parseRange(u"signature"_s);
         collectingCertificates = false;
         if (signatureCertificates.isEmpty()) {
-            fail(QStringLiteral("the signature carries no certificate"));
+            fail(u"the signature carries no certificate"_s);
         }
         return {range.offset, range.size, signatureCertificates};
     }
@@ -205,14 +206,14 @@ private:
         const QString text = xml.readElementText().trimmed();
         finishReading();
         if (!algorithm) {
-            fail(QStringLiteral("unsupported <%1> style '%2'").arg(element, style));
+            fail(u"unsupported <%1> style '%2'"_s.arg(element, style));
         }
         const bool isHex = !text.isEmpty() && text.size() % 2 == 0 &&
                            std::all_of(text.begin(), text.end(),
                                        [](QChar c) { return c.unicode() < 128 && isxdigit(c.unicode()) != 0; });
         const QByteArray digest = QByteArray::fromHex(text.toLatin1());
         if (!isHex || digest.size() != digestLength(*algorithm)) {
-            fail(QStringLiteral("<%1> is not a %2 digest").arg(element, style));
+            fail(u"<%1> is not a %2 digest"_s.arg(element, style));
         }
         return {*algorithm, digest};
     }
@@ -224,28 +225,28 @@ private:
         while (xml.readNextStartElement()) {
             const auto name = xml.name();
             if (name == QLatin1String("offset")) {
-                offset = number(QStringLiteral("offset"));
+                offset = number(u"offset"_s);
             } else if (name == QLatin1String("length")) {
-                length = number(QStringLiteral("length"));
+                length = number(u"length"_s);
             } else if (name == QLatin1String("size")) {
-                size = number(QStringLiteral("size"));
+                size = number(u"size"_s);
             } else if (name == QLatin1String("encoding")) {
                 data.encoding = encoding(xml.attributes().value(QLatin1String("style")).toString());
                 xml.skipCurrentElement();
             } else if (name == QLatin1String("archived-checksum")) {
-                archived = parseChecksum(QStringLiteral("archived-checksum"));
+                archived = parseChecksum(u"archived-checksum"_s);
             } else if (name == QLatin1String("extracted-checksum")) {
-                extracted = parseChecksum(QStringLiteral("extracted-checksum"));
+                extracted = parseChecksum(u"extracted-checksum"_s);
             } else {
                 xml.skipCurrentElement();
             }
         }
         finishReading();
         if (!offset || !length || !size) {
-            fail(QStringLiteral("a <data> element lacks its offset, length or size"));
+            fail(u"a <data> element lacks its offset, length or size"_s);
         }
         if (!archived || !extracted) {
-            fail(QStringLiteral("a <data> element lacks its archived or extracted checksum"));
+            fail(u"a <data> element lacks its archived or extracted checksum"_s);
         }
         data.offset = *offset;
         data.length = *length;
@@ -253,7 +254,7 @@ private:
         data.archivedChecksum = *archived;
         data.extractedChecksum = *extracted;
         if (data.encoding == XarEncoding::none && data.length != data.size) {
-            fail(QStringLiteral("an unencoded entry has different stored and decoded sizes"));
+            fail(u"an unencoded entry has different stored and decoded sizes"_s);
         }
         return data;
     }
@@ -268,7 +269,7 @@ private:
         if (style == QLatin1String("application/x-bzip2")) {
             return XarEncoding::bzip2;
         }
-        fail(QStringLiteral("unsupported encoding '%1'").arg(style));
+        fail(u"unsupported encoding '%1'"_s.arg(style));
     }
 
     FileNode parseFile() {
@@ -294,7 +295,7 @@ private:
         finishReading();
         if (!sawName || node.name.isEmpty() || node.name.contains(u'/') || node.name == QLatin1String(".") ||
             node.name == QLatin1String("..")) {
-            fail(QStringLiteral("a <file> has a missing or unsafe name '%1'").arg(node.name));
+            fail(u"a <file> has a missing or unsafe name '%1'"_s.arg(node.name));
         }
         return node;
     }
@@ -331,15 +332,15 @@ void flatten(const std::vector<FileNode>& nodes, const QString& prefix, quint64 
     for (const auto& node : nodes) {
         pathBudget -= prefix.size() + 1 + node.name.size();
         if (pathBudget < 0) {
-            throw XarError(QStringLiteral("the table of contents is damaged: its paths are too long in total"));
+            throw XarError(u"the table of contents is damaged: its paths are too long in total"_s);
         }
         const QString path = prefix.isEmpty() ? node.name : prefix + u'/' + node.name;
         if (seen.contains(path)) {
-            throw XarError(QStringLiteral("the table of contents is damaged: '%1' appears twice").arg(path));
+            throw XarError(u"the table of contents is damaged: '%1' appears twice"_s.arg(path));
         }
         seen.insert(path);
         if (node.data && !fitsInHeap(node.data->offset, node.data->length, heapSize)) {
-            throw XarError(QStringLiteral("the table of contents is damaged: '%1' lies outside the heap").arg(path));
+            throw XarError(u"the table of contents is damaged: '%1' lies outside the heap"_s.arg(path));
         }
         entries.append({path, entryType(node.type), node.data});
         flatten(node.children, path, heapSize, entries, seen, pathBudget);
@@ -363,7 +364,7 @@ public:
     explicit ZlibDecoder(const QString& entryPath) : entryPath(entryPath) {
         // 15 + 32: a zlib or a gzip header, whichever the stream starts with.
         if (inflateInit2(&stream, 15 + 32) != Z_OK) {
-            throw XarError(QStringLiteral("cannot start decoding '%1'").arg(entryPath));
+            throw XarError(u"cannot start decoding '%1'"_s.arg(entryPath));
         }
     }
     ~ZlibDecoder() override { inflateEnd(&stream); }
@@ -388,7 +389,7 @@ class Bzip2Decoder final : public Decoder {
 public:
     explicit Bzip2Decoder(const QString& entryPath) : entryPath(entryPath) {
         if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-            throw XarError(QStringLiteral("cannot start decoding '%1'").arg(entryPath));
+            throw XarError(u"cannot start decoding '%1'"_s.arg(entryPath));
         }
     }
     ~Bzip2Decoder() override { BZ2_bzDecompressEnd(&stream); }
@@ -411,8 +412,7 @@ private:
 
 void requireDigest(const XarChecksum& expected, const QByteArray& actual, const QString& entryPath, const char* which) {
     if (expected.digest != actual) {
-        throw XarError(
-                QStringLiteral("'%1' is damaged: its %2 checksum did not verify").arg(entryPath, QLatin1String(which)));
+        throw XarError(u"'%1' is damaged: its %2 checksum did not verify"_s.arg(entryPath, QLatin1String(which)));
     }
 }
 
@@ -424,7 +424,7 @@ public:
         : file(archivePath), entryPath(std::move(entryPath)), data(data), remaining(data.length),
           archivedHasher(data.archivedChecksum.algorithm), extractedHasher(data.extractedChecksum.algorithm) {
         if (!file.open(QIODevice::ReadOnly) || !file.seek(static_cast<qint64>(heapStart + data.offset))) {
-            throw XarError(QStringLiteral("cannot read '%1' from the archive").arg(this->entryPath));
+            throw XarError(u"cannot read '%1' from the archive"_s.arg(this->entryPath));
         }
         if (data.encoding == XarEncoding::zlib) {
             decoder = std::make_unique<ZlibDecoder>(this->entryPath);
@@ -445,7 +445,7 @@ public:
         extractedHasher.update(buffer, produced);
         extracted += static_cast<quint64>(produced);
         if (extracted > data.size) {
-            throw XarError(QStringLiteral("'%1' is damaged: it decodes to more than its declared size").arg(entryPath));
+            throw XarError(u"'%1' is damaged: it decodes to more than its declared size"_s.arg(entryPath));
         }
         return produced;
     }
@@ -458,7 +458,7 @@ private:
         const qint64 wanted = static_cast<qint64>(std::min<quint64>(remaining, static_cast<quint64>(maxSize)));
         const qint64 got = file.read(buffer, wanted);
         if (got <= 0) {
-            throw XarError(QStringLiteral("'%1' is truncated").arg(entryPath));
+            throw XarError(u"'%1' is truncated"_s.arg(entryPath));
         }
         archivedHasher.update(buffer, got);
         remaining -= static_cast<quint64>(got);
@@ -469,7 +469,7 @@ private:
         while (!decoder->finished) {
             if (inputPosition == input.size()) {
                 if (remaining == 0) {
-                    damaged(QStringLiteral("its compressed data ends early"));
+                    damaged(u"its compressed data ends early"_s);
                 }
                 refill();
             }
@@ -477,14 +477,14 @@ private:
                     decoder->decode(input.constData() + inputPosition, input.size() - inputPosition, buffer, maxSize);
             inputPosition += consumed;
             if (decoder->corrupt || (consumed == 0 && produced == 0 && !decoder->finished)) {
-                damaged(QStringLiteral("its compressed data is corrupt"));
+                damaged(u"its compressed data is corrupt"_s);
             }
             if (produced > 0) {
                 return produced;
             }
         }
         if (inputPosition != input.size() || remaining != 0) {
-            damaged(QStringLiteral("data follows its compressed stream"));
+            damaged(u"data follows its compressed stream"_s);
         }
         return 0;
     }
@@ -495,14 +495,14 @@ private:
             refill();
         }
         requireDigest(data.archivedChecksum, archivedHasher.finish(), entryPath, "archived");
-        throw XarError(QStringLiteral("'%1' is damaged: %2").arg(entryPath, reason));
+        throw XarError(u"'%1' is damaged: %2"_s.arg(entryPath, reason));
     }
 
     void refill() {
         input.resize(static_cast<qsizetype>(std::min<quint64>(remaining, chunkSize)));
         const qint64 got = file.read(input.data(), input.size());
         if (got != input.size()) {
-            throw XarError(QStringLiteral("'%1' is truncated").arg(entryPath));
+            throw XarError(u"'%1' is truncated"_s.arg(entryPath));
         }
         archivedHasher.update(input.constData(), got);
         remaining -= static_cast<quint64>(got);
@@ -513,10 +513,8 @@ private:
         ended = true;
         requireDigest(data.archivedChecksum, archivedHasher.finish(), entryPath, "archived");
         if (extracted != data.size) {
-            throw XarError(QStringLiteral("'%1' is damaged: it decodes to %2 bytes instead of %3")
-                                   .arg(entryPath)
-                                   .arg(extracted)
-                                   .arg(data.size));
+            throw XarError(u"'%1' is damaged: it decodes to %2 bytes instead of %3"_s.arg(entryPath).arg(extracted).arg(
+                    data.size));
         }
         requireDigest(data.extractedChecksum, extractedHasher.finish(), entryPath, "extracted");
     }
@@ -540,90 +538,107 @@ public:
     qint64 read(char*, qint64) override { return 0; }
 };
 
-} // namespace
+struct XarHeader {
+    quint16 size = 0;
+    quint64 tocCompressed = 0;
+    quint64 tocUncompressed = 0;
+    ChecksumAlgorithm algorithm = ChecksumAlgorithm::sha1;
+};
 
-XarArchive XarArchive::open(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw XarError(QStringLiteral("cannot open '%1': %2").arg(path, file.errorString()));
-    }
+XarHeader readHeader(QFile& file) {
     const auto fileSize = static_cast<quint64>(file.size());
     const QByteArray header = file.read(headerSize);
     if (header.size() != headerSize || qFromBigEndian<quint32>(header.constData()) != xarMagic) {
-        throw XarError(QStringLiteral("not a xar archive"));
+        throw XarError(u"not a xar archive"_s);
     }
-    const quint16 declaredHeaderSize = qFromBigEndian<quint16>(header.constData() + 4);
+    XarHeader read;
+    read.size = qFromBigEndian<quint16>(header.constData() + 4);
     const quint16 version = qFromBigEndian<quint16>(header.constData() + 6);
-    const quint64 tocCompressed = qFromBigEndian<quint64>(header.constData() + 8);
-    const quint64 tocUncompressed = qFromBigEndian<quint64>(header.constData() + 16);
+    read.tocCompressed = qFromBigEndian<quint64>(header.constData() + 8);
+    read.tocUncompressed = qFromBigEndian<quint64>(header.constData() + 16);
     const quint32 algorithmCode = qFromBigEndian<quint32>(header.constData() + 24);
-    if (declaredHeaderSize < headerSize || version != 1) {
-        throw XarError(
-                QStringLiteral("unsupported xar header (size %1, version %2)").arg(declaredHeaderSize).arg(version));
+    if (read.size < headerSize || version != 1) {
+        throw XarError(u"unsupported xar header (size %1, version %2)"_s.arg(read.size).arg(version));
     }
     const auto algorithm = headerAlgorithm(algorithmCode);
     if (!algorithm) {
-        throw XarError(
-                algorithmCode == 0
-                        ? QStringLiteral("the table of contents has no checksum")
-                        : QStringLiteral("unsupported table-of-contents checksum algorithm %1").arg(algorithmCode));
+        throw XarError(algorithmCode == 0
+                               ? u"the table of contents has no checksum"_s
+                               : u"unsupported table-of-contents checksum algorithm %1"_s.arg(algorithmCode));
     }
-    if (tocCompressed == 0 || tocUncompressed == 0 || tocCompressed > maxTocSize || tocUncompressed > maxTocSize ||
-        declaredHeaderSize + tocCompressed > fileSize) {
-        throw XarError(QStringLiteral("the table of contents has an impossible size"));
+    read.algorithm = *algorithm;
+    if (read.tocCompressed == 0 || read.tocUncompressed == 0 || read.tocCompressed > maxTocSize ||
+        read.tocUncompressed > maxTocSize || read.size + read.tocCompressed > fileSize) {
+        throw XarError(u"the table of contents has an impossible size"_s);
     }
+    return read;
+}
 
-    XarArchive archive;
-    archive.filePath = path;
-    archive.tocAlgorithm = *algorithm;
-    archive.heapStart = declaredHeaderSize + tocCompressed;
-    archive.heapSize = fileSize - archive.heapStart;
-
-    const QByteArray compressedToc =
-            readExactly(file, declaredHeaderSize, tocCompressed, QStringLiteral("the table of contents"));
-    archive.computedTocDigest = digestOf(*algorithm, compressedToc);
+QByteArray inflateToc(const QByteArray& compressedToc, quint64 tocUncompressed) {
     QByteArray toc(static_cast<qsizetype>(tocUncompressed), Qt::Uninitialized);
     uLongf tocLength = static_cast<uLongf>(tocUncompressed);
     if (uncompress(reinterpret_cast<Bytef*>(toc.data()), &tocLength,
                    reinterpret_cast<const Bytef*>(compressedToc.constData()),
                    static_cast<uLong>(compressedToc.size())) != Z_OK ||
         tocLength != tocUncompressed) {
-        throw XarError(QStringLiteral("the table of contents does not decompress to its declared size"));
+        throw XarError(u"the table of contents does not decompress to its declared size"_s);
     }
+    return toc;
+}
+
+} // namespace
+
+XarArchive XarArchive::open(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw XarError(u"cannot open '%1': %2"_s.arg(path, file.errorString()));
+    }
+    const XarHeader header = readHeader(file);
+    const auto fileSize = static_cast<quint64>(file.size());
+
+    XarArchive archive;
+    archive.filePath = path;
+    archive.tocAlgorithm = header.algorithm;
+    archive.heapStart = header.size + header.tocCompressed;
+    archive.heapSize = fileSize - archive.heapStart;
+
+    const QByteArray compressedToc = readExactly(file, header.size, header.tocCompressed, u"the table of contents"_s);
+    archive.computedTocDigest = digestOf(header.algorithm, compressedToc);
+    const QByteArray toc = inflateToc(compressedToc, header.tocUncompressed);
 
     // The reader descends once per nested element.
     if (xmlNestsDeeperThan(toc, maxDocumentDepth)) {
-        throw XarError(QStringLiteral("the table of contents nests deeper than %1 levels").arg(maxDocumentDepth));
+        throw XarError(u"the table of contents nests deeper than %1 levels"_s.arg(maxDocumentDepth));
     }
     TocParser parser(toc);
     parser.parse();
-    if (parser.checksumAlgorithm != *algorithm) {
-        throw XarError(QStringLiteral("the table of contents names another checksum than the header"));
+    if (parser.checksumAlgorithm != header.algorithm) {
+        throw XarError(u"the table of contents names another checksum than the header"_s);
     }
-    if (parser.checksum->size != static_cast<quint64>(digestLength(*algorithm)) ||
+    if (parser.checksum->size != static_cast<quint64>(digestLength(header.algorithm)) ||
         !fitsInHeap(parser.checksum->offset, parser.checksum->size, archive.heapSize)) {
-        throw XarError(QStringLiteral("the table-of-contents checksum lies outside the heap or has the wrong size"));
+        throw XarError(u"the table-of-contents checksum lies outside the heap or has the wrong size"_s);
     }
     archive.storedTocDigest = readExactly(file, archive.heapStart + parser.checksum->offset, parser.checksum->size,
-                                          QStringLiteral("the table-of-contents checksum"));
+                                          u"the table-of-contents checksum"_s);
     if (parser.signature) {
         if (parser.signature->size == 0 || parser.signature->size > 64 * 1024 ||
             !fitsInHeap(parser.signature->offset, parser.signature->size, archive.heapSize)) {
-            throw XarError(QStringLiteral("the signature lies outside the heap or has an impossible size"));
+            throw XarError(u"the signature lies outside the heap or has an impossible size"_s);
         }
         archive.signatureBytes = readExactly(file, archive.heapStart + parser.signature->offset, parser.signature->size,
-                                             QStringLiteral("the signature"));
+                                             u"the signature"_s);
         archive.rsaSignature = parser.signature;
     }
     QSet<QString> seen;
-    qint64 pathBudget = 4 * static_cast<qint64>(tocUncompressed) + 64 * 1024;
+    qint64 pathBudget = 4 * static_cast<qint64>(header.tocUncompressed) + 64 * 1024;
     flatten(parser.files, QString(), archive.heapSize, archive.fileEntries, seen, pathBudget);
     return archive;
 }
 
 void XarArchive::requireIntactToc() const {
     if (!tocChecksumMatches()) {
-        throw XarError(QStringLiteral("the table-of-contents checksum did not verify"));
+        throw XarError(u"the table-of-contents checksum did not verify"_s);
     }
 }
 
@@ -638,7 +653,7 @@ const XarEntry* XarArchive::entry(const QString& path) const {
 
 QByteArray XarArchive::contents(const XarEntry& entry, qint64 maxSize) const {
     if (entry.data && entry.data->size > static_cast<quint64>(maxSize)) {
-        throw XarError(QStringLiteral("'%1' is larger than expected (%2 bytes)").arg(entry.path).arg(entry.data->size));
+        throw XarError(u"'%1' is larger than expected (%2 bytes)"_s.arg(entry.path).arg(entry.data->size));
     }
     const auto stream = openStream(entry);
     QByteArray bytes;
@@ -651,7 +666,7 @@ QByteArray XarArchive::contents(const XarEntry& entry, qint64 maxSize) const {
 
 std::unique_ptr<ByteSource> XarArchive::openStream(const XarEntry& entry) const {
     if (entry.type != XarEntryType::file) {
-        throw XarError(QStringLiteral("'%1' is not a file").arg(entry.path));
+        throw XarError(u"'%1' is not a file"_s.arg(entry.path));
     }
     if (!entry.data) {
         return std::make_unique<EmptyStream>();
@@ -662,7 +677,7 @@ std::unique_ptr<ByteSource> XarArchive::openStream(const XarEntry& entry) const 
 void XarArchive::verifyArchivedChecksums() const {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw XarError(QStringLiteral("cannot open '%1': %2").arg(filePath, file.errorString()));
+        throw XarError(u"cannot open '%1': %2"_s.arg(filePath, file.errorString()));
     }
     std::vector<char> buffer(chunkSize);
     for (const auto& entry : fileEntries) {
@@ -670,7 +685,7 @@ void XarArchive::verifyArchivedChecksums() const {
             continue;
         }
         if (!file.seek(static_cast<qint64>(heapStart + entry.data->offset))) {
-            throw XarError(QStringLiteral("cannot read '%1' from the archive").arg(entry.path));
+            throw XarError(u"cannot read '%1' from the archive"_s.arg(entry.path));
         }
         Hasher hasher(entry.data->archivedChecksum.algorithm);
         quint64 remaining = entry.data->length;
@@ -678,7 +693,7 @@ void XarArchive::verifyArchivedChecksums() const {
             const qint64 wanted = static_cast<qint64>(std::min<quint64>(remaining, chunkSize));
             const qint64 got = file.read(buffer.data(), wanted);
             if (got != wanted) {
-                throw XarError(QStringLiteral("'%1' is truncated").arg(entry.path));
+                throw XarError(u"'%1' is truncated"_s.arg(entry.path));
             }
             hasher.update(buffer.data(), got);
             remaining -= static_cast<quint64>(got);

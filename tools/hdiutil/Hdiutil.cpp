@@ -25,6 +25,8 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::hdiutil {
 
 namespace {
@@ -32,22 +34,25 @@ namespace {
 constexpr int failureStatus = 1;
 constexpr qsizetype longestComplaint = 600;
 
-const QString usage = QStringLiteral("Usage: hdiutil attach IMAGE [-nobrowse] [-plist] [-readonly]\n"
-                                     "       hdiutil detach MOUNT_POINT [-quiet] [-force]\n");
+const QString usage = u"Usage: hdiutil attach IMAGE [-nobrowse] [-plist] [-readonly]\n"
+                      "       hdiutil detach MOUNT_POINT [-quiet] [-force]\n"_s;
 
 Outcome failed(const QString& verb, const QString& reason) {
-    return {failureStatus,
-            {},
-            (QStringLiteral("hdiutil: ") + verb + QStringLiteral(" failed - ") + reason + u'\n').toUtf8()};
+    return {failureStatus, {}, u"hdiutil: %1 failed - %2\n"_s.arg(verb, reason).toUtf8()};
 }
 
 Outcome usageError(const QString& problem) {
-    return {failureStatus, {}, (QStringLiteral("hdiutil: ") + problem + u'\n' + usage).toUtf8()};
+    return {failureStatus, {}, u"hdiutil: %1\n%2"_s.arg(problem, usage).toUtf8()};
 }
 
 QString quoted(const QString& text) {
-    return u'\'' + text + u'\'';
+    return u"'%1'"_s.arg(text);
 }
+
+// Why an attach stops; the cleanup removes what it made as this unwinds.
+struct Refusal {
+    QString reason;
+};
 
 struct SevenZipResult {
     bool finished = false; // started and exited normally with a status
@@ -62,8 +67,8 @@ SevenZipResult runSevenZip(const QString& program, const QStringList& arguments)
     // -sccUTF-8: names as written, whatever the locale; -bd: no progress; "--" keeps an image named like a
     // switch an image. No standard input, so an encrypted image fails instead of waiting for a password.
     QStringList fullArguments = arguments;
-    fullArguments.insert(1, QStringLiteral("-sccUTF-8"));
-    fullArguments.insert(2, QStringLiteral("-bd"));
+    fullArguments.insert(1, u"-sccUTF-8"_s);
+    fullArguments.insert(2, u"-bd"_s);
     process.setArguments(fullArguments);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QIODevice::ReadOnly);
@@ -82,7 +87,7 @@ SevenZipResult runSevenZip(const QString& program, const QStringList& arguments)
 // 7-Zip's own words on what went wrong, on one line.
 QString sevenZipComplaint(const SevenZipResult& result) {
     if (!result.finished) {
-        return QStringLiteral("7-Zip could not run");
+        return u"7-Zip could not run"_s;
     }
     // Errors about the archive come on standard output ("ERRORS:" and the reason on the next line),
     // errors about single entries on standard error.
@@ -102,11 +107,11 @@ QString sevenZipComplaint(const SevenZipResult& result) {
         }
     }
     lines.removeDuplicates();
-    QString complaint = lines.isEmpty() ? QStringLiteral("exit status %1").arg(result.exitCode) : lines.join(u' ');
+    QString complaint = lines.isEmpty() ? u"exit status %1"_s.arg(result.exitCode) : lines.join(u' ');
     if (complaint.size() > longestComplaint) {
-        complaint = complaint.left(longestComplaint) + QStringLiteral("...");
+        complaint = u"%1..."_s.arg(complaint.left(longestComplaint));
     }
-    return QStringLiteral("7-Zip: ") + complaint;
+    return u"7-Zip: %1"_s.arg(complaint);
 }
 
 // What an extraction must leave free beside what it writes.
@@ -125,19 +130,19 @@ std::optional<QString> diskImageFormat(const QString& path) {
         return head.mid(offset, static_cast<qsizetype>(std::strlen(magic))) == magic;
     };
     if (size >= 512 && file.seek(size - 512) && file.read(4) == "koly") {
-        return QStringLiteral("UDIF");
+        return u"UDIF"_s;
     }
     if (holds(32769, "CD001") || holds(32769, "BEA01")) {
-        return QStringLiteral("ISO 9660");
+        return u"ISO 9660"_s;
     }
     if (holds(1024, "H+") || holds(1024, "HX")) {
-        return QStringLiteral("HFS+");
+        return u"HFS+"_s;
     }
     if (holds(32, "NXSB")) {
-        return QStringLiteral("APFS");
+        return u"APFS"_s;
     }
     if (holds(512, "EFI PART") || (holds(0, "ER") && holds(512, "PM"))) {
-        return QStringLiteral("partitioned disk");
+        return u"partitioned disk"_s;
     }
     return std::nullopt;
 }
@@ -159,26 +164,24 @@ QString volumeName(QString name) {
         name.remove(0, 1);
     }
     name = name.left(200).trimmed();
-    return name.isEmpty() ? QStringLiteral("Untitled") : name;
+    return name.isEmpty() ? u"Untitled"_s : name;
 }
 
 // Claims a free mount folder: "NAME", then "NAME 1", "NAME 2", ... as the system does for volumes of the
 // same name. mkdir is the claim, so two attaches at once never share a folder.
-std::optional<QString> claimMountFolder(const QString& volumesDirectory, const QString& name, QString& problem) {
+QString claimMountFolder(const QString& volumesDirectory, const QString& name) {
     for (int suffix = 0; suffix < 1000; ++suffix) {
         const QString candidate =
-                QDir(volumesDirectory).filePath(suffix == 0 ? name : name + u' ' + QString::number(suffix));
+                QDir(volumesDirectory).filePath(suffix == 0 ? name : u"%1 %2"_s.arg(name, QString::number(suffix)));
         if (::mkdir(QFile::encodeName(candidate).constData(), 0700) == 0) {
             return candidate;
         }
         if (errno != EEXIST) {
-            problem = QStringLiteral("cannot create the mount folder %1: %2")
-                              .arg(quoted(candidate), QString::fromLocal8Bit(std::strerror(errno)));
-            return std::nullopt;
+            throw Refusal{u"cannot create the mount folder %1: %2"_s.arg(quoted(candidate),
+                                                                         QString::fromLocal8Bit(std::strerror(errno)))};
         }
     }
-    problem = QStringLiteral("no free mount folder for the volume %1").arg(quoted(name));
-    return std::nullopt;
+    throw Refusal{u"no free mount folder for the volume %1"_s.arg(quoted(name))};
 }
 
 // What ties a mount folder to its attach record: the folder's device and inode, and a random token in a
@@ -191,7 +194,7 @@ struct Identity {
     bool operator==(const Identity&) const = default;
 };
 
-const QString tokenFileName = QStringLiteral(".tarn-volume");
+const QString tokenFileName = u".tarn-volume"_s;
 
 bool writeFile(const QString& path, const QByteArray& contents) {
     QSaveFile file(path);
@@ -208,6 +211,13 @@ std::optional<Identity> identityOf(const QString& mountFolder) {
         return std::nullopt;
     }
     return Identity{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino), token.read(64).trimmed()};
+}
+
+// The hidden folder beside the volumes that records which mount folders this tool made: one file per
+// mount folder, named like it, holding the folder's device, inode and the token of the hidden file
+// ".tarn-volume" inside it, then the image's path.
+QString markerDirectory(const Environment& environment) {
+    return QDir(environment.volumesDirectory).filePath(u".tarn-attached"_s);
 }
 
 QString markerPath(const Environment& environment, const QString& mountFolder) {
@@ -247,19 +257,19 @@ EntityHints volumeHints(const QStringList& formats) {
     const QString format = formats.isEmpty() ? QString() : formats.last();
     const auto is = [&](const char* name) { return format.compare(QLatin1String(name), Qt::CaseInsensitive) == 0; };
     if (is("HFS") || is("HFSX")) {
-        return {QStringLiteral("Apple_HFS"), QStringLiteral("hfs")};
+        return {u"Apple_HFS"_s, u"hfs"_s};
     }
     if (is("APFS")) {
-        return {QStringLiteral("Apple_APFS"), QStringLiteral("apfs")};
+        return {u"Apple_APFS"_s, u"apfs"_s};
     }
     if (is("Iso")) {
-        return {QStringLiteral("Apple_ISO"), QStringLiteral("cd9660")};
+        return {u"Apple_ISO"_s, u"cd9660"_s};
     }
     if (is("Udf")) {
-        return {QStringLiteral("Apple_UDF"), QStringLiteral("udf")};
+        return {u"Apple_UDF"_s, u"udf"_s};
     }
     if (is("FAT")) {
-        return {QStringLiteral("DOS_FAT_32"), QStringLiteral("msdos")};
+        return {u"DOS_FAT_32"_s, u"msdos"_s};
     }
     return {format, format.toLower()};
 }
@@ -267,16 +277,16 @@ EntityHints volumeHints(const QStringList& formats) {
 QString schemeHint(const QStringList& formats) {
     const QString format = formats.isEmpty() ? QString() : formats.first();
     if (format.compare(QLatin1String("APM"), Qt::CaseInsensitive) == 0) {
-        return QStringLiteral("Apple_partition_scheme");
+        return u"Apple_partition_scheme"_s;
     }
     if (format.compare(QLatin1String("MBR"), Qt::CaseInsensitive) == 0) {
-        return QStringLiteral("FDisk_partition_scheme");
+        return u"FDisk_partition_scheme"_s;
     }
     if (format.compare(QLatin1String("GPT"), Qt::CaseInsensitive) == 0 ||
         format.compare(QLatin1String("Dmg"), Qt::CaseInsensitive) == 0) {
-        return QStringLiteral("GUID_partition_scheme");
+        return u"GUID_partition_scheme"_s;
     }
-    return QStringLiteral("CD_partition_scheme");
+    return u"CD_partition_scheme"_s;
 }
 
 struct PlistDeleter {
@@ -317,7 +327,7 @@ QByteArray attachPlist(const QStringList& formats, const QString& mountPoint) {
 }
 
 QByteArray attachTable(const QStringList& formats, const QString& mountPoint) {
-    return (schemeHint(formats) + u'\n' + volumeHints(formats).contentHint + u'\t' + mountPoint + u'\n').toUtf8();
+    return u"%1\n%2\t%3\n"_s.arg(schemeHint(formats), volumeHints(formats).contentHint, mountPoint).toUtf8();
 }
 
 // Removes what a failed attach made; the failure itself is what the caller reports.
@@ -347,63 +357,52 @@ private:
     const Environment& environment;
 };
 
-Outcome attach(const QString& imagePath, bool plistOutput, const Environment& environment) {
-    const QString verb = QStringLiteral("attach");
-    const QFileInfo image(imagePath);
-    if (!image.exists() || image.isDir()) {
-        return failed(verb, QStringLiteral("No such file or directory"));
-    }
-    if (environment.sevenZip.isEmpty()) {
-        return failed(verb, QStringLiteral("7-Zip (7zz) is not installed"));
-    }
-    if (!QDir().mkpath(environment.volumesDirectory) || !QDir().mkpath(markerDirectory(environment))) {
-        return failed(verb, QStringLiteral("cannot create %1").arg(quoted(environment.volumesDirectory)));
-    }
-
-    const QString absoluteImage = image.absoluteFilePath();
+// Lists the image without extracting it; refuses what is no disk image, whose entries would leave the
+// volume, or whose contents would not fit the free space with a margin.
+ImageListing inspect(const QString& absoluteImage, const Environment& environment) {
     if (!diskImageFormat(absoluteImage)) {
-        return failed(verb, QStringLiteral("image not recognized (not a disk image: no UDIF, ISO 9660, UDF, HFS+, "
-                                           "APFS or partition map signature)"));
+        throw Refusal{u"image not recognized (not a disk image: no UDIF, ISO 9660, UDF, HFS+, APFS or partition map "
+                      u"signature)"_s};
     }
-    const SevenZipResult listed = runSevenZip(
-            environment.sevenZip, {QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("--"), absoluteImage});
+    const SevenZipResult listed = runSevenZip(environment.sevenZip, {u"l"_s, u"-slt"_s, u"--"_s, absoluteImage});
     if (!listed.finished || listed.exitCode != 0) {
-        return failed(verb, QStringLiteral("image not recognized (%1)").arg(sevenZipComplaint(listed)));
+        throw Refusal{u"image not recognized (%1)"_s.arg(sevenZipComplaint(listed))};
     }
     ImageListing listing;
     try {
         listing = ImageListing::parse(listed.standardOutput);
     } catch (const ListingError& error) {
-        return failed(verb, QStringLiteral("image not recognized (%1)").arg(QString::fromUtf8(error.what())));
+        throw Refusal{u"image not recognized (%1)"_s.arg(QString::fromUtf8(error.what()))};
     }
     if (const auto unsafe = listing.firstUnsafeEntry()) {
-        return failed(verb, QStringLiteral("unsafe image: ") + *unsafe);
+        throw Refusal{u"unsafe image: %1"_s.arg(*unsafe)};
     }
     const quint64 needed = listing.contentSize();
     const quint64 margin = std::max(minimumSpaceMargin, needed / 10);
     const std::optional<quint64> free =
             (environment.freeBytes ? environment.freeBytes : availableBytes)(environment.volumesDirectory);
     if (!free || needed > *free || *free - needed < margin) {
-        return failed(verb, QStringLiteral("the image's contents (%1 bytes) do not fit in the free space of %2 with "
-                                           "a margin of %3 bytes")
-                                    .arg(needed)
-                                    .arg(quoted(environment.volumesDirectory))
-                                    .arg(margin));
+        throw Refusal{
+                u"the image's contents (%1 bytes) do not fit in the free space of %2 with a margin of %3 bytes"_s.arg(
+                        QString::number(needed), quoted(environment.volumesDirectory), QString::number(margin))};
     }
+    return listing;
+}
 
-    AttachCleanup cleanup(environment);
-    QTemporaryDir staging(QDir(environment.volumesDirectory).filePath(QStringLiteral(".tarn-staging-XXXXXX")));
+// Extracts the image into a staging folder beside the volumes; answers the volume's root in it.
+QString extract(const QString& absoluteImage, const ImageListing& listing, const Environment& environment,
+                AttachCleanup& cleanup) {
+    QTemporaryDir staging(QDir(environment.volumesDirectory).filePath(u".tarn-staging-XXXXXX"_s));
     if (!staging.isValid()) {
-        return failed(verb, QStringLiteral("cannot create a folder in %1").arg(quoted(environment.volumesDirectory)));
+        throw Refusal{u"cannot create a folder in %1"_s.arg(quoted(environment.volumesDirectory))};
     }
     staging.setAutoRemove(false); // its tree may turn read-only; the cleanup knows how to remove it
     cleanup.staging = staging.path();
 
-    const SevenZipResult extracted = runSevenZip(environment.sevenZip, {QStringLiteral("x"), QStringLiteral("-y"),
-                                                                        QStringLiteral("-o") + staging.path(),
-                                                                        QStringLiteral("--"), absoluteImage});
+    const SevenZipResult extracted =
+            runSevenZip(environment.sevenZip, {u"x"_s, u"-y"_s, u"-o%1"_s.arg(staging.path()), u"--"_s, absoluteImage});
     if (!extracted.finished || extracted.exitCode != 0) {
-        return failed(verb, QStringLiteral("the image could not be read (%1)").arg(sevenZipComplaint(extracted)));
+        throw Refusal{u"the image could not be read (%1)"_s.arg(sevenZipComplaint(extracted))};
     }
     // The last point to stop: the cleanup removes the staging as the interruption unwinds.
     tool::SignalDeferral::checkpoint("extracted");
@@ -411,50 +410,75 @@ Outcome attach(const QString& imagePath, bool plistOutput, const Environment& en
     const auto folder = listing.volumeFolder();
     const QString volumeRoot = folder ? QDir(staging.path()).filePath(*folder) : staging.path();
     if (!QFileInfo(volumeRoot).isDir()) {
-        return failed(verb, QStringLiteral("the image holds no volume"));
+        throw Refusal{u"the image holds no volume"_s};
     }
     if (const auto escape = firstEscape(staging.path())) {
-        return failed(verb, QStringLiteral("unsafe image: ") + *escape);
+        throw Refusal{u"unsafe image: %1"_s.arg(*escape)};
     }
+    return volumeRoot;
+}
 
-    QString problem;
-    const auto mountFolder = claimMountFolder(environment.volumesDirectory,
-                                              volumeName(folder ? *folder : image.completeBaseName()), problem);
-    if (!mountFolder) {
-        return failed(verb, problem);
-    }
-    cleanup.mountFolder = *mountFolder;
+// Moves the volume onto a claimed mount folder, records the folder as this tool's and makes it read-only.
+QString mount(const QString& volumeRoot, const QString& name, const QString& absoluteImage,
+              const Environment& environment, AttachCleanup& cleanup) {
+    const QString mountFolder = claimMountFolder(environment.volumesDirectory, name);
+    cleanup.mountFolder = mountFolder;
     // Renaming onto the claimed, empty folder replaces it in one step.
-    if (std::rename(QFile::encodeName(volumeRoot).constData(), QFile::encodeName(*mountFolder).constData()) != 0) {
-        return failed(verb, QStringLiteral("cannot move the volume to %1: %2")
-                                    .arg(quoted(*mountFolder), QString::fromLocal8Bit(std::strerror(errno))));
+    if (std::rename(QFile::encodeName(volumeRoot).constData(), QFile::encodeName(mountFolder).constData()) != 0) {
+        throw Refusal{u"cannot move the volume to %1: %2"_s.arg(quoted(mountFolder),
+                                                                QString::fromLocal8Bit(std::strerror(errno)))};
     }
     const QByteArray token = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
-    const bool tokenWritten = writeFile(QDir(*mountFolder).filePath(tokenFileName), token + '\n');
-    const auto identity = identityOf(*mountFolder);
-    if (!tokenWritten || !identity || !writeMarker(markerPath(environment, *mountFolder), *identity, absoluteImage)) {
-        return failed(verb, QStringLiteral("cannot record the mount folder %1").arg(quoted(*mountFolder)));
+    const bool tokenWritten = writeFile(QDir(mountFolder).filePath(tokenFileName), token + '\n');
+    const auto identity = identityOf(mountFolder);
+    if (!tokenWritten || !identity || !writeMarker(markerPath(environment, mountFolder), *identity, absoluteImage)) {
+        throw Refusal{u"cannot record the mount folder %1"_s.arg(quoted(mountFolder))};
     }
-    if (const auto readOnlyFailure = makeReadOnly(*mountFolder)) {
-        return failed(verb, *readOnlyFailure);
+    if (const auto readOnlyFailure = makeReadOnly(mountFolder)) {
+        throw Refusal{*readOnlyFailure};
     }
-    if (const auto stagingFailure = removeTree(staging.path())) {
-        return failed(verb, *stagingFailure);
-    }
-    cleanup.staging.clear();
-    cleanup.committed = true;
+    return mountFolder;
+}
 
-    const QString mountPoint = QFileInfo(*mountFolder).canonicalFilePath();
-    return {0,
-            plistOutput ? attachPlist(listing.formats(), mountPoint) : attachTable(listing.formats(), mountPoint),
-            {}};
+Outcome attach(const QString& imagePath, bool plistOutput, const Environment& environment) {
+    const QFileInfo image(imagePath);
+    try {
+        if (!image.exists() || image.isDir()) {
+            throw Refusal{u"No such file or directory"_s};
+        }
+        if (environment.sevenZip.isEmpty()) {
+            throw Refusal{u"7-Zip (7zz) is not installed"_s};
+        }
+        if (!QDir().mkpath(environment.volumesDirectory) || !QDir().mkpath(markerDirectory(environment))) {
+            throw Refusal{u"cannot create %1"_s.arg(quoted(environment.volumesDirectory))};
+        }
+        const QString absoluteImage = image.absoluteFilePath();
+        const ImageListing listing = inspect(absoluteImage, environment);
+        AttachCleanup cleanup(environment);
+        const QString volumeRoot = extract(absoluteImage, listing, environment, cleanup);
+        const auto folder = listing.volumeFolder();
+        const QString mountFolder = mount(volumeRoot, volumeName(folder ? *folder : image.completeBaseName()),
+                                          absoluteImage, environment, cleanup);
+        if (const auto stagingFailure = removeTree(cleanup.staging)) {
+            throw Refusal{*stagingFailure};
+        }
+        cleanup.staging.clear();
+        cleanup.committed = true;
+
+        const QString mountPoint = QFileInfo(mountFolder).canonicalFilePath();
+        return {0,
+                plistOutput ? attachPlist(listing.formats(), mountPoint) : attachTable(listing.formats(), mountPoint),
+                {}};
+    } catch (const Refusal& refusal) {
+        return failed(u"attach"_s, refusal.reason);
+    }
 }
 
 Outcome detach(const QString& mountPoint, bool quiet, const Environment& environment) {
-    const QString verb = QStringLiteral("detach");
+    const QString verb = u"detach"_s;
     const QFileInfo target(mountPoint);
     if (!target.exists()) {
-        return failed(verb, QStringLiteral("No such file or directory"));
+        return failed(verb, u"No such file or directory"_s);
     }
     const QString canonical = target.canonicalFilePath();
     const QString volumes = QFileInfo(environment.volumesDirectory).canonicalFilePath();
@@ -462,7 +486,7 @@ Outcome detach(const QString& mountPoint, bool quiet, const Environment& environ
     const bool attachedHere = !volumes.isEmpty() && QFileInfo(canonical).dir().path() == volumes && recorded &&
                               recorded == identityOf(canonical);
     if (!attachedHere) {
-        return failed(verb, QStringLiteral("%1 is not a volume attached by hdiutil").arg(quoted(mountPoint)));
+        return failed(verb, u"%1 is not a volume attached by hdiutil"_s.arg(quoted(mountPoint)));
     }
     if (const auto removalFailure = removeTree(canonical)) {
         return failed(verb, *removalFailure);
@@ -471,7 +495,7 @@ Outcome detach(const QString& mountPoint, bool quiet, const Environment& environ
     if (quiet) {
         return {};
     }
-    return {0, (u'"' + mountPoint + QStringLiteral("\" ejected.\n")).toUtf8(), {}};
+    return {0, u"\"%1\" ejected.\n"_s.arg(mountPoint).toUtf8(), {}};
 }
 
 } // namespace
@@ -482,15 +506,14 @@ Environment Environment::fromProcess() {
     if (!systemRoot.isEmpty()) {
         try {
             const tool::RootedFiles files{tool::SystemRoot(systemRoot)};
-            tool::FileDescriptor volumes = files.open(QStringLiteral("/Volumes"), O_PATH | O_DIRECTORY);
+            tool::FileDescriptor volumes = files.open(u"/Volumes"_s, O_PATH | O_DIRECTORY);
             if (!volumes && errno == ENOENT) {
-                const tool::RootedFiles::Entry entry = files.entry(QStringLiteral("/Volumes"));
+                const tool::RootedFiles::Entry entry = files.entry(u"/Volumes"_s);
                 ::mkdirat(entry.folder.get(), entry.name.constData(), 0755);
-                volumes = files.open(QStringLiteral("/Volumes"), O_PATH | O_DIRECTORY);
+                volumes = files.open(u"/Volumes"_s, O_PATH | O_DIRECTORY);
             }
             if (!volumes) {
-                throw tool::ToolError(
-                        QStringLiteral("cannot open /Volumes in the system root: %1").arg(tool::errnoText(errno)));
+                throw tool::ToolError(u"cannot open /Volumes in the system root: %1"_s.arg(tool::errnoText(errno)));
             }
             // Its real path: 7-Zip takes a path, and this one holds no link.
             environment.volumesDirectory = tool::RootedFiles::hostPath(volumes);
@@ -499,19 +522,15 @@ Environment Environment::fromProcess() {
         }
     } else {
         environment.volumesDirectory = QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
-                                               .filePath(QStringLiteral("tarn-installer/Volumes"));
+                                               .filePath(u"tarn-installer/Volumes"_s);
     }
-    environment.sevenZip = QStandardPaths::findExecutable(QStringLiteral("7zz"));
+    environment.sevenZip = QStandardPaths::findExecutable(u"7zz"_s);
     return environment;
-}
-
-QString markerDirectory(const Environment& environment) {
-    return QDir(environment.volumesDirectory).filePath(QStringLiteral(".tarn-attached"));
 }
 
 Outcome run(const QStringList& arguments, const Environment& environment) {
     if (arguments.isEmpty()) {
-        return usageError(QStringLiteral("no verb given"));
+        return usageError(u"no verb given"_s);
     }
     const QString verb = arguments.first();
     if (!environment.problem.isEmpty()) {
@@ -527,26 +546,26 @@ Outcome run(const QStringList& arguments, const Environment& environment) {
         for (const QString& option : options) {
             if (option != QLatin1String("-nobrowse") && option != QLatin1String("-plist") &&
                 option != QLatin1String("-readonly")) {
-                return usageError(QStringLiteral("attach: unknown option ") + quoted(option));
+                return usageError(u"attach: unknown option %1"_s.arg(quoted(option)));
             }
         }
         if (operands.size() != 1) {
-            return usageError(QStringLiteral("attach: exactly one image expected"));
+            return usageError(u"attach: exactly one image expected"_s);
         }
-        return attach(operands.first(), options.contains(QStringLiteral("-plist")), environment);
+        return attach(operands.first(), options.contains(u"-plist"_s), environment);
     }
     if (verb == QLatin1String("detach")) {
         for (const QString& option : options) {
             if (option != QLatin1String("-quiet") && option != QLatin1String("-force")) {
-                return usageError(QStringLiteral("detach: unknown option ") + quoted(option));
+                return usageError(u"detach: unknown option %1"_s.arg(quoted(option)));
             }
         }
         if (operands.size() != 1) {
-            return usageError(QStringLiteral("detach: exactly one mount point expected"));
+            return usageError(u"detach: exactly one mount point expected"_s);
         }
-        return detach(operands.first(), options.contains(QStringLiteral("-quiet")), environment);
+        return detach(operands.first(), options.contains(u"-quiet"_s), environment);
     }
-    return usageError(QStringLiteral("unknown verb ") + quoted(verb));
+    return usageError(u"unknown verb %1"_s.arg(quoted(verb)));
 }
 
 } // namespace tarn::hdiutil

@@ -40,9 +40,4 @@ struct Outcome {
 // folder that this tool made, and refuses anything else.
 Outcome run(const QStringList& arguments, const Environment& environment);
 
-// The hidden folder beside the volumes that records which mount folders this tool made: one file per
-// mount folder, named like it, holding the folder's device, inode and the token of the hidden file
-// ".tarn-volume" inside it, then the image's path.
-QString markerDirectory(const Environment& environment);
-
 } // namespace tarn::hdiutil

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::hdiutil {
 
 namespace {
 
-const QString entriesSeparator = QStringLiteral("----------");
-const QString pathKey = QStringLiteral("Path");
+const QString entriesSeparator = u"----------"_s;
+const QString pathKey = u"Path"_s;
 
 struct Field {
     QString key;
@@ -18,7 +20,7 @@ struct Field {
 };
 
 std::optional<Field> field(const QString& line) {
-    const qsizetype separator = line.indexOf(QStringLiteral(" = "));
+    const qsizetype separator = line.indexOf(u" = "_s);
     if (separator <= 0) {
         return std::nullopt;
     }
@@ -27,7 +29,7 @@ std::optional<Field> field(const QString& line) {
 
 // The counters 7-Zip prints after the entries ("Warnings: 1", "Errors: 2").
 bool isSummaryLine(const QString& line) {
-    static const QRegularExpression summary(QStringLiteral("^[A-Za-z][A-Za-z ]*: \\d+$"));
+    static const QRegularExpression summary(u"^[A-Za-z][A-Za-z ]*: \\d+$"_s);
     return summary.match(line).hasMatch();
 }
 
@@ -59,6 +61,12 @@ bool isAbsolute(const QString& path) {
     return path.startsWith(u'/') || path.startsWith(u'\\');
 }
 
+// Path components split on both separators: names written on another system may use either.
+QStringList pathComponents(const QString& path) {
+    static const QRegularExpression separators(u"[/\\\\]"_s);
+    return path.split(separators, Qt::SkipEmptyParts);
+}
+
 // Components without "." and empty ones; ".." kept, for the callers to judge.
 QStringList normalized(const QString& path) {
     QStringList kept;
@@ -84,15 +92,10 @@ bool targetStaysInside(const QStringList& linkComponents, const QString& target)
 }
 
 QString quoted(const QString& text) {
-    return u'\'' + text + u'\'';
+    return u"'%1'"_s.arg(text);
 }
 
 } // namespace
-
-QStringList pathComponents(const QString& path) {
-    static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
-    return path.split(separators, Qt::SkipEmptyParts);
-}
 
 ImageListing ImageListing::parse(const QByteArray& output) {
     QStringList lines = QString::fromUtf8(output).split(u'\n');
@@ -122,7 +125,7 @@ ImageListing ImageListing::parse(const QByteArray& output) {
         if (block.isEmpty()) {
             return;
         }
-        if (block.first().startsWith(pathKey + QStringLiteral(" = "))) {
+        if (block.first().startsWith(pathKey + u" = "_s)) {
             listing.listedEntries.append(entryFromBlock(block));
         } else if (!std::all_of(block.cbegin(), block.cend(), isSummaryLine)) {
             throw ListingError("the image lists an entry whose name cannot be read safely");
@@ -160,26 +163,23 @@ std::optional<QString> ImageListing::firstUnsafeEntry() const {
     for (const ListedEntry& entry : listedEntries) {
         const QStringList components = normalized(entry.path);
         if (isAbsolute(entry.path)) {
-            return QStringLiteral("the entry %1 has an absolute path").arg(quoted(entry.path));
+            return u"the entry %1 has an absolute path"_s.arg(quoted(entry.path));
         }
-        if (components.contains(QStringLiteral(".."))) {
-            return QStringLiteral("the entry %1 climbs out of the volume").arg(quoted(entry.path));
+        if (components.contains(u".."_s)) {
+            return u"the entry %1 climbs out of the volume"_s.arg(quoted(entry.path));
         }
         for (qsizetype length = 1; length < components.size(); ++length) {
             const QString parent = components.first(length).join(u'/');
             if (links.contains(parent)) {
-                return QStringLiteral("the entry %1 lies below the link %2").arg(quoted(entry.path), quoted(parent));
+                return u"the entry %1 lies below the link %2"_s.arg(quoted(entry.path), quoted(parent));
             }
         }
         if (!entry.symbolicLink.isEmpty() &&
             (isAbsolute(entry.symbolicLink) || !targetStaysInside(components, entry.symbolicLink))) {
-            return QStringLiteral("the link %1 leads out of the volume to %2")
-                    .arg(quoted(entry.path), quoted(entry.symbolicLink));
+            return u"the link %1 leads out of the volume to %2"_s.arg(quoted(entry.path), quoted(entry.symbolicLink));
         }
-        if (!entry.hardLink.isEmpty() &&
-            (isAbsolute(entry.hardLink) || normalized(entry.hardLink).contains(QStringLiteral("..")))) {
-            return QStringLiteral("the hard link %1 leads out of the volume to %2")
-                    .arg(quoted(entry.path), quoted(entry.hardLink));
+        if (!entry.hardLink.isEmpty() && (isAbsolute(entry.hardLink) || normalized(entry.hardLink).contains(u".."_s))) {
+            return u"the hard link %1 leads out of the volume to %2"_s.arg(quoted(entry.path), quoted(entry.hardLink));
         }
     }
     return std::nullopt;

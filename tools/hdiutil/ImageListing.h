@@ -51,7 +51,4 @@ private:
     QList<ListedEntry> listedEntries;
 };
 
-// Path components split on both separators: names written on another system may use either.
-QStringList pathComponents(const QString& path);
-
 } // namespace tarn::hdiutil

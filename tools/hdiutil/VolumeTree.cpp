@@ -7,6 +7,8 @@
 #include <system_error>
 #include <utility>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::hdiutil {
 
 namespace fs = std::filesystem;
@@ -18,7 +20,7 @@ QString display(const fs::path& path) {
 }
 
 QString quoted(const fs::path& path) {
-    return u'\'' + display(path) + u'\'';
+    return u"'%1'"_s.arg(display(path));
 }
 
 bool isInside(const fs::path& candidate, const fs::path& root) {
@@ -37,7 +39,7 @@ std::optional<QString> walk(const fs::path& root, Visit&& visit) {
         }
     }
     if (error) {
-        return QStringLiteral("cannot read %1: %2").arg(quoted(root), QString::fromStdString(error.message()));
+        return u"cannot read %1: %2"_s.arg(quoted(root), QString::fromStdString(error.message()));
     }
     return std::nullopt;
 }
@@ -48,7 +50,7 @@ std::optional<QString> firstEscape(const QString& rootPath) {
     std::error_code error;
     const fs::path root = fs::canonical(rootPath.toStdString(), error);
     if (error) {
-        return QStringLiteral("cannot read '%1': %2").arg(rootPath, QString::fromStdString(error.message()));
+        return u"cannot read '%1': %2"_s.arg(rootPath, QString::fromStdString(error.message()));
     }
 
     // A regular file with more links than the tree holds is linked from outside it.
@@ -57,14 +59,14 @@ std::optional<QString> firstEscape(const QString& rootPath) {
     auto escape = walk(root, [&](const fs::path& path) -> std::optional<QString> {
         struct stat status {};
         if (::lstat(path.c_str(), &status) != 0) {
-            return QStringLiteral("cannot read %1").arg(quoted(path));
+            return u"cannot read %1"_s.arg(quoted(path));
         }
         if (S_ISLNK(status.st_mode)) {
             std::error_code linkError;
             const fs::path target = fs::read_symlink(path, linkError);
             const fs::path resolved = fs::canonical(path, linkError);
             if (linkError || target.is_absolute() || !isInside(resolved, root)) {
-                return QStringLiteral("the link %1 leads out of the volume").arg(quoted(path.lexically_relative(root)));
+                return u"the link %1 leads out of the volume"_s.arg(quoted(path.lexically_relative(root)));
             }
         } else if (S_ISREG(status.st_mode)) {
             if (status.st_nlink > 1) {
@@ -73,8 +75,7 @@ std::optional<QString> firstEscape(const QString& rootPath) {
                 linkedFiles[key] = {status.st_nlink, path};
             }
         } else if (!S_ISDIR(status.st_mode)) {
-            return QStringLiteral("%1 is neither a file, a folder nor a link")
-                    .arg(quoted(path.lexically_relative(root)));
+            return u"%1 is neither a file, a folder nor a link"_s.arg(quoted(path.lexically_relative(root)));
         }
         return std::nullopt;
     });
@@ -83,8 +84,7 @@ std::optional<QString> firstEscape(const QString& rootPath) {
     }
     for (const auto& [key, file] : linkedFiles) {
         if (file.first > linksInTree[key]) {
-            return QStringLiteral("the file %1 is linked from outside the volume")
-                    .arg(quoted(file.second.lexically_relative(root)));
+            return u"the file %1 is linked from outside the volume"_s.arg(quoted(file.second.lexically_relative(root)));
         }
     }
     return std::nullopt;
@@ -95,13 +95,13 @@ std::optional<QString> makeReadOnly(const QString& rootPath) {
     const auto dropWrite = [](const fs::path& path) -> std::optional<QString> {
         struct stat status {};
         if (::lstat(path.c_str(), &status) != 0) {
-            return QStringLiteral("cannot read %1").arg(quoted(path));
+            return u"cannot read %1"_s.arg(quoted(path));
         }
         if (S_ISLNK(status.st_mode)) {
             return std::nullopt; // chmod would change the link's target
         }
         if (::chmod(path.c_str(), status.st_mode & 07555) != 0) {
-            return QStringLiteral("cannot make %1 read-only").arg(quoted(path));
+            return u"cannot make %1 read-only"_s.arg(quoted(path));
         }
         return std::nullopt;
     };
@@ -130,7 +130,7 @@ std::optional<QString> removeTree(const QString& rootPath) {
     }
     fs::remove_all(root, error);
     if (error) {
-        return QStringLiteral("cannot remove %1: %2").arg(quoted(root), QString::fromStdString(error.message()));
+        return u"cannot remove %1: %2"_s.arg(quoted(root), QString::fromStdString(error.message()));
     }
     return std::nullopt;
 }

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 int main(int argc, char* argv[]) {
     // A signal lets an attach finish or roll back, and a detach finish.
     const tarn::tool::SignalDeferral deferral;
@@ -13,7 +15,7 @@ int main(int argc, char* argv[]) {
     try {
         outcome = tarn::hdiutil::run(QCoreApplication::arguments().mid(1), tarn::hdiutil::Environment::fromProcess());
     } catch (const tarn::tool::Interrupted& interruption) {
-        outcome = {interruption.exitStatus(), {}, ("hdiutil: " + interruption.message() + u'\n').toUtf8()};
+        outcome = {interruption.exitStatus(), {}, u"hdiutil: %1\n"_s.arg(interruption.message()).toUtf8()};
     }
     std::fwrite(outcome.standardOutput.constData(), 1, static_cast<size_t>(outcome.standardOutput.size()), stdout);
     std::fwrite(outcome.standardError.constData(), 1, static_cast<size_t>(outcome.standardError.size()), stderr);

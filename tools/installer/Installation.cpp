@@ -22,13 +22,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
 
 // Absolute within the system root, cleaned: "/Applications".
 QString systemPath(const QString& path) {
-    return QDir::cleanPath(QStringLiteral("/") + path);
+    return QDir::cleanPath(u"/"_s + path);
 }
 
 struct StagedComponent {
@@ -67,14 +69,13 @@ struct WorkDirectories {
 QString makeWorkDirectory(const RootedFiles& files, const QString& installRoot) {
     const FileDescriptor folder = files.openFolder(installRoot);
     for (;;) {
-        const QString name = QStringLiteral(".tarn-installer-%1")
-                                     .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+        const QString name =
+                u".tarn-installer-%1"_s.arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
         if (::mkdirat(folder.get(), QFile::encodeName(name).constData(), 0700) == 0) {
             return childPath(installRoot, name);
         }
         if (errno != EEXIST) {
-            throw ToolError(
-                    QStringLiteral("cannot create a staging folder in '%1': %2").arg(installRoot, errnoText(errno)));
+            throw ToolError(u"cannot create a staging folder in '%1': %2"_s.arg(installRoot, errnoText(errno)));
         }
     }
 }
@@ -176,8 +177,8 @@ void writeReceipts(Transaction& transaction, const RootedFiles& files, const std
     const qint64 installTime = QDateTime::currentSecsSinceEpoch();
     for (const auto& staged : components) {
         const Receipt receipt = receiptFor(staged, installTime);
-        const QString final = childPath(directory, receipt.pkgid + QStringLiteral(".plist"));
-        const QString pending = childPath(directory, u'.' + receipt.pkgid + QStringLiteral(".plist.new"));
+        const QString final = childPath(directory, receipt.pkgid + u".plist"_s);
+        const QString pending = childPath(directory, u'.' + receipt.pkgid + u".plist.new"_s);
         if (const auto stale = files.status(pending); stale && !S_ISDIR(stale->st_mode)) {
             const RootedFiles::Entry entry = files.entry(pending);
             ::unlinkat(entry.folder.get(), entry.name.constData(), 0);
@@ -190,12 +191,9 @@ void writeReceipts(Transaction& transaction, const RootedFiles& files, const std
     }
 }
 
-} // namespace
-
-QStringList installPackage(const XarArchive& archive, const PackageContents& contents, const SystemRoot& root,
-                           const std::function<void(const QString&)>& notice) {
-    const RootedFiles files(root);
-    const ReceiptDatabase receipts(root);
+// Each component with what its payload will place and the receipt it replaces; nothing is written yet.
+std::vector<StagedComponent> inspectComponents(const XarArchive& archive, const PackageContents& contents,
+                                               const ReceiptDatabase& receipts) {
     std::vector<StagedComponent> components;
     for (const auto& component : contents.components) {
         StagedComponent staged;
@@ -207,7 +205,47 @@ QStringList installPackage(const XarArchive& archive, const PackageContents& con
         staged.installRoot = systemPath(component.info.installLocation);
         components.push_back(std::move(staged));
     }
+    return components;
+}
 
+// Extracts the component's payload into a work folder beside its install location.
+void stage(StagedComponent& staged, const XarArchive& archive, Transaction& transaction,
+           WorkDirectories& workDirectories, const RootedFiles& files) {
+    transaction.createDirectories(staged.installRoot);
+    staged.workDirectory = makeWorkDirectory(files, staged.installRoot);
+    workDirectories.paths.push_back(staged.workDirectory);
+    staged.staging = childPath(staged.workDirectory, u"payload"_s);
+    const FileDescriptor work = files.openFolder(staged.workDirectory);
+    if (::mkdirat(work.get(), "payload", 0700) != 0) {
+        throw ToolError(u"cannot create the staging folder '%1': %2"_s.arg(staged.staging, errnoText(errno)));
+    }
+    if (staged.component->payload) {
+        const FileDescriptor staging = files.openFolder(staged.staging);
+        extractPayload(payloadStream(archive.openStream(*staged.component->payload)), staging.get(), staged.items);
+    }
+}
+
+// Names every set-user-ID and set-group-ID file installed.
+void noticeSetIdFiles(const std::vector<StagedComponent>& components,
+                      const std::function<void(const QString&)>& notice) {
+    for (const auto& staged : components) {
+        for (const auto& item : staged.items) {
+            if (notice && item.kind == PayloadItemKind::file && (item.mode & (S_ISUID | S_ISGID)) != 0) {
+                notice(u"'%1' is installed with its %2 bit (mode %3)"_s.arg(
+                        childPath(staged.installRoot, item.path),
+                        (item.mode & S_ISUID) != 0 ? u"set-user-ID"_s : u"set-group-ID"_s,
+                        QString::number(item.mode & 07777, 8)));
+            }
+        }
+    }
+}
+
+} // namespace
+
+QStringList installPackage(const XarArchive& archive, const PackageContents& contents, const SystemRoot& root,
+                           const std::function<void(const QString&)>& notice) {
+    const RootedFiles files(root);
+    std::vector<StagedComponent> components = inspectComponents(archive, contents, ReceiptDatabase(root));
     QSet<QString> kept;
     for (const auto& staged : components) {
         for (const auto& item : staged.items) {
@@ -220,20 +258,7 @@ QStringList installPackage(const XarArchive& archive, const PackageContents& con
     try {
         for (auto& staged : components) {
             SignalDeferral::checkpoint("staging");
-            transaction.createDirectories(staged.installRoot);
-            staged.workDirectory = makeWorkDirectory(files, staged.installRoot);
-            workDirectories.paths.push_back(staged.workDirectory);
-            staged.staging = childPath(staged.workDirectory, QStringLiteral("payload"));
-            const FileDescriptor work = files.openFolder(staged.workDirectory);
-            if (::mkdirat(work.get(), "payload", 0700) != 0) {
-                throw ToolError(QStringLiteral("cannot create the staging folder '%1': %2")
-                                        .arg(staged.staging, errnoText(errno)));
-            }
-            if (staged.component->payload) {
-                const FileDescriptor staging = files.openFolder(staged.staging);
-                extractPayload(payloadStream(archive.openStream(*staged.component->payload)), staging.get(),
-                               staged.items);
-            }
+            stage(staged, archive, transaction, workDirectories, files);
         }
         // The last point to stop; from here the installation is committed whatever arrives.
         SignalDeferral::checkpoint("staged");
@@ -252,7 +277,7 @@ QStringList installPackage(const XarArchive& archive, const PackageContents& con
         if (problems.isEmpty()) {
             throw;
         }
-        throw ToolError(error.message() + QStringLiteral("; could not undo everything: ") + problems.join(u"; "));
+        throw ToolError(u"%1; could not undo everything: %2"_s.arg(error.message(), problems.join(u"; ")));
     } catch (...) {
         workDirectories.removeAll();
         transaction.rollback();
@@ -260,17 +285,7 @@ QStringList installPackage(const XarArchive& archive, const PackageContents& con
     }
     QStringList problems = transaction.commit();
     problems += workDirectories.removeAll();
-    for (const auto& staged : components) {
-        for (const auto& item : staged.items) {
-            if (notice && item.kind == PayloadItemKind::file && (item.mode & (S_ISUID | S_ISGID)) != 0) {
-                notice(QStringLiteral("'%1' is installed with its %2 bit (mode %3)")
-                               .arg(childPath(staged.installRoot, item.path),
-                                    (item.mode & S_ISUID) != 0 ? QStringLiteral("set-user-ID")
-                                                               : QStringLiteral("set-group-ID"),
-                                    QString::number(item.mode & 07777, 8)));
-            }
-        }
-    }
+    noticeSetIdFiles(components, notice);
     return problems;
 }
 

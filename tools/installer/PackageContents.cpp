@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QXmlStreamReader>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
@@ -16,7 +18,7 @@ constexpr qint64 maxDescriptionSize = 4 * 1024 * 1024;
 
 void requireWellFormed(const QXmlStreamReader& xml, const QString& document) {
     if (xml.hasError()) {
-        throw ToolError(QStringLiteral("the %1 is malformed: %2").arg(document, xml.errorString()));
+        throw ToolError(u"the %1 is malformed: %2"_s.arg(document, xml.errorString()));
     }
 }
 
@@ -26,16 +28,16 @@ bool isSafeName(const QString& name) {
 
 Component readComponent(const XarArchive& archive, const QString& folder, const QString& fileName) {
     const QString prefix = folder.isEmpty() ? QString() : folder + u'/';
-    const XarEntry* packageInfo = archive.entry(prefix + QStringLiteral("PackageInfo"));
+    const XarEntry* packageInfo = archive.entry(prefix + u"PackageInfo"_s);
     if (!packageInfo || packageInfo->type != XarEntryType::file) {
-        throw ToolError(QStringLiteral("'%1' has no PackageInfo").arg(fileName));
+        throw ToolError(u"'%1' has no PackageInfo"_s.arg(fileName));
     }
     Component component;
     component.fileName = fileName;
     component.info = parsePackageInfo(archive.contents(*packageInfo, maxDescriptionSize));
-    const XarEntry* payload = archive.entry(prefix + QStringLiteral("Payload"));
+    const XarEntry* payload = archive.entry(prefix + u"Payload"_s);
     if (payload && payload->type != XarEntryType::file) {
-        throw ToolError(QStringLiteral("the Payload of '%1' is not a file").arg(fileName));
+        throw ToolError(u"the Payload of '%1' is not a file"_s.arg(fileName));
     }
     component.payload = payload;
     return component;
@@ -46,8 +48,8 @@ Component readComponent(const XarArchive& archive, const QString& folder, const 
 PackageInfo parsePackageInfo(const QByteArray& xml) {
     QXmlStreamReader reader(xml);
     if (!reader.readNextStartElement() || reader.name() != QLatin1String("pkg-info")) {
-        requireWellFormed(reader, QStringLiteral("PackageInfo"));
-        throw ToolError(QStringLiteral("the PackageInfo has no <pkg-info> element"));
+        requireWellFormed(reader, u"PackageInfo"_s);
+        throw ToolError(u"the PackageInfo has no <pkg-info> element"_s);
     }
     const auto attributes = reader.attributes();
     PackageInfo info;
@@ -55,21 +57,21 @@ PackageInfo parsePackageInfo(const QByteArray& xml) {
     info.version = attributes.value(QLatin1String("version")).toString();
     const QString location = attributes.value(QLatin1String("install-location")).toString();
     reader.skipCurrentElement();
-    requireWellFormed(reader, QStringLiteral("PackageInfo"));
+    requireWellFormed(reader, u"PackageInfo"_s);
 
     if (!ReceiptDatabase::isValidIdentifier(info.identifier)) {
-        throw ToolError(QStringLiteral("the PackageInfo names an invalid identifier '%1'").arg(info.identifier));
+        throw ToolError(u"the PackageInfo names an invalid identifier '%1'"_s.arg(info.identifier));
     }
     if (info.version.trimmed().isEmpty()) {
-        throw ToolError(QStringLiteral("the PackageInfo of '%1' names no version").arg(info.identifier));
+        throw ToolError(u"the PackageInfo of '%1' names no version"_s.arg(info.identifier));
     }
     if (location.isEmpty()) {
-        info.installLocation = QStringLiteral("/");
+        info.installLocation = u"/"_s;
     } else {
         const QStringList components = location.split(u'/', Qt::SkipEmptyParts);
-        if (!location.startsWith(u'/') || components.contains(QStringLiteral(".."))) {
-            throw ToolError(QStringLiteral("the PackageInfo of '%1' names an unsafe install location '%2'")
-                                    .arg(info.identifier, location));
+        if (!location.startsWith(u'/') || components.contains(u".."_s)) {
+            throw ToolError(
+                    u"the PackageInfo of '%1' names an unsafe install location '%2'"_s.arg(info.identifier, location));
         }
         info.installLocation = QDir::cleanPath(location);
     }
@@ -93,32 +95,32 @@ QStringList parseDistribution(const QByteArray& xml, QString* title) {
             }
             const QString folder = QUrl::fromPercentEncoding(reference.mid(1).toUtf8());
             if (!isSafeName(folder)) {
-                throw ToolError(QStringLiteral("the Distribution references an unsafe component '%1'").arg(folder));
+                throw ToolError(u"the Distribution references an unsafe component '%1'"_s.arg(folder));
             }
             if (!folders.contains(folder)) {
                 folders.append(folder);
             }
         }
     }
-    requireWellFormed(reader, QStringLiteral("Distribution"));
+    requireWellFormed(reader, u"Distribution"_s);
     return folders;
 }
 
 PackageContents readPackageContents(const XarArchive& archive, const QString& packageFileName) {
     PackageContents contents;
-    const XarEntry* distribution = archive.entry(QStringLiteral("Distribution"));
+    const XarEntry* distribution = archive.entry(u"Distribution"_s);
     if (!distribution) {
         contents.components.append(readComponent(archive, QString(), packageFileName));
     } else {
         const QStringList folders =
                 parseDistribution(archive.contents(*distribution, maxDescriptionSize), &contents.title);
         if (folders.isEmpty()) {
-            throw ToolError(QStringLiteral("the Distribution references no component package"));
+            throw ToolError(u"the Distribution references no component package"_s);
         }
         for (const auto& folder : folders) {
             const XarEntry* directory = archive.entry(folder);
             if (!directory || directory->type != XarEntryType::directory) {
-                throw ToolError(QStringLiteral("the component package '%1' is missing").arg(folder));
+                throw ToolError(u"the component package '%1' is missing"_s.arg(folder));
             }
             contents.components.append(readComponent(archive, folder, folder));
         }
@@ -126,7 +128,7 @@ PackageContents readPackageContents(const XarArchive& archive, const QString& pa
     QSet<QString> identifiers;
     for (const auto& component : contents.components) {
         if (identifiers.contains(component.info.identifier)) {
-            throw ToolError(QStringLiteral("the identifier '%1' appears twice").arg(component.info.identifier));
+            throw ToolError(u"the identifier '%1' appears twice"_s.arg(component.info.identifier));
         }
         identifiers.insert(component.info.identifier);
     }

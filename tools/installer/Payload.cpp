@@ -17,6 +17,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
@@ -25,7 +27,7 @@ constexpr qint64 bufferSize = 64 * 1024;
 constexpr int maxLinkHops = 40;
 
 [[noreturn]] void refuse(const QString& path, const QString& reason) {
-    throw ToolError(QStringLiteral("the Payload contains an unsafe entry '%1' (%2)").arg(path, reason));
+    throw ToolError(u"the Payload contains an unsafe entry '%1' (%2)"_s.arg(path, reason));
 }
 
 // "./A.app//Contents/." becomes "A.app/Contents"; the payload's own root becomes "".
@@ -33,17 +35,17 @@ QString normalizedPath(const char* raw) {
     const QByteArray bytes(raw ? raw : "");
     const QString text = QString::fromUtf8(bytes);
     if (text.toUtf8() != bytes) {
-        refuse(text, QStringLiteral("its name is not UTF-8"));
+        refuse(text, u"its name is not UTF-8"_s);
     }
     if (text.startsWith(u'/')) {
-        refuse(text, QStringLiteral("an absolute path"));
+        refuse(text, u"an absolute path"_s);
     }
     // Views, not copies: a deep path has a thousand components, and every entry's path is read twice.
     QString kept;
     kept.reserve(text.size());
     for (const QStringView component : QStringView(text).split(u'/', Qt::SkipEmptyParts)) {
         if (component == u"..") {
-            refuse(text, QStringLiteral("a '..' component"));
+            refuse(text, u"a '..' component"_s);
         }
         if (component != u".") {
             if (!kept.isEmpty()) {
@@ -144,8 +146,8 @@ public:
     [[noreturn]] void fail() {
         rethrowFailure();
         const char* reason = archive_error_string(handle);
-        throw ToolError(QStringLiteral("the Payload cannot be read: %1")
-                                .arg(reason ? QString::fromUtf8(reason) : QStringLiteral("unknown error")));
+        throw ToolError(
+                u"the Payload cannot be read: %1"_s.arg(reason ? QString::fromUtf8(reason) : u"unknown error"_s));
     }
 
 private:
@@ -184,7 +186,7 @@ PayloadItem describe(archive_entry* entry, const QString& path, const QHash<QStr
         item.linkTarget = normalizedPath(hardlink);
         const auto target = seen.constFind(item.linkTarget);
         if (target == seen.constEnd() || items[*target].kind != PayloadItemKind::file) {
-            refuse(path, QStringLiteral("a hard link to a file the payload does not hold before it"));
+            refuse(path, u"a hard link to a file the payload does not hold before it"_s);
         }
         return item;
     }
@@ -200,15 +202,15 @@ PayloadItem describe(archive_entry* entry, const QString& path, const QHash<QStr
         const char* target = archive_entry_symlink(entry);
         item.linkTarget = QString::fromUtf8(target ? target : "");
         if (item.linkTarget.isEmpty()) {
-            refuse(path, QStringLiteral("a link without a target"));
+            refuse(path, u"a link without a target"_s);
         }
         if (item.linkTarget.startsWith(u'/')) {
-            refuse(path, QStringLiteral("a link leading outside the install location"));
+            refuse(path, u"a link leading outside the install location"_s);
         }
         break;
     }
     default:
-        refuse(path, QStringLiteral("a special file"));
+        refuse(path, u"a special file"_s);
     }
     return item;
 }
@@ -250,10 +252,10 @@ void checkLinks(const QList<PayloadItem>& items) {
     for (const auto& item : items) {
         const QString link = linkAtOrAbove(parentOf(item.path));
         if (!link.isEmpty()) {
-            refuse(item.path, QStringLiteral("it lies beyond the link '%1'").arg(link));
+            refuse(item.path, u"it lies beyond the link '%1'"_s.arg(link));
         }
         if (item.kind == PayloadItemKind::symlink && !staysInside(item.path, symlinks)) {
-            refuse(item.path, QStringLiteral("a link leading outside the install location"));
+            refuse(item.path, u"a link leading outside the install location"_s);
         }
     }
 }
@@ -265,7 +267,7 @@ void addImplicitParents(QList<PayloadItem>& items, QHash<QString, qsizetype>& se
             const auto existing = seen.constFind(parent);
             if (existing != seen.constEnd()) {
                 if (items[*existing].kind != PayloadItemKind::directory) {
-                    refuse(items[index].path, QStringLiteral("its parent '%1' is not a directory").arg(parent));
+                    refuse(items[index].path, u"its parent '%1' is not a directory"_s.arg(parent));
                 }
                 break;
             }
@@ -294,7 +296,7 @@ void sortParentsFirst(QList<PayloadItem>& items) {
 }
 
 [[noreturn]] void extractionFailed(const QString& path, int error) {
-    throw ToolError(QStringLiteral("cannot extract '%1': %2").arg(path, errnoText(error)));
+    throw ToolError(u"cannot extract '%1': %2"_s.arg(path, errnoText(error)));
 }
 
 // The staging folder's subfolders, opened below it without following any link (the staged tree is this
@@ -408,7 +410,7 @@ void extractEntry(PayloadReader& reader, archive_entry* entry, const QString& pa
     case AE_IFLNK: {
         const char* target = archive_entry_symlink(entry);
         if (target == nullptr) {
-            refuse(path, QStringLiteral("a link without a target"));
+            refuse(path, u"a link without a target"_s);
         }
         if (::symlinkat(target, parent, name.constData()) != 0) {
             extractionFailed(path, errno);
@@ -432,7 +434,7 @@ void extractEntry(PayloadReader& reader, archive_entry* entry, const QString& pa
         return;
     }
     default:
-        refuse(path, QStringLiteral("a special file"));
+        refuse(path, u"a special file"_s);
     }
 }
 
@@ -448,7 +450,7 @@ QList<PayloadItem> inspectPayload(std::unique_ptr<ByteSource> payload) {
             continue;
         }
         if (seen.contains(path)) {
-            refuse(path, QStringLiteral("it appears twice"));
+            refuse(path, u"it appears twice"_s);
         }
         items.append(describe(entry, path, seen, items));
         seen.insert(path, items.size() - 1);
@@ -476,13 +478,13 @@ void extractPayload(std::unique_ptr<ByteSource> payload, int stagingFolder, cons
             continue;
         }
         if (!expected.remove(path)) {
-            throw ToolError(QStringLiteral("the Payload changed while it was being installed"));
+            throw ToolError(u"the Payload changed while it was being installed"_s);
         }
         extractEntry(reader, entry, path, stagingFolder, folders);
     }
     reader.finish();
     if (!expected.isEmpty()) {
-        throw ToolError(QStringLiteral("the Payload changed while it was being installed"));
+        throw ToolError(u"the Payload changed while it was being installed"_s);
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include <lzma.h>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
@@ -28,7 +30,7 @@ qint64 readUpTo(ByteSource& source, char* buffer, qint64 size) {
 }
 
 [[noreturn]] void damaged(const char* reason) {
-    throw ToolError(QStringLiteral("the Payload is damaged: %1").arg(QLatin1String(reason)));
+    throw ToolError(u"the Payload is damaged: %1"_s.arg(QLatin1String(reason)));
 }
 
 // Hands out bytes read ahead to look at the stream's magic, then the rest of the stream.

@@ -11,12 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
 
 [[noreturn]] void failed(const QString& action, const QString& path, int error) {
-    throw ToolError(QStringLiteral("cannot %1 '%2': %3").arg(action, path, errnoText(error)));
+    throw ToolError(u"cannot %1 '%2': %3"_s.arg(action, path, errnoText(error)));
 }
 
 // A rename that fails with EEXIST rather than replace what is at the destination.
@@ -34,24 +36,24 @@ Transaction::~Transaction() {
 
 void Transaction::createDirectories(const QString& directory) {
     QString current;
-    for (const QString& component : QDir::cleanPath(QStringLiteral("/") + directory).split(u'/', Qt::SkipEmptyParts)) {
+    for (const QString& component : QDir::cleanPath(u"/"_s + directory).split(u'/', Qt::SkipEmptyParts)) {
         current += u'/' + component;
         if (files.open(current, O_PATH | O_DIRECTORY)) {
             continue;
         }
         if (errno != ENOENT) {
             if (errno == ENOTDIR) {
-                throw ToolError(QStringLiteral("'%1' is not a folder").arg(current));
+                throw ToolError(u"'%1' is not a folder"_s.arg(current));
             }
-            failed(QStringLiteral("open the folder"), current, errno);
+            failed(u"open the folder"_s, current, errno);
         }
         const RootedFiles::Entry entry = files.entry(current);
         if (::mkdirat(entry.folder.get(), entry.name.constData(), 0777) != 0) {
             // Something that is no folder, a link leading nowhere for one.
             if (errno == EEXIST) {
-                throw ToolError(QStringLiteral("'%1' is not a folder").arg(current));
+                throw ToolError(u"'%1' is not a folder"_s.arg(current));
             }
-            failed(QStringLiteral("create the folder"), current, errno);
+            failed(u"create the folder"_s, current, errno);
         }
         steps.push_back({Kind::createdDirectory, current, {}, 0});
     }
@@ -60,7 +62,7 @@ void Transaction::createDirectories(const QString& directory) {
 void Transaction::makeDirectory(const QString& directory, mode_t finalMode) {
     const RootedFiles::Entry entry = files.entry(directory);
     if (::mkdirat(entry.folder.get(), entry.name.constData(), 0700) != 0) {
-        failed(QStringLiteral("create the folder"), directory, errno);
+        failed(u"create the folder"_s, directory, errno);
     }
     steps.push_back({Kind::createdDirectory, directory, {}, finalMode});
     ::fchmodat(entry.folder.get(), entry.name.constData(), finalMode | S_IRWXU, 0);
@@ -70,16 +72,16 @@ void Transaction::moveAside(const QString& target) {
     const RootedFiles::Entry entry = files.entry(target);
     files.forgetFolders(); // the target may be a folder, or a link on the way to one
     for (;;) {
-        const QByteArray aside = QStringLiteral(".tarn-installer-aside-%1")
-                                         .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'))
-                                         .toLatin1();
+        const QByteArray aside =
+                u".tarn-installer-aside-%1"_s.arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'))
+                        .toLatin1();
         if (renameWithoutReplacing(entry.folder.get(), entry.name.constData(), entry.folder.get(), aside.constData()) ==
             0) {
             steps.push_back({Kind::movedAside, target, childPath(parentPath(target), QString::fromLatin1(aside)), 0});
             return;
         }
         if (errno != EEXIST) {
-            failed(QStringLiteral("move aside"), target, errno);
+            failed(u"move aside"_s, target, errno);
         }
     }
 }
@@ -89,9 +91,9 @@ void Transaction::moveIn(const QString& source, const QString& target) {
     const RootedFiles::Entry to = files.entry(target);
     if (renameWithoutReplacing(from.folder.get(), from.name.constData(), to.folder.get(), to.name.constData()) != 0) {
         if (errno == EEXIST) {
-            throw ToolError(QStringLiteral("'%1' is in the way").arg(target));
+            throw ToolError(u"'%1' is in the way"_s.arg(target));
         }
-        failed(QStringLiteral("move into place"), target, errno);
+        failed(u"move into place"_s, target, errno);
     }
     steps.push_back({Kind::placed, target, {}, 0});
 }
@@ -101,14 +103,14 @@ void Transaction::writeFile(const QString& target, const QByteArray& contents) {
     const FileDescriptor file(::openat(entry.folder.get(), entry.name.constData(),
                                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!file) {
-        failed(QStringLiteral("write"), target, errno);
+        failed(u"write"_s, target, errno);
     }
     steps.push_back({Kind::placed, target, {}, 0});
     for (qsizetype written = 0; written < contents.size();) {
         const ssize_t count =
                 ::write(file.get(), contents.constData() + written, static_cast<size_t>(contents.size() - written));
         if (count < 0 && errno != EINTR) {
-            failed(QStringLiteral("write"), target, errno);
+            failed(u"write"_s, target, errno);
         }
         written += count > 0 ? count : 0;
     }
@@ -119,13 +121,13 @@ bool Transaction::removeEmptyDirectory(const QString& directory) {
     files.forgetFolders();
     struct stat status {};
     if (::fstatat(entry.folder.get(), entry.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-        failed(QStringLiteral("remove the folder"), directory, errno);
+        failed(u"remove the folder"_s, directory, errno);
     }
     if (::unlinkat(entry.folder.get(), entry.name.constData(), AT_REMOVEDIR) != 0) {
         if (errno == ENOTEMPTY || errno == EEXIST) {
             return false;
         }
-        failed(QStringLiteral("remove the folder"), directory, errno);
+        failed(u"remove the folder"_s, directory, errno);
     }
     steps.push_back({Kind::removedDirectory, directory, {}, static_cast<mode_t>(status.st_mode & 07777)});
     return true;
@@ -142,7 +144,7 @@ QStringList Transaction::commit() {
             } else if (step->kind == Kind::createdDirectory && step->mode != 0) {
                 const RootedFiles::Entry entry = files.entry(step->target);
                 if (::fchmodat(entry.folder.get(), entry.name.constData(), step->mode, 0) != 0) {
-                    problems.append(QStringLiteral("'%1': %2").arg(step->target, errnoText(errno)));
+                    problems.append(u"'%1': %2"_s.arg(step->target, errnoText(errno)));
                 }
             }
         } catch (const ToolError& error) {
@@ -182,10 +184,10 @@ QStringList Transaction::rollback() noexcept {
                 break;
             }
             if (result != 0) {
-                problems.append(QStringLiteral("'%1': %2").arg(step->target, errnoText(errno)));
+                problems.append(u"'%1': %2"_s.arg(step->target, errnoText(errno)));
             }
         } catch (const std::exception& error) {
-            problems.append(QStringLiteral("'%1': %2").arg(step->target, QString::fromLocal8Bit(error.what())));
+            problems.append(u"'%1': %2"_s.arg(step->target, QString::fromLocal8Bit(error.what())));
         }
     }
     steps.clear();

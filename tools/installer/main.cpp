@@ -16,6 +16,8 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using namespace tarn::tool;
@@ -28,7 +30,7 @@ void writeLine(FILE* stream, const QString& line) {
 }
 
 int usage() {
-    writeLine(stderr, QStringLiteral("usage: installer -pkg PKG -target /"));
+    writeLine(stderr, u"usage: installer -pkg PKG -target /"_s);
     return 1;
 }
 
@@ -55,28 +57,26 @@ int run(const QStringList& arguments) {
         return usage();
     }
     if (target != QLatin1String("/")) {
-        throw ToolError(
-                QStringLiteral("the target '%1' is not a volume this system can install on; use '/'").arg(target));
+        throw ToolError(u"the target '%1' is not a volume this system can install on; use '/'"_s.arg(target));
     }
 
     const QFileInfo package(packagePath);
     if (!package.isFile()) {
-        throw ToolError(QStringLiteral("the package path specified was invalid: '%1'").arg(packagePath));
+        throw ToolError(u"the package path specified was invalid: '%1'"_s.arg(packagePath));
     }
     const XarArchive archive = XarArchive::open(package.absoluteFilePath());
     archive.requireIntactToc();
     const PackageContents contents = readPackageContents(archive, package.fileName());
 
-    writeLine(stdout, QStringLiteral("installer: Package name is %1").arg(contents.title));
-    writeLine(stdout, QStringLiteral("installer: Installing at base path /"));
+    writeLine(stdout, u"installer: Package name is %1"_s.arg(contents.title));
+    writeLine(stdout, u"installer: Installing at base path /"_s);
     const QStringList problems =
-            installPackage(archive, contents, SystemRoot::fromEnvironment(), [](const QString& note) {
-                writeLine(stdout, QStringLiteral("installer: Note - %1").arg(note));
-            });
+            installPackage(archive, contents, SystemRoot::fromEnvironment(),
+                           [](const QString& note) { writeLine(stdout, u"installer: Note - %1"_s.arg(note)); });
     for (const auto& problem : problems) {
-        writeLine(stderr, QStringLiteral("installer: Warning - %1").arg(problem));
+        writeLine(stderr, u"installer: Warning - %1"_s.arg(problem));
     }
-    writeLine(stdout, QStringLiteral("installer: The install was successful."));
+    writeLine(stdout, u"installer: The install was successful."_s);
     return 0;
 }
 
@@ -91,16 +91,16 @@ int main(int argc, char* argv[]) {
     try {
         return run(arguments);
     } catch (const Interrupted& interruption) {
-        writeLine(stderr, QStringLiteral("installer: Error - %1").arg(interruption.message()));
-        writeLine(stderr, QStringLiteral("installer: The install failed."));
+        writeLine(stderr, u"installer: Error - %1"_s.arg(interruption.message()));
+        writeLine(stderr, u"installer: The install failed."_s);
         return interruption.exitStatus();
     } catch (const XarError& error) {
-        writeLine(stderr, QStringLiteral("installer: Error - the package is damaged: %1").arg(error.message()));
+        writeLine(stderr, u"installer: Error - the package is damaged: %1"_s.arg(error.message()));
     } catch (const ToolError& error) {
-        writeLine(stderr, QStringLiteral("installer: Error - %1").arg(error.message()));
+        writeLine(stderr, u"installer: Error - %1"_s.arg(error.message()));
     } catch (const std::exception& error) {
-        writeLine(stderr, QStringLiteral("installer: Error - %1").arg(QString::fromLocal8Bit(error.what())));
+        writeLine(stderr, u"installer: Error - %1"_s.arg(QString::fromLocal8Bit(error.what())));
     }
-    writeLine(stderr, QStringLiteral("installer: The install failed."));
+    writeLine(stderr, u"installer: The install failed."_s);
     return 1;
 }

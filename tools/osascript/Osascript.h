@@ -51,9 +51,6 @@ struct Elevation {
 // error: User canceled. (-128)" when the user cancelled it), since this process is sudo by then.
 std::variant<Outcome, Elevation> run(const QStringList& arguments, const Settings& settings);
 
-// The prompt as sudo's -p option takes it: sudo expands %-sequences, so a literal % is doubled.
-QString sudoPrompt(const QString& prompt);
-
 // The private option of the administrator's half of a run.
 inline constexpr char elevatedOption[] = "--elevated";
 // Set for askpass: what it writes to standard error when the user cancels.

@@ -4,6 +4,8 @@
 
 #include <array>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::osascript {
 
 namespace {
@@ -57,10 +59,10 @@ QString stringLiteral(const QString& statement, qsizetype& position) {
             value += u'\t';
             break;
         default:
-            syntaxError(QStringLiteral("Unknown escape sequence \"\\%1\" in a string.").arg(escaped));
+            syntaxError(u"Unknown escape sequence \"\\%1\" in a string."_s.arg(escaped));
         }
     }
-    syntaxError(QStringLiteral("Expected \"\"\" but found end of script."));
+    syntaxError(u"Expected \"\"\" but found end of script."_s);
 }
 
 QList<Token> tokens(const QString& statement) {
@@ -79,7 +81,7 @@ QList<Token> tokens(const QString& statement) {
             }
             found.append({Token::Type::word, statement.mid(start, position - start)});
         } else {
-            syntaxError(QStringLiteral("Unexpected character \"%1\".").arg(c));
+            syntaxError(u"Unexpected character \"%1\"."_s.arg(c));
         }
     }
     return found;
@@ -102,8 +104,8 @@ ShellScriptStatement parseShellScriptStatement(const QString& statement) {
     }
     if (!matches) {
         throw StatementError(StatementError::Kind::unsupported,
-                             QStringLiteral("Only do shell script \"...\" with administrator privileges with "
-                                            "prompt \"...\" is supported."));
+                             u"Only do shell script \"...\" with administrator privileges with "
+                             "prompt \"...\" is supported."_s);
     }
     return {found[3].text, found[9].text};
 }

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 int finish(const tarn::osascript::Outcome& outcome) {
@@ -45,7 +47,7 @@ int become(const tarn::osascript::Elevation& elevation) {
     const int error = errno;
     return finish({1,
                    {},
-                   QStringLiteral("execution error: Cannot run '%1': %2 (-1)\n")
+                   u"execution error: Cannot run '%1': %2 (-1)\n"_s
                            .arg(elevation.program, QString::fromLocal8Bit(std::strerror(error)))
                            .toUtf8()});
 }

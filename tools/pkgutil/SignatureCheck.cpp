@@ -17,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 namespace tarn::tool {
 
 namespace {
@@ -134,7 +136,7 @@ Store loadTrustAnchors(const SystemRoot& root) {
     QByteArray pem;
     try {
         const FileDescriptor descriptor =
-                RootedFiles(root).open(QStringLiteral("/etc/tarn-installer/package-signing-anchors.pem"), O_RDONLY);
+                RootedFiles(root).open(u"/etc/tarn-installer/package-signing-anchors.pem"_s, O_RDONLY);
         QFile file;
         if (!descriptor || !file.open(descriptor.get(), QIODevice::ReadOnly)) {
             return store;
@@ -178,18 +180,18 @@ SignatureReport checkSignature(const QString& packagePath, const SystemRoot& roo
         const auto* cursor = reinterpret_cast<const unsigned char*>(der.constData());
         Certificate certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
         if (!certificate || cursor != reinterpret_cast<const unsigned char*>(der.constData()) + der.size()) {
-            return invalid(QStringLiteral("a certificate of the signature cannot be read"));
+            return invalid(u"a certificate of the signature cannot be read"_s);
         }
         certificates.push_back(std::move(certificate));
     }
     const QList<CertificateSummary> packageChain = summarize(certificates);
 
     if (!archive->tocChecksumMatches()) {
-        return invalid(QStringLiteral("checksum did not verify"), packageChain);
+        return invalid(u"checksum did not verify"_s, packageChain);
     }
     if (!signatureCoversToc(*archive, certificates.front().get())) {
         ERR_clear_error();
-        return invalid(QStringLiteral("signature did not verify"), packageChain);
+        return invalid(u"signature did not verify"_s, packageChain);
     }
     try {
         archive->verifyArchivedChecksums();
@@ -205,7 +207,7 @@ SignatureReport checkSignature(const QString& packagePath, const SystemRoot& roo
     StoreContext context(X509_STORE_CTX_new());
     if (!store || !context ||
         X509_STORE_CTX_init(context.get(), store.get(), certificates.front().get(), intermediates.stack) != 1) {
-        return {SignatureStatus::untrusted, QStringLiteral("the certificate chain cannot be checked"), packageChain};
+        return {SignatureStatus::untrusted, u"the certificate chain cannot be checked"_s, packageChain};
     }
     X509_STORE_CTX_set_flags(context.get(), X509_V_FLAG_PARTIAL_CHAIN | X509_V_FLAG_X509_STRICT);
     const bool verified = X509_verify_cert(context.get()) == 1;
@@ -226,43 +228,44 @@ SignatureReport checkSignature(const QString& packagePath, const SystemRoot& roo
     return {SignatureStatus::untrusted, reason, packageChain};
 }
 
-QString formatReport(const QString& packageName, const SignatureReport& report) {
-    QString text = QStringLiteral("Package \"%1\":\n").arg(printableText(packageName));
+namespace {
+
+QString statusText(const SignatureReport& report) {
     switch (report.status) {
     case SignatureStatus::trusted:
-        text += QStringLiteral("   Status: signed by a certificate trusted by this system\n");
-        break;
+        return u"signed by a certificate trusted by this system"_s;
     case SignatureStatus::noSignature:
-        text += QStringLiteral("   Status: no signature\n");
-        break;
+        return u"no signature"_s;
     case SignatureStatus::untrusted:
-        text += QStringLiteral("   Status: signed by untrusted certificate\n");
-        break;
+        return u"signed by untrusted certificate"_s;
     case SignatureStatus::expired:
-        text += QStringLiteral("   Status: signed by a certificate that has since expired\n");
-        break;
+        return u"signed by a certificate that has since expired"_s;
     case SignatureStatus::invalid:
-        text += QStringLiteral("   Status: package is invalid (%1)\n").arg(report.detail);
-        break;
+        return u"package is invalid (%1)"_s.arg(report.detail);
     }
+    return {};
+}
+
+} // namespace
+
+QString formatReport(const QString& packageName, const SignatureReport& report) {
+    QString text = u"Package \"%1\":\n   Status: %2\n"_s.arg(printableText(packageName), statusText(report));
     if (report.chain.isEmpty()) {
         return text;
     }
-    text += QStringLiteral("   Certificate Chain:\n");
+    text += u"   Certificate Chain:\n"_s;
     for (qsizetype index = 0; index < report.chain.size(); ++index) {
         const auto& certificate = report.chain[index];
         if (index > 0) {
-            text += QStringLiteral("       ") + QString(72, u'-') + u'\n';
+            text += u"       %1\n"_s.arg(QString(72, u'-'));
         }
-        text += QStringLiteral("    %1. %2\n").arg(index + 1).arg(printableText(certificate.commonName));
-        text += QStringLiteral("       Expires: %1\n")
-                        .arg(certificate.expires.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-                             QStringLiteral(" +0000"));
-        text += QStringLiteral("       SHA256 Fingerprint:\n");
+        text += u"    %1. %2\n"_s.arg(QString::number(index + 1), printableText(certificate.commonName));
+        text += u"       Expires: %1 +0000\n"_s.arg(certificate.expires.toUTC().toString(u"yyyy-MM-dd HH:mm:ss"_s));
+        text += u"       SHA256 Fingerprint:\n"_s;
         const QByteArray hex = certificate.sha256Fingerprint.toHex(' ').toUpper();
         // Sixteen bytes per line: "XX " is three characters.
         for (qsizetype start = 0; start < hex.size(); start += 48) {
-            text += QStringLiteral("           ") + QString::fromLatin1(hex.mid(start, 47)) + u'\n';
+            text += u"           %1\n"_s.arg(QString::fromLatin1(hex.mid(start, 47)));
         }
     }
     return text + u'\n';
@@ -274,14 +277,14 @@ QString failureLine(const QString& name, const SignatureReport& report) {
     case SignatureStatus::trusted:
         return {};
     case SignatureStatus::noSignature:
-        return QStringLiteral("pkgutil: '%1' has no signature").arg(packageName);
+        return u"pkgutil: '%1' has no signature"_s.arg(packageName);
     case SignatureStatus::untrusted:
-        return QStringLiteral("pkgutil: '%1' is signed by a certificate this system does not trust (%2)")
-                .arg(packageName, report.detail);
+        return u"pkgutil: '%1' is signed by a certificate this system does not trust (%2)"_s.arg(packageName,
+                                                                                                 report.detail);
     case SignatureStatus::expired:
-        return QStringLiteral("pkgutil: '%1' is signed by a certificate that has expired").arg(packageName);
+        return u"pkgutil: '%1' is signed by a certificate that has expired"_s.arg(packageName);
     case SignatureStatus::invalid:
-        return QStringLiteral("pkgutil: '%1' is invalid: %2").arg(packageName, report.detail);
+        return u"pkgutil: '%1' is invalid: %2"_s.arg(packageName, report.detail);
     }
     return {};
 }

@@ -14,6 +14,8 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using namespace tarn::tool;
@@ -29,11 +31,11 @@ void writeError(const QString& line) {
 }
 
 int usage() {
-    writeError(QStringLiteral("usage: pkgutil --check-signature PKG\n"
-                              "       pkgutil --export-plist PKGID\n"
-                              "       pkgutil --pkgs[=REGEX]\n"
-                              "       pkgutil --files PKGID\n"
-                              "       pkgutil --forget PKGID"));
+    writeError(u"usage: pkgutil --check-signature PKG\n"
+               "       pkgutil --export-plist PKGID\n"
+               "       pkgutil --pkgs[=REGEX]\n"
+               "       pkgutil --files PKGID\n"
+               "       pkgutil --forget PKGID"_s);
     return 1;
 }
 
@@ -51,16 +53,15 @@ int checkSignatureCommand(const QString& packagePath, const SystemRoot& root) {
 Receipt requireReceipt(const ReceiptDatabase& receipts, const QString& pkgid) {
     auto receipt = receipts.find(pkgid);
     if (!receipt) {
-        throw ToolError(QStringLiteral("No receipt for '%1' found at '/'.").arg(pkgid));
+        throw ToolError(u"No receipt for '%1' found at '/'."_s.arg(pkgid));
     }
     return *receipt;
 }
 
 int listPackages(const ReceiptDatabase& receipts, const QString& pattern) {
-    const QRegularExpression filter(
-            QRegularExpression::anchoredPattern(pattern.isEmpty() ? QStringLiteral(".*") : pattern));
+    const QRegularExpression filter(QRegularExpression::anchoredPattern(pattern.isEmpty() ? u".*"_s : pattern));
     if (!filter.isValid()) {
-        throw ToolError(QStringLiteral("invalid regular expression '%1'").arg(pattern));
+        throw ToolError(u"invalid regular expression '%1'"_s.arg(pattern));
     }
     QByteArray output;
     for (const auto& pkgid : receipts.identifiers()) {
@@ -106,7 +107,7 @@ int run(const QStringList& arguments) {
     if (command == QLatin1String("--forget")) {
         requireReceipt(receipts, operand);
         receipts.forget(operand);
-        writeOut(QStringLiteral("Forgot package '%1' on '/'.\n").arg(operand).toUtf8());
+        writeOut(u"Forgot package '%1' on '/'.\n"_s.arg(operand).toUtf8());
         return 0;
     }
     return usage();
