@@ -1,4 +1,5 @@
 // osascript's statement parser on its own, and the real executable with stand-ins for sudo and askpass.
+// That one grant serves a whole run through the real osascript is the services' one-prompt-per-run test.
 #include "PackageToolSupport.h"
 #include "osascript/ShellScriptStatement.h"
 #include "services/ProcessRunner.h"
@@ -6,27 +7,23 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <unistd.h>
 
 namespace tarn::test {
 namespace {
 
 using osascript::parseShellScriptStatement;
 using osascript::StatementError;
+using ::testing::StartsWith;
 
-// What the process runner writes must read back as exactly what it was given, whatever the text holds.
-TEST(OsascriptStatement, ReadsBackWhatTheProcessRunnerWrote) {
-    const struct {
-        const char* command;
-        const char* prompt;
-    } cases[] = {
+// What the process runner writes must read back as exactly what it was given, whatever the text holds;
+// a statement written by hand may differ in case, layout and escapes.
+TEST(OsascriptStatement, ReadsBackWhatTheProcessRunnerWroteAndAppleScriptEscapes) {
+    const std::pair<const char*, const char*> cases[] = {
             {"/usr/sbin/installer -pkg '/tmp/Scanner Suite.pkg' -target /", "The installer wants to install it."},
             {"echo \"quoted\" \"\"", "Install \"Scan Pro\""},
             {"printf '%s\\n' 'C:\\temp\\' \\\\", "back\\slash\\"},
@@ -36,16 +33,12 @@ TEST(OsascriptStatement, ReadsBackWhatTheProcessRunnerWrote) {
             {"echo \" with administrator privileges with prompt \"", "\" with prompt \""},
             {"", "Installer für „Scan“ — 100 %"},
     };
-    for (const auto& text : cases) {
-        const QString command = QString::fromUtf8(text.command);
-        const QString prompt = QString::fromUtf8(text.prompt);
-        const auto parsed = parseShellScriptStatement(ProcessRunner::adminScript(command, prompt));
-        EXPECT_EQ(parsed.command, command);
-        EXPECT_EQ(parsed.prompt, prompt);
+    for (const auto& [command, prompt] : cases) {
+        const auto parsed = parseShellScriptStatement(
+                ProcessRunner::adminScript(QString::fromUtf8(command), QString::fromUtf8(prompt)));
+        EXPECT_EQ(parsed.command, QString::fromUtf8(command));
+        EXPECT_EQ(parsed.prompt, QString::fromUtf8(prompt));
     }
-}
-
-TEST(OsascriptStatement, ReadsAppleScriptEscapesAndLayout) {
     const auto parsed = parseShellScriptStatement(
             u"  DO Shell   script\t\"a\\tb\\nc\\rd\"\n with ADMINISTRATOR privileges with prompt\"p\\\\q\"  \n"_s);
     EXPECT_EQ(parsed.command, u"a\tb\nc\rd"_s);
@@ -57,10 +50,7 @@ TEST(OsascriptStatement, RefusesMalformedScriptsAsSyntaxErrorsAndEveryOtherState
     const QString prompt = u" with prompt \"p\""_s;
     const QString full = privileges + prompt;
     using Kind = StatementError::Kind;
-    const struct {
-        QString statement;
-        Kind kind;
-    } cases[] = {
+    const std::pair<QString, Kind> cases[] = {
             {u"do shell script \"never closed"_s + privileges + u" with prompt p"_s, Kind::syntax},
             {u"do shell script \"ends in a backslash\\"_s, Kind::syntax},
             {u"do shell script \"\\q\""_s + full, Kind::syntax},
@@ -75,15 +65,15 @@ TEST(OsascriptStatement, RefusesMalformedScriptsAsSyntaxErrorsAndEveryOtherState
             {u"do shell script id"_s + full, Kind::unsupported},
             {u"doshell script \"id\""_s + full, Kind::unsupported},
     };
-    for (const auto& refused : cases) {
-        SCOPED_TRACE(refused.statement.toStdString());
+    for (const auto& [statement, kind] : cases) {
+        SCOPED_TRACE(statement.toStdString());
         try {
-            parseShellScriptStatement(refused.statement);
+            parseShellScriptStatement(statement);
             ADD_FAILURE() << "accepted";
         } catch (const StatementError& error) {
-            EXPECT_EQ(error.kind(), refused.kind);
+            EXPECT_EQ(error.kind(), kind);
             EXPECT_FALSE(error.reason().isEmpty());
-            EXPECT_EQ(error.reason().contains(u"Only do shell script"_s), refused.kind == Kind::unsupported);
+            EXPECT_EQ(error.reason().contains(u"Only do shell script"_s), kind == Kind::unsupported);
         }
     }
 }
@@ -99,13 +89,13 @@ protected:
     QTemporaryDir scratch;
     QString ran = scratch.filePath(u"ran"_s);
     QString touch = u"touch '"_s + ran + u'\'';
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-
-    void SetUp() override {
-        environment.remove(u"TARN_SUDO"_s);
-        environment.remove(u"TARN_ASKPASS"_s);
-        environment.remove(u"TARN_SYSTEM_ROOT"_s);
-    }
+    QProcessEnvironment environment = [] {
+        QProcessEnvironment inherited = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : {u"TARN_SUDO"_s, u"TARN_ASKPASS"_s, u"TARN_SYSTEM_ROOT"_s}) {
+            inherited.remove(name);
+        }
+        return inherited;
+    }();
 
     ToolRun osascript(const QStringList& arguments) const { return runTool(u"osascript"_s, arguments, environment); }
 
@@ -121,26 +111,46 @@ exec "$@"
 )"_s.arg(scratch.filePath(u"sudo-arguments"_s))));
         environment.insert(u"TARN_ASKPASS"_s, writeScript(scratch, u"askpass"_s, askpassBody));
     }
-
-    QStringList sudoArguments() const {
-        QStringList lines = QString::fromUtf8(readFile(scratch.filePath(u"sudo-arguments"_s))).split(u'\n');
-        lines.removeLast();
-        return lines;
-    }
 };
 
-TEST_F(OsascriptTest, RefusedStatementsRunNothing) {
+// A refused statement or a cancelled or wrong password runs nothing; a command's failure reports its message
+// and status. A refusal is sudo's own answer, after the dialog's words when it was cancelled: the script
+// runner has become sudo by then.
+TEST_F(OsascriptTest, RunsTheCommandOrReportsRefusalsCancelWrongPasswordsAndFailuresWithTheirStatus) {
+    const QString accept = u"echo secret\n"_s;
+    const auto e = [](const QString& statement) { return QStringList{u"-e"_s, statement}; };
     const struct {
+        QString askpass;
         QStringList arguments;
-        const char* error;
+        int exitCode;
+        std::string out;
+        ::testing::Matcher<std::string> err;
     } cases[] = {
-            {{u"-e"_s, u"do shell script \""_s + touch + u'"'}, "osascript: Only do shell script"},
-            {{u"-e"_s, privileged(touch) + u" & \"\""_s}, "syntax error: "},
-            {{privileged(touch)}, "usage: osascript -e STATEMENT"},
-            {{u"-e"_s, privileged(touch), u"-e"_s, privileged(touch)}, "usage: osascript -e STATEMENT"},
+            {accept, e(privileged(uR"sh(printf '%s|' 'two words' "dq\"inside" 'back\slash' "$((6 * 7))"; echo)sh"_s)),
+             0, "two words|dq\"inside|back\\slash|42|\n", ""},
+            {accept, e(privileged(u"echo partial; echo 'disk full' >&2; exit 3"_s)), 1, "",
+             "execution error: disk full (3)\n"},
+            {accept, e(privileged(u"exit 4"_s)), 1, "",
+             "execution error: The command exited with a non-zero status. (4)\n"},
+            {u"echo \"$TARN_ASKPASS_CANCEL_MESSAGE\" >&2\nexit 1\n"_s, e(privileged(touch)), 1, "",
+             "execution error: User canceled. (-128)\nsudo: no password was provided\n"},
+            {u"echo guess\n"_s, e(privileged(touch)), 1, "", "sudo: 1 incorrect password attempt\n"},
+            {accept, e(u"do shell script \""_s + touch + u'"'), 1, "",
+             "osascript: Only do shell script \"...\" with administrator privileges with prompt \"...\" is "
+             "supported.\n"},
+            {accept, e(privileged(touch) + u" & \"\""_s), 1, "", StartsWith("syntax error: ")},
+            {accept, {privileged(touch)}, 1, "", "usage: osascript -e STATEMENT\n"},
+            {accept, e(privileged(touch)) + e(privileged(touch)), 1, "", "usage: osascript -e STATEMENT\n"},
     };
-    for (const auto& refused : cases) {
-        EXPECT_THAT(osascript(refused.arguments), FailsWith(refused.error));
+    for (const auto& run : cases) {
+        SCOPED_TRACE(run.arguments.join(u' ').toStdString());
+        useSudoStandIn(run.askpass);
+
+        const ToolRun result = osascript(run.arguments);
+
+        EXPECT_EQ(result.exitCode, run.exitCode);
+        EXPECT_EQ(result.out, run.out);
+        EXPECT_THAT(result.err, run.err);
     }
     EXPECT_FALSE(QFile::exists(ran));
 }
@@ -150,12 +160,10 @@ TEST_F(OsascriptTest, AsksThroughSudoWithTheEscapedPromptAndKeepsAnySystemRoot) 
     const QString command = u"echo elevated; "_s + touch;
     for (const bool withSystemRoot : {false, true}) {
         SCOPED_TRACE(withSystemRoot);
+        QStringList expected = u"-A|-p|Install 100%% of \"Scan\"|--"_s.split(u'|');
+        expected << QFileInfo(toolPath(u"osascript"_s)).canonicalFilePath() << u"--elevated"_s << command << QString();
         if (withSystemRoot) {
             environment.insert(u"TARN_SYSTEM_ROOT"_s, scratch.path());
-        }
-        QStringList expected = u"-A|-p|Install 100%% of \"Scan\"|--"_s.split(u'|');
-        expected << QFileInfo(toolPath(u"osascript"_s)).canonicalFilePath() << u"--elevated"_s << command;
-        if (withSystemRoot) {
             expected.insert(3, u"--preserve-env=TARN_SYSTEM_ROOT"_s);
         }
         QFile::remove(ran);
@@ -165,7 +173,7 @@ TEST_F(OsascriptTest, AsksThroughSudoWithTheEscapedPromptAndKeepsAnySystemRoot) 
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(run.out, "elevated\n");
         EXPECT_TRUE(QFile::exists(ran));
-        EXPECT_EQ(sudoArguments(), expected);
+        EXPECT_EQ(QString::fromUtf8(readFile(scratch.filePath(u"sudo-arguments"_s))).split(u'\n'), expected);
     }
 }
 
@@ -177,8 +185,7 @@ TEST_F(OsascriptTest, SignalledWhileTheCommandRunsItWaitsForIt) {
         SCOPED_TRACE(signal);
         QFile::remove(ran);
         const ProcessGate gate;
-        const QString fifo = u'\'' + gate.fifo() + u'\'';
-        const QString command = u"echo at > %1; cat %1 > /dev/null; "_s.arg(fifo) + touch;
+        const QString command = u"echo at > '%1'; cat '%1' > /dev/null; "_s.arg(gate.fifo()) + touch;
 
         const SignalledRun run =
                 gate.runSignalled(toolPath(u"osascript"_s), {u"-e"_s, privileged(command)}, environment, signal);
@@ -186,117 +193,6 @@ TEST_F(OsascriptTest, SignalledWhileTheCommandRunsItWaitsForIt) {
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_TRUE(QFile::exists(ran));
     }
-}
-
-// A cancelled or wrong password runs nothing; a command's failure reports its message and status. A
-// refusal is sudo's own answer, after the dialog's words when it was cancelled: the script runner has
-// become sudo by then.
-TEST_F(OsascriptTest, ReportsCancelWrongPasswordsAndFailuresWithTheirStatus) {
-    const QString accept = u"echo secret\n"_s;
-    const struct {
-        QString askpass;
-        QString command;
-        int exitCode;
-        std::string out;
-        std::string err;
-    } cases[] = {
-            {accept, uR"sh(printf '%s|' 'two words' "dq\"inside" 'back\slash' "$((6 * 7))"; echo)sh"_s, 0,
-             "two words|dq\"inside|back\\slash|42|\n", ""},
-            {accept, u"echo partial; echo 'disk full' >&2; exit 3"_s, 1, "", "execution error: disk full (3)\n"},
-            {accept, u"exit 4"_s, 1, "", "execution error: The command exited with a non-zero status. (4)\n"},
-            {u"echo \"$TARN_ASKPASS_CANCEL_MESSAGE\" >&2\nexit 1\n"_s, touch, 1, "",
-             "execution error: User canceled. (-128)\nsudo: no password was provided\n"},
-            {u"echo guess\n"_s, touch, 1, "", "sudo: 1 incorrect password attempt\n"},
-    };
-    for (const auto& run : cases) {
-        SCOPED_TRACE(run.command.toStdString());
-        useSudoStandIn(run.askpass);
-
-        const ToolRun result = osascript({u"-e"_s, privileged(run.command)});
-
-        EXPECT_EQ(result.exitCode, run.exitCode);
-        EXPECT_EQ(result.out, run.out);
-        EXPECT_EQ(result.err, run.err);
-    }
-    EXPECT_FALSE(QFile::exists(ran));
-}
-
-// The real sudo of this system, as an ordinary user with its own password and a sudoers rule: a grant
-// made up front serves three privileged commands run by the script runner from the same parent, so
-// the dialog is asked once. Needs root (to make the user) and sudo; skipped otherwise. The user and
-// the rule are removed whatever happens.
-class RealSudoTest : public ::testing::Test {
-protected:
-    static int run(const QString& program, const QStringList& arguments, const QByteArray& input = {}) {
-        QProcess process;
-        process.start(program, arguments);
-        process.write(input);
-        process.closeWriteChannel();
-        process.waitForFinished(60'000);
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
-    void SetUp() override {
-        if (::geteuid() != 0 || !QFileInfo(u"/usr/bin/sudo"_s).isExecutable() ||
-            QStandardPaths::findExecutable(u"useradd"_s).isEmpty() ||
-            QStandardPaths::findExecutable(u"runuser"_s).isEmpty()) {
-            GTEST_SKIP() << "needs root, sudo, useradd and runuser";
-        }
-        user = u"tarn-sudo-%1"_s.arg(QCoreApplication::applicationPid());
-        rule = u"/etc/sudoers.d/"_s + user;
-        if (run(u"useradd"_s, {u"-M"_s, u"-s"_s, u"/bin/sh"_s, user}) != 0) {
-            user.clear();
-            GTEST_SKIP() << "cannot create a user";
-        }
-        ASSERT_EQ(run(u"chpasswd"_s, {}, (user + u":tarn-secret-1\n"_s).toUtf8()), 0);
-        QFile ruleFile(rule);
-        ASSERT_TRUE(ruleFile.open(QIODevice::WriteOnly));
-        ruleFile.write((user + u" ALL=(ALL:ALL) ALL\n"_s).toUtf8());
-        ruleFile.close();
-        ruleFile.setPermissions(QFile::ReadOwner | QFile::ReadGroup);
-        ASSERT_TRUE(scratch.isValid());
-        QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther);
-    }
-
-    void TearDown() override {
-        if (!user.isEmpty()) {
-            // sudo -K drops the user's credential records, which outlive the user otherwise.
-            run(u"runuser"_s, {u"-u"_s, user, u"--"_s, u"/usr/bin/sudo"_s, u"-K"_s});
-        }
-        QFile::remove(rule);
-        if (!user.isEmpty()) {
-            run(u"userdel"_s, {u"-f"_s, user});
-        }
-    }
-
-    QString user;
-    QString rule;
-    QTemporaryDir scratch;
-};
-
-TEST_F(RealSudoTest, OneGrantServesThreePrivilegedCommandsOfTheSameParent) {
-    const QString askpass = writeScript(scratch, u"askpass"_s,
-                                        u"echo \"$1\" >> '%1/asked'\necho tarn-secret-1\n"_s.arg(scratch.path()));
-    QFile::setPermissions(askpass,
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
-    const QString osascript = QFileInfo(toolPath(u"osascript"_s)).canonicalFilePath();
-    const QString statement = privileged(u"id -u >> '%1/ran'"_s.arg(scratch.path()));
-    QString script =
-            u"unset TARN_SUDO TARN_SYSTEM_ROOT; sudo -k; SUDO_ASKPASS='%1' sudo -A -p 'Up front' -v || exit 9\n"_s.arg(
-                    askpass);
-    for (int command = 0; command < 3; ++command) {
-        script += u"TARN_ASKPASS='%1' '%2' -e \"$1\" || exit %3\n"_s.arg(askpass, osascript).arg(command + 1);
-    }
-    script += u"sudo -k\n"_s;
-
-    // A session of its own, without a terminal, as a desktop application runs.
-    const int status = run(u"runuser"_s, {u"-u"_s, user, u"--"_s, u"setsid"_s, u"-w"_s, u"/bin/sh"_s, u"-c"_s, script,
-                                          u"sh"_s, statement});
-
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(readFile(scratch.filePath(u"ran"_s)), QByteArray("0\n0\n0\n"));
-    EXPECT_EQ(readFile(scratch.filePath(u"asked"_s)), QByteArray("Up front\n"));
 }
 
 } // namespace
