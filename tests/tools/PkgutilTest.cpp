@@ -1,6 +1,7 @@
 // pkgutil run as the real executable against packages built by the fixtures, in a sandboxed system root.
 #include "PackageToolSupport.h"
 #include "common/Plist.h"
+#include "fixtures/Certificates.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -19,6 +20,33 @@ using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+// Made once per test run: key generation is the slow part. Every signer is "Developer ID Installer: TARN
+// (Q7XK2M9P4D)"; the root is the sandbox's trust anchor, the stranger root nobody's.
+struct Credentials {
+    Credential root = Credential::authority(u"TARN Test Root CA"_s);
+    Credential intermediate = root.issue([] {
+        CertificateRequest request;
+        request.commonName = u"TARN Test Installer CA"_s;
+        request.usage = CertificateUsage::intermediateAuthority;
+        return request;
+    }());
+    CertificateRequest request = packageSignerRequest(u"TARN"_s, u"Q7XK2M9P4D"_s);
+    Credential signer = intermediate.issue(request);
+    Credential expiredSigner = intermediate.issue([this] {
+        CertificateRequest expired = request;
+        expired.notBefore = QDateTime::currentDateTimeUtc().addYears(-2);
+        expired.notAfter = QDateTime::currentDateTimeUtc().addDays(-1);
+        return expired;
+    }());
+    Credential strangerRoot = Credential::authority(u"Stranger Root CA"_s);
+    Credential strangerSigner = strangerRoot.issue(request);
+};
+
+const Credentials& credentials() {
+    static const Credentials made;
+    return made;
+}
+
 QByteArray signedPackage(std::optional<PackageSigner> signer, TocChecksum checksum = TocChecksum::sha256,
                          PackageDamage damage = PackageDamage::none) {
     PackageOptions options;
@@ -28,105 +56,80 @@ QByteArray signedPackage(std::optional<PackageSigner> signer, TocChecksum checks
     return scanManagerPackage(u"2.1"_s, options);
 }
 
-// The certificate's first fingerprint line and its expiry, as the report prints them.
-std::string fingerprintAndExpiry(const Credential& credential) {
+// The certificate's entry in the report's chain.
+std::string chainEntry(int index, const char* name, const Credential& credential) {
     struct tm parts = {};
     ASN1_TIME_to_tm(X509_get0_notAfter(credential.certificate()), &parts);
     char expiry[64];
-    std::strftime(expiry, sizeof expiry, "%Y-%m-%d %H:%M:%S +0000\n", &parts);
+    std::strftime(expiry, sizeof expiry, "%Y-%m-%d %H:%M:%S +0000", &parts);
     const QByteArray digest = QCryptographicHash::hash(credential.certificateDer(), QCryptographicHash::Sha256);
-    return "Expires: " + std::string(expiry) + "       SHA256 Fingerprint:\n           " +
-           digest.left(16).toHex(' ').toUpper().toStdString() + "\n";
+    return "    %1. %2\n       Expires: %3\n       SHA256 Fingerprint:\n           %4\n           %5\n"_L1
+            .arg(QString::number(index), QLatin1String(name), QLatin1String(expiry),
+                 QString::fromLatin1(digest.left(16).toHex(' ').toUpper()),
+                 QString::fromLatin1(digest.mid(16).toHex(' ').toUpper()))
+            .toStdString();
 }
 
+class Pkgutil : public ::testing::Test {
+protected:
+    Pkgutil() { installTrustAnchors(sandbox.path(QString()), {credentials().root}); }
+
+    ToolRun checkSignature(const QByteArray& package, const QString& name = u"App.pkg"_s) const {
+        return sandbox.pkgutil({u"--check-signature"_s, sandbox.writePackage(name, package)});
+    }
+
+    Sandbox sandbox;
+};
+
 // The root is found among the anchors; the intermediate only in the package.
-TEST(PkgutilSignature, TrustsAPackageSignedThroughAnIntermediateOfTheAnchorWithEitherChecksum) {
-    const Sandbox sandbox;
-    const auto& credentials = SigningCredentials::shared();
+TEST_F(Pkgutil, TrustsAPackageSignedThroughAnIntermediateOfTheAnchorWithEitherChecksum) {
+    const Credentials& c = credentials();
     for (const TocChecksum checksum : {TocChecksum::sha1, TocChecksum::sha256}) {
         SCOPED_TRACE(static_cast<int>(checksum));
-        const QString package = sandbox.writePackage(
-                u"Scan Manager.pkg"_s,
-                signedPackage(PackageSigner{credentials.signer, {credentials.intermediate}}, checksum));
-
-        const ToolRun run = sandbox.pkgutil({u"--check-signature"_s, package});
+        const ToolRun run = checkSignature(signedPackage(PackageSigner{c.signer, {c.intermediate}}, checksum),
+                                           u"Scan Manager.pkg"_s);
 
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_THAT(run.out, HasSubstr("Package \"Scan Manager.pkg\":\n"
-                                       "   Status: signed by a certificate trusted by this system\n"
-                                       "   Certificate Chain:\n"
-                                       "    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n       " +
-                                       fingerprintAndExpiry(credentials.signer)));
-        EXPECT_THAT(run.out, HasSubstr("    2. TARN Test Installer CA\n"));
-        EXPECT_THAT(run.out, HasSubstr("    3. TARN Test Root CA\n       " + fingerprintAndExpiry(credentials.root)));
+        const std::string rule = "       " + std::string(72, '-') + "\n";
+        EXPECT_EQ(run.out, "Package \"Scan Manager.pkg\":\n"
+                           "   Status: signed by a certificate trusted by this system\n"
+                           "   Certificate Chain:\n" +
+                                   chainEntry(1, "Developer ID Installer: TARN (Q7XK2M9P4D)", c.signer) + rule +
+                                   chainEntry(2, "TARN Test Installer CA", c.intermediate) + rule +
+                                   chainEntry(3, "TARN Test Root CA", c.root) + "\n");
     }
 }
 
 // How the xar reader refuses a damaged table of contents (nesting included) is the xar reader's tests' business.
-TEST(PkgutilSignature, RefusesWithTheStatusThatNamesTheFault) {
-    const Sandbox sandbox;
-    const auto& c = SigningCredentials::shared();
-    const auto damaged = [&](PackageDamage damage) { return signedPackage(c.trusted(), TocChecksum::sha256, damage); };
-    const struct {
-        const char* name;
-        QByteArray bytes;
-        const char* status;
-    } cases[] = {
-            {"unsigned", signedPackage(std::nullopt), "no signature\n"},
-            {"tampered TOC", damaged(PackageDamage::tamperedToc), "package is invalid (checksum did not verify)\n"},
-            {"tampered TOC, fresh checksum", damaged(PackageDamage::tamperedTocAndChecksum),
-             "package is invalid (signature did not verify)\n"},
-            {"signed with another key", damaged(PackageDamage::foreignSignature),
-             "package is invalid (signature did not verify)\n"},
-            {"tampered payload", damaged(PackageDamage::tamperedPayload),
+TEST_F(Pkgutil, RefusesWithTheStatusThatNamesTheFault) {
+    const Credentials& c = credentials();
+    const PackageSigner trusted{c.signer, {c.intermediate, c.root}};
+    const auto damaged = [&](PackageDamage damage) { return signedPackage(trusted, TocChecksum::sha256, damage); };
+    const std::pair<QByteArray, const char*> cases[] = {
+            {signedPackage(std::nullopt), "no signature\n"},
+            {damaged(PackageDamage::tamperedToc), "package is invalid (checksum did not verify)\n"},
+            {damaged(PackageDamage::tamperedTocAndChecksum), "package is invalid (signature did not verify)\n"},
+            {damaged(PackageDamage::foreignSignature), "package is invalid (signature did not verify)\n"},
+            {damaged(PackageDamage::tamperedPayload),
              "package is invalid ('Payload' is damaged: its archived checksum did not verify)\n"},
-            {"truncated payload", damaged(PackageDamage::truncatedPayload), "package is invalid ("},
-            {"no intermediate", signedPackage(PackageSigner{c.signer, {}}), "signed by untrusted certificate\n"},
-            {"untrusted root", signedPackage(PackageSigner{c.strangerSigner, {c.strangerRoot}}),
-             "signed by untrusted certificate\n"},
-            {"expired signer", signedPackage(PackageSigner{c.expiredSigner, {c.intermediate, c.root}}),
+            {damaged(PackageDamage::truncatedPayload), "package is invalid ("},
+            {signedPackage(PackageSigner{c.signer, {}}), "signed by untrusted certificate\n"},
+            {signedPackage(PackageSigner{c.strangerSigner, {c.strangerRoot}}), "signed by untrusted certificate\n"},
+            {signedPackage(PackageSigner{c.expiredSigner, {c.intermediate, c.root}}),
              "signed by a certificate that has since expired\n"},
-            {"no xar archive", QByteArray(4096, 'x'), "package is invalid (not a xar archive)\n"},
+            {QByteArray(4096, 'x'), "package is invalid (not a xar archive)\n"},
     };
-    for (const auto& refused : cases) {
-        SCOPED_TRACE(refused.name);
-        const ToolRun run =
-                sandbox.pkgutil({u"--check-signature"_s, sandbox.writePackage(u"App.pkg"_s, refused.bytes)});
+    for (const auto& [package, status] : cases) {
+        SCOPED_TRACE(status);
+        const ToolRun run = checkSignature(package);
 
         EXPECT_THAT(run, FailsWith("pkgutil: 'App.pkg'"));
-        EXPECT_THAT(run.out, HasSubstr(std::string("Package \"App.pkg\":\n   Status: ") + refused.status));
+        EXPECT_THAT(run.out, HasSubstr(std::string("Package \"App.pkg\":\n   Status: ") + status));
     }
 
-    const QString trusted = sandbox.writePackage(u"App.pkg"_s, signedPackage(c.trusted()));
     ASSERT_TRUE(QFile::remove(sandbox.path(u"/etc/tarn-installer/package-signing-anchors.pem"_s)));
-    EXPECT_THAT(sandbox.pkgutil({u"--check-signature"_s, trusted}).out,
-                HasSubstr("Status: signed by untrusted certificate"));
+    EXPECT_THAT(checkSignature(signedPackage(trusted)).out, HasSubstr("Status: signed by untrusted certificate"));
     EXPECT_THAT(sandbox.pkgutil({u"--check-signature"_s, sandbox.outside(u"none.pkg"_s)}), FailsWith("cannot open"));
-}
-
-TEST(PkgutilReceipts, ListsShowsAndForgetsInstalledPackages) {
-    const Sandbox sandbox;
-    for (const QString& name : {u"Viewer"_s, u"Capture"_s}) {
-        ComponentPackage component = appPackage(u"com.tarn."_s + name.toLower(), {name, u"1.0"_s, u"1.0.1"_s});
-        // A name with a line break must not print as a line of its own.
-        component.payload->file(u"./%1.app/evil\n%1.app/forged\x1b[2J"_s.arg(name), "x");
-        ASSERT_EQ(sandbox.install(buildComponentPackage(component)).exitCode, 0);
-    }
-
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.capture\ncom.tarn.viewer\n");
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs=com\\.tarn\\.v.*"_s}).out, "com.tarn.viewer\n");
-    EXPECT_THAT(sandbox.pkgutil({u"--files"_s, u"com.tarn.viewer"_s}).out,
-                AllOf(HasSubstr("Viewer.app\nViewer.app/Contents\nViewer.app/Contents/Info.plist\n"),
-                      HasSubstr("\nViewer.app/evil\\x0aViewer.app/forged\\x1b[2J\n"), Not(HasSubstr("\x1b")),
-                      Not(HasSubstr("\nViewer.app/forged"))));
-
-    const ToolRun forget = sandbox.pkgutil({u"--forget"_s, u"com.tarn.viewer"_s});
-    EXPECT_EQ(forget.exitCode, 0);
-    EXPECT_EQ(forget.out, "Forgot package 'com.tarn.viewer' on '/'.\n");
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.capture\n");
-    EXPECT_EQ(sandbox.pkgutil({u"--export-plist"_s, u"com.tarn.viewer"_s}).exitCode, 1);
-    EXPECT_TRUE(QFile::exists(sandbox.path(u"/Applications/Viewer.app/Contents/Info.plist"_s)))
-            << "forgetting a package leaves its files";
 }
 
 // A binary receipt whose one path holds a NUL character (UTF-16, where the format keeps it), which
@@ -148,10 +151,29 @@ QByteArray receiptWithNulInAPath() {
     return bytes.replace(QByteArray("\0\xe9\0?", 4), QByteArray("\0\xe9\0\0", 4));
 }
 
-TEST(PkgutilReceipts, RefusesUnknownIdentifiersDamagedReceiptsAndBadCommandLines) {
-    const Sandbox sandbox;
+TEST_F(Pkgutil, ListsShowsAndForgetsInstalledPackagesAndRefusesUnknownOrDamagedReceipts) {
+    for (const QString& name : {u"Viewer"_s, u"Capture"_s}) {
+        ComponentPackage component = appPackage(u"com.tarn."_s + name.toLower(), {name, u"1.0"_s, u"1.0.1"_s});
+        // A name with a line break must not print as a line of its own.
+        component.payload->file(u"./%1.app/evil\n%1.app/forged\x1b[2J"_s.arg(name), "x");
+        ASSERT_EQ(sandbox.install(buildComponentPackage(component)).exitCode, 0);
+    }
+
+    EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.capture\ncom.tarn.viewer\n");
+    EXPECT_EQ(sandbox.pkgutil({u"--pkgs=com\\.tarn\\.v.*"_s}).out, "com.tarn.viewer\n");
+    EXPECT_THAT(sandbox.pkgutil({u"--files"_s, u"com.tarn.viewer"_s}).out,
+                AllOf(HasSubstr("Viewer.app\nViewer.app/Contents\nViewer.app/Contents/Info.plist\n"),
+                      HasSubstr("\nViewer.app/evil\\x0aViewer.app/forged\\x1b[2J\n"), Not(HasSubstr("\x1b")),
+                      Not(HasSubstr("\nViewer.app/forged"))));
+    const ToolRun forget = sandbox.pkgutil({u"--forget"_s, u"com.tarn.viewer"_s});
+    EXPECT_EQ(forget.exitCode, 0);
+    EXPECT_EQ(forget.out, "Forgot package 'com.tarn.viewer' on '/'.\n");
+    EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.capture\n");
+    EXPECT_TRUE(QFile::exists(sandbox.path(u"/Applications/Viewer.app/Contents/Info.plist"_s)))
+            << "forgetting a package leaves its files";
+
     for (const QString& command : {u"--export-plist"_s, u"--files"_s, u"--forget"_s}) {
-        for (const QString& pkgid : {u"com.tarn.unknown"_s, u"../../etc/passwd"_s}) {
+        for (const QString& pkgid : {u"com.tarn.viewer"_s, u"../../etc/passwd"_s}) {
             SCOPED_TRACE((command + u' ' + pkgid).toStdString());
             const ToolRun run = sandbox.pkgutil({command, pkgid});
             EXPECT_THAT(run, FailsWith(u"No receipt for '%1' found"_s.arg(pkgid).toStdString()));
