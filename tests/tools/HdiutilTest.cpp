@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -116,21 +117,6 @@ TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {
                 FailsWith("hdiutil: detach failed - No such file or directory"));
 }
 
-TEST_F(HdiutilTest, WithoutSystemRootVolumesLiveInTheUsersRuntimeDirectory) {
-    QTemporaryDir runtime;
-    QProcessEnvironment environment = sandbox.environment();
-    environment.remove(u"TARN_SYSTEM_ROOT"_s);
-    environment.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
-
-    const QString mountPoint =
-            mountPoints(runTool(u"hdiutil"_s, {u"attach"_s, suite, u"-plist"_s}, environment).out).value(1);
-
-    EXPECT_EQ(mountPoint, QDir(runtime.path()).canonicalPath() + u"/tarn-installer/Volumes/suite"_s);
-    EXPECT_TRUE(QFileInfo::exists(mountPoint + u"/Scanner Suite.pkg"_s));
-    EXPECT_EQ(runTool(u"hdiutil"_s, {u"detach"_s, mountPoint}, environment).exitCode, 0);
-    EXPECT_FALSE(QFileInfo::exists(mountPoint));
-}
-
 // A folder of the same shape beside the volumes, one elsewhere, and an attached folder that was replaced
 // by another of the same name after attaching.
 TEST_F(HdiutilTest, DetachRefusesFoldersItDidNotMake) {
@@ -180,9 +166,14 @@ TEST_F(HdiutilTest, AttachRefusesUnreadableImagesAndOtherArchivesAndLeavesNothin
     }
 }
 
-// What an image holds must fit in the free space, with a margin, before anything is extracted.
+// Without a system root, volumes live in the user's runtime directory. What an image holds must fit in
+// the free space, with a margin, before anything is extracted.
 TEST_F(HdiutilTest, AttachRefusesAnImageWhoseContentsWouldNotFitTheFreeSpace) {
+    QTemporaryDir runtime;
+    const auto restore = qScopeGuard([old = qgetenv("XDG_RUNTIME_DIR")] { qputenv("XDG_RUNTIME_DIR", old); });
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     hdiutil::Environment environment = hdiutil::Environment::fromProcess();
+    EXPECT_EQ(environment.volumesDirectory, runtime.path() + u"/tarn-installer/Volumes"_s);
     environment.volumesDirectory = volumes;
     const quint64 needed = 20 + 14 + 64ULL * 1024 * 1024; // both packages' bytes and the margin
     for (const quint64 free : {quint64{0}, needed - 1, needed}) {
@@ -253,62 +244,57 @@ TEST(HdiutilListing, NamesTheFirstEntryThatWouldLeaveTheVolumeAndRefusesEntriesI
     EXPECT_THROW(hdiutil::ImageListing::parse(""), hdiutil::ListingError);
 }
 
-// A volume folder beside an "outside" folder that nothing may reach or change.
+// A volume folder beside an "outside" folder that nothing may reach or change; links are made by
+// name in the volume, hard ones from an existing `target`.
 class HdiutilVolumeTree : public ::testing::Test {
 public:
+    struct Link {
+        QString name;
+        QString target;
+        bool hard = false;
+    };
+
     QTemporaryDir base;
     QString volume = base.filePath(u"volume"_s);
     QString outside = base.filePath(u"outside"_s);
 
-    void SetUp() override {
+    void make(const QList<Link>& links) {
         ASSERT_TRUE(QDir(volume).removeRecursively());
         fixtures::writeFile(volume + u"/Scanner Suite.pkg"_s, "data");
         fixtures::writeFile(outside + u"/secret"_s, "data");
         QDir().mkpath(volume + u"/Extras"_s);
-    }
-
-    void link(const QString& name, const QString& target, bool hard = false) const {
-        const QByteArray from = QFile::encodeName(hard ? target : volume + u'/' + name);
-        const QByteArray to = QFile::encodeName(hard ? volume + u'/' + name : target);
-        ASSERT_EQ(hard ? ::link(from.constData(), to.constData()) : ::symlink(to.constData(), from.constData()), 0);
+        for (const Link& link : links) {
+            const QByteArray name = QFile::encodeName(volume + u'/' + link.name);
+            const QByteArray target = QFile::encodeName(link.target);
+            ASSERT_EQ(link.hard ? ::link(target, name) : ::symlink(target, name), 0) << name.constData();
+        }
     }
 };
 
 TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndAcceptsWhatStaysInside) {
     const struct {
-        const char* name;
-        std::function<void(HdiutilVolumeTree&)> make;
+        QList<Link> links;
         const char* reason; // empty when the tree is safe
     } cases[] = {
-            {"links inside",
-             [](auto& t) {
-                 t.link(u"Extras/suite"_s, u"../Scanner Suite.pkg"_s);
-                 t.link(u"extras"_s, u"Extras"_s);
-                 t.link(u"Extras/copy.pkg"_s, t.volume + u"/Scanner Suite.pkg"_s, true);
-             },
+            {{{u"Extras/suite"_s, u"../Scanner Suite.pkg"_s},
+              {u"extras"_s, u"Extras"_s},
+              {u"Extras/copy.pkg"_s, volume + u"/Scanner Suite.pkg"_s, true}},
              ""},
-            {"absolute link", [](auto& t) { t.link(u"secret"_s, t.outside + u"/secret"_s); },
-             "the link 'secret' leads out"},
-            {"climbing link", [](auto& t) { t.link(u"Extras/up"_s, u"../../outside"_s); },
-             "the link 'Extras/up' leads out"},
+            {{{u"secret"_s, outside + u"/secret"_s}}, "the link 'secret' leads out"},
+            {{{u"Extras/up"_s, u"../../outside"_s}}, "the link 'Extras/up' leads out"},
             // Each link alone stays inside by its text; the kernel resolves "here/.." from the folder "here"
             // names, which is the volume itself, so together they climb out.
-            {"composed links",
-             [](auto& t) {
-                 t.link(u"here"_s, u"."_s);
-                 t.link(u"Extras/way"_s, u"../here/../outside"_s);
-             },
-             "leads out"},
-            {"dangling link", [](auto& t) { t.link(u"gone"_s, u"missing/file"_s); }, "the link 'gone' leads out"},
-            {"hard link from outside", [](auto& t) { t.link(u"Extras/secret"_s, t.outside + u"/secret"_s, true); },
-             "the file 'Extras/secret' is linked from outside"},
-            {"pipe", [](auto& t) { ::mkfifo(QFile::encodeName(t.volume + u"/pipe"_s).constData(), 0600); },
-             "'pipe' is neither a file, a folder nor a link"},
+            {{{u"here"_s, u"."_s}, {u"Extras/way"_s, u"../here/../outside"_s}}, "leads out"},
+            {{{u"gone"_s, u"missing/file"_s}}, "the link 'gone' leads out"},
+            {{{u"Extras/secret"_s, outside + u"/secret"_s, true}}, "the file 'Extras/secret' is linked from outside"},
+            {{}, "'pipe' is neither a file, a folder nor a link"},
     };
     for (const auto& tree : cases) {
-        SCOPED_TRACE(tree.name);
-        SetUp();
-        tree.make(*this);
+        SCOPED_TRACE(tree.reason);
+        make(tree.links);
+        if (tree.links.isEmpty()) {
+            ::mkfifo(QFile::encodeName(volume + u"/pipe"_s).constData(), 0600);
+        }
         const auto escape = hdiutil::firstEscape(volume);
         EXPECT_THAT(escape.value_or(QString()).toStdString(), HasSubstr(tree.reason));
         EXPECT_EQ(escape.has_value(), *tree.reason != '\0');
@@ -316,8 +302,7 @@ TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndAcceptsWhatStaysInside) {
 }
 
 TEST_F(HdiutilVolumeTree, ReadOnlyAndRemovalNeverReachThroughLinks) {
-    link(u"Extras/outside"_s, outside);
-    link(u"secret"_s, outside + u"/secret"_s);
+    make({{u"Extras/outside"_s, outside}, {u"secret"_s, outside + u"/secret"_s}});
     const mode_t outsideMode = modeOf(outside + u"/secret"_s);
 
     ASSERT_EQ(hdiutil::makeReadOnly(volume), std::nullopt);
