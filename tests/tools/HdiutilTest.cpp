@@ -41,12 +41,6 @@ QStringList mountPoints(const std::string& report) {
     return found;
 }
 
-mode_t modeOf(const QString& path) {
-    struct stat status {};
-    ::lstat(QFile::encodeName(path).constData(), &status);
-    return status.st_mode;
-}
-
 DiskImageBuilder installerImage() {
     DiskImageBuilder builder;
     builder.setVolumeName(u"Scanner Suite"_s)
@@ -102,8 +96,8 @@ TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {
             << "the whole image first, without a mount point, as the system reports it";
     EXPECT_EQ(readFile(mountPoint + u"/Scanner Suite.pkg"_s), "signed package bytes");
     EXPECT_EQ(readFile(mountPoint + u"/Extras/Driver.pkg"_s), "nested package");
-    EXPECT_EQ(modeOf(mountPoint + u"/Scanner Suite.pkg"_s) & 0222, 0u);
-    EXPECT_EQ(modeOf(mountPoint) & 0222, 0u);
+    EXPECT_EQ(statusOf(mountPoint + u"/Scanner Suite.pkg"_s).st_mode & 0222, 0u);
+    EXPECT_EQ(statusOf(mountPoint).st_mode & 0222, 0u);
     const QString second = attach(image);
     EXPECT_EQ(second, mountPoint + u" 1"_s) << "the same volume twice gets two folders";
 
@@ -303,14 +297,14 @@ TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndAcceptsWhatStaysInside) {
 
 TEST_F(HdiutilVolumeTree, ReadOnlyAndRemovalNeverReachThroughLinks) {
     make({{u"Extras/outside"_s, outside}, {u"secret"_s, outside + u"/secret"_s}});
-    const mode_t outsideMode = modeOf(outside + u"/secret"_s);
+    const mode_t outsideMode = statusOf(outside + u"/secret"_s).st_mode;
 
     ASSERT_EQ(hdiutil::makeReadOnly(volume), std::nullopt);
     for (const QString& inside : {u"/Scanner Suite.pkg"_s, u"/Extras"_s, QString()}) {
-        EXPECT_EQ(modeOf(volume + inside) & 0222, 0u) << inside.toStdString();
+        EXPECT_EQ(statusOf(volume + inside).st_mode & 0222, 0u) << inside.toStdString();
     }
-    EXPECT_EQ(modeOf(outside + u"/secret"_s), outsideMode);
-    EXPECT_EQ(modeOf(outside) & 0200, 0200u);
+    EXPECT_EQ(statusOf(outside + u"/secret"_s).st_mode, outsideMode);
+    EXPECT_EQ(statusOf(outside).st_mode & 0200, 0200u);
 
     ASSERT_EQ(hdiutil::removeTree(volume), std::nullopt);
     EXPECT_FALSE(QFileInfo::exists(volume));

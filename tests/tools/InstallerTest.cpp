@@ -82,11 +82,9 @@ TEST(Installer, InstallsAnAppInPlaceOfALinkAndWritesItsReceipt) {
     EXPECT_THAT(workLeftovers(sandbox.path(u"/Applications"_s)), IsEmpty());
     const Receipt receipt = exportedReceipt(sandbox);
     EXPECT_EQ(u'/' + receipt.field("install-location"), sandbox.path(u"/Applications"_s));
-    EXPECT_EQ(receipt.field("pkg-version"), u"2.1"_s);
     EXPECT_EQ(receipt.field("pkgid"), scanPkgId);
     EXPECT_GE(tool::unsignedEntry(receipt.plist.get(), "install-time").value_or(0), static_cast<quint64>(before));
-    // The services' flow proves that the installed-version check finds the bundle through these paths.
-    EXPECT_THAT(receipt.paths(), Contains(u"Scan Manager.app"_s));
+    // The services' run of the real tools proves that the version and the bundle are found through them.
     EXPECT_EQ(receipt.paths().size(), 7) << "the payload's own '.' is no installed path";
 }
 
@@ -125,9 +123,13 @@ TEST(Installer, SignalledItRollsBackBeforeItsCommitAndFinishesACommitThatStarted
     }
 }
 
-// How the heap's encodings decode is the xar reader's tests' business; these are the Payload's own.
-TEST(Installer, InstallsTheSameTreeFromEveryPayloadCompression) {
+// Every Payload compression, in a product archive beside a second component; how the heap's encodings
+// decode is the xar reader's tests' business.
+TEST(Installer, InstallsEveryComponentOfAProductArchiveFromEveryPayloadCompression) {
     const AppBundle app = scanManager(u"3.0"_s);
+    ComponentPackage drivers{u"com.tarn.drivers"_s, u"7.0"_s, u"/Library/TARN"_s};
+    drivers.payload = Payload().directory(u"."_s).file(u"./driver.conf"_s, "speed=fast\n");
+    drivers.fileName = u"TARN Drivers.pkg"_s;
     for (const auto compression :
          {PayloadCompression::none, PayloadCompression::gzip, PayloadCompression::bzip2, PayloadCompression::xz}) {
         SCOPED_TRACE(static_cast<int>(compression));
@@ -135,13 +137,16 @@ TEST(Installer, InstallsTheSameTreeFromEveryPayloadCompression) {
         ComponentPackage component = appPackage(scanPkgId, app);
         component.compression = compression;
 
-        const ToolRun install = sandbox.install(buildComponentPackage(component));
+        const ToolRun install = sandbox.install(buildProductArchive(u"TARN Suite"_s, {component, drivers}));
 
         ASSERT_EQ(install.exitCode, 0) << install.err;
+        EXPECT_THAT(install.out, HasSubstr("installer: Package name is TARN Suite\n"));
         const QString contents = sandbox.path(u"/Applications/Scan Manager.app/Contents"_s);
         EXPECT_EQ(readFile(contents + u"/Info.plist"_s), infoPlist(app));
-        EXPECT_EQ(readFile(contents + u"/Resources/version.txt"_s), "3.0\n");
         EXPECT_EQ(QFileInfo(contents + u"/MacOS/Scan Manager"_s).size(), app.executableSize);
+        EXPECT_EQ(readFile(sandbox.path(u"/Library/TARN/driver.conf"_s)), "speed=fast\n");
+        EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.drivers\ncom.tarn.scanmanager\n");
+        EXPECT_EQ(sandbox.pkgutil({u"--files"_s, u"com.tarn.drivers"_s}).out, "driver.conf\n");
     }
 }
 
@@ -173,16 +178,11 @@ TEST(Installer, InstallsLinksAndFilesFromAChunkedPbzxPayload) {
     EXPECT_EQ(readFile(kit + u"/zeros"_s), QByteArray(50000, '\0'));
     EXPECT_EQ(QFileInfo(kit + u"/Current"_s).symLinkTarget(), kit + u"/Versions/A"_s);
     EXPECT_EQ(readFile(kit + u"/Current/self"_s), "library");
-    struct stat copy = {}, original = {};
-    ::lstat(QFile::encodeName(kit + u"/lib-copy"_s).constData(), &copy);
-    ::lstat(QFile::encodeName(kit + u"/Versions/A/lib"_s).constData(), &original);
-    EXPECT_EQ(copy.st_ino, original.st_ino);
+    EXPECT_EQ(statusOf(kit + u"/lib-copy"_s).st_ino, statusOf(kit + u"/Versions/A/lib"_s).st_ino);
     // Set-user-ID and set-group-ID files are installed as they are, and said so.
     for (const auto& [name, mode, bit] :
          {std::tuple(u"helper"_s, 04755, u"set-user-ID"_s), std::tuple(u"group-tool"_s, 02711, u"set-group-ID"_s)}) {
-        struct stat status = {};
-        ASSERT_EQ(::stat(QFile::encodeName(kit + u'/' + name).constData(), &status), 0);
-        EXPECT_EQ(status.st_mode & 07777, static_cast<mode_t>(mode)) << name.toStdString();
+        EXPECT_EQ(statusOf(kit + u'/' + name).st_mode & 07777, static_cast<mode_t>(mode)) << name.toStdString();
         EXPECT_THAT(install.out, HasSubstr(u"installer: Note - '/Applications/Kit.app/%1' is installed with its %2 "
                                            "bit (mode %3)\n"_s.arg(name, bit, QString::number(mode, 8))
                                                    .toStdString()));
@@ -336,24 +336,6 @@ TEST(Installer, AbsoluteLinksLaidOnDiskEarlierResolveInsideTheSystemRoot) {
     // The receipt leads a reader to where the files really are.
     EXPECT_EQ(u'/' + exportedReceipt(sandbox, u"com.tarn.four"_s).field("install-location"),
               QFileInfo(sandbox.path(outside + u"/escaped"_s)).canonicalFilePath());
-}
-
-TEST(Installer, InstallsEveryComponentOfAProductArchive) {
-    const Sandbox sandbox;
-    const AppBundle app = scanManager(u"4.2"_s);
-    ComponentPackage drivers{u"com.tarn.drivers"_s, u"7.0"_s, u"/Library/TARN"_s};
-    drivers.payload = Payload().directory(u"."_s).file(u"./driver.conf"_s, "speed=fast\n");
-    drivers.fileName = u"TARN Drivers.pkg"_s;
-
-    const ToolRun install =
-            sandbox.install(buildProductArchive(u"TARN Suite"_s, {appPackage(scanPkgId, app), drivers}));
-
-    ASSERT_EQ(install.exitCode, 0) << install.err;
-    EXPECT_THAT(install.out, HasSubstr("installer: Package name is TARN Suite\n"));
-    EXPECT_EQ(readFile(sandbox.path(u"/Applications/Scan Manager.app/Contents/Info.plist"_s)), infoPlist(app));
-    EXPECT_EQ(readFile(sandbox.path(u"/Library/TARN/driver.conf"_s)), "speed=fast\n");
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.drivers\ncom.tarn.scanmanager\n");
-    EXPECT_EQ(sandbox.pkgutil({u"--files"_s, u"com.tarn.drivers"_s}).out, "driver.conf\n");
 }
 
 } // namespace

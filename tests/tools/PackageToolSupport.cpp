@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 
-#include <sys/stat.h>
-
 namespace tarn::test {
 
 ToolRun runTool(const QString& tool, const QStringList& arguments, const QProcessEnvironment& environment) {
@@ -51,11 +49,9 @@ QStringList Sandbox::snapshot() const {
     while (iterator.hasNext()) {
         const QString path = iterator.next();
         const QFileInfo info(path);
-        struct stat status = {};
-        lstat(QFile::encodeName(path).constData(), &status);
         const QByteArray digest =
                 info.isFile() ? QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256) : QByteArray();
-        entries.append(u"%1: mode %2 %3"_s.arg(path.mid(rootPath.size()), QString::number(status.st_mode, 8),
+        entries.append(u"%1: mode %2 %3"_s.arg(path.mid(rootPath.size()), QString::number(statusOf(path).st_mode, 8),
                                                info.isSymLink() ? u"-> "_s + info.symLinkTarget()
                                                                 : QString::fromLatin1(digest.toHex())));
     }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,7 @@
 #include <gmock/gmock.h>
 
 #include <string>
+#include <sys/stat.h>
 
 namespace tarn::test {
 
@@ -72,6 +74,13 @@ private:
 };
 
 QByteArray readFile(const QString& path);
+
+// lstat(2) of `path`; all zero when there is nothing.
+inline struct stat statusOf(const QString& path) {
+    struct stat status = {};
+    ::lstat(QFile::encodeName(path).constData(), &status);
+    return status;
+}
 
 // A run that exits 1 with `text` in its error output.
 MATCHER_P(FailsWith, text, "") {
