@@ -13,8 +13,6 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <sys/stat.h>

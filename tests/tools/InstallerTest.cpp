@@ -6,8 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <tuple>

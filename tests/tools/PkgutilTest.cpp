@@ -5,8 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <openssl/asn1.h>
 #include <openssl/x509.h>
 

@@ -6,8 +6,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
