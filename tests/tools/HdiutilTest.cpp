@@ -39,21 +39,17 @@ QStringList mountPoints(const std::string& report) {
     return found;
 }
 
-DiskImageBuilder installerImage() {
-    DiskImageBuilder builder;
-    builder.setVolumeName(u"Scanner Suite"_s)
-            .addFile(u"Scanner Suite.pkg"_s, "signed package bytes")
-            .addFile(u"Extras/Driver.pkg"_s, "nested package");
-    return builder;
-}
-
 class HdiutilTest : public ::testing::Test {
 protected:
     Sandbox sandbox;
     QString volumes = sandbox.path(u"/Volumes"_s);
     QString suite = sandbox.outside(u"suite.dmg"_s);
+    DiskImageBuilder builder = DiskImageBuilder()
+                                       .setVolumeName(u"Scanner Suite"_s)
+                                       .addFile(u"Scanner Suite.pkg"_s, "signed package bytes")
+                                       .addFile(u"Extras/Driver.pkg"_s, "nested package");
 
-    HdiutilTest() { installerImage().write(suite); }
+    HdiutilTest() { builder.write(suite); }
 
     ToolRun hdiutil(const QStringList& arguments) const { return sandbox.run(u"hdiutil"_s, arguments); }
 
@@ -86,7 +82,7 @@ TEST_F(HdiutilTest, SignalledBeforeTheVolumeIsInPlaceItLeavesNothingUnderVolumes
 
 TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {
     const QString image = sandbox.outside(u"Scanner Suite.dmg"_s);
-    installerImage().write(image);
+    builder.write(image);
     const ToolRun attached = hdiutil({u"attach"_s, image, u"-nobrowse"_s, u"-plist"_s});
     ASSERT_EQ(attached.exitCode, 0) << attached.err;
     const QString mountPoint = QDir(volumes).canonicalPath() + u"/Scanner Suite"_s;
@@ -125,8 +121,8 @@ TEST_F(HdiutilTest, DetachRefusesFoldersItDidNotMake) {
 
 TEST_F(HdiutilTest, AttachRefusesUnreadableImagesAndOtherArchivesAndLeavesNothing) {
     const auto image = [&](const char* name) { return sandbox.outside(QString::fromLatin1(name)); };
-    installerImage().writeDamaged(image("truncated.dmg"), DiskImageBuilder::Damage::truncated);
-    installerImage().writeDamaged(image("wiped.dmg"), DiskImageBuilder::Damage::noFileSystem);
+    builder.writeDamaged(image("truncated.dmg"), DiskImageBuilder::Damage::truncated);
+    builder.writeDamaged(image("wiped.dmg"), DiskImageBuilder::Damage::noFileSystem);
     fixtures::writeFile(image("notes.dmg"), "just some text, not an image\n");
     // Archives 7-Zip would open all the same (an empty zip is its end record alone), refused before it sees
     // them, however hostile their entries (those are judged on the listing, below).

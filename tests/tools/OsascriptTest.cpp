@@ -87,31 +87,25 @@ QString privileged(const QString& commandLine, const QString& prompt = u"Install
     return ProcessRunner::adminScript(commandLine, prompt);
 }
 
-// The real osascript; a sudo stand-in asks its askpass as the real one does, accepts only "secret",
-// records its arguments one per line, and runs what follows "--".
+// The real osascript, without a system root; a sudo stand-in asks its askpass as the real one does, accepts
+// only "secret", records its arguments one per line, and runs what follows "--".
 class OsascriptTest : public ::testing::Test {
 protected:
     QTemporaryDir scratch;
     QString ran = scratch.filePath(u"ran"_s);
     QString touch = u"touch '"_s + ran + u'\'';
-    QProcessEnvironment environment = [] {
-        QProcessEnvironment inherited = QProcessEnvironment::systemEnvironment();
-        for (const QString& name : {u"TARN_SUDO"_s, u"TARN_ASKPASS"_s, u"TARN_SYSTEM_ROOT"_s}) {
-            inherited.remove(name);
-        }
-        return inherited;
-    }();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 
     ToolRun osascript(const QStringList& arguments) const { return runTool(u"osascript"_s, arguments, environment); }
 
     void useSudoStandIn(const QString& askpassBody) {
+        environment.remove(u"TARN_SYSTEM_ROOT"_s);
         environment.insert(u"TARN_SUDO"_s, writeScript(scratch, u"sudo"_s, uR"(
 printf '%s\n' "$@" > '%1'
 answer=$("$SUDO_ASKPASS" "$3")
 if [ -z "$answer" ]; then echo "sudo: no password was provided" >&2; exit 1; fi
 if [ "$answer" != secret ]; then echo "sudo: 1 incorrect password attempt" >&2; exit 1; fi
-while [ "$1" != "--" ]; do shift; done
-shift
+while [ "$1" != "--" ]; do shift; done; shift
 exec "$@"
 )"_s.arg(scratch.filePath(u"sudo-arguments"_s))));
         environment.insert(u"TARN_ASKPASS"_s, writeScript(scratch, u"askpass"_s, askpassBody));

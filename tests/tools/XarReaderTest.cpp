@@ -112,8 +112,6 @@ TEST_F(XarReaderTest, RefusesDamagedHeadersTablesOfContentsAndEntries) {
     const auto declaredSize = [&](qint64 size) {
         return toc(archive, u"<size>\\d+</size>"_s, u"<size>%1</size>"_s.arg(size));
     };
-    XarBuilder plain;
-    plain.addFile(u"A.pkg/Payload"_s, randomBytes(5000), HeapEncoding::none);
     const struct {
         QByteArray bytes;
         std::string message;
@@ -164,7 +162,7 @@ TEST_F(XarReaderTest, RefusesDamagedHeadersTablesOfContentsAndEntries) {
                                                             .arg(payloadBytes.size() + 1)
                                                             .toStdString()},
             {declaredSize(payloadBytes.size() - 1), "decodes to more than its declared size"},
-            {toc(plain.build(TocChecksum::sha256).bytes, u"application/octet-stream"_s, u"application/x-bzip2"_s),
+            {toc(productLayout(HeapEncoding::none).bytes, u"application/octet-stream"_s, u"application/x-bzip2"_s),
              "its compressed data is corrupt"},
             {archive, "is larger than expected", 1024},
     };
