@@ -179,9 +179,7 @@ TEST(Installer, RefusesHostileOrDamagedPackagesAndBadCommandLinesAndLeavesTheSys
     writeFile(sandbox.path(u"/etc/hosts"_s), "127.0.0.1 localhost\n");
     writeFile(sandbox.path(u"/opt"_s), "a file where a folder is needed");
     const auto damaged = [](PackageDamage damage) {
-        PackageOptions options;
-        options.damage = damage;
-        return scanManagerPackage(u"1.0"_s, options);
+        return scanManagerPackage(u"1.0"_s, {.signer = {}, .damage = damage});
     };
     const auto withInfo = [](const char* attributes) {
         return rawPackage(QByteArray("<pkg-info ") + attributes + "/>", Payload().file(u"f"_s, "x").cpio());

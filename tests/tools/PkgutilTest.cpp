@@ -18,6 +18,15 @@ using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+CertificateRequest signerRequest(bool expired = false) {
+    CertificateRequest request = packageSignerRequest(u"TARN"_s, u"Q7XK2M9P4D"_s);
+    if (expired) {
+        request.notBefore = QDateTime::currentDateTimeUtc().addYears(-2);
+        request.notAfter = QDateTime::currentDateTimeUtc().addDays(-1);
+    }
+    return request;
+}
+
 // Made once per test run: key generation is the slow part. Every signer is "Developer ID Installer: TARN
 // (Q7XK2M9P4D)"; the root is the sandbox's trust anchor, the stranger root nobody's.
 struct Credentials {
@@ -28,16 +37,10 @@ struct Credentials {
         request.usage = CertificateUsage::intermediateAuthority;
         return request;
     }());
-    CertificateRequest request = packageSignerRequest(u"TARN"_s, u"Q7XK2M9P4D"_s);
-    Credential signer = intermediate.issue(request);
-    Credential expiredSigner = intermediate.issue([this] {
-        CertificateRequest expired = request;
-        expired.notBefore = QDateTime::currentDateTimeUtc().addYears(-2);
-        expired.notAfter = QDateTime::currentDateTimeUtc().addDays(-1);
-        return expired;
-    }());
+    Credential signer = intermediate.issue(signerRequest());
+    Credential expiredSigner = intermediate.issue(signerRequest(true));
     Credential strangerRoot = Credential::authority(u"Stranger Root CA"_s);
-    Credential strangerSigner = strangerRoot.issue(request);
+    Credential strangerSigner = strangerRoot.issue(signerRequest());
 };
 
 const Credentials& credentials() {
@@ -47,11 +50,7 @@ const Credentials& credentials() {
 
 QByteArray signedPackage(std::optional<PackageSigner> signer, TocChecksum checksum = TocChecksum::sha256,
                          PackageDamage damage = PackageDamage::none) {
-    PackageOptions options;
-    options.signer = std::move(signer);
-    options.checksum = checksum;
-    options.damage = damage;
-    return scanManagerPackage(u"2.1"_s, options);
+    return scanManagerPackage(u"2.1"_s, {.checksum = checksum, .signer = std::move(signer), .damage = damage});
 }
 
 // The certificate's entry in the report's chain.
