@@ -1,6 +1,5 @@
 // pkgutil run as the real executable against packages built by the fixtures, in a sandboxed system root.
 #include "PackageToolSupport.h"
-#include "common/Plist.h"
 #include "fixtures/Certificates.h"
 
 #include <QCryptographicHash>
@@ -129,48 +128,34 @@ TEST_F(Pkgutil, RefusesWithTheStatusThatNamesTheFault) {
     EXPECT_THAT(sandbox.pkgutil({u"--check-signature"_s, sandbox.outside(u"none.pkg"_s)}), FailsWith("cannot open"));
 }
 
-// A binary receipt whose one path holds a NUL character (UTF-16, where the format keeps it), which
-// libplist would abort on when listing the paths.
-QByteArray receiptWithNulInAPath() {
-    const tool::Plist receipt = tool::Plist::dictionary();
-    tool::setString(receipt.get(), "pkgid", u"com.tarn.nul"_s);
-    tool::setString(receipt.get(), "pkg-version", u"1"_s);
-    tool::setString(receipt.get(), "install-location", u"/"_s);
-    tool::setUnsigned(receipt.get(), "install-time", 1);
-    const plist_t paths = plist_new_dict();
-    plist_dict_set_item(paths, "Scan.app/\u00e9?b", plist_new_dict());
-    plist_dict_set_item(receipt.get(), "paths", paths);
-    char* binary = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(receipt.get(), &binary, &length);
-    QByteArray bytes(binary, static_cast<qsizetype>(length));
-    plist_to_bin_free(binary);
-    return bytes.replace(QByteArray("\0\xe9\0?", 4), QByteArray("\0\xe9\0\0", 4));
-}
+// A whole binary receipt for com.tarn.nul whose one path, "Scan.app/\u00e9\0b", holds a NUL character (UTF-16,
+// where the format keeps it), which libplist would abort on when listing the paths.
+const QByteArray receiptWithNulInAPath = QByteArray::fromHex(
+        "62706c6973743030d50102030405060708090a55706b6769645b706b672d76657273696f6e5f1010696e7374616c6c2d6c6f6361"
+        "74696f6e5c696e7374616c6c2d74696d655570617468735c636f6d2e7461726e2e6e756c5131512f1001d10b0c6c005300630061"
+        "006e002e006100700070002f00e900000062d00813192538454b585a5c5e617a0000000000000101000000000000000d00000000"
+        "00000000000000000000007b");
 
 TEST_F(Pkgutil, ListsShowsAndForgetsInstalledPackagesAndRefusesUnknownOrDamagedReceipts) {
-    for (const QString& name : {u"Viewer"_s, u"Capture"_s}) {
-        ComponentPackage component = appPackage(u"com.tarn."_s + name.toLower(), {name, u"1.0"_s, u"1.0.1"_s});
-        // A name with a line break must not print as a line of its own.
-        component.payload->file(u"./%1.app/evil\n%1.app/forged\x1b[2J"_s.arg(name), "x");
-        ASSERT_EQ(sandbox.install(buildComponentPackage(component)).exitCode, 0);
-    }
+    ComponentPackage component = appPackage(scanPkgId, scanManager(u"1.0"_s));
+    // A name with a line break must not print as a line of its own.
+    component.payload->file(u"./Scan Manager.app/evil\nforged\x1b[2J"_s, "x");
+    ASSERT_EQ(sandbox.install(buildComponentPackage(component)).exitCode, 0);
 
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.capture\ncom.tarn.viewer\n");
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs=com\\.tarn\\.v.*"_s}).out, "com.tarn.viewer\n");
-    EXPECT_THAT(sandbox.pkgutil({u"--files"_s, u"com.tarn.viewer"_s}).out,
-                AllOf(HasSubstr("Viewer.app\nViewer.app/Contents\nViewer.app/Contents/Info.plist\n"),
-                      HasSubstr("\nViewer.app/evil\\x0aViewer.app/forged\\x1b[2J\n"), Not(HasSubstr("\x1b")),
-                      Not(HasSubstr("\nViewer.app/forged"))));
-    const ToolRun forget = sandbox.pkgutil({u"--forget"_s, u"com.tarn.viewer"_s});
+    EXPECT_EQ(sandbox.pkgutil({u"--pkgs=com\\.tarn\\.s.*"_s}).out, "com.tarn.scanmanager\n");
+    EXPECT_EQ(sandbox.pkgutil({u"--pkgs=com\\.tarn\\.v.*"_s}).out, "");
+    EXPECT_THAT(sandbox.pkgutil({u"--files"_s, scanPkgId}).out,
+                AllOf(HasSubstr("\nScan Manager.app/evil\\x0aforged\\x1b[2J\n"), Not(HasSubstr("\x1b")),
+                      Not(HasSubstr("\nforged"))));
+    const ToolRun forget = sandbox.pkgutil({u"--forget"_s, scanPkgId});
     EXPECT_EQ(forget.exitCode, 0);
-    EXPECT_EQ(forget.out, "Forgot package 'com.tarn.viewer' on '/'.\n");
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.capture\n");
-    EXPECT_TRUE(QFile::exists(sandbox.path(u"/Applications/Viewer.app/Contents/Info.plist"_s)))
+    EXPECT_EQ(forget.out, "Forgot package 'com.tarn.scanmanager' on '/'.\n");
+    EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "");
+    EXPECT_TRUE(QFile::exists(sandbox.path(u"/Applications/Scan Manager.app/Contents/Info.plist"_s)))
             << "forgetting a package leaves its files";
 
     for (const QString& command : {u"--export-plist"_s, u"--files"_s, u"--forget"_s}) {
-        for (const QString& pkgid : {u"com.tarn.viewer"_s, u"../../etc/passwd"_s}) {
+        for (const QString& pkgid : {scanPkgId, u"../../etc/passwd"_s}) {
             SCOPED_TRACE((command + u' ' + pkgid).toStdString());
             const ToolRun run = sandbox.pkgutil({command, pkgid});
             EXPECT_THAT(run, FailsWith(u"No receipt for '%1' found"_s.arg(pkgid).toStdString()));
@@ -180,7 +165,7 @@ TEST_F(Pkgutil, ListsShowsAndForgetsInstalledPackagesAndRefusesUnknownOrDamagedR
     writeFile(sandbox.path(u"/var/db/receipts/com.tarn.broken.plist"_s), "<plist><dict><key>pkgid");
     EXPECT_THAT(sandbox.pkgutil({u"--export-plist"_s, u"com.tarn.broken"_s}),
                 FailsWith("the receipt for 'com.tarn.broken' is damaged"));
-    writeFile(sandbox.path(u"/var/db/receipts/com.tarn.nul.plist"_s), receiptWithNulInAPath());
+    writeFile(sandbox.path(u"/var/db/receipts/com.tarn.nul.plist"_s), receiptWithNulInAPath);
     EXPECT_THAT(sandbox.pkgutil({u"--files"_s, u"com.tarn.nul"_s}),
                 FailsWith("the receipt for 'com.tarn.nul' is damaged"));
     for (const QStringList& arguments :
