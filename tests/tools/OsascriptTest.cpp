@@ -30,11 +30,8 @@ using ::testing::StartsWith;
 TEST(OsascriptStatement, ReadsBackWhatTheProcessRunnerWroteAndAppleScriptEscapes) {
     const std::pair<const char*, const char*> cases[] = {
             {"/usr/sbin/installer -pkg '/tmp/Scanner Suite.pkg' -target /", "The installer wants to install it."},
-            {"echo \"quoted\" \"\"", "Install \"Scan Pro\""},
-            {"printf '%s\\n' 'C:\\temp\\' \\\\", "back\\slash\\"},
-            {"echo \\\"x\\\"", "\\\""},
-            {"echo \\n \\t \\r", "\\n"},
-            {"echo one\necho\ttwo\r", "two\nlines"},
+            {"echo \"quoted\" \"\" \\\"x\\\" \\n \\t \\r", "Install \"Scan Pro\" \\\" \\n"},
+            {"printf '%s\\n' 'C:\\temp\\' \\\\\necho\ttwo\r", "back\\slash\\\ntwo lines"},
             {"echo \" with administrator privileges with prompt \"", "\" with prompt \""},
             {"", "Installer für „Scan“ — 100 %"},
     };

@@ -89,7 +89,6 @@ TEST_F(XarReaderTest, ReadsNestedEntriesBackAsTheyWereStored) {
         EXPECT_THAT(paths, ElementsAre(u"Distribution"_s, u"A.pkg"_s, u"A.pkg/PackageInfo"_s, u"A.pkg/Payload"_s));
         EXPECT_EQ(archive.entry(u"A.pkg"_s)->type, tool::XarEntryType::directory);
         EXPECT_TRUE(archive.tocChecksumMatches());
-        EXPECT_FALSE(archive.signature().has_value());
         EXPECT_EQ(archive.contents(*archive.entry(u"A.pkg/Payload"_s), payloadBytes.size()), payloadBytes);
         EXPECT_EQ(archive.contents(*archive.entry(u"Distribution"_s), 1024), "<installer-gui-script/>");
         EXPECT_NO_THROW(archive.verifyArchivedChecksums());
