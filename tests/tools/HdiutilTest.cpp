@@ -8,14 +8,8 @@
 #include "hdiutil/ImageListing.h"
 #include "hdiutil/VolumeTree.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 
-#include <csignal>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarn::test {

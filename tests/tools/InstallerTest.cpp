@@ -2,11 +2,6 @@
 #include "PackageToolSupport.h"
 #include "common/Plist.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <csignal>
 #include <tuple>
 
 namespace tarn::test {

@@ -9,14 +9,9 @@
 
 #include <QBuffer>
 #include <QDialogButtonBox>
-#include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
-
-#include <csignal>
 
 namespace tarn::test {
 namespace {

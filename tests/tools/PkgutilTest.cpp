@@ -3,7 +3,6 @@
 #include "fixtures/Certificates.h"
 
 #include <QCryptographicHash>
-#include <QFile>
 #include <openssl/asn1.h>
 #include <openssl/x509.h>
 

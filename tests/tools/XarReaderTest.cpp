@@ -4,7 +4,6 @@
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtEndian>
 
 #include <algorithm>
