@@ -63,18 +63,7 @@ protected:
     }
 };
 
-// Ctrl+C in a terminal reaches the whole chain: an attach stopped before its volume is in place
-// removes its staging and leaves nothing under Volumes.
-TEST_F(HdiutilTest, SignalledBeforeTheVolumeIsInPlaceItLeavesNothingUnderVolumes) {
-    const SignalledRun run =
-            sandbox.signalled(u"hdiutil"_s, {u"attach"_s, suite, u"-plist"_s}, "extracted", SIGINT, true);
-
-    EXPECT_EQ(run.exitCode, 130) << run.err;
-    EXPECT_THAT(run.err, HasSubstr("interrupted by SIGINT"));
-    EXPECT_THAT(leftovers(), IsEmpty());
-}
-
-TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {
+TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemovesAndRefusesAnyOther) {
     const ToolRun attached = hdiutil({u"attach"_s, suite, u"-nobrowse"_s, u"-plist"_s});
     ASSERT_EQ(attached.exitCode, 0) << attached.err;
     const QString mountPoint = QDir(volumes).canonicalPath() + u"/Scanner Suite"_s;
@@ -94,11 +83,9 @@ TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {
     EXPECT_THAT(leftovers(), IsEmpty());
     EXPECT_THAT(hdiutil({u"detach"_s, mountPoint, u"-quiet"_s}),
                 FailsWith("hdiutil: detach failed - No such file or directory"));
-}
 
-// A folder of the same shape beside the volumes, one elsewhere, and an attached folder that was replaced
-// by another of the same name after attaching.
-TEST_F(HdiutilTest, DetachRefusesFoldersItDidNotMake) {
+    // Refused: a folder of the same shape beside the volumes, one elsewhere, and an attached folder that was
+    // replaced by another of the same name after attaching.
     const QString replaced = attach(suite);
     ASSERT_EQ(::chmod(QFile::encodeName(replaced).constData(), 0700), 0);
     ASSERT_TRUE(QDir(replaced).removeRecursively());
@@ -110,7 +97,16 @@ TEST_F(HdiutilTest, DetachRefusesFoldersItDidNotMake) {
     }
 }
 
-TEST_F(HdiutilTest, AttachRefusesUnreadableImagesAndOtherArchivesAndLeavesNothing) {
+// Ctrl+C in a terminal reaches the whole chain: an attach stopped before its volume is in place
+// removes its staging and leaves nothing under Volumes, as a refused one does.
+TEST_F(HdiutilTest, AttachInterruptedOrRefusedLeavesNothing) {
+    const SignalledRun run =
+            sandbox.signalled(u"hdiutil"_s, {u"attach"_s, suite, u"-plist"_s}, "extracted", SIGINT, true);
+
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("interrupted by SIGINT"));
+    EXPECT_THAT(leftovers(), IsEmpty());
+
     const auto image = [&](const char* name) { return sandbox.outside(QString::fromLatin1(name)); };
     builder.writeDamaged(image("truncated.dmg"), DiskImageBuilder::Damage::truncated);
     builder.writeDamaged(image("wiped.dmg"), DiskImageBuilder::Damage::noFileSystem);
@@ -190,18 +186,16 @@ QString link(const QString& path, const QString& target, bool hard = false) {
 
 // HFS+ and APFS list the volume under one folder named after it; ISO 9660 lists the volume's contents at the
 // top, so a single folder there is content, not the volume.
-TEST(HdiutilListing, TakesTheSingleTopFolderOfNamedVolumesAsTheirRoot) {
+TEST(HdiutilListing, FindsTheVolumeFolderAndTheFirstEntryThatWouldLeaveTheVolume) {
     const QString folder = u"Path = Scanner Suite\nFolder = +\nSize = 0"_s;
     const QStringList underOneFolder{folder, file(u"Scanner Suite/Scanner Suite.pkg"_s)};
     EXPECT_EQ(listing({u"Dmg"_s, u"HFS"_s}, underOneFolder).volumeFolder(), u"Scanner Suite"_s);
     EXPECT_EQ(listing({u"APFS"_s}, underOneFolder).volumeFolder(), u"Scanner Suite"_s);
     EXPECT_EQ(listing({u"Iso"_s}, underOneFolder).volumeFolder(), std::nullopt);
     EXPECT_EQ(listing({u"HFS"_s}, {folder, file(u"a.pkg"_s)}).volumeFolder(), std::nullopt);
-}
 
-// Entries that would land outside the volume are judged before anything is extracted; a name with a line
-// break must not be able to pass off part of itself as another field or entry.
-TEST(HdiutilListing, NamesTheFirstEntryThatWouldLeaveTheVolumeAndRefusesEntriesItCannotTellApart) {
+    // Entries that would land outside the volume are judged before anything is extracted; a name with a line
+    // break must not be able to pass off part of itself as another field or entry.
     const QString outside = u"/tmp/outside"_s;
     const std::pair<QStringList, bool> cases[] = {
             {{file(u"a.pkg"_s), link(u"b"_s, u"a.pkg"_s)}, true},
@@ -250,7 +244,7 @@ public:
     }
 };
 
-TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndAcceptsWhatStaysInside) {
+TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndNeverReachesThroughLinksItself) {
     const struct {
         QList<Link> links;
         const char* reason; // empty when the tree is safe
@@ -278,9 +272,8 @@ TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndAcceptsWhatStaysInside) {
         EXPECT_THAT(escape.value_or(QString()).toStdString(), HasSubstr(tree.reason));
         EXPECT_EQ(escape.has_value(), *tree.reason != '\0');
     }
-}
 
-TEST_F(HdiutilVolumeTree, ReadOnlyAndRemovalNeverReachThroughLinks) {
+    // Making the volume read-only and removing it never reach through its links.
     make({{u"Extras/outside"_s, outside}, {u"secret"_s, outside + u"/secret"_s}});
     const mode_t outsideMode = statusOf(outside + u"/secret"_s).st_mode;
 
