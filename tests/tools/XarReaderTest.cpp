@@ -98,18 +98,20 @@ TEST_F(XarReaderTest, ReadsNestedEntriesBackAsTheyWereStored) {
 TEST_F(XarReaderTest, RefusesDamagedHeadersTablesOfContentsAndEntries) {
     const auto built = productLayout(HeapEncoding::zlib);
     const QByteArray& archive = built.bytes;
+    const auto h = [&](int offset, quint64 value, int width) { return header(archive, offset, value, width); };
+    const auto t = [&](const QString& pattern, const QString& replacement) {
+        return toc(archive, pattern, replacement);
+    };
     const quint64 tocSize = qFromBigEndian<quint64>(archive.constData() + 16);
     const QString signature = u"<toc><signature style=\"RSA\"><offset>%1</offset><size>%2</size>%3</signature>"_s;
     // `opening` repeated `depth` times, then as many `closing`, right after the TOC's "<toc>".
     const auto nested = [&](const QByteArray& opening, const QByteArray& closing, int depth) {
-        return toc(archive, u"<toc>"_s, QString::fromUtf8("<toc>" + opening.repeated(depth) + closing.repeated(depth)));
+        return t(u"<toc>"_s, QString::fromUtf8("<toc>" + opening.repeated(depth) + closing.repeated(depth)));
     };
     const auto stored = built.stored.value(u"A.pkg/Payload"_s);
     QByteArray flipped = archive;
     flipped[built.heapStart + stored.offset + stored.length - 1] ^= 0x01;
-    const auto declaredSize = [&](qint64 size) {
-        return toc(archive, u"<size>\\d+</size>"_s, u"<size>%1</size>"_s.arg(size));
-    };
+    const auto declaredSize = [&](qint64 size) { return t(u"<size>\\d+</size>"_s, u"<size>%1</size>"_s.arg(size)); };
     const struct {
         QByteArray bytes;
         std::string message;
@@ -117,35 +119,34 @@ TEST_F(XarReaderTest, RefusesDamagedHeadersTablesOfContentsAndEntries) {
     } cases[] = {
             {archive.left(20), "not a xar archive"},
             {QByteArray(archive).replace(0, 4, "zip!"), "not a xar archive"},
-            {header(archive, 6, 2, 2), "unsupported xar header"},
-            {header(archive, 4, 20, 2), "unsupported xar header"},
-            {header(archive, 24, 0, 4), "the table of contents has no checksum"},
-            {header(archive, 24, 2, 4), "unsupported table-of-contents checksum algorithm 2"},
-            {header(archive, 8, archive.size(), 8), "impossible size"},
-            {header(archive, 16, 1ULL << 40, 8), "impossible size"},
+            {h(6, 2, 2), "unsupported xar header"},
+            {h(4, 20, 2), "unsupported xar header"},
+            {h(24, 0, 4), "the table of contents has no checksum"},
+            {h(24, 2, 4), "unsupported table-of-contents checksum algorithm 2"},
+            {h(8, archive.size(), 8), "impossible size"},
+            {h(16, 1ULL << 40, 8), "impossible size"},
             {QByteArray(archive).replace(28, 8, "garbage!"), "does not decompress"},
-            {header(archive, 16, tocSize - 1, 8), "does not decompress to its declared size"},
-            {toc(archive, u"</toc>[\\s\\S]*"_s, {}), "the table of contents is damaged"},
-            {toc(archive, u"^[\\s\\S]*$"_s, u"<xar/>"_s), "no <toc> element"},
-            {toc(archive, u"<checksum style=\"sha256\">"_s, u"<checksum style=\"sha1\">"_s),
+            {h(16, tocSize - 1, 8), "does not decompress to its declared size"},
+            {t(u"</toc>[\\s\\S]*"_s, {}), "the table of contents is damaged"},
+            {t(u"^[\\s\\S]*$"_s, u"<xar/>"_s), "no <toc> element"},
+            {t(u"<checksum style=\"sha256\">"_s, u"<checksum style=\"sha1\">"_s),
              "names another checksum than the header"},
-            {toc(archive, u"<offset>\\d+</offset>"_s, u"<offset>4611686018427387904</offset>"_s),
+            {t(u"<offset>\\d+</offset>"_s, u"<offset>4611686018427387904</offset>"_s),
              "'A.pkg/Payload' lies outside the heap"},
-            {toc(archive, u"<length>\\d+</length>"_s, u"<length>-1</length>"_s), "<length> is not a valid number"},
-            {toc(archive, u"<name>Payload</name>"_s, u"<name>..</name>"_s), "missing or unsafe name '..'"},
-            {toc(archive, u"<name>PackageInfo</name>"_s, u"<name>Payload</name>"_s), "'A.pkg/Payload' appears twice"},
-            {toc(archive, u"<extracted-checksum[^>]*>[0-9a-f]*</extracted-checksum>"_s, {}),
+            {t(u"<length>\\d+</length>"_s, u"<length>-1</length>"_s), "<length> is not a valid number"},
+            {t(u"<name>Payload</name>"_s, u"<name>..</name>"_s), "missing or unsafe name '..'"},
+            {t(u"<name>PackageInfo</name>"_s, u"<name>Payload</name>"_s), "'A.pkg/Payload' appears twice"},
+            {t(u"<extracted-checksum[^>]*>[0-9a-f]*</extracted-checksum>"_s, {}),
              "lacks its archived or extracted checksum"},
-            {toc(archive, u"<archived-checksum[^>]*>[0-9a-f]*</archived-checksum>"_s,
-                 u"<archived-checksum style=\"sha256\">abcd</archived-checksum>"_s),
+            {t(u"<archived-checksum[^>]*>[0-9a-f]*</archived-checksum>"_s,
+               u"<archived-checksum style=\"sha256\">abcd</archived-checksum>"_s),
              "<archived-checksum> is not a sha256 digest"},
-            {toc(archive, u"application/x-gzip"_s, u"application/x-lzma"_s),
-             "unsupported encoding 'application/x-lzma'"},
-            {toc(archive, u"<toc>"_s,
-                 signature.arg(99999999).arg(256).arg(
-                         u"<KeyInfo><X509Data><X509Certificate>AAAA</X509Certificate></X509Data></KeyInfo>"_s)),
+            {t(u"application/x-gzip"_s, u"application/x-lzma"_s), "unsupported encoding 'application/x-lzma'"},
+            {t(u"<toc>"_s,
+               signature.arg(99999999).arg(256).arg(
+                       u"<KeyInfo><X509Data><X509Certificate>AAAA</X509Certificate></X509Data></KeyInfo>"_s)),
              "the signature lies outside the heap"},
-            {toc(archive, u"<toc>"_s, signature.arg(0).arg(16).arg(QString())), "the signature carries no certificate"},
+            {t(u"<toc>"_s, signature.arg(0).arg(16).arg(QString())), "the signature carries no certificate"},
             {nested("<file><name>d</name>", "</file>", 20'000), "the table of contents nests deeper than 128 levels"},
             {nested("<KeyInfo>", "</KeyInfo>", 200'000), "the table of contents nests deeper than 128 levels"},
             // Each entry keeps its whole path: 100 folders of 50,000-character names would cost half a
@@ -153,8 +154,7 @@ TEST_F(XarReaderTest, RefusesDamagedHeadersTablesOfContentsAndEntries) {
             {nested("<file><name>" + QByteArray(50'000, 'n') + "</name>", "</file>", 100),
              "its paths are too long in total"},
             {flipped, "'A.pkg/Payload' is damaged: its archived checksum did not verify"},
-            {toc(archive, u"<extracted-checksum[^>]*>[0-9a-f]*"_s,
-                 u"<extracted-checksum style=\"sha256\">"_s + QString(64, u'a')),
+            {t(u"<extracted-checksum[^>]*>[0-9a-f]*"_s, u"<extracted-checksum style=\"sha256\">"_s + QString(64, u'a')),
              "'A.pkg/Payload' is damaged: its extracted checksum did not verify"},
             {declaredSize(payloadBytes.size() + 1), u"decodes to %1 bytes instead of %2"_s.arg(payloadBytes.size())
                                                             .arg(payloadBytes.size() + 1)
