@@ -59,10 +59,9 @@ public:
         return runTool(tool, arguments, environment());
     }
     ToolRun pkgutil(const QStringList& arguments) const { return run(u"pkgutil"_s, arguments); }
-    ToolRun installer(const QStringList& arguments) const { return run(u"installer"_s, arguments); }
     // installer -pkg PACKAGE -target /, for `package` written beside the root.
     ToolRun install(const QByteArray& package, const QString& name = u"a.pkg"_s) const {
-        return installer({u"-pkg"_s, writePackage(name, package), u"-target"_s, u"/"_s});
+        return run(u"installer"_s, {u"-pkg"_s, writePackage(name, package), u"-target"_s, u"/"_s});
     }
     // `tool` stopped at its test gate `point`, sent `signal` there, and let go on.
     SignalledRun signalled(const QString& tool, const QStringList& arguments, const char* point, int signal,

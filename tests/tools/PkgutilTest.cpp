@@ -26,7 +26,7 @@ CertificateRequest signerRequest(bool expired = false) {
 }
 
 // Made once per test run: key generation is the slow part. Every signer is "Developer ID Installer: TARN
-// (Q7XK2M9P4D)"; the root is the sandbox's trust anchor, the stranger root nobody's.
+// (Q7XK2M9P4D)"; the root is the sandbox's trust anchor.
 struct Credentials {
     Credential root = Credential::authority(u"TARN Test Root CA"_s);
     Credential intermediate = root.issue([] {
@@ -37,8 +37,6 @@ struct Credentials {
     }());
     Credential signer = intermediate.issue(signerRequest());
     Credential expiredSigner = intermediate.issue(signerRequest(true));
-    Credential strangerRoot = Credential::authority(u"Stranger Root CA"_s);
-    Credential strangerSigner = strangerRoot.issue(signerRequest());
 };
 
 const Credentials& credentials() {
@@ -106,7 +104,6 @@ TEST_F(Pkgutil, TrustsAPackageSignedThroughAnIntermediateOfTheAnchorAndNamesTheF
             {damaged(PackageDamage::tamperedPayload),
              "package is invalid ('Payload' is damaged: its archived checksum did not verify)\n"},
             {signedPackage(PackageSigner{c.signer, {}}), "signed by untrusted certificate\n"},
-            {signedPackage(PackageSigner{c.strangerSigner, {c.strangerRoot}}), "signed by untrusted certificate\n"},
             {signedPackage(PackageSigner{c.expiredSigner, {c.intermediate, c.root}}),
              "signed by a certificate that has since expired\n"},
             {QByteArray(4096, 'x'), "package is invalid (not a xar archive)\n"},
@@ -132,26 +129,20 @@ const QByteArray receiptWithNulInAPath = QByteArray::fromHex(
         "006e002e006100700070002f00e900000062d00813192538454b585a5c5e617a0000000000000101000000000000000d00000000"
         "00000000000000000000007b");
 
-TEST_F(Pkgutil, ListsShowsAndForgetsInstalledPackagesAndRefusesUnknownOrDamagedReceipts) {
+// Listing a receipt's files, forgetting it and the package list are the tool's own business: what the
+// installer's tests observe through them, and nothing the application calls.
+TEST_F(Pkgutil, ListsFilesAsSingleLinesAndRefusesUnknownOrDamagedReceipts) {
     ComponentPackage component = appPackage(scanPkgId, scanManager(u"1.0"_s));
     // A name with a line break must not print as a line of its own.
     component.payload->file(u"./Scan Manager.app/evil\nforged\x1b[2J"_s, "x");
     ASSERT_EQ(sandbox.install(buildComponentPackage(component)).exitCode, 0);
 
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs=com\\.tarn\\.s.*"_s}).out, "com.tarn.scanmanager\n");
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs=com\\.tarn\\.v.*"_s}).out, "");
     EXPECT_THAT(sandbox.pkgutil({u"--files"_s, scanPkgId}).out,
                 AllOf(HasSubstr("\nScan Manager.app/evil\\x0aforged\\x1b[2J\n"), Not(HasSubstr("\x1b")),
                       Not(HasSubstr("\nforged"))));
-    const ToolRun forget = sandbox.pkgutil({u"--forget"_s, scanPkgId});
-    EXPECT_EQ(forget.exitCode, 0);
-    EXPECT_EQ(forget.out, "Forgot package 'com.tarn.scanmanager' on '/'.\n");
-    EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "");
-    EXPECT_TRUE(QFile::exists(sandbox.path(u"/Applications/Scan Manager.app/Contents/Info.plist"_s)))
-            << "forgetting a package leaves its files";
 
     for (const QString& command : {u"--export-plist"_s, u"--files"_s, u"--forget"_s}) {
-        for (const QString& pkgid : {scanPkgId, u"../../etc/passwd"_s}) {
+        for (const QString& pkgid : {u"com.tarn.unknown"_s, u"../../etc/passwd"_s}) {
             SCOPED_TRACE((command + u' ' + pkgid).toStdString());
             const ToolRun run = sandbox.pkgutil({command, pkgid});
             EXPECT_THAT(run, FailsWith(u"No receipt for '%1' found"_s.arg(pkgid).toStdString()));
