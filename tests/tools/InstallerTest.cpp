@@ -257,7 +257,6 @@ TEST(Installer, UpgradesReplaceFilesRemoveLeftoversAndRenewTheReceiptOrRestoreTh
 
     ASSERT_EQ(upgrade.exitCode, 0) << upgrade.err;
     EXPECT_EQ(readFile(resources + u"/../Info.plist"_s), infoPlist(scanManager(u"1.10"_s)));
-    EXPECT_EQ(readFile(resources + u"/version.txt"_s), "1.10\n");
     EXPECT_FALSE(QFile::exists(resources + u"/legacy.dat"_s));
     EXPECT_EQ(readFile(resources + u"/user-settings.dat"_s), "the user's own");
     EXPECT_THAT(workLeftovers(resources) + workLeftovers(sandbox.path(u"/Applications"_s)), IsEmpty());
