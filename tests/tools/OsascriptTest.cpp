@@ -51,8 +51,8 @@ TEST(OsascriptStatement, ReadsWhatTheProcessRunnerWritesAndRefusesEveryOtherStat
             {u"do shell script \"a\""_s + full + u" -- comment"_s, Kind::syntax},
             {QString(), Kind::unsupported},
             {u"do shell script \"id\""_s + privileges, Kind::unsupported},
-            {u"do shell script \"id\""_s + prompt + privileges, Kind::unsupported},
             {u"do shell script \"id\""_s + full + prompt, Kind::unsupported},
+            {u"do shell script \"id\""_s + prompt + privileges, Kind::unsupported},
             {u"do shell script id"_s + full, Kind::unsupported},
     };
     for (const auto& [statement, kind] : refusals) {
