@@ -16,7 +16,6 @@ ToolRun runTool(const QString& tool, const QStringList& arguments, const QProces
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();
-        return {};
     }
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput().toStdString(), process.readAllStandardError().toStdString()};

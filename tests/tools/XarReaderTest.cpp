@@ -2,11 +2,8 @@
 #include "PackageToolSupport.h"
 #include "common/Xar.h"
 
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QtEndian>
-
-#include <algorithm>
 
 namespace tarn::test {
 namespace {
@@ -17,15 +14,14 @@ using ::testing::HasSubstr;
 using tool::XarArchive;
 using tool::XarError;
 
-QByteArray randomBytes(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    std::generate(bytes.begin(), bytes.end(),
-                  [generator = QRandomGenerator(42)]() mutable { return static_cast<char>(generator.bounded(256)); });
-    return bytes;
-}
-
-// Compressible enough to shrink, long enough to need several reads.
-const QByteArray payloadBytes = randomBytes(64 * 1024).toHex() + QByteArray(100000, 'z');
+// Compressible enough to shrink, long enough to need several reads, and no two reads alike.
+const QByteArray payloadBytes = [] {
+    QByteArray bytes;
+    for (int index = 0; bytes.size() < 128 * 1024; ++index) {
+        bytes += QByteArray::number(qHash(index) * 2654435761U, 36);
+    }
+    return bytes + QByteArray(100000, 'z');
+}();
 
 XarBuilder::Archive productLayout(HeapEncoding encoding, TocChecksum checksum = TocChecksum::sha256) {
     XarBuilder builder;
