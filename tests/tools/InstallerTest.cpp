@@ -155,61 +155,53 @@ TEST(Installer, RefusesHostileOrDamagedPackagesAndBadCommandLinesAndLeavesTheSys
     const ComponentPackage blocked{u"com.tarn.blocked"_s, u"1.0"_s, u"/opt/tarn"_s, Payload().file(u"tool"_s, "x")};
     const QString app = u"./Scan Manager.app/"_s;
     const char* out = "a link leading outside the install location";
-    const struct {
-        const char* name;
-        QByteArray package;
-        const char* reason;
-    } cases[] = {
-            {"absolute path", component(bundle().file(u"/etc/hosts"_s, "6.6.6.6\n")), "an absolute path"},
-            {"'..'", component(bundle().file(app + u"../../../etc/hosts"_s, "x")), "a '..' component"},
-            {"absolute link", component(bundle().symlink(u"./etc"_s, u"/etc"_s)), out},
-            {"relative link out", component(bundle().symlink(app + u"up"_s, u"../../etc"_s)), out},
-            {"link out through another link",
-             component(bundle().symlink(u"./here"_s, u"."_s).symlink(u"./parent"_s, u"here/.."_s)), out},
-            {"entry beyond a link",
-             component(bundle().symlink(app + u"res"_s, u"Contents"_s).file(app + u"res/Info.plist"_s, "replaced")),
+    const std::pair<QByteArray, const char*> cases[] = {
+            {component(bundle().file(u"/etc/hosts"_s, "6.6.6.6\n")), "an absolute path"},
+            {component(bundle().file(app + u"../../../etc/hosts"_s, "x")), "a '..' component"},
+            {component(bundle().symlink(u"./etc"_s, u"/etc"_s)), out},
+            {component(bundle().symlink(app + u"up"_s, u"../../etc"_s)), out},
+            // Out through another link.
+            {component(bundle().symlink(u"./here"_s, u"."_s).symlink(u"./parent"_s, u"here/.."_s)), out},
+            {component(bundle().symlink(app + u"res"_s, u"Contents"_s).file(app + u"res/Info.plist"_s, "replaced")),
              "lies beyond the link"},
-            {"duplicate", component(bundle().file(app + u"Contents/Info.plist"_s, "again")), "it appears twice"},
+            {component(bundle().file(app + u"Contents/Info.plist"_s, "again")), "it appears twice"},
             // Inspection accepts the name; the file system refuses it once files are already staged.
-            {"name too long", component(bundle().file(app + QString(300, u'n'), "x")), "cannot extract"},
-            {"tampered TOC", damaged(PackageDamage::tamperedToc), "the table-of-contents checksum did not verify"},
-            {"tampered payload", damaged(PackageDamage::tamperedPayload), "'Payload' is damaged"},
-            {"truncated cpio", withPayload(cpio.left(cpio.size() / 2)), "the Payload cannot be read"},
-            {"pbzx cut in a chunk", withPayload(packed.left(packed.size() - 10)), "a pbzx chunk"},
-            {"pbzx chunk of another size",
-             withPayload(QByteArray(packed).replace(12, 8, QByteArray("\0\0\0\0\0\0\x30\0", 8))), "a pbzx chunk"},
-            {"install location escaping",
-             withInfo(R"(identifier="com.tarn.x" version="1" install-location="/Applications/../../..")"),
+            {component(bundle().file(app + QString(300, u'n'), "x")), "cannot extract"},
+            {damaged(PackageDamage::tamperedToc), "the table-of-contents checksum did not verify"},
+            {damaged(PackageDamage::tamperedPayload), "'Payload' is damaged"},
+            {withPayload(cpio.left(cpio.size() / 2)), "the Payload cannot be read"},
+            {withPayload(packed.left(packed.size() - 10)), "a pbzx chunk"},
+            // A chunk whose header declares another size.
+            {withPayload(QByteArray(packed).replace(12, 8, QByteArray("\0\0\0\0\0\0\x30\0", 8))), "a pbzx chunk"},
+            {withInfo(R"(identifier="com.tarn.x" version="1" install-location="/Applications/../../..")"),
              "unsafe install location"},
-            {"relative install location",
-             withInfo(R"(identifier="com.tarn.x" version="1" install-location="Applications")"),
+            {withInfo(R"(identifier="com.tarn.x" version="1" install-location="Applications")"),
              "unsafe install location"},
-            {"invalid identifier", withInfo(R"(identifier="../receipt" version="1" install-location="/")"),
+            {withInfo(R"(identifier="../receipt" version="1" install-location="/")"),
              "invalid identifier '../receipt'"},
-            {"no version", withInfo(R"(identifier="com.tarn.x" install-location="/")"), "names no version"},
-            {"missing component", product(distribution(u"Suite"_s, {{u"com.tarn.gone"_s, u"1"_s}})),
+            {withInfo(R"(identifier="com.tarn.x" install-location="/")"), "names no version"},
+            {product(distribution(u"Suite"_s, {{u"com.tarn.gone"_s, u"1"_s}})),
              "the component package 'com.tarn.gone.pkg' is missing"},
-            {"unsafe component",
-             product("<installer-gui-script><pkg-ref id=\"x\">#..%2F..%2Fetc</pkg-ref></installer-gui-script>"),
+            {product("<installer-gui-script><pkg-ref id=\"x\">#..%2F..%2Fetc</pkg-ref></installer-gui-script>"),
              "unsafe component '../../etc'"},
-            {"later component fails",
-             buildProductArchive(u"Suite"_s, {appPackage(scanPkgId, scanManager(u"1.0"_s)), blocked}),
+            // A later component of a product archive fails after the first was staged.
+            {buildProductArchive(u"Suite"_s, {appPackage(scanPkgId, scanManager(u"1.0"_s)), blocked}),
              "/opt' is not a folder"},
     };
     const auto before = sandbox.snapshot();
-    for (const auto& refused : cases) {
-        SCOPED_TRACE(refused.name);
+    for (const auto& [package, reason] : cases) {
+        SCOPED_TRACE(reason);
 
-        const ToolRun install = sandbox.install(refused.package);
+        const ToolRun install = sandbox.install(package);
 
-        EXPECT_THAT(install, FailsWith(refused.reason));
+        EXPECT_THAT(install, FailsWith(reason));
         EXPECT_THAT(install.err, HasSubstr("installer: The install failed."));
         EXPECT_EQ(sandbox.snapshot(), before);
     }
-    const QString package = sandbox.writePackage(u"a.pkg"_s, scanManagerPackage(u"1.0"_s));
+    const QString valid = sandbox.writePackage(u"a.pkg"_s, scanManagerPackage(u"1.0"_s));
     const std::pair<QStringList, const char*> commandLines[] = {
-            {{u"-pkg"_s, package, u"-target"_s, u"/Volumes/X"_s}, "use '/'"},
-            {{u"-pkg"_s, package}, "usage: installer -pkg PKG -target /"},
+            {{u"-pkg"_s, valid, u"-target"_s, u"/Volumes/X"_s}, "use '/'"},
+            {{u"-pkg"_s, valid}, "usage: installer -pkg PKG -target /"},
             {{u"-pkg"_s, sandbox.outside(u"nowhere.pkg"_s), u"-target"_s, u"/"_s},
              "the package path specified was invalid"},
     };
