@@ -95,7 +95,7 @@ TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemovesAndRefuses
 
 // Ctrl+C in a terminal reaches the whole chain: an attach stopped before its volume is in place
 // removes its staging and leaves nothing under Volumes, as a refused one does.
-TEST_F(HdiutilTest, AttachInterruptedOrRefusedLeavesNothing) {
+TEST_F(HdiutilTest, AttachInterruptedRefusedOrTooBigForTheFreeSpaceLeavesNothing) {
     const SignalledRun run =
             sandbox.signalled(u"hdiutil"_s, {u"attach"_s, suite, u"-plist"_s}, "extracted", SIGINT, true);
 
@@ -133,11 +133,9 @@ TEST_F(HdiutilTest, AttachInterruptedOrRefusedLeavesNothing) {
         EXPECT_THAT(hdiutil(line.split(u' ', Qt::SkipEmptyParts)), FailsWith("Usage: hdiutil attach IMAGE"))
                 << line.toStdString();
     }
-}
 
-// Without a system root, volumes live in the user's runtime directory. What an image holds must fit in
-// the free space, with a margin, before anything is extracted.
-TEST_F(HdiutilTest, AttachRefusesAnImageWhoseContentsWouldNotFitTheFreeSpace) {
+    // Without a system root, volumes live in the user's runtime directory. What an image holds must fit in
+    // the free space, with a margin, before anything is extracted.
     QTemporaryDir runtime;
     const auto restore = qScopeGuard([old = qgetenv("XDG_RUNTIME_DIR")] { qputenv("XDG_RUNTIME_DIR", old); });
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));

@@ -100,7 +100,7 @@ exec "$@"
 // A refused statement or a cancelled or wrong password runs nothing; a command's failure reports its message
 // and status. A refusal is sudo's own answer, after the dialog's words when it was cancelled: the script
 // runner has become sudo by then.
-TEST_F(OsascriptTest, RunsTheCommandOrReportsRefusalsCancelWrongPasswordsAndFailuresWithTheirStatus) {
+TEST_F(OsascriptTest, RunsThroughSudoWithTheEscapedPromptAndReportsRefusalsCancelsFailuresAndSignals) {
     const QString accept = u"echo secret\n"_s;
     const auto e = [](const QString& statement) { return QStringList{u"-e"_s, statement}; };
     const struct {
@@ -136,9 +136,7 @@ TEST_F(OsascriptTest, RunsTheCommandOrReportsRefusalsCancelWrongPasswordsAndFail
         EXPECT_THAT(result.err, run.err);
     }
     EXPECT_FALSE(QFile::exists(ran));
-}
 
-TEST_F(OsascriptTest, AsksThroughSudoWithTheEscapedPromptKeepsAnySystemRootAndWaitsForTheCommandWhenSignalled) {
     useSudoStandIn(u"echo secret\n"_s);
     const QString command = u"echo elevated; "_s + touch;
     for (const bool withSystemRoot : {false, true}) {

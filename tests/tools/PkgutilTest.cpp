@@ -63,6 +63,14 @@ std::string chainEntry(int index, const char* name, const Credential& credential
             .toStdString();
 }
 
+// A whole binary receipt for com.tarn.nul whose one path, "Scan.app/\u00e9\0b", holds a NUL character (UTF-16,
+// where the format keeps it), which libplist would abort on when listing the paths.
+const QByteArray receiptWithNulInAPath = QByteArray::fromHex(
+        "62706c6973743030d50102030405060708090a55706b6769645b706b672d76657273696f6e5f1010696e7374616c6c2d6c6f6361"
+        "74696f6e5c696e7374616c6c2d74696d655570617468735c636f6d2e7461726e2e6e756c5131512f1001d10b0c6c005300630061"
+        "006e002e006100700070002f00e900000062d00813192538454b585a5c5e617a0000000000000101000000000000000d00000000"
+        "00000000000000000000007b");
+
 class Pkgutil : public ::testing::Test {
 protected:
     Pkgutil() { installTrustAnchors(sandbox.path(QString()), {credentials().root}); }
@@ -76,7 +84,7 @@ protected:
 
 // The root is found among the anchors; the intermediate only in the package. Every other package is refused
 // with the status that names its fault.
-TEST_F(Pkgutil, TrustsAPackageSignedThroughAnIntermediateOfTheAnchorAndNamesTheFaultOfEveryOther) {
+TEST_F(Pkgutil, ReportsSignaturesListsFilesAndRefusesUnknownOrDamagedReceipts) {
     const Credentials& c = credentials();
     for (const TocChecksum checksum : {TocChecksum::sha1, TocChecksum::sha256}) {
         SCOPED_TRACE(static_cast<int>(checksum));
@@ -118,19 +126,9 @@ TEST_F(Pkgutil, TrustsAPackageSignedThroughAnIntermediateOfTheAnchorAndNamesTheF
 
     ASSERT_TRUE(QFile::remove(sandbox.path(u"/etc/tarn-installer/package-signing-anchors.pem"_s)));
     EXPECT_THAT(checkSignature(signedPackage(trusted)).out, HasSubstr("Status: signed by untrusted certificate"));
-}
 
-// A whole binary receipt for com.tarn.nul whose one path, "Scan.app/\u00e9\0b", holds a NUL character (UTF-16,
-// where the format keeps it), which libplist would abort on when listing the paths.
-const QByteArray receiptWithNulInAPath = QByteArray::fromHex(
-        "62706c6973743030d50102030405060708090a55706b6769645b706b672d76657273696f6e5f1010696e7374616c6c2d6c6f6361"
-        "74696f6e5c696e7374616c6c2d74696d655570617468735c636f6d2e7461726e2e6e756c5131512f1001d10b0c6c005300630061"
-        "006e002e006100700070002f00e900000062d00813192538454b585a5c5e617a0000000000000101000000000000000d00000000"
-        "00000000000000000000007b");
-
-// Listing a receipt's files, forgetting it and the package list are the tool's own business: what the
-// installer's tests observe through them, and nothing the application calls.
-TEST_F(Pkgutil, ListsFilesAsSingleLinesAndRefusesUnknownOrDamagedReceipts) {
+    // Listing a receipt's files, forgetting it and the package list are the tool's own business: what the
+    // installer's tests observe through them, and nothing the application calls.
     ComponentPackage component = appPackage(scanPkgId, scanManager(u"1.0"_s));
     // A name with a line break must not print as a line of its own.
     component.payload->file(u"./Scan Manager.app/evil\nforged\x1b[2J"_s, "x");

@@ -68,7 +68,7 @@ protected:
 };
 
 // Every heap encoding and every table-of-contents checksum, each at least once.
-TEST_F(XarReaderTest, ReadsNestedEntriesBackAsTheyWereStored) {
+TEST_F(XarReaderTest, ReadsEntriesBackAsTheyWereStoredAndRefusesDamagedHeadersTablesOfContentsAndEntries) {
     const std::pair<HeapEncoding, TocChecksum> layouts[] = {{HeapEncoding::none, TocChecksum::sha1},
                                                             {HeapEncoding::zlib, TocChecksum::sha256},
                                                             {HeapEncoding::gzip, TocChecksum::sha512},
@@ -87,10 +87,8 @@ TEST_F(XarReaderTest, ReadsNestedEntriesBackAsTheyWereStored) {
         EXPECT_EQ(archive.contents(*archive.entry(u"A.pkg/Payload"_s), payloadBytes.size()), payloadBytes);
         EXPECT_NO_THROW(archive.verifyArchivedChecksums());
     }
-}
 
-// Opening, then reading the Payload, ends in the fault's complaint.
-TEST_F(XarReaderTest, RefusesDamagedHeadersTablesOfContentsAndEntries) {
+    // Opening, then reading the Payload, ends in the fault's complaint.
     const auto built = productLayout(HeapEncoding::zlib);
     const QByteArray& archive = built.bytes;
     const auto h = [&](int offset, quint64 value, int width) { return header(archive, offset, value, width); };
