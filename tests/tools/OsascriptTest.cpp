@@ -5,7 +5,6 @@
 #include "askpass/PasswordDialog.h"
 #include "osascript/ShellScriptStatement.h"
 #include "services/ProcessRunner.h"
-#include "support/TestSupport.h"
 
 #include <QBuffer>
 #include <QDialogButtonBox>

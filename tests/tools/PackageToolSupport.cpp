@@ -1,10 +1,7 @@
 #include "PackageToolSupport.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 
 namespace tarn::test {
