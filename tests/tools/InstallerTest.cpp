@@ -65,9 +65,9 @@ TEST(Installer, SignalledItRollsBackBeforeItsCommitAndFinishesACommitThatStarted
     }
 }
 
-// Every Payload compression, in a product archive beside a second component; how the heap's encodings
-// decode is the xar reader's tests' business.
-TEST(Installer, InstallsEveryComponentOfAProductArchiveFromEveryPayloadCompression) {
+// Every Payload compression, in a product archive beside a second component, then a pbzx Payload with
+// links and set-ID files; how the heap's encodings decode is the xar reader's tests' business.
+TEST(Installer, InstallsProductArchivesAndEveryPayloadCompressionWithLinksAndSetIdFiles) {
     const AppBundle app = scanManager(u"3.0"_s);
     const ComponentPackage drivers{
             u"com.tarn.drivers"_s,    u"7.0"_s,
@@ -89,10 +89,8 @@ TEST(Installer, InstallsEveryComponentOfAProductArchiveFromEveryPayloadCompressi
         EXPECT_EQ(readFile(sandbox.path(u"/Library/TARN/driver.conf"_s)), "speed=fast\n");
         EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.drivers\ncom.tarn.scanmanager\n");
     }
-}
 
-// Small chunks, so that the payload spans many of them.
-TEST(Installer, InstallsLinksAndFilesFromAChunkedPbzxPayload) {
+    // pbzx in small chunks, so that the payload spans many of them.
     const Sandbox sandbox;
     // No two chunks alike, so that chunks out of order would show.
     QByteArray noise;

@@ -55,9 +55,4 @@ QStringList Sandbox::snapshot() const {
     return entries;
 }
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace tarn::test

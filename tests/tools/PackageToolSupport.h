@@ -75,7 +75,10 @@ private:
     QString rootPath = directory.filePath(u"root"_s);
 };
 
-QByteArray readFile(const QString& path);
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // lstat(2) of `path`; all zero when there is nothing.
 inline struct stat statusOf(const QString& path) {
