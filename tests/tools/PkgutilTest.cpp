@@ -83,7 +83,7 @@ protected:
 };
 
 // The root is found among the anchors; the intermediate only in the package. Every other package is refused
-// with the status that names its fault.
+// with the status that names its fault; unknown identifiers and damaged receipts are refused too.
 TEST_F(Pkgutil, ReportsSignaturesListsFilesAndRefusesUnknownOrDamagedReceipts) {
     const Credentials& c = credentials();
     for (const TocChecksum checksum : {TocChecksum::sha1, TocChecksum::sha256}) {
@@ -127,8 +127,8 @@ TEST_F(Pkgutil, ReportsSignaturesListsFilesAndRefusesUnknownOrDamagedReceipts) {
     ASSERT_TRUE(QFile::remove(sandbox.path(u"/etc/tarn-installer/package-signing-anchors.pem"_s)));
     EXPECT_THAT(checkSignature(signedPackage(trusted)).out, HasSubstr("Status: signed by untrusted certificate"));
 
-    // Listing a receipt's files, forgetting it and the package list are the tool's own business: what the
-    // installer's tests observe through them, and nothing the application calls.
+    // The application reads receipts only through --export-plist; the file list is what the installer's tests
+    // observe, and its names must each stay one line.
     ComponentPackage component = appPackage(scanPkgId, scanManager(u"1.0"_s));
     // A name with a line break must not print as a line of its own.
     component.payload->file(u"./Scan Manager.app/evil\nforged\x1b[2J"_s, "x");
