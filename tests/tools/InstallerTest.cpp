@@ -25,8 +25,9 @@ QString receiptField(const Sandbox& sandbox, const char* key) {
     return tool::stringEntry(receipt.get(), key).value_or(QString());
 }
 
-QByteArray component(const Payload& payload) {
-    return buildComponentPackage({scanPkgId, u"1.0"_s, u"/Applications"_s, payload});
+QByteArray component(const Payload& payload, const QString& pkgId = scanPkgId,
+                     const QString& location = u"/Applications"_s) {
+    return buildComponentPackage({pkgId, u"1.0"_s, location, payload});
 }
 
 // A package written entry by entry, for contents the package fixtures would not make.
@@ -88,6 +89,15 @@ TEST(Installer, InstallsProductArchivesAndEveryPayloadCompressionWithLinksAndSet
         EXPECT_EQ(readFile(contents + u"/Info.plist"_s), infoPlist(app));
         EXPECT_EQ(readFile(sandbox.path(u"/Library/TARN/driver.conf"_s)), "speed=fast\n");
         EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "com.tarn.drivers\ncom.tarn.scanmanager\n");
+    }
+    {
+        const Sandbox sandbox;
+        ASSERT_EQ(sandbox.install(buildProductArchive(u"TARN Suite"_s, {drivers})).exitCode, 0);
+        EXPECT_EQ(sandbox.pkgutil({u"--pkgs=com\\.tarn\\.d.*"_s}).out, "com.tarn.drivers\n");
+        EXPECT_EQ(sandbox.pkgutil({u"--forget"_s, u"com.tarn.drivers"_s}).out,
+                  "Forgot package 'com.tarn.drivers' on '/'.\n");
+        EXPECT_EQ(sandbox.pkgutil({u"--pkgs"_s}).out, "");
+        EXPECT_TRUE(QFile::exists(sandbox.path(u"/Library/TARN/driver.conf"_s))) << "forgetting leaves the files";
     }
 
     // pbzx in small chunks, so that the payload spans many of them.
@@ -254,6 +264,36 @@ TEST(Installer, InstallsInPlaceOfALinkUpgradesAndRestoresThePreviousVersionWhenT
     const auto before = sandbox.snapshot();
     EXPECT_THAT(sandbox.install(scanManagerPackage(u"2.0"_s)), FailsWith("is not a folder"));
     EXPECT_EQ(sandbox.snapshot(), before);
+}
+
+// Each package alone passes the link checks; together their links climb out of the root unless every
+// path resolves inside it as a chroot would, absolute links included.
+TEST(Installer, LinksLaidOnDiskEarlierResolveInsideTheSystemRoot) {
+    const Sandbox sandbox;
+    const QString outside = sandbox.outside(u"host"_s);
+    ASSERT_TRUE(QDir().mkpath(outside) && QDir().mkpath(sandbox.path(outside)) &&
+                QDir().mkpath(sandbox.path(u"/opt"_s)));
+    ASSERT_TRUE(QFile::link(outside, sandbox.path(u"/opt/absolute"_s)));
+    const QByteArray steps[] = {
+            // "/Library/back" leads to "/"; "/Library/up" then seems to stay in "/Library" but climbs above "/".
+            component(Payload().directory(u"./Library"_s).symlink(u"./Library/back"_s, u".."_s), u"com.tarn.one"_s,
+                      u"/"_s),
+            component(Payload().symlink(u"./up"_s, u"back/.."_s), u"com.tarn.two"_s, u"/Library"_s),
+            component(Payload().file(u"./proof"_s, "3"), u"com.tarn.three"_s, u"/Library/up/escaped"_s),
+            component(Payload().file(u"./proof"_s, "4"), u"com.tarn.four"_s, u"/opt/absolute/escaped"_s),
+    };
+    for (const QByteArray& step : steps) {
+        EXPECT_EQ(sandbox.install(step).exitCode, 0);
+    }
+    EXPECT_FALSE(QFileInfo::exists(sandbox.outside(u"escaped"_s)));
+    EXPECT_EQ(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(readFile(sandbox.path(u"/escaped/proof"_s)), "3");
+    EXPECT_EQ(readFile(sandbox.path(outside + u"/escaped/proof"_s)), "4");
+    // The receipt leads a reader to where the files really are.
+    const auto receipt = tool::Plist::parse(
+            QByteArray::fromStdString(sandbox.pkgutil({u"--export-plist"_s, u"com.tarn.three"_s}).out));
+    EXPECT_EQ(u'/' + tool::stringEntry(receipt.get(), "install-location").value_or(QString()),
+              QFileInfo(sandbox.path(u"/escaped"_s)).canonicalFilePath());
 }
 
 } // namespace
