@@ -8,17 +8,9 @@
 #include "hdiutil/ImageListing.h"
 #include "hdiutil/VolumeTree.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include <QScopeGuard>
 
-#include <csignal>
-#include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace tarn::test {
@@ -26,7 +18,10 @@ namespace {
 
 using fixtures::DiskImageBuilder;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::StartsWith;
+
+constexpr auto everyEntry = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
 
 // The mount points of the entities in an attach report, in order (empty for an entity without one).
 QStringList mountPoints(const std::string& report) {
@@ -39,77 +34,42 @@ QStringList mountPoints(const std::string& report) {
     return found;
 }
 
-mode_t modeOf(const QString& path) {
-    struct stat status {};
-    ::lstat(QFile::encodeName(path).constData(), &status);
-    return status.st_mode;
-}
-
 class HdiutilTest : public ::testing::Test {
 protected:
     Sandbox sandbox;
     QString volumes = sandbox.path(u"/Volumes"_s);
+    QString suite = sandbox.outside(u"Scanner Suite.dmg"_s);
+    DiskImageBuilder builder = DiskImageBuilder()
+                                       .setVolumeName(u"Scanner Suite"_s)
+                                       .addFile(u"Scanner Suite.pkg"_s, "signed package bytes")
+                                       .addFile(u"Extras/Driver.pkg"_s, "nested package");
+
+    HdiutilTest() { builder.write(suite); }
 
     ToolRun hdiutil(const QStringList& arguments) const { return sandbox.run(u"hdiutil"_s, arguments); }
 
-    QString image(const QString& name) const { return sandbox.outside(name); }
+    // Attaches the suite again and answers its volume's mount point.
+    QString attach() const { return mountPoints(hdiutil({u"attach"_s, suite, u"-plist"_s}).out).value(1); }
 
-    // Attaches `name`, written by `builder`, and answers its volume's mount point.
-    QString attach(const DiskImageBuilder& builder, const QString& name = u"suite.dmg"_s) const {
-        builder.write(image(name));
-        const ToolRun run = hdiutil({u"attach"_s, image(name), u"-plist"_s});
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        return mountPoints(run.out).value(1);
-    }
-
-    // Everything under Volumes but the (empty) folder of attach records.
+    // Everything in Volumes and its (empty) folder of attach records but that folder itself.
     QStringList leftovers() const {
-        QStringList found;
-        QDirIterator entries(volumes, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                             QDirIterator::Subdirectories);
-        while (entries.hasNext()) {
-            const QString path = QDir(volumes).relativeFilePath(entries.next());
-            if (path != QLatin1String(".tarn-attached")) {
-                found.append(path);
-            }
-        }
+        QStringList found =
+                QDir(volumes).entryList(everyEntry) + QDir(volumes + u"/.tarn-attached"_s).entryList(everyEntry);
+        found.removeOne(u".tarn-attached"_s);
         return found;
     }
 };
 
-DiskImageBuilder installerImage() {
-    DiskImageBuilder builder;
-    builder.setVolumeName(u"Scanner Suite"_s)
-            .addFile(u"Scanner Suite.pkg"_s, "signed package bytes")
-            .addFile(u"Extras/Driver.pkg"_s, "nested package");
-    return builder;
-}
-
-// Ctrl+C in a terminal reaches the whole chain: an attach stopped before its volume is in place
-// removes its staging and leaves nothing under Volumes.
-TEST_F(HdiutilTest, SignalledBeforeTheVolumeIsInPlaceItLeavesNothingUnderVolumes) {
-    installerImage().write(image(u"suite.dmg"_s));
-
-    const SignalledRun run = sandbox.signalled(u"hdiutil"_s, {u"attach"_s, image(u"suite.dmg"_s), u"-plist"_s},
-                                               "extracted", SIGINT, true);
-
-    EXPECT_EQ(run.exitCode, 130) << run.err;
-    EXPECT_THAT(run.err, HasSubstr("interrupted by SIGINT"));
-    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(u' ').toStdString();
-}
-
-TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {
-    installerImage().write(image(u"Scanner Suite.dmg"_s));
-    const ToolRun attached = hdiutil({u"attach"_s, image(u"Scanner Suite.dmg"_s), u"-nobrowse"_s, u"-plist"_s});
+TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemovesAndRefusesAnyOther) {
+    const ToolRun attached = hdiutil({u"attach"_s, suite, u"-nobrowse"_s, u"-plist"_s});
     ASSERT_EQ(attached.exitCode, 0) << attached.err;
     const QString mountPoint = QDir(volumes).canonicalPath() + u"/Scanner Suite"_s;
     EXPECT_EQ(mountPoints(attached.out), QStringList({QString(), mountPoint}))
             << "the whole image first, without a mount point, as the system reports it";
     EXPECT_EQ(readFile(mountPoint + u"/Scanner Suite.pkg"_s), "signed package bytes");
     EXPECT_EQ(readFile(mountPoint + u"/Extras/Driver.pkg"_s), "nested package");
-    EXPECT_EQ(modeOf(mountPoint + u"/Scanner Suite.pkg"_s) & 0222, 0u);
-    EXPECT_EQ(modeOf(mountPoint) & 0222, 0u);
-    const QString second = attach(installerImage(), u"Scanner Suite.dmg"_s);
+    EXPECT_EQ((statusOf(mountPoint + u"/Scanner Suite.pkg"_s).st_mode | statusOf(mountPoint).st_mode) & 0222, 0u);
+    const QString second = attach();
     EXPECT_EQ(second, mountPoint + u" 1"_s) << "the same volume twice gets two folders";
 
     const ToolRun quiet = hdiutil({u"detach"_s, mountPoint, u"-quiet"_s});
@@ -117,36 +77,15 @@ TEST_F(HdiutilTest, AttachReportsReadOnlyMountFoldersThatDetachRemoves) {
     EXPECT_TRUE(quiet.out.empty());
     EXPECT_EQ(readFile(second + u"/Scanner Suite.pkg"_s), "signed package bytes");
     EXPECT_EQ(hdiutil({u"detach"_s, second}).out, '"' + second.toStdString() + "\" ejected.\n");
-    EXPECT_EQ(leftovers(), QStringList());
-
     EXPECT_THAT(hdiutil({u"detach"_s, mountPoint, u"-quiet"_s}),
                 FailsWith("hdiutil: detach failed - No such file or directory"));
-}
 
-TEST_F(HdiutilTest, WithoutSystemRootVolumesLiveInTheUsersRuntimeDirectory) {
-    installerImage().write(image(u"suite.dmg"_s));
-    QTemporaryDir runtime;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(u"TARN_SYSTEM_ROOT"_s);
-    environment.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
-
-    const ToolRun attached = runTool(u"hdiutil"_s, {u"attach"_s, image(u"suite.dmg"_s), u"-plist"_s}, environment);
-
-    ASSERT_EQ(attached.exitCode, 0) << attached.err;
-    const QString mountPoint = mountPoints(attached.out).value(1);
-    EXPECT_EQ(mountPoint, QDir(runtime.path()).canonicalPath() + u"/tarn-installer/Volumes/suite"_s);
-    EXPECT_TRUE(QFileInfo::exists(mountPoint + u"/Scanner Suite.pkg"_s));
-    EXPECT_EQ(runTool(u"hdiutil"_s, {u"detach"_s, mountPoint}, environment).exitCode, 0);
-    EXPECT_FALSE(QFileInfo::exists(mountPoint));
-}
-
-TEST_F(HdiutilTest, DetachRefusesFoldersItDidNotMake) {
-    // A folder of the same shape beside the volumes, one elsewhere, and an attached folder that was
+    // Refused: a folder of the same shape beside the volumes, one elsewhere, and an attached folder that was
     // replaced by another of the same name after attaching.
-    const QString replaced = attach(installerImage());
+    const QString replaced = attach();
     ASSERT_EQ(::chmod(QFile::encodeName(replaced).constData(), 0700), 0);
     ASSERT_TRUE(QDir(replaced).removeRecursively());
-    for (const QString& folder : {volumes + u"/Backup"_s, image(u"Documents"_s), replaced}) {
+    for (const QString& folder : {volumes + u"/Backup"_s, sandbox.outside(u"Documents"_s), replaced}) {
         fixtures::writeFile(folder + u"/keep.txt"_s, "kept");
 
         EXPECT_THAT(hdiutil({u"detach"_s, folder, u"-quiet"_s}), FailsWith("is not a volume attached by hdiutil"));
@@ -154,49 +93,66 @@ TEST_F(HdiutilTest, DetachRefusesFoldersItDidNotMake) {
     }
 }
 
-TEST_F(HdiutilTest, AttachRefusesUnreadableAndHostileImagesAndLeavesNothing) {
-    installerImage().writeDamaged(image(u"truncated.dmg"_s), DiskImageBuilder::Damage::truncated);
-    installerImage().writeDamaged(image(u"wiped.dmg"_s), DiskImageBuilder::Damage::noFileSystem);
-    fixtures::writeFile(image(u"notes.dmg"_s), "just some text, not an image\n");
-    // Archives 7-Zip would open all the same: no disk images, refused before it sees them, however hostile
-    // their entries (those are judged on the listing, below).
+// Ctrl+C in a terminal reaches the whole chain: an attach stopped before its volume is in place
+// removes its staging and leaves nothing under Volumes, as a refused one does.
+TEST_F(HdiutilTest, AttachInterruptedRefusedOrTooBigForTheFreeSpaceLeavesNothing) {
+    const SignalledRun run =
+            sandbox.signalled(u"hdiutil"_s, {u"attach"_s, suite, u"-plist"_s}, "extracted", SIGINT, true);
+
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("interrupted by SIGINT"));
+    EXPECT_THAT(leftovers(), IsEmpty());
+
+    const auto image = [&](const char* name) { return sandbox.outside(QString::fromLatin1(name)); };
+    builder.writeDamaged(image("truncated.dmg"), DiskImageBuilder::Damage::truncated);
+    builder.writeDamaged(image("wiped.dmg"), DiskImageBuilder::Damage::noFileSystem);
+    // Archives 7-Zip would open all the same (an empty zip is its end record alone), refused before it sees
+    // them, however hostile their entries (those are judged on the listing, below).
+    fixtures::writeFile(image("zip.dmg"), QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
     DiskImageBuilder()
             .setFormat(DiskImageBuilder::Format::tar)
-            .addFile(u"Scanner Suite.pkg"_s, "package")
             .addFile(u"../../escaped.txt"_s, "planted")
-            .write(image(u"tar.dmg"_s));
-    fixtures::writeFile(image(u"payload.txt"_s), QByteArray(4096, 'z'));
-    QProcess zip;
-    zip.start(QStandardPaths::findExecutable(u"7zz"_s),
-              {u"a"_s, u"-tzip"_s, image(u"zip.dmg"_s), image(u"payload.txt"_s)});
-    ASSERT_TRUE(zip.waitForFinished() && zip.exitCode() == 0);
+            .write(image("tar.dmg"));
     const char* notAnImage = "image not recognized (not a disk image";
-    const struct {
-        const char* name;
-        const char* reason;
-    } cases[] = {
-            {"truncated.dmg", ""}, {"wiped.dmg", notAnImage}, {"notes.dmg", notAnImage},
-            {"missing.dmg", ""},   {"tar.dmg", notAnImage},   {"zip.dmg", notAnImage},
+    const std::pair<const char*, const char*> cases[] = {
+            {"truncated.dmg", ""},   {"wiped.dmg", notAnImage}, {"missing.dmg", ""},
+            {"tar.dmg", notAnImage}, {"zip.dmg", notAnImage},
     };
-    for (const auto& refused : cases) {
-        SCOPED_TRACE(refused.name);
+    for (const auto& [name, reason] : cases) {
+        SCOPED_TRACE(name);
 
-        const ToolRun run =
-                hdiutil({u"attach"_s, image(QString::fromLatin1(refused.name)), u"-nobrowse"_s, u"-plist"_s});
+        const ToolRun run = hdiutil({u"attach"_s, image(name), u"-nobrowse"_s, u"-plist"_s});
 
         EXPECT_EQ(run.exitCode, 1);
-        EXPECT_THAT(run.err, StartsWith(std::string("hdiutil: attach failed - ") + refused.reason));
+        EXPECT_THAT(run.err, StartsWith(std::string("hdiutil: attach failed - ") + reason));
         EXPECT_TRUE(run.out.empty());
-        EXPECT_EQ(leftovers(), QStringList());
+        EXPECT_THAT(leftovers(), IsEmpty());
         EXPECT_FALSE(QFileInfo::exists(sandbox.path(u"/escaped.txt"_s)));
     }
-}
+    for (const QString& line : {u""_s, u"mount x.dmg"_s, u"attach x.dmg -mountroot"_s, u"attach"_s, u"detach a b"_s}) {
+        EXPECT_THAT(hdiutil(line.split(u' ', Qt::SkipEmptyParts)), FailsWith("Usage: hdiutil attach IMAGE"))
+                << line.toStdString();
+    }
 
-TEST_F(HdiutilTest, UsageErrorsExitNonZero) {
-    for (const QStringList& arguments :
-         {QStringList(), QStringList{u"mount"_s, u"x.dmg"_s}, QStringList{u"attach"_s, u"x.dmg"_s, u"-mountroot"_s},
-          QStringList{u"attach"_s}, QStringList{u"detach"_s, u"a"_s, u"b"_s}}) {
-        EXPECT_THAT(hdiutil(arguments), FailsWith("Usage: hdiutil attach IMAGE")) << arguments.join(u' ').toStdString();
+    // Without a system root, volumes live in the user's runtime directory. What an image holds must fit in
+    // the free space, with a margin, before anything is extracted.
+    QTemporaryDir runtime;
+    const auto restore = qScopeGuard([old = qgetenv("XDG_RUNTIME_DIR")] { qputenv("XDG_RUNTIME_DIR", old); });
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    hdiutil::Environment environment = hdiutil::Environment::fromProcess();
+    EXPECT_EQ(environment.volumesDirectory, runtime.path() + u"/tarn-installer/Volumes"_s);
+    environment.volumesDirectory = volumes;
+    const quint64 needed = 20 + 14 + 64ULL * 1024 * 1024; // both packages' bytes and the margin
+    for (const quint64 free : {needed - 1, needed}) {
+        environment.freeBytes = [free](const QString&) { return free; };
+
+        const hdiutil::Outcome outcome = hdiutil::run({u"attach"_s, suite, u"-plist"_s}, environment);
+
+        EXPECT_EQ(outcome.exitCode, free == needed ? 0 : 1) << free;
+        EXPECT_EQ(outcome.standardError.contains("attach failed - the image's contents (34 bytes) do not fit in "
+                                                 "the free space"),
+                  free != needed);
+        EXPECT_EQ(leftovers().isEmpty(), free != needed);
     }
 }
 
@@ -206,10 +162,7 @@ hdiutil::ImageListing listing(const QStringList& formats, const QStringList& ent
     for (const QString& format : formats) {
         text += "Type = " + format.toUtf8() + "\nPhysical Size = 385024\n";
     }
-    text += "\n----------\n";
-    for (const QString& block : entryBlocks) {
-        text += block.toUtf8() + "\n\n";
-    }
+    text += "\n----------\n" + entryBlocks.join(u"\n\n"_s).toUtf8() + "\n\n";
     return hdiutil::ImageListing::parse(text);
 }
 
@@ -217,68 +170,35 @@ QString file(const QString& path) {
     return u"Path = %1\nFolder = -\nSize = 3\nSymbolic Link = \nHard Link = "_s.arg(path);
 }
 
-QString folder(const QString& path) {
-    return u"Path = %1\nFolder = +\nSize = 0"_s.arg(path);
-}
-
-// HFS+ and APFS list the volume under one folder named after it; ISO 9660 lists the volume's contents at the
-// top, so a single folder there is content, not the volume.
-TEST(HdiutilListing, TakesTheSingleTopFolderOfNamedVolumesAsTheirRoot) {
-    const QStringList underOneFolder{folder(u"Scanner Suite"_s), file(u"Scanner Suite/Scanner Suite.pkg"_s)};
-    EXPECT_EQ(listing({u"Dmg"_s, u"HFS"_s}, underOneFolder).volumeFolder(), u"Scanner Suite"_s);
-    EXPECT_EQ(listing({u"APFS"_s}, underOneFolder).volumeFolder(), u"Scanner Suite"_s);
-    EXPECT_EQ(listing({u"Iso"_s}, underOneFolder).volumeFolder(), std::nullopt);
-    EXPECT_EQ(listing({u"HFS"_s}, {folder(u"Suite"_s), file(u"a.pkg"_s)}).volumeFolder(), std::nullopt);
-}
-
 QString link(const QString& path, const QString& target, bool hard = false) {
     return u"Path = %1\nFolder = -\nSize = 0\nSymbolic Link = %2\nHard Link = %3"_s.arg(path, hard ? QString() : target,
                                                                                         hard ? target : QString());
 }
 
-// Entries that would land outside the volume, judged before anything is extracted.
-TEST(HdiutilListing, NamesTheFirstEntryThatWouldLeaveTheVolume) {
+// HFS+ and APFS list the volume under one folder named after it; ISO 9660 lists the volume's contents at the
+// top, so a single folder there is content, not the volume.
+TEST(HdiutilListing, FindsTheVolumeFolderAndTheFirstEntryThatWouldLeaveTheVolume) {
+    const QString folder = u"Path = Scanner Suite\nFolder = +\nSize = 0"_s;
+    const QStringList underOneFolder{folder, file(u"Scanner Suite/Scanner Suite.pkg"_s)};
+    EXPECT_EQ(listing({u"Dmg"_s, u"HFS"_s}, underOneFolder).volumeFolder(), u"Scanner Suite"_s);
+    EXPECT_EQ(listing({u"APFS"_s}, underOneFolder).volumeFolder(), u"Scanner Suite"_s);
+    EXPECT_EQ(listing({u"Iso"_s}, underOneFolder).volumeFolder(), std::nullopt);
+    EXPECT_EQ(listing({u"HFS"_s}, {folder, file(u"a.pkg"_s)}).volumeFolder(), std::nullopt);
+
+    // Entries that would land outside the volume are judged before anything is extracted; a name with a line
+    // break must not be able to pass off part of itself as another field or entry.
     const QString outside = u"/tmp/outside"_s;
-    const struct {
-        const char* name;
-        QStringList entries;
-        bool safe;
-    } cases[] = {
-            {"links inside", {file(u"a.pkg"_s), link(u"b"_s, u"a.pkg"_s)}, true},
-            {"absolute path", {file(outside + u"/planted.txt"_s)}, false},
-            {"climbing path", {file(u"../../escaped.txt"_s)}, false},
-            {"absolute link", {link(u"Applications"_s, outside)}, false},
-            {"entry through a link", {link(u"docs"_s, u"Extras"_s), file(u"docs/planted.txt"_s)}, false},
-            {"hard link out", {link(u"passwd"_s, u"/etc/passwd"_s, true)}, false},
+    const std::pair<QStringList, bool> cases[] = {
+            {{file(u"a.pkg"_s), link(u"b"_s, u"a.pkg"_s)}, true},
+            {{file(outside + u"/planted.txt"_s)}, false},
+            {{file(u"../../escaped.txt"_s)}, false},
+            {{link(u"Applications"_s, outside)}, false},
+            {{link(u"docs"_s, u"Extras"_s), file(u"docs/planted.txt"_s)}, false},
+            {{link(u"passwd"_s, u"/etc/passwd"_s, true)}, false},
     };
-    for (const auto& entries : cases) {
-        EXPECT_EQ(!listing({u"Iso"_s}, entries.entries).firstUnsafeEntry(), entries.safe) << entries.name;
+    for (const auto& [entries, safe] : cases) {
+        EXPECT_EQ(!listing({u"Iso"_s}, entries).firstUnsafeEntry(), safe) << entries.join(u'|').toStdString();
     }
-}
-
-// What an image holds must fit in the free space, with a margin, before anything is extracted.
-TEST_F(HdiutilTest, AttachRefusesAnImageWhoseContentsWouldNotFitTheFreeSpace) {
-    installerImage().write(image(u"suite.dmg"_s));
-    hdiutil::Environment environment = hdiutil::Environment::fromProcess();
-    environment.volumesDirectory = volumes;
-    const quint64 contents = 20 + 14; // both packages' bytes
-    const quint64 margin = 64ULL * 1024 * 1024;
-    const QStringList attach{u"attach"_s, image(u"suite.dmg"_s), u"-plist"_s};
-
-    for (const quint64 free : {quint64{0}, contents + margin - 1}) {
-        environment.freeBytes = [free](const QString&) { return free; };
-        const hdiutil::Outcome refused = hdiutil::run(attach, environment);
-        EXPECT_EQ(refused.exitCode, 1);
-        EXPECT_THAT(refused.standardError.toStdString(),
-                    HasSubstr("attach failed - the image's contents (34 bytes) do not fit in the free space"));
-        EXPECT_EQ(leftovers(), QStringList());
-    }
-    environment.freeBytes = [&](const QString&) { return contents + margin; };
-    EXPECT_EQ(hdiutil::run(attach, environment).exitCode, 0);
-}
-
-// A name with a line break must not be able to pass off part of itself as another field or entry.
-TEST(HdiutilListing, RefusesListingsWhoseEntriesCannotBeToldApart) {
     for (const QString& block : {u"Path = harmless\n../../etc/cron.d/job\nFolder = -"_s,
                                  u"Path = harmless\nPath = ../../escape\nFolder = -"_s, u"Folder = -\nSize = 3"_s}) {
         EXPECT_THROW(listing({u"tar"_s}, {file(u"a.pkg"_s), block}), hdiutil::ListingError) << block.toStdString();
@@ -291,76 +211,64 @@ TEST(HdiutilListing, RefusesListingsWhoseEntriesCannotBeToldApart) {
 // A volume folder beside an "outside" folder that nothing may reach or change.
 class HdiutilVolumeTree : public ::testing::Test {
 public:
+    // A link made by name in the volume, to `target`, or a hard link from an existing `target`.
+    using Link = std::tuple<QString, QString, bool>;
+
     QTemporaryDir base;
     QString volume = base.filePath(u"volume"_s);
     QString outside = base.filePath(u"outside"_s);
 
-    void SetUp() override {
+    void make(const QList<Link>& links) {
+        ASSERT_TRUE(QDir(volume).removeRecursively());
         fixtures::writeFile(volume + u"/Scanner Suite.pkg"_s, "data");
         fixtures::writeFile(outside + u"/secret"_s, "data");
         QDir().mkpath(volume + u"/Extras"_s);
-    }
-
-    void link(const QString& name, const QString& target, bool hard = false) const {
-        const QByteArray from = QFile::encodeName(hard ? target : volume + u'/' + name);
-        const QByteArray to = QFile::encodeName(hard ? volume + u'/' + name : target);
-        ASSERT_EQ(hard ? ::link(from.constData(), to.constData()) : ::symlink(to.constData(), from.constData()), 0);
+        for (const auto& [name, target, hard] : links) {
+            const QByteArray from = QFile::encodeName(target), to = QFile::encodeName(volume + u'/' + name);
+            ASSERT_EQ(hard ? ::link(from, to) : ::symlink(from, to), 0) << to.constData();
+        }
     }
 };
 
-TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndAcceptsWhatStaysInside) {
+TEST_F(HdiutilVolumeTree, FindsWhatReachesOutsideAndNeverReachesThroughLinksItself) {
     const struct {
-        const char* name;
-        std::function<void(HdiutilVolumeTree&)> make;
+        QList<Link> links;
         const char* reason; // empty when the tree is safe
     } cases[] = {
-            {"links inside",
-             [](auto& t) {
-                 t.link(u"Extras/suite"_s, u"../Scanner Suite.pkg"_s);
-                 t.link(u"extras"_s, u"Extras"_s);
-                 t.link(u"Extras/copy.pkg"_s, t.volume + u"/Scanner Suite.pkg"_s, true);
-             },
+            {{{u"Extras/suite"_s, u"../Scanner Suite.pkg"_s, false},
+              {u"extras"_s, u"Extras"_s, false},
+              {u"Extras/copy.pkg"_s, volume + u"/Scanner Suite.pkg"_s, true}},
              ""},
-            {"absolute link", [](auto& t) { t.link(u"secret"_s, t.outside + u"/secret"_s); },
-             "the link 'secret' leads out"},
-            {"climbing link", [](auto& t) { t.link(u"Extras/up"_s, u"../../outside"_s); },
-             "the link 'Extras/up' leads out"},
+            {{{u"secret"_s, outside + u"/secret"_s, false}}, "the link 'secret' leads out"},
+            {{{u"Extras/up"_s, u"../../outside"_s, false}}, "the link 'Extras/up' leads out"},
             // Each link alone stays inside by its text; the kernel resolves "here/.." from the folder "here"
             // names, which is the volume itself, so together they climb out.
-            {"composed links",
-             [](auto& t) {
-                 t.link(u"here"_s, u"."_s);
-                 t.link(u"Extras/way"_s, u"../here/../outside"_s);
-             },
-             "leads out"},
-            {"dangling link", [](auto& t) { t.link(u"gone"_s, u"missing/file"_s); }, "the link 'gone' leads out"},
-            {"hard link from outside", [](auto& t) { t.link(u"Extras/secret"_s, t.outside + u"/secret"_s, true); },
-             "the file 'Extras/secret' is linked from outside"},
-            {"pipe", [](auto& t) { ::mkfifo(QFile::encodeName(t.volume + u"/pipe"_s).constData(), 0600); },
-             "'pipe' is neither a file, a folder nor a link"},
+            {{{u"here"_s, u"."_s, false}, {u"Extras/way"_s, u"../here/../outside"_s, false}}, "leads out"},
+            {{{u"gone"_s, u"missing/file"_s, false}}, "the link 'gone' leads out"},
+            {{{u"Extras/secret"_s, outside + u"/secret"_s, true}}, "the file 'Extras/secret' is linked from outside"},
+            {{}, "'pipe' is neither a file, a folder nor a link"},
     };
     for (const auto& tree : cases) {
-        SCOPED_TRACE(tree.name);
-        ASSERT_TRUE(QDir(volume).removeRecursively());
-        SetUp();
-        tree.make(*this);
+        SCOPED_TRACE(tree.reason);
+        make(tree.links);
+        if (tree.links.isEmpty()) {
+            ::mkfifo(QFile::encodeName(volume + u"/pipe"_s).constData(), 0600);
+        }
         const auto escape = hdiutil::firstEscape(volume);
         EXPECT_THAT(escape.value_or(QString()).toStdString(), HasSubstr(tree.reason));
         EXPECT_EQ(escape.has_value(), *tree.reason != '\0');
     }
-}
 
-TEST_F(HdiutilVolumeTree, ReadOnlyAndRemovalNeverReachThroughLinks) {
-    link(u"Extras/outside"_s, outside);
-    link(u"secret"_s, outside + u"/secret"_s);
-    const mode_t outsideMode = modeOf(outside + u"/secret"_s);
+    // Making the volume read-only and removing it never reach through its links.
+    make({{u"Extras/outside"_s, outside, false}, {u"secret"_s, outside + u"/secret"_s, false}});
+    const mode_t outsideMode = statusOf(outside + u"/secret"_s).st_mode;
 
     ASSERT_EQ(hdiutil::makeReadOnly(volume), std::nullopt);
-    EXPECT_EQ(modeOf(volume + u"/Scanner Suite.pkg"_s) & 0222, 0u);
-    EXPECT_EQ(modeOf(volume + u"/Extras"_s) & 0222, 0u);
-    EXPECT_EQ(modeOf(volume) & 0222, 0u);
-    EXPECT_EQ(modeOf(outside + u"/secret"_s), outsideMode);
-    EXPECT_EQ(modeOf(outside) & 0200, 0200u);
+    for (const QString& inside : {u"/Scanner Suite.pkg"_s, u"/Extras"_s, QString()}) {
+        EXPECT_EQ(statusOf(volume + inside).st_mode & 0222, 0u) << inside.toStdString();
+    }
+    EXPECT_EQ(statusOf(outside + u"/secret"_s).st_mode, outsideMode);
+    EXPECT_EQ(statusOf(outside).st_mode & 0200, 0200u);
 
     ASSERT_EQ(hdiutil::removeTree(volume), std::nullopt);
     EXPECT_FALSE(QFileInfo::exists(volume));
