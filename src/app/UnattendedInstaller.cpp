@@ -2,6 +2,7 @@
 
 #include "app/ChildProcesses.h"
 #include "base/MainQueue.h"
+#include "base/Outcome.h"
 #include "base/PrintableText.h"
 
 #include <QEventLoop>
@@ -74,7 +75,7 @@ QCoro::Task<ExitCode> UnattendedInstaller::run() {
     if (auto stop = selectApplications()) {
         co_return *stop;
     }
-    auto run = install(); // named first: see ProcessRunner::runWithAdminPrivileges
+    auto run = install(); // Named first [gcc12-await-temporaries].
     co_return co_await std::move(run);
 }
 
@@ -229,17 +230,12 @@ QCoro::Task<ExitCode> UnattendedInstaller::install() {
     rows.clear();
     const Subscription watch =
             model.tasksToRun.subscribe([this](const QList<AppInstallTask>& tasks) { showRows(tasks); });
-    std::exception_ptr failure;
-    try {
-        co_await model.installSelectedApplications();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const Outcome<void> outcome = co_await outcomeOf(model.installSelectedApplications());
     // Row updates are posted by the run; they have all landed after one more turn of the main queue.
     co_await nextMainQueueTurn();
     showRows(model.tasksToRun());
     clearProgress();
-    if (failure) {
+    if (outcome.failed()) {
         // Only refused rights end a run early; the workflow has published why.
         printProblem(QStringLiteral("The installation stopped: ") + model.fatalErrorMessage());
     }

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 #include <vector>
 
 namespace tarn {
@@ -116,11 +117,25 @@ private:
     QCoro::Task<> pollForDevice(QList<USBDeviceModel> vendorDevices, std::shared_ptr<TaskCancellation> polling,
                                 std::shared_ptr<TaskCancellation> timeout);
     std::optional<TARNDeviceModel> catalogueEntryMatching(const USBDeviceModel& device) const;
+    void failFetch(const std::exception_ptr& failure);
+
+    // How one row's steps left the run: on to the next row, stopping, or with this object gone.
+    enum class RowEnd { finished, stopRequested, workflowGone };
 
     QCoro::Task<> runInstallation();
+    [[noreturn]] void refuseRun(AdminRights rights);
+    QCoro::Task<RowEnd> processRow(qsizetype index);
+    QCoro::Task<std::optional<RowEnd>> checkRow(qsizetype index, AppInstallTask row);
+    QCoro::Task<std::variant<RowEnd, QUrl>> downloadRow(qsizetype index, AppInstallTask row);
+    QCoro::Task<RowEnd> installRow(qsizetype index, AppInstallTask row, QUrl file);
+    void failRow(qsizetype index, const AppInstallTask& row, const std::exception_ptr& failure,
+                 const std::optional<QUrl>& file);
+    void failRowsInterrupted();
     static const char* permissionRefusalKey(AdminRights rights);
     std::function<void(DownloadProgress)> progressHandlerForRow(qsizetype index);
     void postRowUpdate(std::function<void(InstallationViewModel&)> update);
+    void postRowState(qsizetype index, ToInstallListItemViewState state);
+    void postRowFailure(qsizetype index);
     void updateTaskState(qsizetype index, ToInstallListItemViewState state);
     void updateDownloadProgress(qsizetype index, const DownloadProgress& progress);
     void markTaskFailed(qsizetype index, const QString& message);
