@@ -4,6 +4,8 @@
 #include "base/MainQueue.h"
 #include "base/Outcome.h"
 #include "base/PrintableText.h"
+#include "workflow/ApplicationChoice.h"
+#include "workflow/DeviceChoice.h"
 
 #include <QEventLoop>
 #include <QTextStream>
@@ -15,10 +17,20 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString joinedNames(const QStringList& names) {
-    return names.join(QStringLiteral(", "));
+    return names.join(u", "_s);
+}
+
+QStringList applicationNames(const QList<TARNDeviceAppConfigurationModel>& apps) {
+    QStringList names;
+    for (const auto& app : apps) {
+        names.append(app.name);
+    }
+    return names;
 }
 
 // Suspends one coroutine until `wake()`, which may come from inside a property assignment: the
@@ -136,14 +148,11 @@ QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::chooseDevice() {
                              .arg(joinedNames(models)));
         co_return ExitCode::failure;
     }
-    // As the model picker does: the first catalogue entry of that name.
-    for (const auto& device : model.supportedDevices()) {
-        if (device.name == *options.device) {
-            model.deviceModel = device;
-            printLine(QStringLiteral("No scanner detected; using the catalogue model '%1'.").arg(device.name));
-            report.deviceChosen(device.name, RunReport::DeviceChoice::commandLine);
-            co_return std::nullopt;
-        }
+    if (const auto device = deviceForSelection(*options.device, model.supportedDevices(), model.deviceModel())) {
+        model.deviceModel = device;
+        printLine(u"No scanner detected; using the catalogue model '%1'."_s.arg(device->name));
+        report.deviceChosen(device->name, RunReport::DeviceChoice::commandLine);
+        co_return std::nullopt;
     }
     printProblem(QStringLiteral("--device: the catalogue has no model named '%1'; its models are: %2.")
                          .arg(*options.device, joinedNames(models)));
@@ -162,56 +171,48 @@ QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::loadApplications() {
     co_return std::nullopt;
 }
 
-// The configuration fetch has already chosen the mandatory applications; the others join them by name.
+// The configuration fetch has already chosen the mandatory applications; the others join them as the
+// package screen's toggles would add them.
 std::optional<ExitCode> UnattendedInstaller::selectApplications() {
     const QList<TARNDeviceAppConfigurationModel> apps = model.deviceApplicationsModel()->apps;
-    switch (options.selection.kind) {
-    case ApplicationSelection::Kind::mandatory:
-        break;
-    case ApplicationSelection::Kind::all:
-        model.selectedAppsForInstallation = apps;
-        break;
-    case ApplicationSelection::Kind::named: {
-        QStringList available;
-        for (const auto& app : apps) {
-            available.append(app.name);
-        }
-        QStringList unknown;
-        for (const auto& name : options.selection.names) {
-            if (!available.contains(name)) {
-                unknown.append(name);
-            }
-        }
-        if (!unknown.isEmpty()) {
-            printProblem(QStringLiteral("--select: no application named %1; this scanner offers: %2.")
-                                 .arg(QStringLiteral("'") + unknown.join(QStringLiteral("', '")) + u'\'',
-                                      joinedNames(available)));
-            return ExitCode::usageError;
-        }
-        QList<TARNDeviceAppConfigurationModel> chosen;
-        for (const auto& app : apps) {
-            if (app.mandatory || options.selection.names.contains(app.name)) {
-                chosen.append(app);
-            }
-        }
-        model.selectedAppsForInstallation = chosen;
-        break;
+    if (const QStringList unknown = unknownApplicationNames(apps); !unknown.isEmpty()) {
+        printProblem(u"--select: no application named '%1'; this scanner offers: %2."_s.arg(
+                unknown.join(u"', '"_s), joinedNames(applicationNames(apps))));
+        return ExitCode::usageError;
     }
+    if (options.selection.kind != ApplicationSelection::Kind::mandatory) {
+        ApplicationChoice choice;
+        choice.seed(model.selectedAppsForInstallation());
+        for (const auto& app : apps) {
+            if (options.selection.kind == ApplicationSelection::Kind::all ||
+                options.selection.names.contains(app.name)) {
+                choice.setChosen(app, true);
+            }
+        }
+        model.selectedAppsForInstallation = choice.chosenApplications();
     }
     if (model.tasksToRun().isEmpty()) {
-        printOutcome(QStringLiteral("Nothing to install: this scanner has no mandatory application and none was "
-                                    "selected."));
+        printOutcome(u"Nothing to install: this scanner has no mandatory application and none was selected."_s);
         return ExitCode::success;
     }
     QStringList names;
     for (const auto& task : model.tasksToRun()) {
         names.append(task.name);
     }
-    printLine(QStringLiteral("Installing %1 of %2 applications: %3")
-                      .arg(names.size())
-                      .arg(apps.size())
-                      .arg(joinedNames(names)));
+    printLine(u"Installing %1 of %2 applications: %3"_s.arg(QString::number(names.size()), QString::number(apps.size()),
+                                                            joinedNames(names)));
     return std::nullopt;
+}
+
+QStringList UnattendedInstaller::unknownApplicationNames(const QList<TARNDeviceAppConfigurationModel>& apps) const {
+    const QStringList available = applicationNames(apps);
+    QStringList unknown;
+    for (const auto& name : options.selection.names) {
+        if (!available.contains(name)) {
+            unknown.append(name);
+        }
+    }
+    return unknown;
 }
 
 // Only for the report: the run's own check decides, and logs, what gets installed.

@@ -58,6 +58,7 @@ private:
     QCoro::Task<std::optional<ExitCode>> chooseDevice();
     QCoro::Task<std::optional<ExitCode>> loadApplications();
     std::optional<ExitCode> selectApplications();
+    QStringList unknownApplicationNames(const QList<TARNDeviceAppConfigurationModel>& apps) const;
     QCoro::Task<> recordInstalledVersions();
     QCoro::Task<ExitCode> install();
     ExitCode summarise();
