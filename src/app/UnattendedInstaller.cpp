@@ -69,11 +69,11 @@ UnattendedInstaller::UnattendedInstaller(InstallationViewModel& model, Options o
 
 QCoro::Task<ExitCode> UnattendedInstaller::run() {
     if (!options.acceptLicenses) {
-        printProblem(QStringLiteral("Installing needs the licence agreement and the legal notes accepted. Read them, "
-                                    "then run again with --accept-licenses."));
+        printProblem(u"Installing needs the licence agreement and the legal notes accepted. Read them, "
+                     "then run again with --accept-licenses."_s);
         co_return ExitCode::usageError;
     }
-    printLine(QStringLiteral("T.A.R.N. Installer %1, unattended").arg(QStringLiteral(TARN_VERSION)));
+    printLine(u"T.A.R.N. Installer %1, unattended"_s.arg(QStringLiteral(TARN_VERSION)));
 
     if (auto stop = co_await loadCatalogue()) {
         co_return *stop;
@@ -110,42 +110,41 @@ QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::loadCatalogue() {
     });
     armed = true;
 
-    printLine(QStringLiteral("Licence agreement and legal notes accepted on the command line."));
+    printLine(u"Licence agreement and legal notes accepted on the command line."_s);
     model.isEulaAccepted = true;
     model.isLegalAccepted = true;
     co_await settled;
     if (errorReported) {
-        printProblem(QStringLiteral("Could not load the supported-device catalogue: ") + model.fatalErrorMessage());
+        printProblem(u"Could not load the supported-device catalogue: %1"_s.arg(model.fatalErrorMessage()));
         co_return ExitCode::failure;
     }
     if (model.supportedDevices().isEmpty()) {
-        printProblem(QStringLiteral("The configuration service lists no supported scanner."));
+        printProblem(u"The configuration service lists no supported scanner."_s);
         co_return ExitCode::failure;
     }
-    printLine(QStringLiteral("Catalogue loaded: %1 supported scanner models.").arg(model.supportedDevices().size()));
+    printLine(u"Catalogue loaded: %1 supported scanner models."_s.arg(model.supportedDevices().size()));
     co_return std::nullopt;
 }
 
 QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::chooseDevice() {
     const double seconds = static_cast<double>(model.settings().searchTimeLimit.count()) / 1000;
-    printLine(QStringLiteral("Searching for a connected scanner (up to %1 s)...").arg(seconds));
+    printLine(u"Searching for a connected scanner (up to %1 s)..."_s.arg(seconds));
     co_await model.searchForDevice();
 
     const DeviceSearchState status = model.deviceSearchStatus();
     if (status.is(DeviceSearchState::Case::found)) {
-        printLine(QStringLiteral("Scanner detected: ") + status.device()->name);
+        printLine(u"Scanner detected: %1"_s.arg(status.device()->name));
         report.deviceChosen(status.device()->name, RunReport::DeviceChoice::detected);
         co_return std::nullopt;
     }
     if (!status.is(DeviceSearchState::Case::notFound)) {
-        printProblem(QStringLiteral("The scanner search could not run: ") + model.fatalErrorMessage());
+        printProblem(u"The scanner search could not run: %1"_s.arg(model.fatalErrorMessage()));
         co_return ExitCode::failure;
     }
     const QStringList models = model.supportedDeviceNames();
     if (!options.device) {
-        printProblem(QStringLiteral("No supported scanner was detected. Connect it, or name its model with --device "
-                                    "(one of: %1).")
-                             .arg(joinedNames(models)));
+        printProblem(u"No supported scanner was detected. Connect it, or name its model with --device "
+                     "(one of: %1)."_s.arg(joinedNames(models)));
         co_return ExitCode::failure;
     }
     if (const auto device = deviceForSelection(*options.device, model.supportedDevices(), model.deviceModel())) {
@@ -154,18 +153,17 @@ QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::chooseDevice() {
         report.deviceChosen(device->name, RunReport::DeviceChoice::commandLine);
         co_return std::nullopt;
     }
-    printProblem(QStringLiteral("--device: the catalogue has no model named '%1'; its models are: %2.")
-                         .arg(*options.device, joinedNames(models)));
+    printProblem(u"--device: the catalogue has no model named '%1'; its models are: %2."_s.arg(*options.device,
+                                                                                               joinedNames(models)));
     co_return ExitCode::usageError;
 }
 
 QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::loadApplications() {
     const QString deviceName = model.deviceModel()->name;
-    printLine(QStringLiteral("Loading the applications of '%1'...").arg(deviceName));
+    printLine(u"Loading the applications of '%1'..."_s.arg(deviceName));
     co_await model.fetchDeviceApplications();
     if (!model.deviceApplicationsModel()) {
-        printProblem(QStringLiteral("Could not load the applications of '%1': %2")
-                             .arg(deviceName, model.fatalErrorMessage()));
+        printProblem(u"Could not load the applications of '%1': %2"_s.arg(deviceName, model.fatalErrorMessage()));
         co_return ExitCode::failure;
     }
     co_return std::nullopt;
@@ -238,7 +236,7 @@ QCoro::Task<ExitCode> UnattendedInstaller::install() {
     clearProgress();
     if (outcome.failed()) {
         // Only refused rights end a run early; the workflow has published why.
-        printProblem(QStringLiteral("The installation stopped: ") + model.fatalErrorMessage());
+        printProblem(u"The installation stopped: %1"_s.arg(model.fatalErrorMessage()));
     }
     co_return summarise();
 }
@@ -254,21 +252,19 @@ ExitCode UnattendedInstaller::summarise() {
             failed.append(task.name);
         }
     }
-    printOutcome(
-            QStringLiteral("Summary: %1 of %2 applications installed or already up to date, %3 failed%4")
-                    .arg(done)
-                    .arg(tasks.size())
-                    .arg(failed.size())
-                    .arg(failed.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + joinedNames(failed) + u'.'));
+    printOutcome(u"Summary: %1 of %2 applications installed or already up to date, %3 failed%4"_s.arg(done)
+                         .arg(tasks.size())
+                         .arg(failed.size())
+                         .arg(failed.isEmpty() ? u"."_s : u": %1."_s.arg(joinedNames(failed))));
     if (!model.isInstallationSuccessful()) {
-        printOutcome(QStringLiteral("Installation failed: a mandatory application could not be installed."));
+        printOutcome(u"Installation failed: a mandatory application could not be installed."_s);
         return ExitCode::failure;
     }
     if (model.anyOptionalPackageFailedToInstall()) {
-        printOutcome(QStringLiteral("Installation complete, except for optional applications."));
+        printOutcome(u"Installation complete, except for optional applications."_s);
         return ExitCode::optionalFailed;
     }
-    printOutcome(QStringLiteral("Installation complete."));
+    printOutcome(u"Installation complete."_s);
     return ExitCode::success;
 }
 
@@ -309,10 +305,10 @@ void UnattendedInstaller::showRows(const QList<AppInstallTask>& tasks) {
 }
 
 void UnattendedInstaller::printRowState(qsizetype index, qsizetype count, const AppInstallTask& task) {
-    QString line = QStringLiteral("[%1/%2] %3: %4").arg(index + 1).arg(count).arg(task.name, caseName(task.state));
+    QString line = u"[%1/%2] %3: %4"_s.arg(index + 1).arg(count).arg(task.name, caseName(task.state));
     if (task.state == ToInstallListItemViewState::failed) {
         if (task.errorMessage) {
-            line += QStringLiteral(" - ") + *task.errorMessage;
+            line += u" - %1"_s.arg(*task.errorMessage);
         }
         printOutcome(line);
         return;
@@ -359,7 +355,7 @@ int UnattendedInstaller::writeReport(int exitCode) {
     }
     report.observe(model.tasksToRun());
     if (const auto problem = report.writeTo(*options.reportFile, exitCode)) {
-        printProblem(QStringLiteral("Could not write the report to '%1': %2").arg(*options.reportFile, *problem));
+        printProblem(u"Could not write the report to '%1': %2"_s.arg(*options.reportFile, *problem));
         // A management tool that asked for a report must not read success without one, nor a failed
         // installation into a machine that is fine; a failing run keeps its own, more telling code.
         if (exitCode == static_cast<int>(ExitCode::success) || exitCode == static_cast<int>(ExitCode::optionalFailed)) {

@@ -5,14 +5,16 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 PackageRow packageRow(const TARNDeviceAppConfigurationModel& entry, const QLocale& locale) {
     PackageRow row;
     row.title = entry.name;
     if (const QString description = entry.localizedDescription(locale); !description.isEmpty()) {
         row.subtitle = description;
     }
-    if (rawValue(entry.licenseType) == QLatin1String("trial")) {
-        row.titleTag = QStringLiteral("software.type.trial");
+    if (rawValue(entry.licenseType) == "trial"_L1) {
+        row.titleTag = u"software.type.trial"_s;
     }
     row.isDisabled = entry.mandatory;
     return row;

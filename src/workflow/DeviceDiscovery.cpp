@@ -38,7 +38,7 @@ QCoro::Task<bool> InstallationViewModel::loadSupportedDevices() {
     const QString catalogueText = configuration.serviceBaseUrl + cataloguePath;
     const auto url = wellFormedUrl(catalogueText);
     if (!url) {
-        handleError(std::make_exception_ptr(InstallationError::invalidUrl(u"Invalid URL "_s + catalogueText)));
+        handleError(std::make_exception_ptr(InstallationError::invalidUrl(u"Invalid URL %1"_s.arg(catalogueText))));
         co_return false;
     }
 

@@ -2,18 +2,20 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 QString caseName(DeviceSearchState::Case searchCase) {
     switch (searchCase) {
     case DeviceSearchState::Case::found:
-        return QStringLiteral("found");
+        return u"found"_s;
     case DeviceSearchState::Case::searching:
-        return QStringLiteral("searching");
+        return u"searching"_s;
     case DeviceSearchState::Case::notFound:
-        return QStringLiteral("notFound");
+        return u"notFound"_s;
     case DeviceSearchState::Case::prepareForSearching:
         break;
     }
-    return QStringLiteral("prepareForSearching");
+    return u"prepareForSearching"_s;
 }
 
 bool endedWithoutSupportedDevices(const DeviceSearchState& status, const QList<TARNDeviceModel>& supportedDevices) {
