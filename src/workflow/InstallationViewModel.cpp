@@ -212,16 +212,13 @@ void InstallationViewModel::reportEscapedFailure(const std::exception_ptr& failu
     handleError(failure);
 }
 
-namespace {
-
-QCoro::Task<> awaitReportingFailure(QPointer<InstallationViewModel> model, QCoro::Task<> operation) {
+QCoro::Task<> InstallationViewModel::awaitReportingFailure(QPointer<InstallationViewModel> model,
+                                                           QCoro::Task<> operation) {
     const Outcome<void> outcome = co_await outcomeOf(std::move(operation));
     if (outcome.failed() && model) {
         model->reportEscapedFailure(outcome.failure);
     }
 }
-
-} // namespace
 
 void InstallationViewModel::startDetached(QCoro::Task<> operation) {
     // Nothing escapes the wrapper, so dropping its task drops no failure.

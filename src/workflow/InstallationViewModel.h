@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -63,8 +64,6 @@ public:
     QCoro::Task<> searchForDevice();
     // Loads `deviceModel`'s application configuration and preselects its mandatory applications.
     QCoro::Task<> fetchDeviceApplications();
-    // Shows `error` as the display text of its class in `fatalErrorMessage` and logs it; null does nothing.
-    void handleError(const std::exception_ptr& error);
     // A failure that escaped an operation nobody awaits: handed to `handleError` once, unless the
     // workflow has published that very failure itself (refused rights) or it was reported before
     // (several screens joining one run all see it).
@@ -107,6 +106,9 @@ Q_SIGNALS:
     void changed();
 
 private:
+    // Shows `error` as the display text of its class in `fatalErrorMessage` and logs it; null does nothing.
+    void handleError(const std::exception_ptr& error);
+    static QCoro::Task<> awaitReportingFailure(QPointer<InstallationViewModel> model, QCoro::Task<> operation);
     void publishChanges();
     void subscribe();
     void rebuildTasks(const QList<TARNDeviceAppConfigurationModel>& selection);

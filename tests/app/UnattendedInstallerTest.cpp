@@ -384,9 +384,14 @@ TEST(TerminalProgressTest, ShowsPercentBytesRateAndTimeLeftAtMostTenTimesASecond
     EXPECT_EQ(TerminalProgress::redraw(QStringLiteral("[1/2] Scan Suite 4.2 MB"), 12), "\r[1/2] Scan \x1b[K")
             << "cut to the width, so that it never wraps";
     EXPECT_EQ(TerminalProgress::redraw(QStringLiteral("[1/2] Scan"), 12), "\r[1/2] Scan\x1b[K");
+    // At 1 MB/s, the time left is the megabytes left.
     const std::pair<int, const char*> durations[] = {{45, "45 s"}, {89, "1 min"}, {90, "2 min"}, {3900, "1 h 5 min"}};
     for (const auto& [seconds, text] : durations) {
-        EXPECT_EQ(TerminalProgress::duration(std::chrono::seconds(seconds)), QString::fromLatin1(text));
+        TerminalProgress fresh([&now] { return now; });
+        fresh.update(0, 1, "Driver", {0, (1 + seconds) * MB});
+        now += std::chrono::seconds(1);
+        EXPECT_THAT(fresh.update(0, 1, "Driver", {MB, (1 + seconds) * MB})->toStdString(),
+                    testing::EndsWith(std::string(" · 1.0 MB/s · ") + text + " left"));
     }
 }
 

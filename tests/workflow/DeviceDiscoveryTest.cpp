@@ -270,6 +270,12 @@ std::exception_ptr raise(E error) {
     return std::make_exception_ptr(error);
 }
 
+// An operation that fails at once, the way a screen's detached operation lets a failure escape.
+QCoro::Task<> rethrown(std::exception_ptr error) {
+    std::rethrow_exception(error);
+    co_return;
+}
+
 using HandleErrorTest = WorkflowTest;
 
 TEST_F(HandleErrorTest, ShowsTheKeyOfTheErrorsClassAndLogsItAfterwards) {
@@ -309,7 +315,7 @@ TEST_F(HandleErrorTest, ShowsTheKeyOfTheErrorsClassAndLogsItAfterwards) {
         SCOPED_TRACE(c.key.toStdString() + c.detail.toStdString());
         logger->clear();
         logAtAssignment = QStringList{"not assigned"};
-        m.handleError(c.error);
+        m.startDetached(rethrown(c.error));
         EXPECT_EQ(m.fatalErrorMessage(), c.key);
         const QString lead = c.key == "error.generic" ? QStringLiteral("A generic error occurred") : c.key;
         EXPECT_THAT(logger->lines(), ElementsAre("[CRITICAL] " + lead + c.detail));
