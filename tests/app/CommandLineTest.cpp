@@ -41,7 +41,15 @@ TEST(CommandLineTest, ReadsTheUnattendedAndDemoOptionsAndNothingMeansTheWindow) 
     EXPECT_EQ(reporting.report, QStringLiteral("run.json")) << "a new file in the current folder";
 }
 
-TEST(CommandLineTest, AddressesLoseTheirTrailingSlashAndBecomeTheSettings) {
+TEST(CommandLineTest, AcceptsExistingFilesAndFoldersAndAddressesLoseTheirTrailingSlash) {
+    QTemporaryDir folder;
+    const QString bundle = folder.filePath(QStringLiteral("extra.pem"));
+    QFile file(bundle);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const auto paths = parsed({"--ca-bundle", bundle, "--usb-root", folder.path()});
+    EXPECT_EQ(paths.caBundle, bundle);
+    EXPECT_EQ(paths.usbRoot, folder.path());
+
     const auto options =
             parsed({"--service-url", "https://config.test:8443/base/", "--support-url", "http://support.test/"});
     EXPECT_EQ(options.serviceUrl, QStringLiteral("https://config.test:8443/base"));
@@ -54,17 +62,6 @@ TEST(CommandLineTest, AddressesLoseTheirTrailingSlashAndBecomeTheSettings) {
     EXPECT_EQ(settings.supportBaseUrl, QStringLiteral("http://support.test"));
     EXPECT_EQ(settings.searchTimeLimit, std::chrono::milliseconds(5));
     EXPECT_EQ(settingsFor(CommandLineOptions{}).serviceBaseUrl, InstallationSettings{}.serviceBaseUrl);
-}
-
-TEST(CommandLineTest, AcceptsExistingFilesAndFolders) {
-    QTemporaryDir folder;
-    const QString bundle = folder.filePath(QStringLiteral("extra.pem"));
-    QFile file(bundle);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    const auto options = parsed({"--ca-bundle", bundle, "--usb-root", folder.path()});
-    EXPECT_EQ(options.caBundle, bundle);
-    EXPECT_EQ(options.usbRoot, folder.path());
 }
 
 TEST(CommandLineTest, HelpAndVersion) {

@@ -190,11 +190,13 @@ TEST_F(UnattendedInstallerTest, ControlCharactersInNamesArePrintedEscaped) {
 }
 
 TEST_F(UnattendedInstallerTest, FailedOptionalApplicationOnlyExitsThree) {
-    scannerConnected();
-    offering({{"OCR", true}, {"Scan", false}});
-    expectInstallation("OCR");
-    expectInstallation("Scan", InstallationError::mismatchHash("Could not validate SHA512 for Scan.pkg."));
-
+    const auto scanFails = [this] {
+        scannerConnected();
+        offering({{"OCR", true}, {"Scan", false}});
+        expectInstallation("OCR");
+        expectInstallation("Scan", InstallationError::mismatchHash("Could not validate SHA512 for Scan.pkg."));
+    };
+    scanFails();
     EXPECT_EQ(run({"--accept-licenses", "--select", "all"}), 3);
     EXPECT_THAT(rowLines().mid(4),
                 ElementsAre("[2/2] Scan: processing", "[2/2] Scan: downloading", "[2/2] Scan: installing",
@@ -209,10 +211,7 @@ TEST_F(UnattendedInstallerTest, FailedOptionalApplicationOnlyExitsThree) {
     // The same run asked to be quiet: the failure with its text and the summary, nothing else.
     viewModel.reset();
     output.clear();
-    scannerConnected();
-    offering({{"OCR", true}, {"Scan", false}});
-    expectInstallation("OCR");
-    expectInstallation("Scan", InstallationError::mismatchHash("Could not validate SHA512 for Scan.pkg."));
+    scanFails();
     EXPECT_EQ(run({"--accept-licenses", "--select", "all", "--quiet"}, true), 3);
     EXPECT_THAT(lines(), ElementsAre("[2/2] Scan: failed - error.content.hash.mismatch",
                                      "Summary: 1 of 2 applications installed or already up to date, 1 failed: Scan.",

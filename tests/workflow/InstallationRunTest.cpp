@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QMap>
 
+#include <array>
+
 namespace tarn::test {
 namespace {
 
@@ -364,21 +366,12 @@ TEST_P(StoppedRunTest, TheRunningStepEndsThenNothingStartsAndEverythingIsCleaned
     model().openSuccessUrl(); // a stopped run is no finished one: the strict opener stays unused
 }
 
-std::string stepName(const testing::TestParamInfo<StopDuring>& info) {
-    switch (info.param) {
-    case StopDuring::versionCheck:
-        return "VersionCheck";
-    case StopDuring::download:
-        return "Download";
-    case StopDuring::installation:
-        break;
-    }
-    return "Installation";
-}
-
-INSTANTIATE_TEST_SUITE_P(Steps, StoppedRunTest,
-                         testing::Values(StopDuring::versionCheck, StopDuring::download, StopDuring::installation),
-                         stepName);
+INSTANTIATE_TEST_SUITE_P(
+        Steps, StoppedRunTest,
+        testing::Values(StopDuring::versionCheck, StopDuring::download, StopDuring::installation),
+        [](const auto& info) {
+            return std::string(std::array{"VersionCheck", "Download", "Installation"}[static_cast<int>(info.param)]);
+        });
 
 QCoro::Task<bool> failAfterGate(Gate* gate) {
     co_await afterGate(gate);
