@@ -44,6 +44,7 @@ QCoro::Task<bool> InstallationViewModel::loadSupportedDevices() {
 
     const QPointer<InstallationViewModel> self(this);
     const auto client = restClient;
+    // Named first [gcc12-await-temporaries].
     auto fetch = outcomeOf(client->fetchData<std::optional<QList<TARNDeviceModel>>>(*url, std::nullopt, u"content"_s));
     const auto devices = co_await std::move(fetch);
     if (!self) {
@@ -158,6 +159,7 @@ QCoro::Task<> InstallationViewModel::fetchDeviceApplications() {
 
     const QPointer<InstallationViewModel> self(this);
     const auto client = restClient;
+    // Named first [gcc12-await-temporaries].
     auto fetch = outcomeOf(
             client->fetchData<TARNDeviceAppsConfigurationModel>(*url, device->hash, u"device configuration"_s));
     auto configurationModel = co_await std::move(fetch);

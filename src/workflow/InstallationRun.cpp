@@ -53,8 +53,7 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
         if (index >= tasksToRun().size() || isStopRequested) {
             break;
         }
-        auto row = processRow(index); // Named first [gcc12-await-temporaries].
-        const RowEnd end = co_await std::move(row);
+        const RowEnd end = co_await processRow(index);
         if (end == RowEnd::workflowGone) {
             co_return;
         }
@@ -84,16 +83,14 @@ void InstallationViewModel::refuseRun(AdminRights rights) {
 // One row: check, download, verify and install, finish. Every step answers whether the run goes on.
 QCoro::Task<InstallationViewModel::RowEnd> InstallationViewModel::processRow(qsizetype index) {
     const AppInstallTask row = tasksToRun()[index];
-    auto check = checkRow(index, row); // Named first [gcc12-await-temporaries].
-    if (const std::optional<RowEnd> end = co_await std::move(check)) {
+    if (const std::optional<RowEnd> end = co_await checkRow(index, row)) {
         co_return *end;
     }
-    auto download = downloadRow(index, row);
-    const std::variant<RowEnd, QUrl> downloaded = co_await std::move(download);
+    const std::variant<RowEnd, QUrl> downloaded = co_await downloadRow(index, row);
     if (const auto* end = std::get_if<RowEnd>(&downloaded)) {
         co_return *end;
     }
-    auto install = installRow(index, row, std::get<QUrl>(downloaded));
+    auto install = installRow(index, row, std::get<QUrl>(downloaded)); // Named first [gcc12-await-temporaries].
     co_return co_await std::move(install);
 }
 
@@ -135,6 +132,7 @@ QCoro::Task<std::variant<InstallationViewModel::RowEnd, QUrl>> InstallationViewM
         postRowFailure(index);
         co_return RowEnd::finished;
     }
+    // Named first [gcc12-await-temporaries].
     auto transfer = outcomeOf(client->downloadFile(*url, progressHandlerForRow(index)));
     const Outcome<QUrl> file = co_await std::move(transfer);
     if (!self) {
@@ -161,6 +159,7 @@ QCoro::Task<InstallationViewModel::RowEnd> InstallationViewModel::installRow(qsi
     const auto installer = installHelper;
     logger->info(u"Installing '%1' %2"_s.arg(row.name, row.installerLink));
     postRowState(index, ToInstallListItemViewState::installing);
+    // Named first [gcc12-await-temporaries].
     auto install = outcomeOf(installer->install(file.toLocalFile(), row.name, row.hash, trustedSigners()));
     const Outcome<void> installed = co_await std::move(install);
     if (!self) {
