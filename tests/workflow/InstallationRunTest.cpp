@@ -106,60 +106,46 @@ TEST_F(InstallationRunTest, NoRowStartsBeforeTheAnswer) {
 }
 
 // Each way of not getting administrator rights has its own text, so the user knows what to do next.
-struct Refusal {
-    AdminRights rights;
-    const char* key;
-};
+TEST_F(InstallationRunTest, RefusedRightsFailEveryRowWithTheTextOfTheRefusal) {
+    const std::pair<AdminRights, const char*> refusals[] = {
+            {AdminRights::cancelled, "error.no.permissions.cancelled"},
+            {AdminRights::wrongPassword, "error.no.permissions.wrong.password"},
+            {AdminRights::notPermitted, "error.no.permissions.not.allowed"},
+            {AdminRights::unavailable, "error.no.permissions.unavailable"},
+            {AdminRights::failed, "error.no.permissions"}};
+    for (const bool firstIsMandatory : {false, true}) {
+        for (const auto& [rights, key] : refusals) {
+            SCOPED_TRACE(std::string(key) + (firstIsMandatory ? ", one mandatory row" : ", all optional"));
+            viewModel.reset();
+            rowStates.clear();
+            choose({appEntry("A", firstIsMandatory), appEntry("B", false), appEntry("C", false)});
+            EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(rights));
+            EXPECT_CALL(*permissions, releaseAuthorization()).Times(0);
 
-class RefusedRightsTest : public InstallationRunTest, public testing::WithParamInterface<std::tuple<bool, Refusal>> {
-protected:
-    bool firstIsMandatory() const { return std::get<0>(GetParam()); }
-    const Refusal& refusal() const { return std::get<1>(GetParam()); }
-};
-
-TEST_P(RefusedRightsTest, FailsEveryRowWithThePermissionText) {
-    choose({appEntry("A", firstIsMandatory()), appEntry("B", false), appEntry("C", false)});
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(refusal().rights));
-    EXPECT_CALL(*permissions, releaseAuthorization()).Times(0);
-
-    QCoro::Task<> task = model().installSelectedApplications();
-    EXPECT_EQ(model().fatalErrorMessage(), QString::fromLatin1(refusal().key)) << "set before the rows change";
-    EXPECT_THAT(rowStates["A"], ElementsAre("ready"));
-    try {
-        test::waitFor(std::move(task));
-        ADD_FAILURE() << "the run must fail";
-    } catch (const InstallationError& error) {
-        EXPECT_EQ(error, InstallationError::installationFailed(QStringLiteral("Insufficient permissions")));
-    }
-    drainPostedEvents();
-
-    for (const auto& task : model().tasksToRun()) {
-        EXPECT_EQ(task.state, ToInstallListItemViewState::failed) << task.name.toStdString();
-        EXPECT_EQ(task.errorMessage, QString::fromLatin1(refusal().key));
-    }
-    EXPECT_EQ(rowStates["B"], (QStringList{"ready", "failed"})) << "straight from ready";
-    EXPECT_EQ(model().isInstallationSuccessful(), !firstIsMandatory());
-    EXPECT_TRUE(model().anyOptionalPackageFailedToInstall());
-    EXPECT_FALSE(model().shouldProcessFatalError());
-    EXPECT_TRUE(logger->lines().isEmpty()) << "the permissions manager logs its own refusal";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-        Rows, RefusedRightsTest,
-        testing::Combine(testing::Bool(),
-                         testing::Values(Refusal{AdminRights::cancelled, "error.no.permissions.cancelled"},
-                                         Refusal{AdminRights::wrongPassword, "error.no.permissions.wrong.password"},
-                                         Refusal{AdminRights::notPermitted, "error.no.permissions.not.allowed"},
-                                         Refusal{AdminRights::unavailable, "error.no.permissions.unavailable"},
-                                         Refusal{AdminRights::failed, "error.no.permissions"})),
-        [](const auto& info) {
-            const std::string key = std::get<1>(info.param).key;
-            std::string name = std::get<0>(info.param) ? "OneMandatory_" : "AllOptional_";
-            for (const char c : key) {
-                name += c == '.' ? '_' : c;
+            QCoro::Task<> task = model().installSelectedApplications();
+            EXPECT_EQ(model().fatalErrorMessage(), QString::fromLatin1(key)) << "set before the rows change";
+            EXPECT_THAT(rowStates["A"], ElementsAre("ready"));
+            try {
+                test::waitFor(std::move(task));
+                ADD_FAILURE() << "the run must fail";
+            } catch (const InstallationError& error) {
+                EXPECT_EQ(error, InstallationError::installationFailed(QStringLiteral("Insufficient permissions")));
             }
-            return name;
-        });
+            drainPostedEvents();
+
+            for (const auto& row : model().tasksToRun()) {
+                EXPECT_EQ(row.state, ToInstallListItemViewState::failed) << row.name.toStdString();
+                EXPECT_EQ(row.errorMessage, QString::fromLatin1(key));
+            }
+            EXPECT_EQ(rowStates["B"], (QStringList{"ready", "failed"})) << "straight from ready";
+            EXPECT_EQ(model().isInstallationSuccessful(), !firstIsMandatory);
+            EXPECT_TRUE(model().anyOptionalPackageFailedToInstall());
+            EXPECT_FALSE(model().shouldProcessFatalError());
+            EXPECT_TRUE(logger->lines().isEmpty()) << "the permissions manager logs its own refusal";
+            testing::Mock::VerifyAndClearExpectations(permissions.get());
+        }
+    }
+}
 
 enum class Trouble { alreadyInstalled, badLink, downloadFails, digestFails };
 
