@@ -20,8 +20,13 @@ class DeviceDiscoveryTest : public WorkflowTest {
 protected:
     // Records every state the search publishes, from now on.
     void recordSearchStates() {
-        recording = model().deviceSearchStatus.subscribe(
-                [this](const DeviceSearchState& state) { searchStates.append(caseName(state.kind())); });
+        recording = model().deviceSearchStatus.subscribe([this](const DeviceSearchState& state) {
+            using Case = DeviceSearchState::Case;
+            searchStates.append(state.is(Case::found)       ? "found"
+                                : state.is(Case::searching) ? "searching"
+                                : state.is(Case::notFound)  ? "notFound"
+                                                            : "prepareForSearching");
+        });
         searchStates.clear();
     }
 
