@@ -60,6 +60,17 @@ private:
     std::coroutine_handle<> waiting;
 };
 
+// Whether standard output is a terminal, where a live progress bar can redraw itself.
+bool standardOutputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+// The terminal's width in columns, 0 when standard output is none or does not say.
+int standardOutputColumns() {
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
 } // namespace
 
 UnattendedInstaller::UnattendedInstaller(InstallationViewModel& model, Options options, QTextStream& out,
@@ -402,15 +413,6 @@ int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOpt
     auto unattended = UnattendedInstaller::Options::from(options, std::move(receipts));
     unattended.terminalColumns = standardOutputColumns();
     return runUnattendedInstallation(model, unattended, out, err, standardOutputIsTerminal());
-}
-
-bool standardOutputIsTerminal() {
-    return ::isatty(STDOUT_FILENO) == 1;
-}
-
-int standardOutputColumns() {
-    winsize size{};
-    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 } // namespace tarn

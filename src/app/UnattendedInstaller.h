@@ -93,9 +93,4 @@ int runUnattendedInstallation(InstallationViewModel& model, const UnattendedInst
 int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOptions& options,
                               std::shared_ptr<PkgUtilHelperProtoco> receipts = nullptr);
 
-// Whether standard output is a terminal, where a live progress bar can redraw itself.
-bool standardOutputIsTerminal();
-// The terminal's width in columns, 0 when standard output is none or does not say.
-int standardOutputColumns();
-
 } // namespace tarn
