@@ -49,6 +49,39 @@ protected:
                 .WillOnce(ReturnTask(configurationJson(apps)));
     }
 
+    template <typename E>
+    void fetchFails(const QUrl& url, E error) {
+        scannerConnected();
+        EXPECT_CALL(*rest, fetchVerifiedBody(url, _, _)).WillOnce(ThrowTask<QByteArray>(error));
+    }
+
+    void offeringWithoutRights(const QList<OfferedApp>& apps) {
+        offering(apps);
+        EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(0);
+    }
+
+    void rights(AdminRights answer) {
+        EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(answer));
+    }
+
+    // Offers the mandatory "OCR" and the optional `others`, which install; OCR installs, fails with
+    // `failure`, or has `link` and never reaches the installer.
+    void installing(const QStringList& others, bool connected = true, std::optional<InstallationError> failure = {},
+                    const QString& link = {}) {
+        QList<OfferedApp> apps{{link.isEmpty() ? u"OCR"_s : u"Broken"_s, true}};
+        for (const QString& other : others) {
+            apps.append({other, !link.isEmpty()});
+            expectInstallation(other);
+        }
+        if (link.isEmpty()) {
+            expectInstallation(u"OCR"_s, failure);
+        } else {
+            apps.first().installer = link;
+            EXPECT_CALL(*pkgHelper, isInstallationNeeded(u"com.tarn.Broken"_s, _)).WillOnce(ReturnTask(true));
+        }
+        offering(apps, connected);
+    }
+
     int run(QStringList arguments, bool liveProgress = false, bool reportBlocked = false) {
         arguments = QStringList{"tarn-installer", "--unattended"} + arguments + QStringList{"--report", reportPath()};
         auto options =
@@ -121,99 +154,39 @@ TEST_F(UnattendedInstallerTest, InstallsTheMandatoryApplicationsOfTheDetectedSca
 TEST_F(UnattendedInstallerTest, EachOutcomeHasItsExitCodeAndItsText) {
     struct Case {
         const char* name;
-        std::function<void()> setUp;
         QStringList arguments;
         int exitCode;
-        QString text; // in the output or the errors
         const char* chosenBy;
+        QString text; // in the output or the errors
+        std::function<void()> setUp;
     };
+    // clang-format off
     const Case cases[] = {
-            {"UnreachableService",
-             [&] {
-                 EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
-                         .WillOnce(ThrowTask<QByteArray>(RestClientError::invalidResponse()));
-             },
-             {},
-             1,
-             "\nCould not load the supported-device catalogue: error.connectivity\n",
-             ""},
-            {"EmptyCatalogue", [&] { serveCatalogue("[]"); }, {}, 1, "no supported scanner", ""},
-            {"FailedConfiguration",
-             [&] {
-                 scannerConnected();
-                 EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(scanner.configLink), _, _))
-                         .WillOnce(ThrowTask<QByteArray>(InstallationError::mismatchHash("Could not validate.")));
-             },
-             {},
-             1,
-             "\nCould not load the applications of 'Scanner': error.content.hash.mismatch\n",
-             "detected"},
-            {"UndetectedScanner", [&] { scannerConnected(false); }, {}, 1, "--device (one of: Scanner, Other)", ""},
-            {"UnknownModel",
-             [&] { scannerConnected(false); },
-             {"--device", "scanner"},
-             2,
-             "no model named 'scanner'; its models are: Scanner, Other",
-             ""},
-            {"NamedModelStandsIn",
-             [&] {
-                 offering({{"OCR", true}}, false);
-                 expectInstallation("OCR");
-             },
-             {"--device", "Scanner"},
-             0,
-             "\nNo scanner detected; using the catalogue model 'Scanner'.\n",
-             "--device"},
-            {"UnknownApplication",
-             [&] {
-                 offering({{"OCR", true}, {"Scan", false}});
-                 EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(0);
-             },
-             {"--select", "Scan,Fax"},
-             2,
-             "no application named 'Fax'; this scanner offers: OCR, Scan",
-             "detected"},
-            {"NothingSelected",
-             [&] {
-                 offering({{"Scan", false}});
-                 EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(0);
-             },
-             {},
-             0,
-             "Nothing to install",
-             "detected"},
-            {"RefusedRights",
-             [&] {
-                 offering({{"OCR", true}, {"Scan", false}});
-                 EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::notPermitted));
-             },
-             {"--select", "all"},
-             1,
-             "\nThe installation stopped: error.no.permissions.not.allowed\n",
-             "detected"},
-            {"FailedMandatoryApplication",
-             [&] {
-                 offering({{"OCR", true}, {"Scan", false}});
-                 expectInstallation("OCR", InstallationError::mismatchSignature("unsigned"));
-                 expectInstallation("Scan");
-             },
-             {"--select", "Scan"},
-             1,
-             "\nInstallation failed: a mandatory application could not be installed.\n",
-             "detected"},
-            // The run marks a row failed and gives its text in a second update: one line, with the text.
-            {"RowFailedOnce",
-             [&] {
-                 offering({{"Broken", true, "not a link"}, {"OCR", true}});
-                 EXPECT_CALL(*pkgHelper, isInstallationNeeded(u"com.tarn.Broken"_s, _)).WillOnce(ReturnTask(true));
-                 expectInstallation("OCR");
-             },
-             {},
-             1,
-             "\n[1/2] Broken: downloading\n[1/2] Broken: failed - error.installer.link.invalid\n[2/2] OCR: "
-             "processing\n",
-             "detected"},
+        {"UnreachableService", {}, 1, "", "\nCould not load the supported-device catalogue: error.connectivity\n",
+         [&] { fetchFails(catalogueUrl(), RestClientError::invalidResponse()); }},
+        {"EmptyCatalogue", {}, 1, "", "no supported scanner",
+         [&] { serveCatalogue("[]"); }},
+        {"FailedConfiguration", {}, 1, "detected", "\nCould not load the applications of 'Scanner': error.content.hash.mismatch\n",
+         [&] { fetchFails(QUrl(scanner.configLink), InstallationError::mismatchHash("x")); }},
+        {"UndetectedScanner", {}, 1, "", "--device (one of: Scanner, Other)",
+         [&] { scannerConnected(false); }},
+        {"UnknownModel", {"--device", "scanner"}, 2, "", "no model named 'scanner'; its models are: Scanner, Other",
+         [&] { scannerConnected(false); }},
+        {"NamedModelStandsIn", {"--device", "Scanner"}, 0, "--device", "\nNo scanner detected; using the catalogue model 'Scanner'.\n",
+         [&] { installing({}, false); }},
+        {"UnknownApplication", {"--select", "Scan,Fax"}, 2, "detected", "no application named 'Fax'; this scanner offers: OCR, Scan",
+         [&] { offeringWithoutRights({{"OCR", true}, {"Scan", false}}); }},
+        {"NothingSelected", {}, 0, "detected", "Nothing to install",
+         [&] { offeringWithoutRights({{"Scan", false}}); }},
+        {"RefusedRights", {}, 1, "detected", "\nThe installation stopped: error.no.permissions.not.allowed\n",
+         [&] { offering({{"OCR", true}}), rights(AdminRights::notPermitted); }},
+        {"FailedMandatoryApplication", {"--select", "Scan"}, 1, "detected", "\nInstallation failed: a mandatory application could not be installed.\n",
+         [&] { installing({"Scan"}, true, InstallationError::mismatchSignature("")); }},
+        // The run marks a row failed and gives its text in a second update: one line, with the text.
+        {"RowFailedOnce", {}, 1, "detected", "\n[1/2] Broken: downloading\n[1/2] Broken: failed - error.installer.link.invalid\n[2/2] OCR: processing\n",
+         [&] { installing({"OCR"}, true, {}, u"not a link"_s); }},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         viewModel.reset(); // a fresh start, as another invocation would have
