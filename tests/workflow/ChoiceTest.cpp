@@ -5,17 +5,15 @@
 namespace tarn::test {
 namespace {
 
-using namespace Qt::StringLiterals;
-
 TEST(DeviceChoiceTest, ANameGivesTheFirstCatalogueEntryOfThatNameButKeepsARecognisedNamesake) {
-    const TARNDeviceModel scanDesk600 = catalogueDevice(QStringLiteral("ScanDesk 600"), u"2F1A"_s, u"600"_s);
-    const TARNDeviceModel scanDesk900 = catalogueDevice(QStringLiteral("ScanDesk 900"), u"2F1A"_s, u"900"_s);
+    const TARNDeviceModel scanDesk600 = catalogueDevice(u"ScanDesk 600"_s, u"2F1A"_s, u"600"_s);
+    const TARNDeviceModel scanDesk900 = catalogueDevice(u"ScanDesk 900"_s, u"2F1A"_s, u"900"_s);
     const QList<TARNDeviceModel> catalogue{scanDesk600, scanDesk900};
     TARNDeviceModel revisionB = catalogueDevice(scanDesk600.name, u"2F1A"_s, u"601"_s);
     revisionB.configLink += u"b"_s;
     const QList<TARNDeviceModel> withRevisions{scanDesk600, revisionB};
     TARNDeviceModel gone = scanDesk600;
-    gone.hash = QStringLiteral("OLD");
+    gone.hash = u"OLD"_s;
 
     struct Case {
         const char* situation;
@@ -26,7 +24,7 @@ TEST(DeviceChoiceTest, ANameGivesTheFirstCatalogueEntryOfThatNameButKeepsARecogn
     };
     const Case cases[] = {
             {"another model", scanDesk900.name, catalogue, scanDesk600, scanDesk900},
-            {"a name the catalogue lacks", QStringLiteral("Nothing like it"), catalogue, scanDesk600, std::nullopt},
+            {"a name the catalogue lacks", u"Nothing like it"_s, catalogue, scanDesk600, std::nullopt},
             {"the recognised second revision", scanDesk600.name, withRevisions, revisionB, revisionB},
             {"no device yet", scanDesk600.name, withRevisions, std::nullopt, scanDesk600},
             {"a device no longer in the catalogue", scanDesk600.name, withRevisions, gone, scanDesk600},
@@ -37,9 +35,9 @@ TEST(DeviceChoiceTest, ANameGivesTheFirstCatalogueEntryOfThatNameButKeepsARecogn
 }
 
 TEST(ApplicationChoiceTest, SeedingChoosesAndLaterChangesTouchOnlyTheirEntry) {
-    const auto driver = appEntry(QStringLiteral("Driver"), true);
-    const auto capture = appEntry(QStringLiteral("Capture"), true);
-    const auto ocr = appEntry(QStringLiteral("OCR"), false);
+    const auto driver = appEntry(u"Driver"_s, true);
+    const auto capture = appEntry(u"Capture"_s, true);
+    const auto ocr = appEntry(u"OCR"_s, false);
     ApplicationChoice choice;
     EXPECT_FALSE(choice.anyChosen());
     EXPECT_FALSE(choice.isChosen(ocr)) << "an entry without a value is not chosen";

@@ -13,7 +13,7 @@ using testing::ElementsAre;
 using testing::InSequence;
 
 USBDeviceModel usbDevice(std::int64_t vendor, std::int64_t product) {
-    return {vendor, product, QStringLiteral("Vendor"), QStringLiteral("Device")};
+    return {vendor, product, u"Vendor"_s, u"Device"_s};
 }
 
 class DeviceDiscoveryTest : public WorkflowTest {
@@ -48,7 +48,7 @@ TEST_F(DeviceDiscoveryTest, CatalogueFillsListDevicesAndNamesInThatOrder) {
 
     test::waitFor(m.fetchSupportedDevices());
     EXPECT_TRUE(sawCompleteCatalogue);
-    EXPECT_EQ(m.supportedDeviceNames(), (QStringList{QStringLiteral("Beta"), QStringLiteral("Alpha")}));
+    EXPECT_EQ(m.supportedDeviceNames(), (QStringList{u"Beta"_s, u"Alpha"_s}));
     EXPECT_TRUE(logger->lines().isEmpty());
 }
 
@@ -62,7 +62,7 @@ TEST_F(DeviceDiscoveryTest, FailedFetchKeepsThePreviousCatalogueAndNullEmptiesIt
     test::waitFor(model().fetchSupportedDevices());
     EXPECT_EQ(model().supportedDevices(), QList{kept});
     EXPECT_FALSE(model().isInstallationSuccessful());
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.ssl.connection.failed"));
+    EXPECT_EQ(model().fatalErrorMessage(), u"error.ssl.connection.failed"_s);
 
     model().fatalErrorMessage = QString();
     test::waitFor(model().fetchSupportedDevices());
@@ -73,9 +73,9 @@ TEST_F(DeviceDiscoveryTest, FailedFetchKeepsThePreviousCatalogueAndNullEmptiesIt
 }
 
 TEST_F(DeviceDiscoveryTest, MalformedServiceAddressIsReportedWithoutAFetch) {
-    settings.serviceBaseUrl = QStringLiteral("https://bad host");
+    settings.serviceBaseUrl = u"https://bad host"_s;
     test::waitFor(model().fetchSupportedDevices());
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.generic"));
+    EXPECT_EQ(model().fatalErrorMessage(), u"error.generic"_s);
     EXPECT_THAT(logger->lines(),
                 ElementsAre(QStringLiteral("[CRITICAL] A generic error occurred The operation could not be "
                                            "completed. (InstallationError error 9.)")));
@@ -89,25 +89,17 @@ TEST_F(DeviceDiscoveryTest, FirstBusDeviceDecidesAndTheFirstCatalogueEntryForItI
         QList<USBDeviceModel> bus;
         qsizetype expected; // index into the catalogue
     };
+    const auto d = catalogueDevice;
+    const auto bus = usbDevice(0x4A9, 0x1A0B);
+    // clang-format off
     const QList<Case> cases{
-            {"CaseInsensitive",
-             {catalogueDevice("Other", "4A9", "1A0C"), catalogueDevice("Scanner", "4a9", "1a0B")},
-             {usbDevice(0x4A9, 0x1A0B)},
-             1},
-            {"DuplicateEntries",
-             {catalogueDevice("First", "4A9", "1A0B"), catalogueDevice("Second", "4A9", "1A0B")},
-             {usbDevice(0x4A9, 0x1A0B)},
-             0},
-            {"LeadingZerosAreNumbers", {catalogueDevice("Zero", "04A9", "01a0b")}, {usbDevice(0x4A9, 0x1A0B)}, 0},
-            {"UnreadableEntrySkipped",
-             {catalogueDevice("Prefixed", "0x4A9", "1A0B"), catalogueDevice("Plain", "+4A9", "1A0B")},
-             {usbDevice(0x4A9, 0x1A0B)},
-             1},
-            {"SeveralDevicesBusOrderWins",
-             {catalogueDevice("B", "BBB", "2"), catalogueDevice("A", "AAA", "1")},
-             {usbDevice(0xAAA, 0x1), usbDevice(0xBBB, 0x2)},
-             1},
+        {"CaseInsensitive", {d("Other", "4A9", "1A0C"), d("Scanner", "4a9", "1a0B")}, {bus}, 1},
+        {"DuplicateEntries", {d("First", "4A9", "1A0B"), d("Second", "4A9", "1A0B")}, {bus}, 0},
+        {"LeadingZerosAreNumbers", {d("Zero", "04A9", "01a0b")}, {bus}, 0},
+        {"UnreadableEntrySkipped", {d("Prefixed", "0x4A9", "1A0B"), d("Plain", "+4A9", "1A0B")}, {bus}, 1},
+        {"SeveralDevicesBusOrderWins", {d("B", "BBB", "2"), d("A", "AAA", "1")}, {usbDevice(0xAAA, 1), usbDevice(0xBBB, 2)}, 1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         loadCatalogue(c.catalogue);
@@ -124,9 +116,8 @@ TEST_F(DeviceDiscoveryTest, FirstBusDeviceDecidesAndTheFirstCatalogueEntryForItI
 
 TEST_F(DeviceDiscoveryTest, UnreadableCatalogueNumbersMatchNothingAndTheLimitCutsThePauseShort) {
     settings.searchTimeLimit = std::chrono::milliseconds(10);
-    const auto previous = catalogueDevice(QStringLiteral("Previous"), "1", "1");
-    loadCatalogue(
-            {catalogueDevice(QStringLiteral("Empty"), "", ""), catalogueDevice(QStringLiteral("Hex"), "0x0", "0")});
+    const auto previous = catalogueDevice(u"Previous"_s, "1", "1");
+    loadCatalogue({catalogueDevice(u"Empty"_s, "", ""), catalogueDevice(u"Hex"_s, "0x0", "0")});
     model().deviceModel = previous;
     recordSearchStates();
     // Neither entry names a device, yet a bus helper reports one numbered 0: read as 0, the texts would
@@ -141,7 +132,7 @@ TEST_F(DeviceDiscoveryTest, UnreadableCatalogueNumbersMatchNothingAndTheLimitCut
 
 TEST_F(DeviceDiscoveryTest, PausesBetweenQueriesUntilTheDeviceAppears) {
     settings.pauseBetweenQueries = std::chrono::milliseconds(1);
-    const auto scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
+    const auto scanner = catalogueDevice(u"Scanner"_s, "4A9", "1A0B");
     loadCatalogue({scanner});
     {
         InSequence order;
@@ -154,7 +145,7 @@ TEST_F(DeviceDiscoveryTest, PausesBetweenQueriesUntilTheDeviceAppears) {
 
 TEST_F(DeviceDiscoveryTest, MatchReportedAfterTheLimitStillLandsBeforeTheNotFoundCheck) {
     settings.searchTimeLimit = std::chrono::milliseconds(1);
-    const auto scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
+    const auto scanner = catalogueDevice(u"Scanner"_s, "4A9", "1A0B");
     loadCatalogue({scanner});
     recordSearchStates();
     Gate slowBus;
@@ -190,7 +181,7 @@ TEST_F(DeviceDiscoveryTest, EmptyCatalogueEndsTheSearchUnobtainableLeavesItSearc
 
     test::waitFor(model().searchForDevice());
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::searching());
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.connectivity"));
+    EXPECT_EQ(model().fatalErrorMessage(), u"error.connectivity"_s);
     EXPECT_FALSE(model().isInstallationSuccessful());
 }
 
@@ -200,7 +191,7 @@ protected:
 
     void expectConfiguration(const QByteArray& body) {
         EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(scanner.configLink), std::optional<QString>(scanner.hash),
-                                             QStringLiteral("device configuration")))
+                                             u"device configuration"_s))
                 .WillOnce(ReturnTask(body));
     }
 };
@@ -238,9 +229,9 @@ TEST_F(ConfigurationTest, WithoutADeviceOrWithAMalformedLinkNothingIsFetched) {
     test::waitFor(m.fetchDeviceApplications());
     EXPECT_THAT(logger->lines(), ElementsAre(QStringLiteral("[CRITICAL] A generic error occurred The operation could "
                                                             "not be completed. (InstallationError error 9.)")));
-    EXPECT_EQ(m.fatalErrorMessage(), QStringLiteral("error.generic"));
+    EXPECT_EQ(m.fatalErrorMessage(), u"error.generic"_s);
 
-    scanner.configLink = QStringLiteral("not a link");
+    scanner.configLink = u"not a link"_s;
     m.deviceModel = scanner;
     test::waitFor(m.fetchDeviceApplications());
     EXPECT_EQ(logger->lines().size(), 2);
@@ -261,12 +252,12 @@ TEST_F(ConfigurationTest, FailedFetchOrMalformedDocumentLeavesNoConfigurationAnd
     EXPECT_FALSE(m.deviceApplicationsModel().has_value());
     EXPECT_EQ(m.selectedAppsForInstallation(), selection);
     EXPECT_FALSE(m.isInstallationSuccessful());
-    EXPECT_EQ(m.fatalErrorMessage(), QStringLiteral("error.content.hash.mismatch"));
+    EXPECT_EQ(m.fatalErrorMessage(), u"error.content.hash.mismatch"_s);
     EXPECT_EQ(logger->lines().last(), "[CRITICAL] error.content.hash.mismatch. Could not validate SHA512 for x.");
 
     m.deviceApplicationsModel = TARNDeviceAppsConfigurationModel{};
     test::waitFor(m.fetchDeviceApplications());
-    EXPECT_EQ(m.fatalErrorMessage(), QStringLiteral("error.corrupted.json"));
+    EXPECT_EQ(m.fatalErrorMessage(), u"error.corrupted.json"_s);
     EXPECT_FALSE(m.deviceApplicationsModel().has_value());
 }
 
@@ -292,27 +283,26 @@ TEST_F(HandleErrorTest, ShowsTheKeyOfTheErrorsClassAndLogsItAfterwards) {
     const DecodingError decoding(DecodingError::Kind::typeMismatch, "apps", "expected an array");
     const auto wrappedTls =
             RestClientError::networkError(raise(TransportError(QNetworkReply::SslHandshakeFailedError, "untrusted")));
-    const QString code = QStringLiteral(" The operation could not be completed. (InstallationError error %1.)");
+    const QString code = u" The operation could not be completed. (InstallationError error %1.)"_s;
+    // clang-format off
     const QList<Case> cases{
-            {raise(InstallationError::pkgNotFound("/m")), "error.pkg.from.dmg.not.found", ". /m"},
-            {raise(InstallationError::mismatchHash("No SHA512.")), "error.content.hash.mismatch", ". No SHA512."},
-            {raise(InstallationError::mismatchSignature("signer")), "error.code.signature.mismatch", ". signer"},
-            {raise(InstallationError::invalidPath("::")), "error.file.path.invalid", ". ::"},
-            {raise(decoding), "error.corrupted.json", ". " + decoding.localizedDescription()},
-            {raise(TransportError(QNetworkReply::SslHandshakeFailedError, "tls")), "error.ssl.connection.failed",
-             " tls"},
-            {raise(TransportError(QNetworkReply::InsecureRedirectError, "http")), "error.ssl.connection.failed",
-             " http"},
-            {raise(TransportError(QNetworkReply::ConnectionRefusedError, "refused")), "error.connectivity", " refused"},
-            {raise(RestClientError::invalidResponse()), "error.connectivity",
-             ' ' + RestClientError::invalidResponse().localizedDescription()},
-            // A download wraps even a TLS failure: shown as connectivity, not as a TLS problem.
-            {raise(wrappedTls), "error.connectivity", ' ' + wrappedTls.localizedDescription()},
-            {raise(InstallationError::installationFailed("exit 1")), "error.generic", code.arg(2)},
-            {raise(InstallationError::invalidUrl("Invalid URL x")), "error.generic", code.arg(9)},
-            {raise(SystemError("cannot start")), "error.generic", " cannot start"},
-            {raise(std::runtime_error("odd")), "error.generic", " odd"},
+        {raise(InstallationError::pkgNotFound("/m")), "error.pkg.from.dmg.not.found", ". /m"},
+        {raise(InstallationError::mismatchHash("No SHA512.")), "error.content.hash.mismatch", ". No SHA512."},
+        {raise(InstallationError::mismatchSignature("signer")), "error.code.signature.mismatch", ". signer"},
+        {raise(InstallationError::invalidPath("::")), "error.file.path.invalid", ". ::"},
+        {raise(decoding), "error.corrupted.json", ". " + decoding.localizedDescription()},
+        {raise(TransportError(QNetworkReply::SslHandshakeFailedError, "tls")), "error.ssl.connection.failed", " tls"},
+        {raise(TransportError(QNetworkReply::InsecureRedirectError, "http")), "error.ssl.connection.failed", " http"},
+        {raise(TransportError(QNetworkReply::ConnectionRefusedError, "refused")), "error.connectivity", " refused"},
+        {raise(RestClientError::invalidResponse()), "error.connectivity", ' ' + RestClientError::invalidResponse().localizedDescription()},
+        // A download wraps even a TLS failure: shown as connectivity, not as a TLS problem.
+        {raise(wrappedTls), "error.connectivity", ' ' + wrappedTls.localizedDescription()},
+        {raise(InstallationError::installationFailed("exit 1")), "error.generic", code.arg(2)},
+        {raise(InstallationError::invalidUrl("Invalid URL x")), "error.generic", code.arg(9)},
+        {raise(SystemError("cannot start")), "error.generic", " cannot start"},
+        {raise(std::runtime_error("odd")), "error.generic", " odd"},
     };
+    // clang-format on
     auto& m = model();
     QStringList logAtAssignment;
     const auto watch = m.fatalErrorMessage.subscribe([&](const QString&) { logAtAssignment = logger->lines(); });
@@ -322,7 +312,7 @@ TEST_F(HandleErrorTest, ShowsTheKeyOfTheErrorsClassAndLogsItAfterwards) {
         logAtAssignment = QStringList{"not assigned"};
         m.startDetached(rethrown(c.error));
         EXPECT_EQ(m.fatalErrorMessage(), c.key);
-        const QString lead = c.key == "error.generic" ? QStringLiteral("A generic error occurred") : c.key;
+        const QString lead = c.key == "error.generic" ? u"A generic error occurred"_s : c.key;
         EXPECT_THAT(logger->lines(), ElementsAre("[CRITICAL] " + lead + c.detail));
         EXPECT_TRUE(logAtAssignment.isEmpty()) << "the message is published before the line is logged";
     }

@@ -102,7 +102,7 @@ TEST_F(InstallationRunTest, NoRowStartsBeforeTheAnswer) {
     answer.open();
     test::waitFor(std::move(task));
     drainPostedEvents();
-    EXPECT_EQ(rowStates["A"].last(), QStringLiteral("done"));
+    EXPECT_EQ(rowStates["A"].last(), u"done"_s);
 }
 
 // Each way of not getting administrator rights has its own text, so the user knows what to do next.
@@ -129,7 +129,7 @@ TEST_F(InstallationRunTest, RefusedRightsFailEveryRowWithTheTextOfTheRefusal) {
                 test::waitFor(std::move(task));
                 ADD_FAILURE() << "the run must fail";
             } catch (const InstallationError& error) {
-                EXPECT_EQ(error, InstallationError::installationFailed(QStringLiteral("Insufficient permissions")));
+                EXPECT_EQ(error, InstallationError::installationFailed(u"Insufficient permissions"_s));
             }
             drainPostedEvents();
 
@@ -165,11 +165,11 @@ class TroubledRowTest : public InstallationRunTest, public testing::WithParamInt
 TEST_P(TroubledRowTest, EndsItsRowAndDecidesTheOutcomeWhileTheRunGoesOn) {
     const RowCase& c = GetParam();
     TARNDeviceAppsConfigurationModel configuration;
-    configuration.successUrl = QStringLiteral("https://tarn.test/welcome");
+    configuration.successUrl = u"https://tarn.test/welcome"_s;
     model().deviceApplicationsModel = configuration;
     auto troubled = appEntry("X", c.mandatory);
     if (c.trouble == Trouble::badLink) {
-        troubled.installer = QStringLiteral("not a link");
+        troubled.installer = u"not a link"_s;
     }
     choose({troubled, appEntry("Zed", false)});
     const QUrl file = downloaded("X");
@@ -207,32 +207,26 @@ const QString digestLog = downloading + "[INFO] Installing 'X' https://downloads
                                         "[INFO] Cleanup '%1'\n"
                                         "[CRITICAL] Installing failed for 'X' error.content.hash.mismatch";
 
-// A malformed link fails its row with a reason the user can act on, like every other failure.
-INSTANTIATE_TEST_SUITE_P(
-        Rows, TroubledRowTest,
-        testing::Values(RowCase{"AlreadyInstalled", Trouble::alreadyInstalled, true, "ready processing done", nullptr,
-                                true,
-                                "[INFO] Skipping installation for 'X' https://downloads.test/X.pkg as package already "
-                                "installed with similar or higher version"},
-                        RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed",
-                                "error.installer.link.invalid", false,
-                                "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
-                        RowCase{"DownloadFails", Trouble::downloadFails, false, "ready processing downloading failed",
-                                "error.connectivity", true,
-                                downloading + "[CRITICAL] error.connectivity " +
-                                        RestClientError::invalidResponse().localizedDescription() +
-                                        "\n[CRITICAL] Installing failed for 'X' error.connectivity"},
-                        RowCase{"DigestFailsOnAnOptionalRow", Trouble::digestFails, false,
-                                "ready processing downloading installing failed", "error.content.hash.mismatch", true,
-                                digestLog},
-                        RowCase{"DigestFailsOnAMandatoryRow", Trouble::digestFails, true,
-                                "ready processing downloading installing failed", "error.content.hash.mismatch", false,
-                                digestLog}),
-        [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, TroubledRowTest, testing::Values(
+    RowCase{"AlreadyInstalled", Trouble::alreadyInstalled, true, "ready processing done", nullptr, true,
+            "[INFO] Skipping installation for 'X' https://downloads.test/X.pkg as package already installed with similar or higher version"},
+    // A malformed link fails its row with a reason the user can act on, like every other failure.
+    RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed", "error.installer.link.invalid", false,
+            "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
+    RowCase{"DownloadFails", Trouble::downloadFails, false, "ready processing downloading failed", "error.connectivity", true,
+            downloading + "[CRITICAL] error.connectivity " + RestClientError::invalidResponse().localizedDescription() +
+                    "\n[CRITICAL] Installing failed for 'X' error.connectivity"},
+    RowCase{"DigestFailsOnAnOptionalRow", Trouble::digestFails, false, "ready processing downloading installing failed",
+            "error.content.hash.mismatch", true, digestLog},
+    RowCase{"DigestFailsOnAMandatoryRow", Trouble::digestFails, true, "ready processing downloading installing failed",
+            "error.content.hash.mismatch", false, digestLog}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(InstallationRunTest, FileThatCannotBeRemovedIsLoggedAndTheRunGoesOn) {
     choose({appEntry("Scan", true)});
-    const QUrl vanished = QUrl::fromLocalFile(downloads.filePath(QStringLiteral("vanished.pkg")));
+    const QUrl vanished = QUrl::fromLocalFile(downloads.filePath(u"vanished.pkg"_s));
     expectNeeded("Scan", true);
     expectDownload("Scan", vanished);
     EXPECT_CALL(*installer, install(vanished.toLocalFile(), _, _, _)).WillOnce(ReturnVoidTask());
@@ -307,7 +301,7 @@ TEST_P(StoppedRunTest, TheRunningStepEndsThenNothingStartsAndEverythingIsCleaned
     choose({appEntry("A", true), appEntry("B", false)});
     const QUrl file = downloaded("A");
     Gate step;
-    EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.A"), _)).WillOnce([&](auto&&...) {
+    EXPECT_CALL(*pkgHelper, isInstallationNeeded(u"com.tarn.A"_s, _)).WillOnce([&](auto&&...) {
         return GetParam() == StopDuring::versionCheck ? afterGate(&step, true) : readyTask(true);
     });
     if (GetParam() != StopDuring::versionCheck) {
@@ -344,11 +338,11 @@ TEST_P(StoppedRunTest, TheRunningStepEndsThenNothingStartsAndEverythingIsCleaned
     const bool installed = GetParam() == StopDuring::installation;
     EXPECT_EQ(rowStates["A"].last(), installed ? "done" : "failed");
     EXPECT_EQ(rowStates["B"], (QStringList{"ready", "failed"})) << "nothing more starts";
-    EXPECT_EQ(model().tasksToRun()[1].errorMessage, QStringLiteral("error.installation.interrupted"));
+    EXPECT_EQ(model().tasksToRun()[1].errorMessage, u"error.installation.interrupted"_s);
     EXPECT_EQ(QFile::exists(file.toLocalFile()), GetParam() == StopDuring::versionCheck)
             << "a download is removed; before one, the test's file is never handed over";
     EXPECT_FALSE(model().isInstallationRunning());
-    EXPECT_TRUE(logger->lines().contains(QStringLiteral("[INFO] Installation interrupted")));
+    EXPECT_TRUE(logger->lines().contains(u"[INFO] Installation interrupted"_s));
     model().openSuccessUrl(); // a stopped run is no finished one: the strict opener stays unused
 }
 
@@ -379,23 +373,23 @@ TEST_F(InstallationRunTest, FailureEscapingADetachedRunIsReportedOnceAndRefusedR
     model().startDetached(model().installSelectedApplications());
     versionCheck.open();
     drainPostedEvents();
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.generic"));
+    EXPECT_EQ(model().fatalErrorMessage(), u"error.generic"_s);
     ASSERT_EQ(logger->criticalLines().size(), 1) << logger->lines().join(u'\n').toStdString();
-    EXPECT_TRUE(logger->criticalLines().first().contains(QStringLiteral("A generic error occurred")));
+    EXPECT_TRUE(logger->criticalLines().first().contains(u"A generic error occurred"_s));
 
     logger->clear();
     model().fatalErrorMessage = QString();
     EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::failed));
     model().startDetached(model().installSelectedApplications());
     drainPostedEvents();
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.no.permissions"));
+    EXPECT_EQ(model().fatalErrorMessage(), u"error.no.permissions"_s);
     EXPECT_TRUE(logger->lines().isEmpty());
 }
 
 TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnlyAfterAFinishedRun) {
     model().openSuccessUrl(); // no configuration yet
     TARNDeviceAppsConfigurationModel configuration;
-    configuration.successUrl = QStringLiteral("https://tarn.test/early");
+    configuration.successUrl = u"https://tarn.test/early"_s;
     model().deviceApplicationsModel = configuration;
     ASSERT_TRUE(model().isInstallationSuccessful());
     model().openSuccessUrl(); // before any run nothing was installed: the strict opener must stay unused

@@ -28,7 +28,7 @@ TEST_F(TaskListTest, EveryAssignmentMakesFreshReadyRowsAndResetsTheOutcome) {
     EXPECT_NE(first[0].id, first[1].id) << "the same entry twice gives two rows";
     m.tasksToRun.modify([](QList<AppInstallTask>& tasks) {
         tasks[0].state = ToInstallListItemViewState::failed;
-        tasks[0].errorMessage = QStringLiteral("error.generic");
+        tasks[0].errorMessage = u"error.generic"_s;
         tasks[1].downloadProgress = 0.5;
     });
     ASSERT_TRUE(m.anyOptionalPackageFailedToInstall());
@@ -57,7 +57,7 @@ TEST_F(TaskListTest, SortedApplicationsFollowTheConfigurationWithoutChangingIt) 
     configuration.apps = {appEntry("Scan", false), appEntry("Archive", false), appEntry("OCR", true)};
     m.deviceApplicationsModel = configuration;
     EXPECT_EQ(taskNames(m.sortedApplications().value()), (QStringList{"OCR", "Archive", "Scan"}));
-    EXPECT_EQ(m.deviceApplicationsModel()->apps.first().name, QStringLiteral("Scan"));
+    EXPECT_EQ(m.deviceApplicationsModel()->apps.first().name, u"Scan"_s);
 }
 
 // The ordering rule on its own, where names need more than ASCII.
@@ -78,7 +78,7 @@ TEST(ApplicationOrderTest, ComparesCodePointsAfterCanonicalCompositionUpperCaseF
     const QString fullwidthA = QString(QChar(0xFF21));            // U+FF21, one UTF-16 unit
     const QString grinning = QString::fromUcs4(U"\U0001F600", 1); // U+1F600, surrogates D83D DE00
     ASSERT_LT(grinning, fullwidthA) << "as UTF-16 units the surrogate sorts first";
-    const QString decomposed = QStringLiteral("e\u0301"); // é once composed (U+00E9), after "f"
+    const QString decomposed = u"e\u0301"_s; // é once composed (U+00E9), after "f"
     QStringList names;
     for (const auto& item : sorted({{grinning}, {decomposed}, {"f"}, {"b"}, {"a"}, {"Z"}, {"B"}, {fullwidthA}})) {
         names.append(item.name);

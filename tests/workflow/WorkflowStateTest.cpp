@@ -21,10 +21,10 @@ TEST_F(WorkflowStateTest, AnAssignmentOfTheSameValueStillRaisesTheGeneralChangeS
 
 TEST_F(WorkflowStateTest, ConsentsStartOneCatalogueFetchPerAssignmentWhileBothAreGiven) {
     int fetches = 0;
-    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), std::optional<QString>(), QStringLiteral("content")))
+    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), std::optional<QString>(), u"content"_s))
             .WillRepeatedly([&fetches](auto&&...) {
                 ++fetches;
-                return readyTask(catalogueJson({catalogueDevice(QStringLiteral("A"), "1", "2")}));
+                return readyTask(catalogueJson({catalogueDevice(u"A"_s, "1", "2")}));
             });
     auto& m = model();
 
@@ -36,7 +36,7 @@ TEST_F(WorkflowStateTest, ConsentsStartOneCatalogueFetchPerAssignmentWhileBothAr
     EXPECT_EQ(fetches, 0) << "the fetch is a task of its own, not part of the assignment";
     drainPostedEvents();
     EXPECT_EQ(fetches, 1);
-    EXPECT_EQ(m.supportedDeviceNames(), QStringList{QStringLiteral("A")});
+    EXPECT_EQ(m.supportedDeviceNames(), QStringList{u"A"_s});
 
     m.isLegalAccepted = true;
     m.isEulaAccepted = true;
@@ -51,7 +51,7 @@ TEST_F(WorkflowStateTest, ConsentsStartOneCatalogueFetchPerAssignmentWhileBothAr
 
 TEST_F(WorkflowStateTest, AFoundDeviceBecomesTheDeviceModelAndStaysAfterwards) {
     auto& m = model();
-    const auto scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
+    const auto scanner = catalogueDevice(u"Scanner"_s, "4A9", "1A0B");
     m.deviceSearchStatus = DeviceSearchState::found(scanner);
     EXPECT_EQ(m.deviceModel(), scanner);
 
