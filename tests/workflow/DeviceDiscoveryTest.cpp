@@ -34,51 +34,48 @@ protected:
     Subscription recording;
 };
 
-TEST_F(DeviceDiscoveryTest, CatalogueFillsListDevicesAndNamesInThatOrder) {
+TEST_F(DeviceDiscoveryTest, CatalogueFillsListDevicesAndNamesAFailedFetchKeepsItAndNullEmptiesIt) {
     const auto a = catalogueDevice("Alpha", "4A9", "1");
     const auto b = catalogueDevice("Beta", "4A9", "2");
-    serveCatalogue(catalogueJson({b, a}));
+    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), std::optional<QString>(), u"content"_s))
+            .WillOnce(ReturnTask(catalogueJson({b, a})))
+            .WillOnce(ThrowTask<QByteArray>(TransportError(QNetworkReply::SslHandshakeFailedError, "untrusted")))
+            .WillOnce(ReturnTask(QByteArray("null")));
     auto& m = model();
     // When the names arrive, the list and the devices must already be there.
     bool sawCompleteCatalogue = false;
     const auto names = m.supportedDeviceNames.subscribe([&](const QStringList& delivered) {
-        sawCompleteCatalogue = !delivered.isEmpty() && m.supportedDevices() == QList{b, a} &&
-                               m.supportedDeviceList().list == QList{b, a};
+        sawCompleteCatalogue |= !delivered.isEmpty() && m.supportedDevices() == QList{b, a} &&
+                                m.supportedDeviceList().list == QList{b, a};
     });
-
     test::waitFor(m.fetchSupportedDevices());
     EXPECT_TRUE(sawCompleteCatalogue);
-    EXPECT_EQ(m.supportedDeviceNames(), (QStringList{u"Beta"_s, u"Alpha"_s}));
+    EXPECT_EQ(m.supportedDeviceNames(), (QStringList{"Beta", "Alpha"}));
     EXPECT_TRUE(logger->lines().isEmpty());
+
+    test::waitFor(m.fetchSupportedDevices());
+    EXPECT_EQ(m.supportedDevices(), (QList{b, a}));
+    EXPECT_FALSE(m.isInstallationSuccessful());
+    EXPECT_EQ(m.fatalErrorMessage(), u"error.ssl.connection.failed"_s);
+
+    m.fatalErrorMessage = QString();
+    test::waitFor(m.fetchSupportedDevices());
+    EXPECT_TRUE(m.supportedDeviceList().list.isEmpty() && m.supportedDevices().isEmpty());
+    EXPECT_TRUE(m.supportedDeviceNames().isEmpty());
+    EXPECT_TRUE(m.fatalErrorMessage().isEmpty()) << "null is an empty catalogue, not an error";
 }
 
-TEST_F(DeviceDiscoveryTest, FailedFetchKeepsThePreviousCatalogueAndNullEmptiesIt) {
-    const auto kept = catalogueDevice("Kept", "1", "1");
-    loadCatalogue({kept});
-    testing::Mock::VerifyAndClearExpectations(rest.get());
-    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
-            .WillOnce(ThrowTask<QByteArray>(TransportError(QNetworkReply::SslHandshakeFailedError, "untrusted")))
-            .WillOnce(ReturnTask(QByteArray("null")));
-    test::waitFor(model().fetchSupportedDevices());
-    EXPECT_EQ(model().supportedDevices(), QList{kept});
-    EXPECT_FALSE(model().isInstallationSuccessful());
-    EXPECT_EQ(model().fatalErrorMessage(), u"error.ssl.connection.failed"_s);
-
-    model().fatalErrorMessage = QString();
-    test::waitFor(model().fetchSupportedDevices());
-    EXPECT_TRUE(model().supportedDeviceList().list.isEmpty());
-    EXPECT_TRUE(model().supportedDevices().isEmpty());
-    EXPECT_TRUE(model().supportedDeviceNames().isEmpty());
-    EXPECT_TRUE(model().fatalErrorMessage().isEmpty()) << "null is an empty catalogue, not an error";
-}
-
-TEST_F(DeviceDiscoveryTest, MalformedServiceAddressIsReportedWithoutAFetch) {
+// A malformed service address, no device, or a device with a malformed link: reported, nothing fetched.
+TEST_F(DeviceDiscoveryTest, NothingIsFetchedFromAMalformedAddressOrWithoutADevice) {
     settings.serviceBaseUrl = u"https://bad host"_s;
     test::waitFor(model().fetchSupportedDevices());
+    test::waitFor(model().fetchDeviceApplications());
+    model().deviceModel = TARNDeviceModel{u"Scanner"_s, u"4A9"_s, u"1A0B"_s, u"not a link"_s, u"C0FFEE"_s};
+    test::waitFor(model().fetchDeviceApplications());
+    const QString generic = u"[CRITICAL] A generic error occurred The operation could not be completed. "
+                            "(InstallationError error 9.)"_s;
+    EXPECT_THAT(logger->lines(), ElementsAre(generic, generic, generic));
     EXPECT_EQ(model().fatalErrorMessage(), u"error.generic"_s);
-    EXPECT_THAT(logger->lines(),
-                ElementsAre(QStringLiteral("[CRITICAL] A generic error occurred The operation could not be "
-                                           "completed. (InstallationError error 9.)")));
     EXPECT_TRUE(model().isInstallationSuccessful()) << "only a failed fetch marks the installation failed";
 }
 
@@ -185,19 +182,13 @@ TEST_F(DeviceDiscoveryTest, EmptyCatalogueEndsTheSearchUnobtainableLeavesItSearc
     EXPECT_FALSE(model().isInstallationSuccessful());
 }
 
-class ConfigurationTest : public WorkflowTest {
-protected:
-    TARNDeviceModel scanner = catalogueDevice("Scanner", "4A9", "1A0B");
-
-    void expectConfiguration(const QByteArray& body) {
-        EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(scanner.configLink), std::optional<QString>(scanner.hash),
-                                             u"device configuration"_s))
-                .WillOnce(ReturnTask(body));
-    }
-};
-
-TEST_F(ConfigurationTest, PreselectsTheMandatoryAppsInOneAssignmentAndThenPublishesTheConfiguration) {
-    expectConfiguration(configurationJson({{"Scan", true}, {"Extra", false}, {"Archive", true}}));
+TEST_F(DeviceDiscoveryTest, ConfigurationPreselectsTheMandatoryAppsOnceAndAFailedFetchKeepsTheSelection) {
+    const auto scanner = catalogueDevice("Scanner", "4A9", "1A0B");
+    EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(scanner.configLink), std::optional<QString>(scanner.hash),
+                                         u"device configuration"_s))
+            .WillOnce(ReturnTask(configurationJson({{"Scan", true}, {"Extra", false}, {"Archive", true}})))
+            .WillOnce(ThrowTask<QByteArray>(InstallationError::mismatchHash("Could not validate SHA512 for x.")))
+            .WillOnce(ReturnTask(QByteArray(R"({"name": "Scanner", "apps": 3})")));
     auto& m = model();
     m.deviceModel = scanner;
     m.selectedAppsForInstallation = {appEntry("Stale", true)};
@@ -212,7 +203,6 @@ TEST_F(ConfigurationTest, PreselectsTheMandatoryAppsInOneAssignmentAndThenPublis
             });
     selections.clear();
     taskCounts.clear();
-
     test::waitFor(m.fetchDeviceApplications());
     // One rebuild of the task list, not one per application: per application, the cost grows with the cube
     // of their number.
@@ -222,35 +212,10 @@ TEST_F(ConfigurationTest, PreselectsTheMandatoryAppsInOneAssignmentAndThenPublis
     ASSERT_TRUE(m.deviceApplicationsModel().has_value());
     EXPECT_EQ(m.deviceApplicationsModel()->apps.size(), 3);
     EXPECT_EQ(taskNames(m.tasksToRun()), (QStringList{"Archive", "Scan"}));
-}
 
-TEST_F(ConfigurationTest, WithoutADeviceOrWithAMalformedLinkNothingIsFetched) {
-    auto& m = model();
-    test::waitFor(m.fetchDeviceApplications());
-    EXPECT_THAT(logger->lines(), ElementsAre(QStringLiteral("[CRITICAL] A generic error occurred The operation could "
-                                                            "not be completed. (InstallationError error 9.)")));
-    EXPECT_EQ(m.fatalErrorMessage(), u"error.generic"_s);
-
-    scanner.configLink = u"not a link"_s;
-    m.deviceModel = scanner;
-    test::waitFor(m.fetchDeviceApplications());
-    EXPECT_EQ(logger->lines().size(), 2);
-    EXPECT_TRUE(m.isInstallationSuccessful()) << "this path leaves the outcome alone";
-}
-
-TEST_F(ConfigurationTest, FailedFetchOrMalformedDocumentLeavesNoConfigurationAndKeepsTheSelection) {
-    expectConfiguration(configurationJson({{"First", true}}));
-    auto& m = model();
-    m.deviceModel = scanner;
-    test::waitFor(m.fetchDeviceApplications());
-    const auto selection = m.selectedAppsForInstallation();
-
-    EXPECT_CALL(*rest, fetchVerifiedBody(_, _, _))
-            .WillOnce(ThrowTask<QByteArray>(InstallationError::mismatchHash("Could not validate SHA512 for x.")))
-            .WillOnce(ReturnTask(QByteArray(R"({"name": "Scanner", "apps": 3})")));
     test::waitFor(m.fetchDeviceApplications());
     EXPECT_FALSE(m.deviceApplicationsModel().has_value());
-    EXPECT_EQ(m.selectedAppsForInstallation(), selection);
+    EXPECT_EQ(selections.size(), 1) << "the selection is kept";
     EXPECT_FALSE(m.isInstallationSuccessful());
     EXPECT_EQ(m.fatalErrorMessage(), u"error.content.hash.mismatch"_s);
     EXPECT_EQ(logger->lines().last(), "[CRITICAL] error.content.hash.mismatch. Could not validate SHA512 for x.");
