@@ -55,32 +55,7 @@ protected:
         EXPECT_CALL(*rest, fetchVerifiedBody(url, _, _)).WillOnce(ThrowTask<QByteArray>(error));
     }
 
-    void offeringWithoutRights(const QList<OfferedApp>& apps) {
-        offering(apps);
-        EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(0);
-    }
-
-    void rights(AdminRights answer) {
-        EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(answer));
-    }
-
-    // Offers the mandatory "OCR" and the optional `others`, which install; OCR installs, fails with
-    // `failure`, or has `link` and never reaches the installer.
-    void installing(const QStringList& others, bool connected = true, std::optional<InstallationError> failure = {},
-                    const QString& link = {}) {
-        QList<OfferedApp> apps{{link.isEmpty() ? u"OCR"_s : u"Broken"_s, true}};
-        for (const QString& other : others) {
-            apps.append({other, !link.isEmpty()});
-            expectInstallation(other);
-        }
-        if (link.isEmpty()) {
-            expectInstallation(u"OCR"_s, failure);
-        } else {
-            apps.first().installer = link;
-            EXPECT_CALL(*pkgHelper, isInstallationNeeded(u"com.tarn.Broken"_s, _)).WillOnce(ReturnTask(true));
-        }
-        offering(apps, connected);
-    }
+    void noRights() { EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(0); }
 
     int run(QStringList arguments, bool liveProgress = false, bool reportBlocked = false) {
         arguments = QStringList{"tarn-installer", "--unattended"} + arguments + QStringList{"--report", reportPath()};
@@ -173,18 +148,19 @@ TEST_F(UnattendedInstallerTest, EachOutcomeHasItsExitCodeAndItsText) {
         {"UnknownModel", {"--device", "scanner"}, 2, "", "no model named 'scanner'; its models are: Scanner, Other",
          [&] { scannerConnected(false); }},
         {"NamedModelStandsIn", {"--device", "Scanner"}, 0, "--device", "\nNo scanner detected; using the catalogue model 'Scanner'.\n",
-         [&] { installing({}, false); }},
+         [&] { offering({{"OCR", true}}, false), expectInstallation("OCR"); }},
         {"UnknownApplication", {"--select", "Scan,Fax"}, 2, "detected", "no application named 'Fax'; this scanner offers: OCR, Scan",
-         [&] { offeringWithoutRights({{"OCR", true}, {"Scan", false}}); }},
+         [&] { offering({{"OCR", true}, {"Scan", false}}), noRights(); }},
         {"NothingSelected", {}, 0, "detected", "Nothing to install",
-         [&] { offeringWithoutRights({{"Scan", false}}); }},
+         [&] { offering({{"Scan", false}}), noRights(); }},
         {"RefusedRights", {}, 1, "detected", "\nThe installation stopped: error.no.permissions.not.allowed\n",
-         [&] { offering({{"OCR", true}}), rights(AdminRights::notPermitted); }},
+         [&] { offering({{"OCR", true}}), EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::notPermitted)); }},
         {"FailedMandatoryApplication", {"--select", "Scan"}, 1, "detected", "\nInstallation failed: a mandatory application could not be installed.\n",
-         [&] { installing({"Scan"}, true, InstallationError::mismatchSignature("")); }},
+         [&] { offering({{"OCR", true}, {"Scan", false}}), expectInstallation("Scan");
+           expectInstallation("OCR", InstallationError::mismatchSignature("")); }},
         // The run marks a row failed and gives its text in a second update: one line, with the text.
         {"RowFailedOnce", {}, 1, "detected", "\n[1/2] Broken: downloading\n[1/2] Broken: failed - error.installer.link.invalid\n[2/2] OCR: processing\n",
-         [&] { installing({"OCR"}, true, {}, u"not a link"_s); }},
+         [&] { offering({{"Broken", true, "not a link"}, {"OCR", true}}), expectNeeded("Broken", true), expectInstallation("OCR"); }},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -311,18 +287,14 @@ TEST(TerminalProgressTest, ShowsPercentBytesRateAndTimeLeftAtMostTenTimesASecond
         DownloadProgress progress;
         const char* line; // nullptr: not redrawn yet
     } updates[] = {
-            {milliseconds(0), 0, {0, 418 * MB}, "[1/2] Scan Suite [------------------------------]   0% 0 of 418 MB"},
-            {milliseconds(50), 0, {1 * MB, 418 * MB}, nullptr},
-            {milliseconds(1950),
-             0,
-             {4'200'000, 418 * MB},
-             "[1/2] Scan Suite [------------------------------]   1% 4 of 418 MB · 2.1 MB/s · 3 min left"},
-            {milliseconds(10),
-             0,
-             {418 * MB, 418 * MB},
-             "[1/2] Scan Suite [##############################] 100% 418 of 418 MB · 208.0 MB/s"},
-            {milliseconds(10), 1, {0, std::nullopt}, "[2/2] Driver 0 bytes"},
-            {milliseconds(1000), 1, {1'500'000, std::nullopt}, "[2/2] Driver 1.5 MB · 1.5 MB/s"},
+            // clang-format off
+        {milliseconds(0), 0, {0, 418 * MB}, "[1/2] Scan Suite [------------------------------]   0% 0 of 418 MB"},
+        {milliseconds(50), 0, {1 * MB, 418 * MB}, nullptr},
+        {milliseconds(1950), 0, {4'200'000, 418 * MB}, "[1/2] Scan Suite [------------------------------]   1% 4 of 418 MB · 2.1 MB/s · 3 min left"},
+        {milliseconds(10), 0, {418 * MB, 418 * MB}, "[1/2] Scan Suite [##############################] 100% 418 of 418 MB · 208.0 MB/s"},
+        {milliseconds(10), 1, {0, std::nullopt}, "[2/2] Driver 0 bytes"},
+        {milliseconds(1000), 1, {1'500'000, std::nullopt}, "[2/2] Driver 1.5 MB · 1.5 MB/s"},
+            // clang-format on
     };
     for (const auto& update : updates) {
         SCOPED_TRACE(update.line ? update.line : "throttled");
