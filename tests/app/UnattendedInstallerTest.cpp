@@ -1,14 +1,8 @@
 #include "app/UnattendedInstaller.h"
 
-#include "app/TerminationSignals.h"
 #include "services/RestClientError.h"
-#include "support/Gate.h"
 #include "support/ReportChecks.h"
 #include "support/WorkflowFixture.h"
-
-#include <QTimer>
-
-#include <csignal>
 
 namespace tarn::test {
 namespace {
@@ -191,42 +185,6 @@ TEST_F(UnattendedInstallerTest, FailedOptionalApplicationExitsThreeAndQuietPrint
     EXPECT_EQ(reportedApp(1).value(u"state"), u"failed"_s);
     EXPECT_EQ(reportedApp(1).value(u"error"), u"error.content.hash.mismatch"_s);
     EXPECT_EQ(reportedApp(1).value(u"mandatory"), false);
-}
-
-// A termination signal while a package installs: the installation ends first (the terminal says why
-// the program waits), no further row starts, the grant is released, and the status is the signal's.
-TEST_F(UnattendedInstallerTest, SignalDuringAnInstallationWaitsForItThenStopsWithTheSignalsStatus) {
-    offering({{"OCR", true}, {"Archive", true}});
-    const QUrl file = downloaded("Archive");
-    expectNeeded("Archive", true);
-    expectDownload("Archive", file);
-    Gate installation;
-    EXPECT_CALL(*installer, install(file.toLocalFile(), _, _, _)).WillOnce([&](auto&&...) {
-        ::raise(SIGTERM);
-        return afterGate(&installation);
-    });
-    EXPECT_CALL(*rest, cancelDownloads());
-    EXPECT_CALL(*permissions, releaseAuthorization());
-    // The installation may end only once the program has said that it waits for it.
-    QTimer whenWaiting;
-    QObject::connect(&whenWaiting, &QTimer::timeout, &installation, [&] {
-        if (errors.contains(u"waiting up to"_s)) {
-            whenWaiting.stop();
-            installation.open();
-        }
-    });
-    whenWaiting.start(1);
-    int status = 0;
-    {
-        const TerminationSignals interruption;
-        status = run({"--accept-licenses"});
-    }
-    resumeEventLoopsAfterApplicationExit();
-
-    EXPECT_EQ(status, 128 + SIGTERM);
-    EXPECT_FALSE(QFile::exists(file.toLocalFile()));
-    EXPECT_THAT(lines(), testing::IsSupersetOf(
-                                 {u"[1/2] Archive: done"_s, u"[2/2] OCR: failed - error.installation.interrupted"_s}));
 }
 
 // Names come from the service: escape sequences in them are printed, never obeyed.
