@@ -36,12 +36,14 @@ TEST(CommandLineTest, ArgumentsGiveTheirOptionsOrAUsageErrorThatSaysWhatIsWrong)
     const Case cases[] = {
         {{}, {}, nullptr}, // the window
         {{"--demo", "--unattended", "--accept-licenses", "--select", "OCR Suite, Archive", "--device", "Scanner 5000"},
-         {.demo = true, .unattended = true, .acceptLicenses = true, .selection = {Kind::named, {"OCR Suite", "Archive"}},
+         {.demo = true, .unattended = true, .acceptLicenses = true,
+          .selection = {Kind::named, {"OCR Suite", "Archive"}},
           .device = u"Scanner 5000"_s}, nullptr},
         {{"--unattended", "--select=all"}, {.unattended = true, .selection = {Kind::all, {}}}, nullptr},
         {{"--unattended", "--select", "mandatory"}, {.unattended = true}, nullptr},
         // A new file in the current folder.
-        {{"--unattended", "--quiet", "--report", "run.json"}, {.unattended = true, .quiet = true, .report = u"run.json"_s}, nullptr},
+        {{"--unattended", "--quiet", "--report", "run.json"},
+         {.unattended = true, .quiet = true, .report = u"run.json"_s}, nullptr},
         {{"--help"}, {.showHelp = true}, nullptr},
         {{"-h"}, {.showHelp = true}, nullptr},
         {{"--version"}, {.showVersion = true}, nullptr},
@@ -141,7 +143,9 @@ TEST(CommandLineTest, SettingsTakeTheCommandLineThenTheSiteFileThenTheDefaults) 
     EXPECT_EQ(overridden, (CommandLineOptions{.serviceUrl = u"https://config.test"_s,
                                               .supportUrl = site.supportUrl,
                                               .caBundle = u"/own.pem"_s}));
-    EXPECT_EQ(withSiteConfiguration({}, site).serviceUrl, site.serviceUrl);
+    EXPECT_EQ(withSiteConfiguration({}, site),
+              (CommandLineOptions{
+                      .serviceUrl = site.serviceUrl, .supportUrl = site.supportUrl, .caBundle = site.caBundle}));
 
     InstallationSettings defaults;
     defaults.searchTimeLimit = std::chrono::milliseconds(5);

@@ -50,6 +50,9 @@ protected:
     }
 
     void noRights() { EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(0); }
+    void rights(AdminRights answer) {
+        EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(answer));
+    }
 
     int run(QStringList arguments, bool liveProgress = false, bool reportBlocked = false) {
         arguments = QStringList{"tarn-installer", "--unattended"} + arguments + QStringList{"--report", reportPath()};
@@ -133,28 +136,31 @@ TEST_F(UnattendedInstallerTest, EachOutcomeHasItsExitCodeAndItsText) {
     const Case cases[] = {
         {"UnreachableService", {}, 1, "", "\nCould not load the supported-device catalogue: error.connectivity\n",
          [&] { fetchFails(catalogueUrl(), RestClientError::invalidResponse()); }},
-        {"EmptyCatalogue", {}, 1, "", "no supported scanner",
-         [&] { serveCatalogue("[]"); }},
-        {"FailedConfiguration", {}, 1, "detected", "\nCould not load the applications of 'Scanner': error.content.hash.mismatch\n",
+        {"EmptyCatalogue", {}, 1, "", "no supported scanner", [&] { serveCatalogue("[]"); }},
+        {"FailedConfiguration", {}, 1, "detected",
+         "\nCould not load the applications of 'Scanner': error.content.hash.mismatch\n",
          [&] { fetchFails(QUrl(scanner.configLink), InstallationError::mismatchHash("x")); }},
-        {"UndetectedScanner", {}, 1, "", "--device (one of: Scanner, Other)",
-         [&] { scannerConnected(false); }},
+        {"UndetectedScanner", {}, 1, "", "--device (one of: Scanner, Other)", [&] { scannerConnected(false); }},
         {"UnknownModel", {"--device", "scanner"}, 2, "", "no model named 'scanner'; its models are: Scanner, Other",
          [&] { scannerConnected(false); }},
-        {"NamedModelStandsIn", {"--device", "Scanner"}, 0, "--device", "\nNo scanner detected; using the catalogue model 'Scanner'.\n",
+        {"NamedModelStandsIn", {"--device", "Scanner"}, 0, "--device",
+         "\nNo scanner detected; using the catalogue model 'Scanner'.\n",
          [&] { offering({{"OCR", true}}, false), expectInstallation("OCR"); }},
-        {"UnknownApplication", {"--select", "Scan,Fax"}, 2, "detected", "no application named 'Fax'; this scanner offers: OCR, Scan",
+        {"UnknownApplication", {"--select", "Scan,Fax"}, 2, "detected",
+         "no application named 'Fax'; this scanner offers: OCR, Scan",
          [&] { offering({{"OCR", true}, {"Scan", false}}), noRights(); }},
-        {"NothingSelected", {}, 0, "detected", "Nothing to install",
-         [&] { offering({{"Scan", false}}), noRights(); }},
+        {"NothingSelected", {}, 0, "detected", "Nothing to install", [&] { offering({{"Scan", false}}), noRights(); }},
         {"RefusedRights", {}, 1, "detected", "\nThe installation stopped: error.no.permissions.not.allowed\n",
-         [&] { offering({{"OCR", true}}), EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::notPermitted)); }},
-        {"FailedMandatoryApplication", {"--select", "Scan"}, 1, "detected", "\nInstallation failed: a mandatory application could not be installed.\n",
-         [&] { offering({{"OCR", true}, {"Scan", false}}), expectInstallation("Scan");
-           expectInstallation("OCR", InstallationError::mismatchSignature("")); }},
+         [&] { offering({{"OCR", true}}), rights(AdminRights::notPermitted); }},
+        {"FailedMandatoryApplication", {"--select", "Scan"}, 1, "detected",
+         "\nInstallation failed: a mandatory application could not be installed.\n",
+         [&] { offering({{"OCR", true}, {"Scan", false}}), expectInstallation("Scan"),
+               expectInstallation("OCR", InstallationError::mismatchSignature("")); }},
         // The run marks a row failed and gives its text in a second update: one line, with the text.
-        {"RowFailedOnce", {}, 1, "detected", "\n[1/2] Broken: downloading\n[1/2] Broken: failed - error.installer.link.invalid\n[2/2] OCR: processing\n",
-         [&] { offering({{"Broken", true, "not a link"}, {"OCR", true}}), expectNeeded("Broken", true), expectInstallation("OCR"); }},
+        {"RowFailedOnce", {}, 1, "detected",
+         "\n[1/2] Broken: downloading\n[1/2] Broken: failed - error.installer.link.invalid\n[2/2] OCR: processing\n",
+         [&] { offering({{"Broken", true, "not a link"}, {"OCR", true}}), expectNeeded("Broken", true),
+               expectInstallation("OCR"); }},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -239,21 +245,23 @@ TEST(TerminalProgressTest, ShowsPercentBytesRateAndTimeLeftAtMostTenTimesASecond
     std::chrono::steady_clock::time_point now{};
     TerminalProgress terminal([&now] { return now; });
     constexpr qint64 MB = 1'000'000;
+    // clang-format off
     const struct {
         milliseconds after; // since the previous update
         qsizetype index;
         DownloadProgress progress;
         const char* line; // nullptr: not redrawn yet
     } updates[] = {
-            // clang-format off
         {milliseconds(0), 0, {0, 418 * MB}, "[1/2] Scan Suite [------------------------------]   0% 0 of 418 MB"},
         {milliseconds(50), 0, {1 * MB, 418 * MB}, nullptr},
-        {milliseconds(1950), 0, {4'200'000, 418 * MB}, "[1/2] Scan Suite [------------------------------]   1% 4 of 418 MB · 2.1 MB/s · 3 min left"},
-        {milliseconds(10), 0, {418 * MB, 418 * MB}, "[1/2] Scan Suite [##############################] 100% 418 of 418 MB · 208.0 MB/s"},
+        {milliseconds(1950), 0, {4'200'000, 418 * MB},
+         "[1/2] Scan Suite [------------------------------]   1% 4 of 418 MB · 2.1 MB/s · 3 min left"},
+        {milliseconds(10), 0, {418 * MB, 418 * MB},
+         "[1/2] Scan Suite [##############################] 100% 418 of 418 MB · 208.0 MB/s"},
         {milliseconds(10), 1, {0, std::nullopt}, "[2/2] Driver 0 bytes"},
         {milliseconds(1000), 1, {1'500'000, std::nullopt}, "[2/2] Driver 1.5 MB · 1.5 MB/s"},
-            // clang-format on
     };
+    // clang-format on
     for (const auto& update : updates) {
         SCOPED_TRACE(update.line ? update.line : "throttled");
         now += update.after;

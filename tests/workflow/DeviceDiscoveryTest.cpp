@@ -94,7 +94,8 @@ TEST_F(DeviceDiscoveryTest, FirstBusDeviceDecidesAndTheFirstCatalogueEntryForItI
         {"DuplicateEntries", {d("First", "4A9", "1A0B"), d("Second", "4A9", "1A0B")}, {bus}, 0},
         {"LeadingZerosAreNumbers", {d("Zero", "04A9", "01a0b")}, {bus}, 0},
         {"UnreadableEntrySkipped", {d("Prefixed", "0x4A9", "1A0B"), d("Plain", "+4A9", "1A0B")}, {bus}, 1},
-        {"SeveralDevicesBusOrderWins", {d("B", "BBB", "2"), d("A", "AAA", "1")}, {usbDevice(0xAAA, 1), usbDevice(0xBBB, 2)}, 1},
+        {"SeveralDevicesBusOrderWins", {d("B", "BBB", "2"), d("A", "AAA", "1")},
+         {usbDevice(0xAAA, 1), usbDevice(0xBBB, 2)}, 1},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -259,7 +260,8 @@ TEST_F(HandleErrorTest, ShowsTheKeyOfTheErrorsClassAndLogsItAfterwards) {
         {raise(TransportError(QNetworkReply::SslHandshakeFailedError, "tls")), "error.ssl.connection.failed", " tls"},
         {raise(TransportError(QNetworkReply::InsecureRedirectError, "http")), "error.ssl.connection.failed", " http"},
         {raise(TransportError(QNetworkReply::ConnectionRefusedError, "refused")), "error.connectivity", " refused"},
-        {raise(RestClientError::invalidResponse()), "error.connectivity", ' ' + RestClientError::invalidResponse().localizedDescription()},
+        {raise(RestClientError::invalidResponse()), "error.connectivity",
+         ' ' + RestClientError::invalidResponse().localizedDescription()},
         // A download wraps even a TLS failure: shown as connectivity, not as a TLS problem.
         {raise(wrappedTls), "error.connectivity", ' ' + wrappedTls.localizedDescription()},
         {raise(InstallationError::installationFailed("exit 1")), "error.generic", code.arg(2)},

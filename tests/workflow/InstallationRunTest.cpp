@@ -7,15 +7,12 @@
 #include <QDir>
 #include <QMap>
 
-#include <array>
-
 namespace tarn::test {
 namespace {
 
 using testing::_;
 using testing::ElementsAre;
 using testing::InSequence;
-using testing::Return;
 
 class InstallationRunTest : public WorkflowTest {
 protected:
@@ -200,11 +197,14 @@ const QString digestLog = downloading + "[INFO] Installing 'X' https://downloads
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, TroubledRowTest, testing::Values(
     RowCase{"AlreadyInstalled", Trouble::alreadyInstalled, true, "ready processing done", nullptr, true,
-            "[INFO] Skipping installation for 'X' https://downloads.test/X.pkg as package already installed with similar or higher version"},
+            "[INFO] Skipping installation for 'X' https://downloads.test/X.pkg as package already installed with "
+            "similar or higher version"},
     // A malformed link fails its row with a reason the user can act on, like every other failure.
-    RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed", "error.installer.link.invalid", false,
+    RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed", "error.installer.link.invalid",
+            false,
             "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
-    RowCase{"DownloadFails", Trouble::downloadFails, false, "ready processing downloading failed", "error.connectivity", true,
+    RowCase{"DownloadFails", Trouble::downloadFails, false, "ready processing downloading failed", "error.connectivity",
+            true,
             downloading + "[CRITICAL] error.connectivity " + RestClientError::invalidResponse().localizedDescription() +
                     "\n[CRITICAL] Installing failed for 'X' error.connectivity"},
     RowCase{"DigestFailsOnAnOptionalRow", Trouble::digestFails, false, "ready processing downloading installing failed",
