@@ -14,10 +14,7 @@ namespace tarn::test {
 // present with its type, and the outcome that `exitCode` stands for. Answers it for further checks.
 inline QJsonObject completeReport(const QString& path, int exitCode) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ADD_FAILURE() << "no report at " << path.toStdString();
-        return {};
-    }
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << "no report at " << path.toStdString();
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
     EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
@@ -50,9 +47,8 @@ inline QJsonObject completeReport(const QString& path, int exitCode) {
             EXPECT_TRUE(application[QLatin1String(text)].isString()) << text;
         }
         for (const char* textOrNull : {"installedVersionBefore", "error"}) {
-            EXPECT_TRUE(application[QLatin1String(textOrNull)].isString() ||
-                        application[QLatin1String(textOrNull)].isNull())
-                    << textOrNull;
+            const QJsonValue value = application[QLatin1String(textOrNull)];
+            EXPECT_TRUE(value.isString() || value.isNull()) << textOrNull;
         }
         EXPECT_TRUE(application[u"mandatory"].isBool());
         EXPECT_GE(application[u"bytesDownloaded"].toInteger(-1), 0);

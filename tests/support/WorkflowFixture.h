@@ -26,14 +26,13 @@ inline TARNDeviceModel catalogueDevice(const QString& name, const QString& vid, 
     return {name, vid, pid, u"https://config.test/devices/"_s + name, u"C0FFEE"_s + name};
 }
 
+// The documents the service answers, their fields one table each.
+// clang-format off
 inline QByteArray catalogueJson(const QList<TARNDeviceModel>& devices) {
     QJsonArray array;
     for (const auto& device : devices) {
-        array.append(QJsonObject{{u"name"_s, device.name},
-                                 {u"vid"_s, device.vid},
-                                 {u"pid"_s, device.pid},
-                                 {u"configLink"_s, device.configLink},
-                                 {u"hash"_s, device.hash}});
+        array.append(QJsonObject{{"name", device.name}, {"vid", device.vid}, {"pid", device.pid},
+                                 {"configLink", device.configLink}, {"hash", device.hash}});
     }
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
@@ -49,21 +48,14 @@ inline QByteArray configurationJson(const QList<OfferedApp>& apps,
                                     const QString& successUrl = u"https://tarn.test/welcome"_s) {
     QJsonArray array;
     for (const auto& app : apps) {
-        array.append(QJsonObject{{u"name"_s, app.name},
-                                 {u"version"_s, u"2.0"_s},
-                                 {u"mandatory"_s, app.mandatory},
-                                 {u"licenseType"_s, u"free"_s},
-                                 {u"installer"_s, app.installer},
-                                 {u"hash"_s, u"ABCD"_s + app.name},
-                                 {u"pkgId"_s, u"com.tarn."_s + app.name}});
+        array.append(QJsonObject{{"name", app.name}, {"version", "2.0"}, {"mandatory", app.mandatory},
+                                 {"licenseType", "free"}, {"installer", app.installer}, {"hash", "ABCD" + app.name},
+                                 {"pkgId", "com.tarn." + app.name}});
     }
-    const QJsonObject root{{u"name"_s, u"Scanner"_s},
-                           {u"vid"_s, u"4A9"_s},
-                           {u"pid"_s, u"1A0B"_s},
-                           {u"successUrl"_s, successUrl},
-                           {u"apps"_s, array}};
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonObject{{"name", "Scanner"}, {"vid", "4A9"}, {"pid", "1A0B"}, {"successUrl", successUrl},
+                                     {"apps", array}}).toJson(QJsonDocument::Compact);
 }
+// clang-format on
 
 inline TARNDeviceAppConfigurationModel appEntry(const QString& name, bool mandatory) {
     TARNDeviceAppConfigurationModel entry;
