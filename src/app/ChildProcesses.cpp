@@ -11,6 +11,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 bool runEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const QDeadlineTimer deadline(limit);
     // Wakes the dispatcher now and then, so that the deadline is seen without any other event.
@@ -42,14 +44,13 @@ bool finishWorkBeforeExit(InstallationViewModel& model, const std::function<void
     bool stopped = true;
     if (model.isInstallationRunning()) {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(stepLimit).count();
-        say(QStringLiteral("Stopping: waiting up to %1 s for the running installation step to end, then "
-                           "cleaning up (interrupt again to stop at once).")
-                    .arg(seconds));
+        say(u"Stopping: waiting up to %1 s for the running installation step to end, then "
+            "cleaning up (interrupt again to stop at once)."_s.arg(seconds));
         bool ended = false;
         QCoro::connect(model.stopInstallation(), &model, [&ended] { ended = true; });
         stopped = runEventsUntil([&ended] { return ended; }, stepLimit);
         if (!stopped) {
-            say(QStringLiteral("The running installation step did not end in time; exiting without it."));
+            say(u"The running installation step did not end in time; exiting without it."_s);
         }
     }
     return waitForChildProcesses() && stopped;

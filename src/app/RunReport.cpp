@@ -8,6 +8,8 @@
 #include <cmath>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 QJsonValue orNull(const std::optional<QString>& text) {
@@ -60,35 +62,34 @@ QJsonObject RunReport::toJson(int exitCode) const {
         const double seconds =
                 row.started ? std::chrono::duration<double>(row.ended.value_or(now) - *row.started).count() : 0.0;
         applications.append(QJsonObject{
-                {QStringLiteral("name"), task.name},
-                {QStringLiteral("packageId"), task.pkgId},
-                {QStringLiteral("mandatory"), task.isManadatory},
-                {QStringLiteral("requestedVersion"), task.version},
-                {QStringLiteral("installedVersionBefore"), orNull(versionsBefore.value(task.pkgId))},
-                {QStringLiteral("state"), caseName(task.state)},
-                {QStringLiteral("error"), orNull(task.errorMessage)},
-                {QStringLiteral("bytesDownloaded"), row.bytes},
-                {QStringLiteral("seconds"), std::round(seconds * 1000) / 1000},
+                {u"name"_s, task.name},
+                {u"packageId"_s, task.pkgId},
+                {u"mandatory"_s, task.isManadatory},
+                {u"requestedVersion"_s, task.version},
+                {u"installedVersionBefore"_s, orNull(versionsBefore.value(task.pkgId))},
+                {u"state"_s, caseName(task.state)},
+                {u"error"_s, orNull(task.errorMessage)},
+                {u"bytesDownloaded"_s, row.bytes},
+                {u"seconds"_s, std::round(seconds * 1000) / 1000},
         });
     }
     QJsonValue chosenDevice(QJsonValue::Null);
     if (device) {
         chosenDevice = QJsonObject{
-                {QStringLiteral("name"), *device},
-                {QStringLiteral("chosenBy"),
-                 deviceChoice == DeviceChoice::detected ? QStringLiteral("detected") : QStringLiteral("--device")},
+                {u"name"_s, *device},
+                {u"chosenBy"_s, deviceChoice == DeviceChoice::detected ? u"detected"_s : u"--device"_s},
         };
     }
     return QJsonObject{
-            {QStringLiteral("reportFormat"), formatVersion},
-            {QStringLiteral("toolVersion"), QStringLiteral(TARN_VERSION)},
-            {QStringLiteral("serviceUrl"), serviceUrl},
-            {QStringLiteral("startedAt"), startedAt},
-            {QStringLiteral("finishedAt"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-            {QStringLiteral("device"), chosenDevice},
-            {QStringLiteral("applications"), applications},
-            {QStringLiteral("outcome"), outcomeName(exitCode)},
-            {QStringLiteral("exitCode"), exitCode},
+            {u"reportFormat"_s, formatVersion},
+            {u"toolVersion"_s, QStringLiteral(TARN_VERSION)},
+            {u"serviceUrl"_s, serviceUrl},
+            {u"startedAt"_s, startedAt},
+            {u"finishedAt"_s, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+            {u"device"_s, chosenDevice},
+            {u"applications"_s, applications},
+            {u"outcome"_s, outcomeName(exitCode)},
+            {u"exitCode"_s, exitCode},
     };
 }
 
@@ -107,13 +108,13 @@ std::optional<QString> RunReport::writeTo(const QString& path, int exitCode) con
 QString RunReport::outcomeName(int exitCode) {
     switch (exitCode) {
     case 0:
-        return QStringLiteral("success");
+        return u"success"_s;
     case 2:
-        return QStringLiteral("usageError");
+        return u"usageError"_s;
     case 3:
-        return QStringLiteral("optionalFailed");
+        return u"optionalFailed"_s;
     default:
-        return exitCode > 128 ? QStringLiteral("interrupted") : QStringLiteral("failed");
+        return exitCode > 128 ? u"interrupted"_s : u"failed"_s;
     }
 }
 

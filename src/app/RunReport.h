@@ -22,8 +22,6 @@ public:
     enum class DeviceChoice { detected, commandLine };
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    static constexpr int formatVersion = 1;
-
     explicit RunReport(QString serviceUrl, Clock clock = &std::chrono::steady_clock::now);
 
     void deviceChosen(const QString& name, DeviceChoice how);
@@ -31,14 +29,16 @@ public:
     // The rows as published: when each leaves `ready` and when it ends, and what it downloaded.
     void observe(const QList<AppInstallTask>& tasks);
 
-    QJsonObject toJson(int exitCode) const;
     // Replaces `path` as a whole or not at all. Answers what went wrong, or nothing.
     std::optional<QString> writeTo(const QString& path, int exitCode) const;
 
+private:
+    static constexpr int formatVersion = 1;
+
+    QJsonObject toJson(int exitCode) const;
     // "success", "failed", "usageError", "optionalFailed", "interrupted" (128 + a signal's number).
     static QString outcomeName(int exitCode);
 
-private:
     struct RowTimes {
         std::optional<std::chrono::steady_clock::time_point> started;
         std::optional<std::chrono::steady_clock::time_point> ended;

@@ -26,18 +26,18 @@ public:
     std::optional<QString> update(qsizetype index, qsizetype count, const QString& name,
                                   const DownloadProgress& progress);
 
-    // The line itself, for a rate in bytes per second when one is known.
-    static QString line(qsizetype index, qsizetype count, const QString& name, const DownloadProgress& progress,
-                        std::optional<double> bytesPerSecond);
-    // "45 s", "12 min", "1 h 5 min".
-    static QString duration(std::chrono::seconds seconds);
-
     // The control sequences that put `text` over the current line, and that clear it. A line wider
     // than the terminal's `columns` (when known) is cut: a wrapped line could not be redrawn in place.
     static QString redraw(const QString& text, int columns = 0);
     static QString clear();
 
 private:
+    // The line itself, for a rate in bytes per second when one is known.
+    static QString line(qsizetype index, qsizetype count, const QString& name, const DownloadProgress& progress,
+                        std::optional<double> bytesPerSecond);
+    // "45 s", "12 min", "1 h 5 min".
+    static QString duration(std::chrono::seconds seconds);
+
     struct Measurement {
         qsizetype index = -1;
         qint64 firstBytes = 0;

@@ -2,7 +2,10 @@
 
 #include "app/ChildProcesses.h"
 #include "base/MainQueue.h"
+#include "base/Outcome.h"
 #include "base/PrintableText.h"
+#include "workflow/ApplicationChoice.h"
+#include "workflow/DeviceChoice.h"
 
 #include <QEventLoop>
 #include <QTextStream>
@@ -14,10 +17,20 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString joinedNames(const QStringList& names) {
-    return names.join(QStringLiteral(", "));
+    return names.join(u", "_s);
+}
+
+QStringList applicationNames(const QList<TARNDeviceAppConfigurationModel>& apps) {
+    QStringList names;
+    for (const auto& app : apps) {
+        names.append(app.name);
+    }
+    return names;
 }
 
 // Suspends one coroutine until `wake()`, which may come from inside a property assignment: the
@@ -47,6 +60,17 @@ private:
     std::coroutine_handle<> waiting;
 };
 
+// Whether standard output is a terminal, where a live progress bar can redraw itself.
+bool standardOutputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+// The terminal's width in columns, 0 when standard output is none or does not say.
+int standardOutputColumns() {
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
 } // namespace
 
 UnattendedInstaller::UnattendedInstaller(InstallationViewModel& model, Options options, QTextStream& out,
@@ -56,11 +80,11 @@ UnattendedInstaller::UnattendedInstaller(InstallationViewModel& model, Options o
 
 QCoro::Task<ExitCode> UnattendedInstaller::run() {
     if (!options.acceptLicenses) {
-        printProblem(QStringLiteral("Installing needs the licence agreement and the legal notes accepted. Read them, "
-                                    "then run again with --accept-licenses."));
+        printProblem(u"Installing needs the licence agreement and the legal notes accepted. Read them, "
+                     "then run again with --accept-licenses."_s);
         co_return ExitCode::usageError;
     }
-    printLine(QStringLiteral("T.A.R.N. Installer %1, unattended").arg(QStringLiteral(TARN_VERSION)));
+    printLine(u"T.A.R.N. Installer %1, unattended"_s.arg(QStringLiteral(TARN_VERSION)));
 
     if (auto stop = co_await loadCatalogue()) {
         co_return *stop;
@@ -74,7 +98,7 @@ QCoro::Task<ExitCode> UnattendedInstaller::run() {
     if (auto stop = selectApplications()) {
         co_return *stop;
     }
-    auto run = install(); // named first: see ProcessRunner::runWithAdminPrivileges
+    auto run = install(); // Named first [gcc12-await-temporaries].
     co_return co_await std::move(run);
 }
 
@@ -97,120 +121,107 @@ QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::loadCatalogue() {
     });
     armed = true;
 
-    printLine(QStringLiteral("Licence agreement and legal notes accepted on the command line."));
+    printLine(u"Licence agreement and legal notes accepted on the command line."_s);
     model.isEulaAccepted = true;
     model.isLegalAccepted = true;
     co_await settled;
     if (errorReported) {
-        printProblem(QStringLiteral("Could not load the supported-device catalogue: ") + model.fatalErrorMessage());
+        printProblem(u"Could not load the supported-device catalogue: %1"_s.arg(model.fatalErrorMessage()));
         co_return ExitCode::failure;
     }
     if (model.supportedDevices().isEmpty()) {
-        printProblem(QStringLiteral("The configuration service lists no supported scanner."));
+        printProblem(u"The configuration service lists no supported scanner."_s);
         co_return ExitCode::failure;
     }
-    printLine(QStringLiteral("Catalogue loaded: %1 supported scanner models.").arg(model.supportedDevices().size()));
+    printLine(u"Catalogue loaded: %1 supported scanner models."_s.arg(model.supportedDevices().size()));
     co_return std::nullopt;
 }
 
 QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::chooseDevice() {
     const double seconds = static_cast<double>(model.settings().searchTimeLimit.count()) / 1000;
-    printLine(QStringLiteral("Searching for a connected scanner (up to %1 s)...").arg(seconds));
+    printLine(u"Searching for a connected scanner (up to %1 s)..."_s.arg(seconds));
     co_await model.searchForDevice();
 
     const DeviceSearchState status = model.deviceSearchStatus();
     if (status.is(DeviceSearchState::Case::found)) {
-        printLine(QStringLiteral("Scanner detected: ") + status.device()->name);
+        printLine(u"Scanner detected: %1"_s.arg(status.device()->name));
         report.deviceChosen(status.device()->name, RunReport::DeviceChoice::detected);
         co_return std::nullopt;
     }
     if (!status.is(DeviceSearchState::Case::notFound)) {
-        printProblem(QStringLiteral("The scanner search could not run: ") + model.fatalErrorMessage());
+        printProblem(u"The scanner search could not run: %1"_s.arg(model.fatalErrorMessage()));
         co_return ExitCode::failure;
     }
     const QStringList models = model.supportedDeviceNames();
     if (!options.device) {
-        printProblem(QStringLiteral("No supported scanner was detected. Connect it, or name its model with --device "
-                                    "(one of: %1).")
-                             .arg(joinedNames(models)));
+        printProblem(u"No supported scanner was detected. Connect it, or name its model with --device "
+                     "(one of: %1)."_s.arg(joinedNames(models)));
         co_return ExitCode::failure;
     }
-    // As the model picker does: the first catalogue entry of that name.
-    for (const auto& device : model.supportedDevices()) {
-        if (device.name == *options.device) {
-            model.deviceModel = device;
-            printLine(QStringLiteral("No scanner detected; using the catalogue model '%1'.").arg(device.name));
-            report.deviceChosen(device.name, RunReport::DeviceChoice::commandLine);
-            co_return std::nullopt;
-        }
+    if (const auto device = deviceForSelection(*options.device, model.supportedDevices(), model.deviceModel())) {
+        model.deviceModel = device;
+        printLine(u"No scanner detected; using the catalogue model '%1'."_s.arg(device->name));
+        report.deviceChosen(device->name, RunReport::DeviceChoice::commandLine);
+        co_return std::nullopt;
     }
-    printProblem(QStringLiteral("--device: the catalogue has no model named '%1'; its models are: %2.")
-                         .arg(*options.device, joinedNames(models)));
+    printProblem(u"--device: the catalogue has no model named '%1'; its models are: %2."_s.arg(*options.device,
+                                                                                               joinedNames(models)));
     co_return ExitCode::usageError;
 }
 
 QCoro::Task<std::optional<ExitCode>> UnattendedInstaller::loadApplications() {
     const QString deviceName = model.deviceModel()->name;
-    printLine(QStringLiteral("Loading the applications of '%1'...").arg(deviceName));
+    printLine(u"Loading the applications of '%1'..."_s.arg(deviceName));
     co_await model.fetchDeviceApplications();
     if (!model.deviceApplicationsModel()) {
-        printProblem(QStringLiteral("Could not load the applications of '%1': %2")
-                             .arg(deviceName, model.fatalErrorMessage()));
+        printProblem(u"Could not load the applications of '%1': %2"_s.arg(deviceName, model.fatalErrorMessage()));
         co_return ExitCode::failure;
     }
     co_return std::nullopt;
 }
 
-// The configuration fetch has already chosen the mandatory applications; the others join them by name.
+// The configuration fetch has already chosen the mandatory applications; the others join them as the
+// package screen's toggles would add them.
 std::optional<ExitCode> UnattendedInstaller::selectApplications() {
     const QList<TARNDeviceAppConfigurationModel> apps = model.deviceApplicationsModel()->apps;
-    switch (options.selection.kind) {
-    case ApplicationSelection::Kind::mandatory:
-        break;
-    case ApplicationSelection::Kind::all:
-        model.selectedAppsForInstallation = apps;
-        break;
-    case ApplicationSelection::Kind::named: {
-        QStringList available;
-        for (const auto& app : apps) {
-            available.append(app.name);
-        }
-        QStringList unknown;
-        for (const auto& name : options.selection.names) {
-            if (!available.contains(name)) {
-                unknown.append(name);
-            }
-        }
-        if (!unknown.isEmpty()) {
-            printProblem(QStringLiteral("--select: no application named %1; this scanner offers: %2.")
-                                 .arg(QStringLiteral("'") + unknown.join(QStringLiteral("', '")) + u'\'',
-                                      joinedNames(available)));
-            return ExitCode::usageError;
-        }
-        QList<TARNDeviceAppConfigurationModel> chosen;
-        for (const auto& app : apps) {
-            if (app.mandatory || options.selection.names.contains(app.name)) {
-                chosen.append(app);
-            }
-        }
-        model.selectedAppsForInstallation = chosen;
-        break;
+    if (const QStringList unknown = unknownApplicationNames(apps); !unknown.isEmpty()) {
+        printProblem(u"--select: no application named '%1'; this scanner offers: %2."_s.arg(
+                unknown.join(u"', '"_s), joinedNames(applicationNames(apps))));
+        return ExitCode::usageError;
     }
+    if (options.selection.kind != ApplicationSelection::Kind::mandatory) {
+        ApplicationChoice choice;
+        choice.seed(model.selectedAppsForInstallation());
+        for (const auto& app : apps) {
+            if (options.selection.kind == ApplicationSelection::Kind::all ||
+                options.selection.names.contains(app.name)) {
+                choice.setChosen(app, true);
+            }
+        }
+        model.selectedAppsForInstallation = choice.chosenApplications();
     }
     if (model.tasksToRun().isEmpty()) {
-        printOutcome(QStringLiteral("Nothing to install: this scanner has no mandatory application and none was "
-                                    "selected."));
+        printOutcome(u"Nothing to install: this scanner has no mandatory application and none was selected."_s);
         return ExitCode::success;
     }
     QStringList names;
     for (const auto& task : model.tasksToRun()) {
         names.append(task.name);
     }
-    printLine(QStringLiteral("Installing %1 of %2 applications: %3")
-                      .arg(names.size())
-                      .arg(apps.size())
-                      .arg(joinedNames(names)));
+    printLine(u"Installing %1 of %2 applications: %3"_s.arg(QString::number(names.size()), QString::number(apps.size()),
+                                                            joinedNames(names)));
     return std::nullopt;
+}
+
+QStringList UnattendedInstaller::unknownApplicationNames(const QList<TARNDeviceAppConfigurationModel>& apps) const {
+    const QStringList available = applicationNames(apps);
+    QStringList unknown;
+    for (const auto& name : options.selection.names) {
+        if (!available.contains(name)) {
+            unknown.append(name);
+        }
+    }
+    return unknown;
 }
 
 // Only for the report: the run's own check decides, and logs, what gets installed.
@@ -229,19 +240,14 @@ QCoro::Task<ExitCode> UnattendedInstaller::install() {
     rows.clear();
     const Subscription watch =
             model.tasksToRun.subscribe([this](const QList<AppInstallTask>& tasks) { showRows(tasks); });
-    std::exception_ptr failure;
-    try {
-        co_await model.installSelectedApplications();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const Outcome<void> outcome = co_await outcomeOf(model.installSelectedApplications());
     // Row updates are posted by the run; they have all landed after one more turn of the main queue.
     co_await nextMainQueueTurn();
     showRows(model.tasksToRun());
     clearProgress();
-    if (failure) {
+    if (outcome.failed()) {
         // Only refused rights end a run early; the workflow has published why.
-        printProblem(QStringLiteral("The installation stopped: ") + model.fatalErrorMessage());
+        printProblem(u"The installation stopped: %1"_s.arg(model.fatalErrorMessage()));
     }
     co_return summarise();
 }
@@ -257,21 +263,19 @@ ExitCode UnattendedInstaller::summarise() {
             failed.append(task.name);
         }
     }
-    printOutcome(
-            QStringLiteral("Summary: %1 of %2 applications installed or already up to date, %3 failed%4")
-                    .arg(done)
-                    .arg(tasks.size())
-                    .arg(failed.size())
-                    .arg(failed.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + joinedNames(failed) + u'.'));
+    printOutcome(u"Summary: %1 of %2 applications installed or already up to date, %3 failed%4"_s.arg(done)
+                         .arg(tasks.size())
+                         .arg(failed.size())
+                         .arg(failed.isEmpty() ? u"."_s : u": %1."_s.arg(joinedNames(failed))));
     if (!model.isInstallationSuccessful()) {
-        printOutcome(QStringLiteral("Installation failed: a mandatory application could not be installed."));
+        printOutcome(u"Installation failed: a mandatory application could not be installed."_s);
         return ExitCode::failure;
     }
     if (model.anyOptionalPackageFailedToInstall()) {
-        printOutcome(QStringLiteral("Installation complete, except for optional applications."));
+        printOutcome(u"Installation complete, except for optional applications."_s);
         return ExitCode::optionalFailed;
     }
-    printOutcome(QStringLiteral("Installation complete."));
+    printOutcome(u"Installation complete."_s);
     return ExitCode::success;
 }
 
@@ -312,10 +316,10 @@ void UnattendedInstaller::showRows(const QList<AppInstallTask>& tasks) {
 }
 
 void UnattendedInstaller::printRowState(qsizetype index, qsizetype count, const AppInstallTask& task) {
-    QString line = QStringLiteral("[%1/%2] %3: %4").arg(index + 1).arg(count).arg(task.name, caseName(task.state));
+    QString line = u"[%1/%2] %3: %4"_s.arg(index + 1).arg(count).arg(task.name, caseName(task.state));
     if (task.state == ToInstallListItemViewState::failed) {
         if (task.errorMessage) {
-            line += QStringLiteral(" - ") + *task.errorMessage;
+            line += u" - %1"_s.arg(*task.errorMessage);
         }
         printOutcome(line);
         return;
@@ -362,7 +366,7 @@ int UnattendedInstaller::writeReport(int exitCode) {
     }
     report.observe(model.tasksToRun());
     if (const auto problem = report.writeTo(*options.reportFile, exitCode)) {
-        printProblem(QStringLiteral("Could not write the report to '%1': %2").arg(*options.reportFile, *problem));
+        printProblem(u"Could not write the report to '%1': %2"_s.arg(*options.reportFile, *problem));
         // A management tool that asked for a report must not read success without one, nor a failed
         // installation into a machine that is fine; a failing run keeps its own, more telling code.
         if (exitCode == static_cast<int>(ExitCode::success) || exitCode == static_cast<int>(ExitCode::optionalFailed)) {
@@ -409,15 +413,6 @@ int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOpt
     auto unattended = UnattendedInstaller::Options::from(options, std::move(receipts));
     unattended.terminalColumns = standardOutputColumns();
     return runUnattendedInstallation(model, unattended, out, err, standardOutputIsTerminal());
-}
-
-bool standardOutputIsTerminal() {
-    return ::isatty(STDOUT_FILENO) == 1;
-}
-
-int standardOutputColumns() {
-    winsize size{};
-    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 } // namespace tarn

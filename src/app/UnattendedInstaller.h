@@ -58,6 +58,7 @@ private:
     QCoro::Task<std::optional<ExitCode>> chooseDevice();
     QCoro::Task<std::optional<ExitCode>> loadApplications();
     std::optional<ExitCode> selectApplications();
+    QStringList unknownApplicationNames(const QList<TARNDeviceAppConfigurationModel>& apps) const;
     QCoro::Task<> recordInstalledVersions();
     QCoro::Task<ExitCode> install();
     ExitCode summarise();
@@ -91,10 +92,5 @@ int runUnattendedInstallation(InstallationViewModel& model, const UnattendedInst
 // terminal: what `tarn-installer --unattended` runs once it has built the workflow.
 int runUnattendedInstallation(InstallationViewModel& model, const CommandLineOptions& options,
                               std::shared_ptr<PkgUtilHelperProtoco> receipts = nullptr);
-
-// Whether standard output is a terminal, where a live progress bar can redraw itself.
-bool standardOutputIsTerminal();
-// The terminal's width in columns, 0 when standard output is none or does not say.
-int standardOutputColumns();
 
 } // namespace tarn

@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QStringList argumentsOf(int argc, char* argv[]) {
@@ -134,7 +136,7 @@ int main(int argc, char* argv[]) {
             if (!options.unattended) {
                 // Started from the desktop's menu, the window has nobody reading its terminal.
                 const QApplication application(argc, argv);
-                QMessageBox::critical(nullptr, QStringLiteral("T.A.R.N. Installer"), error->message);
+                QMessageBox::critical(nullptr, u"T.A.R.N. Installer"_s, error->message);
             }
             return static_cast<int>(tarn::ExitCode::usageError);
         }
@@ -149,10 +151,10 @@ int main(int argc, char* argv[]) {
         application = std::make_unique<QApplication>(argc, argv);
         // The desktop matches the window to its entry, and so to its name and icon, by this id (Wayland) or
         // the application name (X11); the icon comes from the theme where the package installs it.
-        QGuiApplication::setDesktopFileName(QStringLiteral("example.tarn.Installer"));
-        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.tarn.Installer")));
+        QGuiApplication::setDesktopFileName(u"example.tarn.Installer"_s);
+        QApplication::setWindowIcon(QIcon::fromTheme(u"example.tarn.Installer"_s));
     }
-    QCoreApplication::setApplicationName(QStringLiteral("tarn-installer"));
+    QCoreApplication::setApplicationName(u"tarn-installer"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(TARN_VERSION));
 
     try {

@@ -4,6 +4,7 @@
 #include "components/Resources.h"
 #include "screens/DeviceDetectedState.h"
 #include "screens/DevicePicker.h"
+#include "workflow/DeviceChoice.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -34,10 +34,4 @@ QString titleAfterLastPlaceholder(const QString& titleText);
 std::optional<QString> initialDeviceSelection(const std::optional<TARNDeviceModel>& device,
                                               const QStringList& supportedDeviceNames);
 
-// The workflow's device once `name` is picked: the first catalogue entry of that name, or none. A
-// device that already carries the name is kept, so a recognised scanner is never swapped for another
-// catalogue entry that merely shares its name.
-std::optional<TARNDeviceModel> deviceForSelection(const QString& name, const QList<TARNDeviceModel>& supportedDevices,
-                                                  const std::optional<TARNDeviceModel>& current);
-
 } // namespace tarn

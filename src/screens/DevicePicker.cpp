@@ -8,6 +8,8 @@
 #include <QPainter>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qreal chevronSize = 18;
@@ -28,23 +30,23 @@ DevicePicker::DevicePicker(QWidget* parent) : QComboBox(parent) {
     const QString text = screen::css(theme::color(u"labelDropdown"));
     const QString focus = screen::css(theme::color(u"FocusRing"));
     const QString accent = screen::css(theme::color(u"ButtonPrimaryBackgroundBase"));
-    setStyleSheet(QStringLiteral("QComboBox { color: %1; background: %2; border: 2px solid %3; border-radius: 14px;"
-                                 " padding: 0 44px 0 18px; }"
-                                 "QComboBox:hover { border-color: %4; }"
-                                 "QComboBox:focus { border-color: %5; }"
-                                 "QComboBox:disabled { color: %6; border-color: %7; }"
-                                 "QComboBox::drop-down { border: none; width: 44px; }"
-                                 "QComboBox::down-arrow { image: none; }"
-                                 "QComboBox QAbstractItemView { color: %1; background: #102B52; border: 1px solid %3;"
-                                 " outline: none; padding: 6px; selection-background-color: %8;"
-                                 " selection-color: #FFFFFF; }"
-                                 "QComboBox QAbstractItemView::item { min-height: 36px; padding: 0 12px;"
-                                 " border-radius: 8px; }"
-                                 "QComboBox QAbstractItemView::item:selected { background: %8; }")
-                          .arg(text, screen::css(QColor(255, 255, 255, 18)), screen::css(QColor(255, 255, 255, 46)),
-                               screen::css(QColor(255, 255, 255, 110)), focus,
-                               screen::css(theme::color(u"CheckboxTitleDisabled")),
-                               screen::css(QColor(255, 255, 255, 24)), accent) +
+    setStyleSheet(u"QComboBox { color: %1; background: %2; border: 2px solid %3; border-radius: 14px;"
+                  " padding: 0 44px 0 18px; }"
+                  "QComboBox:hover { border-color: %4; }"
+                  "QComboBox:focus { border-color: %5; }"
+                  "QComboBox:disabled { color: %6; border-color: %7; }"
+                  "QComboBox::drop-down { border: none; width: 44px; }"
+                  "QComboBox::down-arrow { image: none; }"
+                  "QComboBox QAbstractItemView { color: %1; background: #102B52; border: 1px solid %3;"
+                  " outline: none; padding: 6px; selection-background-color: %8;"
+                  " selection-color: #FFFFFF; }"
+                  "QComboBox QAbstractItemView::item { min-height: 36px; padding: 0 12px;"
+                  " border-radius: 8px; }"
+                  "QComboBox QAbstractItemView::item:selected { background: %8; }"_s.arg(
+                          text, screen::css(QColor(255, 255, 255, 18)), screen::css(QColor(255, 255, 255, 46)),
+                          screen::css(QColor(255, 255, 255, 110)), focus,
+                          screen::css(theme::color(u"CheckboxTitleDisabled")), screen::css(QColor(255, 255, 255, 24)),
+                          accent) +
                   screen::scrollBarStyleSheet());
 }
 

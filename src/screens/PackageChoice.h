@@ -3,32 +3,12 @@
 #include "components/StyledText.h"
 #include "models/TARNDeviceAppConfigurationModel.h"
 
-#include <QList>
 #include <QLocale>
 #include <QString>
 
 #include <optional>
-#include <utility>
 
 namespace tarn {
-
-// The package screen's record of the user's choice: an application is chosen when its value is true.
-// The workflow's selection only seeds it; entries are added or changed, never removed.
-class PackageChoice {
-public:
-    bool isChosen(const TARNDeviceAppConfigurationModel& entry) const;
-    void setChosen(const TARNDeviceAppConfigurationModel& entry, bool chosen);
-    // Marks every entry of the workflow's selection chosen; the others keep their values.
-    void seed(const QList<TARNDeviceAppConfigurationModel>& selected);
-
-    bool anyChosen() const;
-    int chosenCount() const;
-    // The chosen entries, in the order they were first recorded.
-    QList<TARNDeviceAppConfigurationModel> chosenApplications() const;
-
-private:
-    QList<std::pair<TARNDeviceAppConfigurationModel, bool>> values;
-};
 
 // What one application's row shows: its name, its description for the locale, the trial tag and
 // whether the row is locked (a mandatory application stays as seeded).

@@ -2,6 +2,7 @@
 
 #include "screens/PackageChoice.h"
 #include "screens/ScreenView.h"
+#include "workflow/ApplicationChoice.h"
 
 #include <QList>
 
@@ -16,7 +17,7 @@ class SpinnerView;
 
 // Loads the device's application configuration and lists its applications, mandatory ones checked
 // and locked; the user's choice goes to the workflow when Download is pressed. The screen's own
-// PackageChoice is the source of truth while it is shown; the workflow's selection only seeds it.
+// ApplicationChoice is the source of truth while it is shown; the workflow's selection only seeds it.
 class PackageManagerScreenView final : public ScreenView {
     Q_OBJECT
 public:
@@ -32,7 +33,7 @@ public:
 
     PackageManagerScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, QWidget* parent = nullptr);
 
-    const PackageChoice& choice() const { return selections; }
+    const ApplicationChoice& choice() const { return selections; }
     // The rows in list order, each with the entry it shows.
     QList<std::pair<TARNDeviceAppConfigurationModel, CustomToggleView*>> rows() const { return shownRows; }
     bool isLoading() const;
@@ -54,7 +55,7 @@ private:
     const QString uknownDevice;
     bool isDisabled = false;
     bool isButtonEnabled = true;
-    PackageChoice selections;
+    ApplicationChoice selections;
 
     QLabel* title;
     QStackedWidget* pages;

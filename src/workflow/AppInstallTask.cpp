@@ -2,6 +2,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 AppInstallTask AppInstallTask::from(const TARNDeviceAppConfigurationModel& entry) {
     AppInstallTask task;
     task.id = QUuid::createUuid();
@@ -17,19 +19,19 @@ AppInstallTask AppInstallTask::from(const TARNDeviceAppConfigurationModel& entry
 QString caseName(ToInstallListItemViewState state) {
     switch (state) {
     case ToInstallListItemViewState::ready:
-        return QStringLiteral("ready");
+        return u"ready"_s;
     case ToInstallListItemViewState::downloading:
-        return QStringLiteral("downloading");
+        return u"downloading"_s;
     case ToInstallListItemViewState::installing:
-        return QStringLiteral("installing");
+        return u"installing"_s;
     case ToInstallListItemViewState::failed:
-        return QStringLiteral("failed");
+        return u"failed"_s;
     case ToInstallListItemViewState::done:
-        return QStringLiteral("done");
+        return u"done"_s;
     case ToInstallListItemViewState::processing:
         break;
     }
-    return QStringLiteral("processing");
+    return u"processing"_s;
 }
 
 } // namespace tarn

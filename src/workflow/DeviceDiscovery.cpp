@@ -1,6 +1,7 @@
 // The InstallationViewModel operations that find the scanner and load its configuration.
 
 #include "base/MainQueue.h"
+#include "base/Outcome.h"
 #include "base/TaskCancellation.h"
 #include "services/InstallationError.h"
 #include "workflow/InstallationViewModel.h"
@@ -10,9 +11,11 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString cataloguePath = QStringLiteral("/support/Softwaredownloadcenter/Mac_ScannersConfig");
+const QString cataloguePath = u"/support/Softwaredownloadcenter/Mac_ScannersConfig"_s;
 
 QCoro::Task<> sleepUnlessCancelled(std::shared_ptr<TaskCancellation> cancellation, std::chrono::milliseconds duration) {
     co_await cancellation->sleep(duration);
@@ -35,31 +38,24 @@ QCoro::Task<bool> InstallationViewModel::loadSupportedDevices() {
     const QString catalogueText = configuration.serviceBaseUrl + cataloguePath;
     const auto url = wellFormedUrl(catalogueText);
     if (!url) {
-        handleError(
-                std::make_exception_ptr(InstallationError::invalidUrl(QStringLiteral("Invalid URL ") + catalogueText)));
+        handleError(std::make_exception_ptr(InstallationError::invalidUrl(u"Invalid URL %1"_s.arg(catalogueText))));
         co_return false;
     }
 
     const QPointer<InstallationViewModel> self(this);
     const auto client = restClient;
-    std::optional<QList<TARNDeviceModel>> devices;
-    std::exception_ptr failure;
-    try {
-        devices = co_await client->fetchData<std::optional<QList<TARNDeviceModel>>>(*url, std::nullopt,
-                                                                                    QStringLiteral("content"));
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    // Named first [gcc12-await-temporaries].
+    auto fetch = outcomeOf(client->fetchData<std::optional<QList<TARNDeviceModel>>>(*url, std::nullopt, u"content"_s));
+    const auto devices = co_await std::move(fetch);
     if (!self) {
         co_return false;
     }
-    if (failure) {
-        isInstallationSuccessful = false;
-        handleError(failure);
+    if (devices.failed()) {
+        failFetch(devices.failure);
         co_return false;
     }
 
-    const QList<TARNDeviceModel> list = devices.value_or(QList<TARNDeviceModel>());
+    const QList<TARNDeviceModel> list = devices.value->value_or(QList<TARNDeviceModel>());
     QStringList names;
     names.reserve(list.size());
     for (const auto& device : list) {
@@ -156,40 +152,41 @@ QCoro::Task<> InstallationViewModel::fetchDeviceApplications() {
     const std::optional<TARNDeviceModel> device = deviceModel();
     const auto url = device ? wellFormedUrl(device->configLink) : std::nullopt;
     if (!url) {
-        const QString link = device ? device->configLink : QStringLiteral("nil");
-        handleError(std::make_exception_ptr(InstallationError::invalidUrl(QStringLiteral("Invalid URL ") + link)));
+        const QString link = device ? device->configLink : u"nil"_s;
+        handleError(std::make_exception_ptr(InstallationError::invalidUrl(u"Invalid URL %1"_s.arg(link))));
         co_return;
     }
 
     const QPointer<InstallationViewModel> self(this);
     const auto client = restClient;
-    std::optional<TARNDeviceAppsConfigurationModel> configurationModel;
-    std::exception_ptr failure;
-    try {
-        configurationModel = co_await client->fetchData<TARNDeviceAppsConfigurationModel>(
-                *url, device->hash, QStringLiteral("device configuration"));
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    // Named first [gcc12-await-temporaries].
+    auto fetch = outcomeOf(
+            client->fetchData<TARNDeviceAppsConfigurationModel>(*url, device->hash, u"device configuration"_s));
+    auto configurationModel = co_await std::move(fetch);
     if (!self) {
         co_return;
     }
-    if (failure) {
-        isInstallationSuccessful = false;
-        handleError(failure);
+    if (configurationModel.failed()) {
+        failFetch(configurationModel.failure);
         co_return;
     }
 
     // One assignment of all mandatory entries: an assignment per entry would rebuild the task list after
     // each, which costs the cube of the number of applications.
     QList<TARNDeviceAppConfigurationModel> mandatory;
-    for (const auto& app : configurationModel->apps) {
+    for (const auto& app : configurationModel.value->apps) {
         if (app.mandatory) {
             mandatory.append(app);
         }
     }
     selectedAppsForInstallation = std::move(mandatory);
-    deviceApplicationsModel = std::move(configurationModel);
+    deviceApplicationsModel = std::move(configurationModel.value);
+}
+
+// A fetch that failed fails the installation too: nothing can be installed without its document.
+void InstallationViewModel::failFetch(const std::exception_ptr& failure) {
+    isInstallationSuccessful = false;
+    handleError(failure);
 }
 
 } // namespace tarn

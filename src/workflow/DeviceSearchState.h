@@ -23,7 +23,6 @@ public:
     // `notFound`: no search has run yet.
     DeviceSearchState() : DeviceSearchState(Case::notFound) {}
 
-    Case kind() const { return searchCase; }
     bool is(Case other) const { return searchCase == other; }
     // The matched entry of `found`; absent for every other case.
     const std::optional<TARNDeviceModel>& device() const { return matchedDevice; }
@@ -37,8 +36,6 @@ private:
     Case searchCase;
     std::optional<TARNDeviceModel> matchedDevice;
 };
-
-QString caseName(DeviceSearchState::Case searchCase);
 
 // The search ended with nothing to look for: the catalogue lists no scanner. Nothing can be picked
 // either, so the search screen says so and offers only a way back or out.

@@ -1,6 +1,7 @@
 // The InstallationViewModel installation run: rights, then each row in order.
 
 #include "base/MainQueue.h"
+#include "base/Outcome.h"
 #include "services/InstallationError.h"
 #include "workflow/InstallationViewModel.h"
 
@@ -8,7 +9,11 @@
 #include <QPointer>
 #include <QScopeGuard>
 
+#include <variant>
+
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 
 QCoro::Task<> InstallationViewModel::installSelectedApplications() {
     // Rows are addressed by position, so two runs over one list would overwrite each other's rows and
@@ -29,10 +34,6 @@ QCoro::Task<> InstallationViewModel::installSelectedApplications() {
 QCoro::Task<> InstallationViewModel::runInstallation() {
     const QPointer<InstallationViewModel> self(this);
     const auto permissions = systemPermissionsManager;
-    const auto packages = pkgHelper;
-    const auto client = restClient;
-    const auto installer = installHelper;
-    const auto log = logger;
 
     shouldProcessFatalError = false;
     isStopRequested = false;
@@ -41,16 +42,7 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
         co_return;
     }
     if (rights != AdminRights::granted) {
-        const QString message = qtTrId(permissionRefusalKey(rights));
-        for (qsizetype index = 0; index < tasksToRun().size(); ++index) {
-            postRowUpdate([index, message](InstallationViewModel& model) { model.markTaskFailed(index, message); });
-        }
-        fatalErrorMessage = message;
-        // Published above and logged by the permissions manager: a screen that lets it escape must
-        // not report it again.
-        reportedFailure = std::make_exception_ptr(
-                InstallationError::installationFailed(QStringLiteral("Insufficient permissions")));
-        std::rethrow_exception(reportedFailure);
+        refuseRun(rights);
     }
 
     // Granted: whatever way the run ends (even a failure no row caught), the grant is released.
@@ -61,105 +53,148 @@ QCoro::Task<> InstallationViewModel::runInstallation() {
         if (index >= tasksToRun().size() || isStopRequested) {
             break;
         }
-        const AppInstallTask row = tasksToRun()[index];
-        const auto setState = [this, index](ToInstallListItemViewState state) {
-            postRowUpdate([index, state](InstallationViewModel& model) { model.updateTaskState(index, state); });
-        };
-        const auto failWithFatalError = [this, index] {
-            postRowUpdate([index](InstallationViewModel& model) { model.markTaskFailedWithFatalError(index); });
-        };
-
-        setState(ToInstallListItemViewState::processing);
-        const bool needed = co_await packages->isInstallationNeeded(row.pkgId, row.version);
-        if (!self) {
+        const RowEnd end = co_await processRow(index);
+        if (end == RowEnd::workflowGone) {
             co_return;
         }
-        if (isStopRequested) {
+        if (end == RowEnd::stopRequested) {
             break;
-        }
-        if (!needed) {
-            log->info(QStringLiteral("Skipping installation for '") + row.name + QStringLiteral("' ") +
-                      row.installerLink +
-                      QStringLiteral(" as package already installed with similar or higher version"));
-            setState(ToInstallListItemViewState::done);
-            continue;
-        }
-
-        setState(ToInstallListItemViewState::downloading);
-        const auto url = wellFormedUrl(row.installerLink);
-        log->info(QStringLiteral("Downloading '") + row.name + QStringLiteral("' ") + row.installerLink);
-        if (!url) {
-            log->info(QStringLiteral("Download failed for '") + row.name + QStringLiteral("' ") + row.installerLink);
-            // Like every other failed row, this one says why, so that the result screen never shows
-            // a name with an empty reason.
-            fatalErrorMessage = qtTrId("error.installer.link.invalid");
-            failWithFatalError();
-            continue;
-        }
-
-        std::optional<QUrl> file;
-        std::exception_ptr failure;
-        try {
-            file = co_await client->downloadFile(*url, progressHandlerForRow(index));
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (!self) {
-            if (file) {
-                QFile::remove(file->toLocalFile());
-            }
-            co_return;
-        }
-        if (isStopRequested) {
-            cleanup(file);
-            break;
-        }
-        if (failure) {
-            handleError(failure);
-            cleanup(std::nullopt);
-            log->critical(QStringLiteral("Installing failed for '") + row.name + QStringLiteral("' ") +
-                          fatalErrorMessage());
-            failWithFatalError();
-            continue;
-        }
-
-        log->info(QStringLiteral("Installing '") + row.name + QStringLiteral("' ") + row.installerLink);
-        setState(ToInstallListItemViewState::installing);
-        try {
-            co_await installer->install(file->toLocalFile(), row.name, row.hash, trustedSigners());
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (!self) {
-            QFile::remove(file->toLocalFile());
-            co_return;
-        }
-        if (!failure) {
-            cleanup(file);
-            setState(ToInstallListItemViewState::done);
-            log->info(QStringLiteral("Installing done for '") + row.name + QStringLiteral("' ") + row.installerLink);
-        } else {
-            handleError(failure);
-            cleanup(file);
-            log->critical(QStringLiteral("Installing failed for '") + row.name + QStringLiteral("' ") +
-                          fatalErrorMessage());
-            failWithFatalError();
         }
     }
     if (isStopRequested) {
-        log->info(QStringLiteral("Installation interrupted"));
-        // Posted after every other row update, so it sees each row's last state.
-        postRowUpdate([message = qtTrId("error.installation.interrupted")](InstallationViewModel& model) {
-            for (qsizetype index = 0; index < model.tasksToRun().size(); ++index) {
-                const ToInstallListItemViewState state = model.tasksToRun()[index].state;
-                if (state != ToInstallListItemViewState::done && state != ToInstallListItemViewState::failed) {
-                    model.markTaskFailed(index, message);
-                }
-            }
-        });
+        failRowsInterrupted();
         co_return;
     }
     hasFinishedRun = true;
+}
+
+void InstallationViewModel::refuseRun(AdminRights rights) {
+    const QString message = qtTrId(permissionRefusalKey(rights));
+    for (qsizetype index = 0; index < tasksToRun().size(); ++index) {
+        postRowUpdate([index, message](InstallationViewModel& model) { model.markTaskFailed(index, message); });
+    }
+    fatalErrorMessage = message;
+    // Published above and logged by the permissions manager: a screen that lets it escape must not
+    // report it again.
+    reportedFailure = std::make_exception_ptr(InstallationError::installationFailed(u"Insufficient permissions"_s));
+    std::rethrow_exception(reportedFailure);
+}
+
+// One row: check, download, verify and install, finish. Every step answers whether the run goes on.
+QCoro::Task<InstallationViewModel::RowEnd> InstallationViewModel::processRow(qsizetype index) {
+    const AppInstallTask row = tasksToRun()[index];
+    if (const std::optional<RowEnd> end = co_await checkRow(index, row)) {
+        co_return *end;
+    }
+    const std::variant<RowEnd, QUrl> downloaded = co_await downloadRow(index, row);
+    if (const auto* end = std::get_if<RowEnd>(&downloaded)) {
+        co_return *end;
+    }
+    auto install = installRow(index, row, std::get<QUrl>(downloaded)); // Named first [gcc12-await-temporaries].
+    co_return co_await std::move(install);
+}
+
+// Answers nothing when the row's package must be installed.
+QCoro::Task<std::optional<InstallationViewModel::RowEnd>> InstallationViewModel::checkRow(qsizetype index,
+                                                                                          AppInstallTask row) {
+    const QPointer<InstallationViewModel> self(this);
+    const auto packages = pkgHelper;
+    postRowState(index, ToInstallListItemViewState::processing);
+    const bool needed = co_await packages->isInstallationNeeded(row.pkgId, row.version);
+    if (!self) {
+        co_return RowEnd::workflowGone;
+    }
+    if (isStopRequested) {
+        co_return RowEnd::stopRequested;
+    }
+    if (needed) {
+        co_return std::nullopt;
+    }
+    logger->info(u"Skipping installation for '%1' %2 as package already installed with similar or higher version"_s.arg(
+            row.name, row.installerLink));
+    postRowState(index, ToInstallListItemViewState::done);
+    co_return RowEnd::finished;
+}
+
+// Answers the downloaded file, or how the row ended without one.
+QCoro::Task<std::variant<InstallationViewModel::RowEnd, QUrl>> InstallationViewModel::downloadRow(qsizetype index,
+                                                                                                  AppInstallTask row) {
+    const QPointer<InstallationViewModel> self(this);
+    const auto client = restClient;
+    postRowState(index, ToInstallListItemViewState::downloading);
+    const auto url = wellFormedUrl(row.installerLink);
+    logger->info(u"Downloading '%1' %2"_s.arg(row.name, row.installerLink));
+    if (!url) {
+        logger->info(u"Download failed for '%1' %2"_s.arg(row.name, row.installerLink));
+        // Like every other failed row, this one says why, so that the result screen never shows a name
+        // with an empty reason.
+        fatalErrorMessage = qtTrId("error.installer.link.invalid");
+        postRowFailure(index);
+        co_return RowEnd::finished;
+    }
+    // Named first [gcc12-await-temporaries].
+    auto transfer = outcomeOf(client->downloadFile(*url, progressHandlerForRow(index)));
+    const Outcome<QUrl> file = co_await std::move(transfer);
+    if (!self) {
+        if (file.value) {
+            QFile::remove(file.value->toLocalFile());
+        }
+        co_return RowEnd::workflowGone;
+    }
+    if (isStopRequested) {
+        cleanup(file.value);
+        co_return RowEnd::stopRequested;
+    }
+    if (file.failed()) {
+        failRow(index, row, file.failure, std::nullopt);
+        co_return RowEnd::finished;
+    }
+    co_return *file.value;
+}
+
+// The installer checks the file's hash and signature before it installs.
+QCoro::Task<InstallationViewModel::RowEnd> InstallationViewModel::installRow(qsizetype index, AppInstallTask row,
+                                                                             QUrl file) {
+    const QPointer<InstallationViewModel> self(this);
+    const auto installer = installHelper;
+    logger->info(u"Installing '%1' %2"_s.arg(row.name, row.installerLink));
+    postRowState(index, ToInstallListItemViewState::installing);
+    // Named first [gcc12-await-temporaries].
+    auto install = outcomeOf(installer->install(file.toLocalFile(), row.name, row.hash, trustedSigners()));
+    const Outcome<void> installed = co_await std::move(install);
+    if (!self) {
+        QFile::remove(file.toLocalFile());
+        co_return RowEnd::workflowGone;
+    }
+    if (installed.failed()) {
+        failRow(index, row, installed.failure, file);
+        co_return RowEnd::finished;
+    }
+    cleanup(file);
+    postRowState(index, ToInstallListItemViewState::done);
+    logger->info(u"Installing done for '%1' %2"_s.arg(row.name, row.installerLink));
+    co_return RowEnd::finished;
+}
+
+void InstallationViewModel::failRow(qsizetype index, const AppInstallTask& row, const std::exception_ptr& failure,
+                                    const std::optional<QUrl>& file) {
+    handleError(failure);
+    cleanup(file);
+    logger->critical(u"Installing failed for '%1' %2"_s.arg(row.name, fatalErrorMessage()));
+    postRowFailure(index);
+}
+
+void InstallationViewModel::failRowsInterrupted() {
+    logger->info(u"Installation interrupted"_s);
+    // Posted after every other row update, so it sees each row's last state.
+    postRowUpdate([message = qtTrId("error.installation.interrupted")](InstallationViewModel& model) {
+        for (qsizetype index = 0; index < model.tasksToRun().size(); ++index) {
+            const ToInstallListItemViewState state = model.tasksToRun()[index].state;
+            if (state != ToInstallListItemViewState::done && state != ToInstallListItemViewState::failed) {
+                model.markTaskFailed(index, message);
+            }
+        }
+    });
 }
 
 QCoro::Task<> InstallationViewModel::stopInstallation() {
@@ -169,15 +204,12 @@ QCoro::Task<> InstallationViewModel::stopInstallation() {
     }
     if (!isStopRequested) {
         isStopRequested = true;
-        logger->info(QStringLiteral("Stopping the installation after the running step"));
+        logger->info(u"Stopping the installation after the running step"_s);
         // A download is the one step that can end early without leaving anything half done.
         restClient->cancelDownloads();
     }
-    try {
-        co_await *run;
-    } catch (...) {
-        // Only the end matters here; the run's failure is reported by those that started it.
-    }
+    // Only the end matters here; the run's failure is reported by those that started it.
+    co_await outcomeOf(run);
 }
 
 // Each way of not getting administrator rights asks something else of the user.
@@ -212,6 +244,14 @@ std::function<void(DownloadProgress)> InstallationViewModel::progressHandlerForR
 // queued when the object goes away is dropped with it.
 void InstallationViewModel::postRowUpdate(std::function<void(InstallationViewModel&)> update) {
     postToMainQueue(this, [this, update = std::move(update)] { update(*this); });
+}
+
+void InstallationViewModel::postRowState(qsizetype index, ToInstallListItemViewState state) {
+    postRowUpdate([index, state](InstallationViewModel& model) { model.updateTaskState(index, state); });
+}
+
+void InstallationViewModel::postRowFailure(qsizetype index) {
+    postRowUpdate([index](InstallationViewModel& model) { model.markTaskFailedWithFatalError(index); });
 }
 
 // A row that is no longer there (the list was replaced under the run) takes no update.

@@ -1,6 +1,7 @@
 #include "workflow/InstallationViewModel.h"
 
 #include "base/MainQueue.h"
+#include "base/Outcome.h"
 #include "models/DecodingError.h"
 #include "services/InstallationError.h"
 #include "services/RestClientError.h"
@@ -14,6 +15,8 @@
 #include <stdexcept>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -182,22 +185,22 @@ void InstallationViewModel::handleError(const std::exception_ptr& error) {
             break;
         default:
             show("error.generic");
-            logger->critical(QStringLiteral("A generic error occurred ") + installationError.localizedDescription());
+            logger->critical(u"A generic error occurred %1"_s.arg(installationError.localizedDescription()));
             return;
         }
-        logger->critical(fatalErrorMessage() + QStringLiteral(". ") + installationError.text());
+        logger->critical(u"%1. %2"_s.arg(fatalErrorMessage(), installationError.text()));
     } catch (const DecodingError& decodingError) {
         show("error.corrupted.json");
-        logger->critical(fatalErrorMessage() + QStringLiteral(". ") + decodingError.localizedDescription());
+        logger->critical(u"%1. %2"_s.arg(fatalErrorMessage(), decodingError.localizedDescription()));
     } catch (const TransportError& transportError) {
         show(isSecureConnectionFailure(transportError.code()) ? "error.ssl.connection.failed" : "error.connectivity");
-        logger->critical(fatalErrorMessage() + u' ' + transportError.localizedDescription());
+        logger->critical(u"%1 %2"_s.arg(fatalErrorMessage(), transportError.localizedDescription()));
     } catch (const RestClientError& restClientError) {
         show("error.connectivity");
-        logger->critical(fatalErrorMessage() + u' ' + restClientError.localizedDescription());
+        logger->critical(u"%1 %2"_s.arg(fatalErrorMessage(), restClientError.localizedDescription()));
     } catch (...) {
         show("error.generic");
-        logger->critical(QStringLiteral("A generic error occurred ") + localizedDescription(error));
+        logger->critical(u"A generic error occurred %1"_s.arg(localizedDescription(error)));
     }
 }
 
@@ -209,21 +212,13 @@ void InstallationViewModel::reportEscapedFailure(const std::exception_ptr& failu
     handleError(failure);
 }
 
-namespace {
-
-QCoro::Task<> awaitReportingFailure(QPointer<InstallationViewModel> model, QCoro::Task<> operation) {
-    std::exception_ptr failure;
-    try {
-        co_await operation;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure && model) {
-        model->reportEscapedFailure(failure);
+QCoro::Task<> InstallationViewModel::awaitReportingFailure(QPointer<InstallationViewModel> model,
+                                                           QCoro::Task<> operation) {
+    const Outcome<void> outcome = co_await outcomeOf(std::move(operation));
+    if (outcome.failed() && model) {
+        model->reportEscapedFailure(outcome.failure);
     }
 }
-
-} // namespace
 
 void InstallationViewModel::startDetached(QCoro::Task<> operation) {
     // Nothing escapes the wrapper, so dropping its task drops no failure.
@@ -234,10 +229,10 @@ void InstallationViewModel::cleanup(const std::optional<QUrl>& fileURL) {
     if (!fileURL) {
         return;
     }
-    logger->info(QStringLiteral("Cleanup '") + fileURL->toString() + u'\'');
+    logger->info(u"Cleanup '%1'"_s.arg(fileURL->toString()));
     const QString path = fileURL->toLocalFile();
     if (path.isEmpty() || !QFile::remove(path)) {
-        logger->info(QStringLiteral("Failed to remove file '") + path + u'\'');
+        logger->info(u"Failed to remove file '%1'"_s.arg(path));
     }
 }
 
@@ -250,7 +245,7 @@ void InstallationViewModel::openSuccessUrl() {
     // The page comes from a downloaded document: only a web page is handed to the desktop, never a
     // local file or another scheme's handler.
     const auto url = wellFormedUrl(deviceApplicationsModel()->successUrl);
-    const bool webPage = url && (url->scheme() == QLatin1String("https") || url->scheme() == QLatin1String("http"));
+    const bool webPage = url && (url->scheme() == "https"_L1 || url->scheme() == "http"_L1);
     if (webPage && openedSuccessPage != url) {
         openedSuccessPage = url;
         urlOpener->open(*url);
@@ -258,15 +253,14 @@ void InstallationViewModel::openSuccessUrl() {
 }
 
 void InstallationViewModel::openSupportPage() {
-    if (const auto url = wellFormedUrl(configuration.supportBaseUrl +
-                                       QStringLiteral("/EN-GB/c2473/Official-TARN-customer-Support.aspx"))) {
+    if (const auto url =
+                wellFormedUrl(configuration.supportBaseUrl + u"/EN-GB/c2473/Official-TARN-customer-Support.aspx"_s)) {
         urlOpener->open(*url);
     }
 }
 
 QStringList InstallationViewModel::trustedSigners() {
-    return {QStringLiteral("TARN (Q7XK2M9P4D)"), QStringLiteral("Quillon Ltd. (M2D7S5K9WE)"),
-            QStringLiteral("Norwell Labs (H4VN8C2T6R)")};
+    return {u"TARN (Q7XK2M9P4D)"_s, u"Quillon Ltd. (M2D7S5K9WE)"_s, u"Norwell Labs (H4VN8C2T6R)"_s};
 }
 
 std::optional<QUrl> wellFormedUrl(const QString& text) {

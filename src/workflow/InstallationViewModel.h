@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 #include <vector>
 
 namespace tarn {
@@ -62,8 +64,6 @@ public:
     QCoro::Task<> searchForDevice();
     // Loads `deviceModel`'s application configuration and preselects its mandatory applications.
     QCoro::Task<> fetchDeviceApplications();
-    // Shows `error` as the display text of its class in `fatalErrorMessage` and logs it; null does nothing.
-    void handleError(const std::exception_ptr& error);
     // A failure that escaped an operation nobody awaits: handed to `handleError` once, unless the
     // workflow has published that very failure itself (refused rights) or it was reported before
     // (several screens joining one run all see it).
@@ -106,6 +106,9 @@ Q_SIGNALS:
     void changed();
 
 private:
+    // Shows `error` as the display text of its class in `fatalErrorMessage` and logs it; null does nothing.
+    void handleError(const std::exception_ptr& error);
+    static QCoro::Task<> awaitReportingFailure(QPointer<InstallationViewModel> model, QCoro::Task<> operation);
     void publishChanges();
     void subscribe();
     void rebuildTasks(const QList<TARNDeviceAppConfigurationModel>& selection);
@@ -116,11 +119,25 @@ private:
     QCoro::Task<> pollForDevice(QList<USBDeviceModel> vendorDevices, std::shared_ptr<TaskCancellation> polling,
                                 std::shared_ptr<TaskCancellation> timeout);
     std::optional<TARNDeviceModel> catalogueEntryMatching(const USBDeviceModel& device) const;
+    void failFetch(const std::exception_ptr& failure);
+
+    // How one row's steps left the run: on to the next row, stopping, or with this object gone.
+    enum class RowEnd { finished, stopRequested, workflowGone };
 
     QCoro::Task<> runInstallation();
+    [[noreturn]] void refuseRun(AdminRights rights);
+    QCoro::Task<RowEnd> processRow(qsizetype index);
+    QCoro::Task<std::optional<RowEnd>> checkRow(qsizetype index, AppInstallTask row);
+    QCoro::Task<std::variant<RowEnd, QUrl>> downloadRow(qsizetype index, AppInstallTask row);
+    QCoro::Task<RowEnd> installRow(qsizetype index, AppInstallTask row, QUrl file);
+    void failRow(qsizetype index, const AppInstallTask& row, const std::exception_ptr& failure,
+                 const std::optional<QUrl>& file);
+    void failRowsInterrupted();
     static const char* permissionRefusalKey(AdminRights rights);
     std::function<void(DownloadProgress)> progressHandlerForRow(qsizetype index);
     void postRowUpdate(std::function<void(InstallationViewModel&)> update);
+    void postRowState(qsizetype index, ToInstallListItemViewState state);
+    void postRowFailure(qsizetype index);
     void updateTaskState(qsizetype index, ToInstallListItemViewState state);
     void updateDownloadProgress(qsizetype index, const DownloadProgress& progress);
     void markTaskFailed(qsizetype index, const QString& message);

@@ -63,24 +63,6 @@ TEST(DeviceDetectedStateTest, PickerStartsOnTheDeviceElseOnTheFirstCatalogueName
     EXPECT_EQ(initialDeviceSelection(std::nullopt, {}), std::nullopt);
 }
 
-TEST(DeviceDetectedStateTest, PickedNameGivesTheFirstEntryOfThatNameButKeepsARecognisedNamesake) {
-    const QList<TARNDeviceModel> catalogue = sampleCatalogue();
-    EXPECT_EQ(deviceForSelection(scanDesk900().name, catalogue, scanDesk600()), scanDesk900());
-    EXPECT_EQ(deviceForSelection(QStringLiteral("Nothing like it"), catalogue, scanDesk600()), std::nullopt);
-
-    // Two revisions under one name: the recognised second one stays the device.
-    TARNDeviceModel revisionB = scanDesk600();
-    revisionB.pid = QStringLiteral("601");
-    revisionB.configLink = QStringLiteral("https://config.test/devices/scandesk-600b");
-    const QList<TARNDeviceModel> withRevisions{scanDesk600(), revisionB};
-    EXPECT_EQ(deviceForSelection(scanDesk600().name, withRevisions, revisionB), revisionB);
-    EXPECT_EQ(deviceForSelection(scanDesk600().name, withRevisions, std::nullopt), scanDesk600());
-    // A device no longer in the catalogue does not survive a pick.
-    TARNDeviceModel gone = scanDesk600();
-    gone.hash = QStringLiteral("OLD");
-    EXPECT_EQ(deviceForSelection(scanDesk600().name, withRevisions, gone), scanDesk600());
-}
-
 using DeviceScreensTest = ScreenTest;
 
 TEST_F(DeviceScreensTest, ConnectResetsTheSearchAndNextStartsItWithoutRecordingIt) {

@@ -27,29 +27,6 @@ TARNDeviceAppConfigurationModel entryNamed(const QString& name, bool mandatory,
     return entry;
 }
 
-TEST(PackageChoiceTest, SeedingChoosesAndTheUserChangesOnlyWhatTheyTouch) {
-    const auto driver = entryNamed(QStringLiteral("Driver"), true);
-    const auto capture = entryNamed(QStringLiteral("Capture"), true);
-    const auto ocr = entryNamed(QStringLiteral("OCR"), false);
-    PackageChoice choice;
-    EXPECT_FALSE(choice.anyChosen());
-    EXPECT_FALSE(choice.isChosen(ocr)) << "an entry without a value is not chosen";
-
-    choice.seed({driver, capture});
-    choice.setChosen(ocr, true);
-    EXPECT_EQ(choice.chosenCount(), 3);
-    choice.setChosen(ocr, false);
-    choice.seed({driver});
-    EXPECT_EQ(choice.chosenCount(), 2);
-    EXPECT_FALSE(choice.isChosen(ocr)) << "seeding again leaves the others as they are";
-    EXPECT_EQ(choice.chosenApplications(), (QList{driver, capture}));
-
-    // Another decoding of the same application is another entry.
-    auto redecoded = driver;
-    redecoded.id = QUuid::createUuid();
-    EXPECT_FALSE(choice.isChosen(redecoded));
-}
-
 TEST(PackageChoiceTest, RowShowsNameDescriptionForTheLocaleTrialTagAndLock) {
     auto trial = entryNamed(QStringLiteral("PaperStack"), false, LicenseType::trial);
     trial.descriptionLocalized = {{QStringLiteral("en"), QStringLiteral("Sorts scans")},

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QMutexLocker>
 #include <QProcess>
-#include <QTimer>
 
 #include <csignal>
 #include <fcntl.h>
@@ -78,11 +77,6 @@ QString writeScript(const QTemporaryDir& directory, const QString& name, const Q
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup);
     return path;
-}
-
-void resumeEventLoopsAfterApplicationExit() {
-    QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
-    QCoreApplication::exec();
 }
 
 ProcessGate::ProcessGate() {

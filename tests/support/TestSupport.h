@@ -121,10 +121,6 @@ auto ThrowTask(E error) {
 // Writes an executable shell script into `directory` and answers its path.
 QString writeScript(const QTemporaryDir& directory, const QString& name, const QString& body);
 
-// A termination signal ends every event loop with QCoreApplication::exit, after which each new
-// QEventLoop::exec returns at once until the application's own loop has run; this runs it briefly.
-void resumeEventLoopsAfterApplicationExit();
-
 // How a child process that a test signalled ended.
 struct SignalledRun {
     int exitCode = -1;

@@ -17,18 +17,22 @@
 
 namespace tarn::test {
 
+using namespace Qt::StringLiterals;
+
+template <typename Mock>
+using Strict = std::shared_ptr<testing::StrictMock<Mock>>;
+
 inline TARNDeviceModel catalogueDevice(const QString& name, const QString& vid, const QString& pid) {
-    return {name, vid, pid, QStringLiteral("https://config.test/devices/") + name, QStringLiteral("C0FFEE") + name};
+    return {name, vid, pid, u"https://config.test/devices/"_s + name, u"C0FFEE"_s + name};
 }
 
+// The documents the service answers, their fields one table each.
+// clang-format off
 inline QByteArray catalogueJson(const QList<TARNDeviceModel>& devices) {
     QJsonArray array;
     for (const auto& device : devices) {
-        array.append(QJsonObject{{QStringLiteral("name"), device.name},
-                                 {QStringLiteral("vid"), device.vid},
-                                 {QStringLiteral("pid"), device.pid},
-                                 {QStringLiteral("configLink"), device.configLink},
-                                 {QStringLiteral("hash"), device.hash}});
+        array.append(QJsonObject{{"name", device.name}, {"vid", device.vid}, {"pid", device.pid},
+                                 {"configLink", device.configLink}, {"hash", device.hash}});
     }
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
@@ -37,39 +41,32 @@ inline QByteArray catalogueJson(const QList<TARNDeviceModel>& devices) {
 struct OfferedApp {
     QString name;
     bool mandatory = false;
-    QString installer = QStringLiteral("https://downloads.test/") + name + QStringLiteral(".pkg");
+    QString installer = u"https://downloads.test/"_s + name + u".pkg"_s;
 };
 
 inline QByteArray configurationJson(const QList<OfferedApp>& apps,
-                                    const QString& successUrl = QStringLiteral("https://tarn.test/welcome")) {
+                                    const QString& successUrl = u"https://tarn.test/welcome"_s) {
     QJsonArray array;
     for (const auto& app : apps) {
-        array.append(QJsonObject{{QStringLiteral("name"), app.name},
-                                 {QStringLiteral("version"), QStringLiteral("2.0")},
-                                 {QStringLiteral("mandatory"), app.mandatory},
-                                 {QStringLiteral("licenseType"), QStringLiteral("free")},
-                                 {QStringLiteral("installer"), app.installer},
-                                 {QStringLiteral("hash"), QStringLiteral("ABCD") + app.name},
-                                 {QStringLiteral("pkgId"), QStringLiteral("com.tarn.") + app.name}});
+        array.append(QJsonObject{{"name", app.name}, {"version", "2.0"}, {"mandatory", app.mandatory},
+                                 {"licenseType", "free"}, {"installer", app.installer}, {"hash", "ABCD" + app.name},
+                                 {"pkgId", "com.tarn." + app.name}});
     }
-    const QJsonObject root{{QStringLiteral("name"), QStringLiteral("Scanner")},
-                           {QStringLiteral("vid"), QStringLiteral("4A9")},
-                           {QStringLiteral("pid"), QStringLiteral("1A0B")},
-                           {QStringLiteral("successUrl"), successUrl},
-                           {QStringLiteral("apps"), array}};
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonObject{{"name", "Scanner"}, {"vid", "4A9"}, {"pid", "1A0B"}, {"successUrl", successUrl},
+                                     {"apps", array}}).toJson(QJsonDocument::Compact);
 }
+// clang-format on
 
 inline TARNDeviceAppConfigurationModel appEntry(const QString& name, bool mandatory) {
     TARNDeviceAppConfigurationModel entry;
     entry.id = QUuid::createUuid();
     entry.name = name;
-    entry.version = QStringLiteral("2.0");
+    entry.version = u"2.0"_s;
     entry.mandatory = mandatory;
     entry.licenseType = LicenseType::full;
-    entry.installer = QStringLiteral("https://downloads.test/") + name + QStringLiteral(".pkg");
-    entry.hash = QStringLiteral("ABCD") + name;
-    entry.pkgId = QStringLiteral("com.tarn.") + name;
+    entry.installer = u"https://downloads.test/"_s + name + u".pkg"_s;
+    entry.hash = u"ABCD"_s + name;
+    entry.pkgId = u"com.tarn."_s + name;
     return entry;
 }
 
@@ -88,8 +85,8 @@ QStringList taskNames(const QList<Named>& items) {
 class WorkflowTest : public ::testing::Test {
 protected:
     WorkflowTest() {
-        settings.serviceBaseUrl = QStringLiteral("https://config.test");
-        settings.supportBaseUrl = QStringLiteral("https://support.test");
+        settings.serviceBaseUrl = u"https://config.test"_s;
+        settings.supportBaseUrl = u"https://support.test"_s;
         // Long enough that a test relying on an early end would hang rather than pass by accident.
         settings.searchTimeLimit = std::chrono::hours(1);
         settings.pauseBetweenQueries = std::chrono::hours(1);
@@ -112,12 +109,12 @@ protected:
     }
 
     static QUrl catalogueUrl() {
-        return QUrl(QStringLiteral("https://config.test/support/Softwaredownloadcenter/Mac_ScannersConfig"));
+        return QUrl(u"https://config.test/support/Softwaredownloadcenter/Mac_ScannersConfig"_s);
     }
 
     // Answers every catalogue fetch with `body`.
     void serveCatalogue(const QByteArray& body) {
-        EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), std::optional<QString>(), QStringLiteral("content")))
+        EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), std::optional<QString>(), u"content"_s))
                 .WillRepeatedly(ReturnTask(body));
     }
 
@@ -129,20 +126,17 @@ protected:
 
     // A real file standing for a downloaded installer.
     QUrl downloaded(const QString& name) {
-        const QString path = downloads.filePath(name + QStringLiteral(".pkg"));
+        const QString path = downloads.filePath(name + u".pkg"_s);
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("xar!");
         return QUrl::fromLocalFile(path);
     }
 
-    static QUrl linkOf(const QString& name) {
-        return QUrl(QStringLiteral("https://downloads.test/") + name + QStringLiteral(".pkg"));
-    }
+    static QUrl linkOf(const QString& name) { return QUrl(u"https://downloads.test/"_s + name + u".pkg"_s); }
 
     void expectNeeded(const QString& name, bool needed) {
-        EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.") + name, QStringLiteral("2.0")))
-                .WillOnce(ReturnTask(needed));
+        EXPECT_CALL(*pkgHelper, isInstallationNeeded(u"com.tarn."_s + name, u"2.0"_s)).WillOnce(ReturnTask(needed));
     }
 
     // The download reports half and then all of it.
@@ -160,8 +154,8 @@ protected:
         const QUrl file = downloaded(name);
         expectNeeded(name, true);
         expectDownload(name, file);
-        EXPECT_CALL(*installer, install(file.toLocalFile(), name, QStringLiteral("ABCD") + name,
-                                        InstallationViewModel::trustedSigners()))
+        EXPECT_CALL(*installer,
+                    install(file.toLocalFile(), name, u"ABCD"_s + name, InstallationViewModel::trustedSigners()))
                 .WillOnce([failure](QString path, auto&&...) {
                     EXPECT_TRUE(QFile::exists(path)) << "the download is kept until installed";
                     return failure ? failingTask<void>(*failure) : readyTask();
@@ -173,18 +167,13 @@ protected:
     std::shared_ptr<NetworkMonitor> monitor = std::make_shared<NetworkMonitor>(pathSource);
     std::shared_ptr<testing::NiceMock<MockSystemPermissionsManager>> permissions =
             std::make_shared<testing::NiceMock<MockSystemPermissionsManager>>();
-    std::shared_ptr<testing::StrictMock<MockUSBScannerHelper>> usb =
-            std::make_shared<testing::StrictMock<MockUSBScannerHelper>>();
-    std::shared_ptr<testing::StrictMock<MockProcessRunner>> processRunner =
-            std::make_shared<testing::StrictMock<MockProcessRunner>>();
-    std::shared_ptr<testing::StrictMock<MockPkgUtilHelper>> pkgHelper =
-            std::make_shared<testing::StrictMock<MockPkgUtilHelper>>();
-    std::shared_ptr<testing::StrictMock<MockInstallerValidator>> validator =
-            std::make_shared<testing::StrictMock<MockInstallerValidator>>();
-    std::shared_ptr<testing::StrictMock<MockRestClient>> rest = std::make_shared<testing::StrictMock<MockRestClient>>();
-    std::shared_ptr<testing::StrictMock<MockInstallerHelper>> installer =
-            std::make_shared<testing::StrictMock<MockInstallerHelper>>();
-    std::shared_ptr<testing::StrictMock<MockUrlOpener>> opener = std::make_shared<testing::StrictMock<MockUrlOpener>>();
+    Strict<MockUSBScannerHelper> usb = std::make_shared<testing::StrictMock<MockUSBScannerHelper>>();
+    Strict<MockProcessRunner> processRunner = std::make_shared<testing::StrictMock<MockProcessRunner>>();
+    Strict<MockPkgUtilHelper> pkgHelper = std::make_shared<testing::StrictMock<MockPkgUtilHelper>>();
+    Strict<MockInstallerValidator> validator = std::make_shared<testing::StrictMock<MockInstallerValidator>>();
+    Strict<MockRestClient> rest = std::make_shared<testing::StrictMock<MockRestClient>>();
+    Strict<MockInstallerHelper> installer = std::make_shared<testing::StrictMock<MockInstallerHelper>>();
+    Strict<MockUrlOpener> opener = std::make_shared<testing::StrictMock<MockUrlOpener>>();
     InstallationSettings settings;
     QTemporaryDir downloads;
     std::unique_ptr<InstallationViewModel> viewModel;

@@ -13,15 +13,20 @@ using testing::ElementsAre;
 using testing::InSequence;
 
 USBDeviceModel usbDevice(std::int64_t vendor, std::int64_t product) {
-    return {vendor, product, QStringLiteral("Vendor"), QStringLiteral("Device")};
+    return {vendor, product, u"Vendor"_s, u"Device"_s};
 }
 
 class DeviceDiscoveryTest : public WorkflowTest {
 protected:
     // Records every state the search publishes, from now on.
     void recordSearchStates() {
-        recording = model().deviceSearchStatus.subscribe(
-                [this](const DeviceSearchState& state) { searchStates.append(caseName(state.kind())); });
+        recording = model().deviceSearchStatus.subscribe([this](const DeviceSearchState& state) {
+            using Case = DeviceSearchState::Case;
+            searchStates.append(state.is(Case::found)       ? "found"
+                                : state.is(Case::searching) ? "searching"
+                                : state.is(Case::notFound)  ? "notFound"
+                                                            : "prepareForSearching");
+        });
         searchStates.clear();
     }
 
@@ -29,51 +34,48 @@ protected:
     Subscription recording;
 };
 
-TEST_F(DeviceDiscoveryTest, CatalogueFillsListDevicesAndNamesInThatOrder) {
+TEST_F(DeviceDiscoveryTest, CatalogueFillsListDevicesAndNamesAFailedFetchKeepsItAndNullEmptiesIt) {
     const auto a = catalogueDevice("Alpha", "4A9", "1");
     const auto b = catalogueDevice("Beta", "4A9", "2");
-    serveCatalogue(catalogueJson({b, a}));
+    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), std::optional<QString>(), u"content"_s))
+            .WillOnce(ReturnTask(catalogueJson({b, a})))
+            .WillOnce(ThrowTask<QByteArray>(TransportError(QNetworkReply::SslHandshakeFailedError, "untrusted")))
+            .WillOnce(ReturnTask(QByteArray("null")));
     auto& m = model();
     // When the names arrive, the list and the devices must already be there.
     bool sawCompleteCatalogue = false;
     const auto names = m.supportedDeviceNames.subscribe([&](const QStringList& delivered) {
-        sawCompleteCatalogue = !delivered.isEmpty() && m.supportedDevices() == QList{b, a} &&
-                               m.supportedDeviceList().list == QList{b, a};
+        sawCompleteCatalogue |= !delivered.isEmpty() && m.supportedDevices() == QList{b, a} &&
+                                m.supportedDeviceList().list == QList{b, a};
     });
-
     test::waitFor(m.fetchSupportedDevices());
     EXPECT_TRUE(sawCompleteCatalogue);
-    EXPECT_EQ(m.supportedDeviceNames(), (QStringList{QStringLiteral("Beta"), QStringLiteral("Alpha")}));
+    EXPECT_EQ(m.supportedDeviceNames(), (QStringList{"Beta", "Alpha"}));
     EXPECT_TRUE(logger->lines().isEmpty());
+
+    test::waitFor(m.fetchSupportedDevices());
+    EXPECT_EQ(m.supportedDevices(), (QList{b, a}));
+    EXPECT_FALSE(m.isInstallationSuccessful());
+    EXPECT_EQ(m.fatalErrorMessage(), u"error.ssl.connection.failed"_s);
+
+    m.fatalErrorMessage = QString();
+    test::waitFor(m.fetchSupportedDevices());
+    EXPECT_TRUE(m.supportedDeviceList().list.isEmpty() && m.supportedDevices().isEmpty());
+    EXPECT_TRUE(m.supportedDeviceNames().isEmpty());
+    EXPECT_TRUE(m.fatalErrorMessage().isEmpty()) << "null is an empty catalogue, not an error";
 }
 
-TEST_F(DeviceDiscoveryTest, FailedFetchKeepsThePreviousCatalogueAndNullEmptiesIt) {
-    const auto kept = catalogueDevice("Kept", "1", "1");
-    loadCatalogue({kept});
-    testing::Mock::VerifyAndClearExpectations(rest.get());
-    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
-            .WillOnce(ThrowTask<QByteArray>(TransportError(QNetworkReply::SslHandshakeFailedError, "untrusted")))
-            .WillOnce(ReturnTask(QByteArray("null")));
+// A malformed service address, no device, or a device with a malformed link: reported, nothing fetched.
+TEST_F(DeviceDiscoveryTest, NothingIsFetchedFromAMalformedAddressOrWithoutADevice) {
+    settings.serviceBaseUrl = u"https://bad host"_s;
     test::waitFor(model().fetchSupportedDevices());
-    EXPECT_EQ(model().supportedDevices(), QList{kept});
-    EXPECT_FALSE(model().isInstallationSuccessful());
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.ssl.connection.failed"));
-
-    model().fatalErrorMessage = QString();
-    test::waitFor(model().fetchSupportedDevices());
-    EXPECT_TRUE(model().supportedDeviceList().list.isEmpty());
-    EXPECT_TRUE(model().supportedDevices().isEmpty());
-    EXPECT_TRUE(model().supportedDeviceNames().isEmpty());
-    EXPECT_TRUE(model().fatalErrorMessage().isEmpty()) << "null is an empty catalogue, not an error";
-}
-
-TEST_F(DeviceDiscoveryTest, MalformedServiceAddressIsReportedWithoutAFetch) {
-    settings.serviceBaseUrl = QStringLiteral("https://bad host");
-    test::waitFor(model().fetchSupportedDevices());
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.generic"));
-    EXPECT_THAT(logger->lines(),
-                ElementsAre(QStringLiteral("[CRITICAL] A generic error occurred The operation could not be "
-                                           "completed. (InstallationError error 9.)")));
+    test::waitFor(model().fetchDeviceApplications());
+    model().deviceModel = TARNDeviceModel{u"Scanner"_s, u"4A9"_s, u"1A0B"_s, u"not a link"_s, u"C0FFEE"_s};
+    test::waitFor(model().fetchDeviceApplications());
+    const QString generic = u"[CRITICAL] A generic error occurred The operation could not be completed. "
+                            "(InstallationError error 9.)"_s;
+    EXPECT_THAT(logger->lines(), ElementsAre(generic, generic, generic));
+    EXPECT_EQ(model().fatalErrorMessage(), u"error.generic"_s);
     EXPECT_TRUE(model().isInstallationSuccessful()) << "only a failed fetch marks the installation failed";
 }
 
@@ -84,25 +86,18 @@ TEST_F(DeviceDiscoveryTest, FirstBusDeviceDecidesAndTheFirstCatalogueEntryForItI
         QList<USBDeviceModel> bus;
         qsizetype expected; // index into the catalogue
     };
+    const auto d = catalogueDevice;
+    const auto bus = usbDevice(0x4A9, 0x1A0B);
+    // clang-format off
     const QList<Case> cases{
-            {"CaseInsensitive",
-             {catalogueDevice("Other", "4A9", "1A0C"), catalogueDevice("Scanner", "4a9", "1a0B")},
-             {usbDevice(0x4A9, 0x1A0B)},
-             1},
-            {"DuplicateEntries",
-             {catalogueDevice("First", "4A9", "1A0B"), catalogueDevice("Second", "4A9", "1A0B")},
-             {usbDevice(0x4A9, 0x1A0B)},
-             0},
-            {"LeadingZerosAreNumbers", {catalogueDevice("Zero", "04A9", "01a0b")}, {usbDevice(0x4A9, 0x1A0B)}, 0},
-            {"UnreadableEntrySkipped",
-             {catalogueDevice("Prefixed", "0x4A9", "1A0B"), catalogueDevice("Plain", "+4A9", "1A0B")},
-             {usbDevice(0x4A9, 0x1A0B)},
-             1},
-            {"SeveralDevicesBusOrderWins",
-             {catalogueDevice("B", "BBB", "2"), catalogueDevice("A", "AAA", "1")},
-             {usbDevice(0xAAA, 0x1), usbDevice(0xBBB, 0x2)},
-             1},
+        {"CaseInsensitive", {d("Other", "4A9", "1A0C"), d("Scanner", "4a9", "1a0B")}, {bus}, 1},
+        {"DuplicateEntries", {d("First", "4A9", "1A0B"), d("Second", "4A9", "1A0B")}, {bus}, 0},
+        {"LeadingZerosAreNumbers", {d("Zero", "04A9", "01a0b")}, {bus}, 0},
+        {"UnreadableEntrySkipped", {d("Prefixed", "0x4A9", "1A0B"), d("Plain", "+4A9", "1A0B")}, {bus}, 1},
+        {"SeveralDevicesBusOrderWins", {d("B", "BBB", "2"), d("A", "AAA", "1")},
+         {usbDevice(0xAAA, 1), usbDevice(0xBBB, 2)}, 1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         loadCatalogue(c.catalogue);
@@ -119,9 +114,8 @@ TEST_F(DeviceDiscoveryTest, FirstBusDeviceDecidesAndTheFirstCatalogueEntryForItI
 
 TEST_F(DeviceDiscoveryTest, UnreadableCatalogueNumbersMatchNothingAndTheLimitCutsThePauseShort) {
     settings.searchTimeLimit = std::chrono::milliseconds(10);
-    const auto previous = catalogueDevice(QStringLiteral("Previous"), "1", "1");
-    loadCatalogue(
-            {catalogueDevice(QStringLiteral("Empty"), "", ""), catalogueDevice(QStringLiteral("Hex"), "0x0", "0")});
+    const auto previous = catalogueDevice(u"Previous"_s, "1", "1");
+    loadCatalogue({catalogueDevice(u"Empty"_s, "", ""), catalogueDevice(u"Hex"_s, "0x0", "0")});
     model().deviceModel = previous;
     recordSearchStates();
     // Neither entry names a device, yet a bus helper reports one numbered 0: read as 0, the texts would
@@ -136,7 +130,7 @@ TEST_F(DeviceDiscoveryTest, UnreadableCatalogueNumbersMatchNothingAndTheLimitCut
 
 TEST_F(DeviceDiscoveryTest, PausesBetweenQueriesUntilTheDeviceAppears) {
     settings.pauseBetweenQueries = std::chrono::milliseconds(1);
-    const auto scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
+    const auto scanner = catalogueDevice(u"Scanner"_s, "4A9", "1A0B");
     loadCatalogue({scanner});
     {
         InSequence order;
@@ -149,7 +143,7 @@ TEST_F(DeviceDiscoveryTest, PausesBetweenQueriesUntilTheDeviceAppears) {
 
 TEST_F(DeviceDiscoveryTest, MatchReportedAfterTheLimitStillLandsBeforeTheNotFoundCheck) {
     settings.searchTimeLimit = std::chrono::milliseconds(1);
-    const auto scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
+    const auto scanner = catalogueDevice(u"Scanner"_s, "4A9", "1A0B");
     loadCatalogue({scanner});
     recordSearchStates();
     Gate slowBus;
@@ -185,23 +179,17 @@ TEST_F(DeviceDiscoveryTest, EmptyCatalogueEndsTheSearchUnobtainableLeavesItSearc
 
     test::waitFor(model().searchForDevice());
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::searching());
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.connectivity"));
+    EXPECT_EQ(model().fatalErrorMessage(), u"error.connectivity"_s);
     EXPECT_FALSE(model().isInstallationSuccessful());
 }
 
-class ConfigurationTest : public WorkflowTest {
-protected:
-    TARNDeviceModel scanner = catalogueDevice("Scanner", "4A9", "1A0B");
-
-    void expectConfiguration(const QByteArray& body) {
-        EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(scanner.configLink), std::optional<QString>(scanner.hash),
-                                             QStringLiteral("device configuration")))
-                .WillOnce(ReturnTask(body));
-    }
-};
-
-TEST_F(ConfigurationTest, PreselectsTheMandatoryAppsInOneAssignmentAndThenPublishesTheConfiguration) {
-    expectConfiguration(configurationJson({{"Scan", true}, {"Extra", false}, {"Archive", true}}));
+TEST_F(DeviceDiscoveryTest, ConfigurationPreselectsTheMandatoryAppsOnceAndAFailedFetchKeepsTheSelection) {
+    const auto scanner = catalogueDevice("Scanner", "4A9", "1A0B");
+    EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(scanner.configLink), std::optional<QString>(scanner.hash),
+                                         u"device configuration"_s))
+            .WillOnce(ReturnTask(configurationJson({{"Scan", true}, {"Extra", false}, {"Archive", true}})))
+            .WillOnce(ThrowTask<QByteArray>(InstallationError::mismatchHash("Could not validate SHA512 for x.")))
+            .WillOnce(ReturnTask(QByteArray(R"({"name": "Scanner", "apps": 3})")));
     auto& m = model();
     m.deviceModel = scanner;
     m.selectedAppsForInstallation = {appEntry("Stale", true)};
@@ -216,7 +204,6 @@ TEST_F(ConfigurationTest, PreselectsTheMandatoryAppsInOneAssignmentAndThenPublis
             });
     selections.clear();
     taskCounts.clear();
-
     test::waitFor(m.fetchDeviceApplications());
     // One rebuild of the task list, not one per application: per application, the cost grows with the cube
     // of their number.
@@ -226,48 +213,29 @@ TEST_F(ConfigurationTest, PreselectsTheMandatoryAppsInOneAssignmentAndThenPublis
     ASSERT_TRUE(m.deviceApplicationsModel().has_value());
     EXPECT_EQ(m.deviceApplicationsModel()->apps.size(), 3);
     EXPECT_EQ(taskNames(m.tasksToRun()), (QStringList{"Archive", "Scan"}));
-}
 
-TEST_F(ConfigurationTest, WithoutADeviceOrWithAMalformedLinkNothingIsFetched) {
-    auto& m = model();
-    test::waitFor(m.fetchDeviceApplications());
-    EXPECT_THAT(logger->lines(), ElementsAre(QStringLiteral("[CRITICAL] A generic error occurred The operation could "
-                                                            "not be completed. (InstallationError error 9.)")));
-    EXPECT_EQ(m.fatalErrorMessage(), QStringLiteral("error.generic"));
-
-    scanner.configLink = QStringLiteral("not a link");
-    m.deviceModel = scanner;
-    test::waitFor(m.fetchDeviceApplications());
-    EXPECT_EQ(logger->lines().size(), 2);
-    EXPECT_TRUE(m.isInstallationSuccessful()) << "this path leaves the outcome alone";
-}
-
-TEST_F(ConfigurationTest, FailedFetchOrMalformedDocumentLeavesNoConfigurationAndKeepsTheSelection) {
-    expectConfiguration(configurationJson({{"First", true}}));
-    auto& m = model();
-    m.deviceModel = scanner;
-    test::waitFor(m.fetchDeviceApplications());
-    const auto selection = m.selectedAppsForInstallation();
-
-    EXPECT_CALL(*rest, fetchVerifiedBody(_, _, _))
-            .WillOnce(ThrowTask<QByteArray>(InstallationError::mismatchHash("Could not validate SHA512 for x.")))
-            .WillOnce(ReturnTask(QByteArray(R"({"name": "Scanner", "apps": 3})")));
     test::waitFor(m.fetchDeviceApplications());
     EXPECT_FALSE(m.deviceApplicationsModel().has_value());
-    EXPECT_EQ(m.selectedAppsForInstallation(), selection);
+    EXPECT_EQ(selections.size(), 1) << "the selection is kept";
     EXPECT_FALSE(m.isInstallationSuccessful());
-    EXPECT_EQ(m.fatalErrorMessage(), QStringLiteral("error.content.hash.mismatch"));
+    EXPECT_EQ(m.fatalErrorMessage(), u"error.content.hash.mismatch"_s);
     EXPECT_EQ(logger->lines().last(), "[CRITICAL] error.content.hash.mismatch. Could not validate SHA512 for x.");
 
     m.deviceApplicationsModel = TARNDeviceAppsConfigurationModel{};
     test::waitFor(m.fetchDeviceApplications());
-    EXPECT_EQ(m.fatalErrorMessage(), QStringLiteral("error.corrupted.json"));
+    EXPECT_EQ(m.fatalErrorMessage(), u"error.corrupted.json"_s);
     EXPECT_FALSE(m.deviceApplicationsModel().has_value());
 }
 
 template <typename E>
 std::exception_ptr raise(E error) {
     return std::make_exception_ptr(error);
+}
+
+// An operation that fails at once, the way a screen's detached operation lets a failure escape.
+QCoro::Task<> rethrown(std::exception_ptr error) {
+    std::rethrow_exception(error);
+    co_return;
 }
 
 using HandleErrorTest = WorkflowTest;
@@ -281,27 +249,27 @@ TEST_F(HandleErrorTest, ShowsTheKeyOfTheErrorsClassAndLogsItAfterwards) {
     const DecodingError decoding(DecodingError::Kind::typeMismatch, "apps", "expected an array");
     const auto wrappedTls =
             RestClientError::networkError(raise(TransportError(QNetworkReply::SslHandshakeFailedError, "untrusted")));
-    const QString code = QStringLiteral(" The operation could not be completed. (InstallationError error %1.)");
+    const QString code = u" The operation could not be completed. (InstallationError error %1.)"_s;
+    // clang-format off
     const QList<Case> cases{
-            {raise(InstallationError::pkgNotFound("/m")), "error.pkg.from.dmg.not.found", ". /m"},
-            {raise(InstallationError::mismatchHash("No SHA512.")), "error.content.hash.mismatch", ". No SHA512."},
-            {raise(InstallationError::mismatchSignature("signer")), "error.code.signature.mismatch", ". signer"},
-            {raise(InstallationError::invalidPath("::")), "error.file.path.invalid", ". ::"},
-            {raise(decoding), "error.corrupted.json", ". " + decoding.localizedDescription()},
-            {raise(TransportError(QNetworkReply::SslHandshakeFailedError, "tls")), "error.ssl.connection.failed",
-             " tls"},
-            {raise(TransportError(QNetworkReply::InsecureRedirectError, "http")), "error.ssl.connection.failed",
-             " http"},
-            {raise(TransportError(QNetworkReply::ConnectionRefusedError, "refused")), "error.connectivity", " refused"},
-            {raise(RestClientError::invalidResponse()), "error.connectivity",
-             ' ' + RestClientError::invalidResponse().localizedDescription()},
-            // A download wraps even a TLS failure: shown as connectivity, not as a TLS problem.
-            {raise(wrappedTls), "error.connectivity", ' ' + wrappedTls.localizedDescription()},
-            {raise(InstallationError::installationFailed("exit 1")), "error.generic", code.arg(2)},
-            {raise(InstallationError::invalidUrl("Invalid URL x")), "error.generic", code.arg(9)},
-            {raise(SystemError("cannot start")), "error.generic", " cannot start"},
-            {raise(std::runtime_error("odd")), "error.generic", " odd"},
+        {raise(InstallationError::pkgNotFound("/m")), "error.pkg.from.dmg.not.found", ". /m"},
+        {raise(InstallationError::mismatchHash("No SHA512.")), "error.content.hash.mismatch", ". No SHA512."},
+        {raise(InstallationError::mismatchSignature("signer")), "error.code.signature.mismatch", ". signer"},
+        {raise(InstallationError::invalidPath("::")), "error.file.path.invalid", ". ::"},
+        {raise(decoding), "error.corrupted.json", ". " + decoding.localizedDescription()},
+        {raise(TransportError(QNetworkReply::SslHandshakeFailedError, "tls")), "error.ssl.connection.failed", " tls"},
+        {raise(TransportError(QNetworkReply::InsecureRedirectError, "http")), "error.ssl.connection.failed", " http"},
+        {raise(TransportError(QNetworkReply::ConnectionRefusedError, "refused")), "error.connectivity", " refused"},
+        {raise(RestClientError::invalidResponse()), "error.connectivity",
+         ' ' + RestClientError::invalidResponse().localizedDescription()},
+        // A download wraps even a TLS failure: shown as connectivity, not as a TLS problem.
+        {raise(wrappedTls), "error.connectivity", ' ' + wrappedTls.localizedDescription()},
+        {raise(InstallationError::installationFailed("exit 1")), "error.generic", code.arg(2)},
+        {raise(InstallationError::invalidUrl("Invalid URL x")), "error.generic", code.arg(9)},
+        {raise(SystemError("cannot start")), "error.generic", " cannot start"},
+        {raise(std::runtime_error("odd")), "error.generic", " odd"},
     };
+    // clang-format on
     auto& m = model();
     QStringList logAtAssignment;
     const auto watch = m.fatalErrorMessage.subscribe([&](const QString&) { logAtAssignment = logger->lines(); });
@@ -309,9 +277,9 @@ TEST_F(HandleErrorTest, ShowsTheKeyOfTheErrorsClassAndLogsItAfterwards) {
         SCOPED_TRACE(c.key.toStdString() + c.detail.toStdString());
         logger->clear();
         logAtAssignment = QStringList{"not assigned"};
-        m.handleError(c.error);
+        m.startDetached(rethrown(c.error));
         EXPECT_EQ(m.fatalErrorMessage(), c.key);
-        const QString lead = c.key == "error.generic" ? QStringLiteral("A generic error occurred") : c.key;
+        const QString lead = c.key == "error.generic" ? u"A generic error occurred"_s : c.key;
         EXPECT_THAT(logger->lines(), ElementsAre("[CRITICAL] " + lead + c.detail));
         EXPECT_TRUE(logAtAssignment.isEmpty()) << "the message is published before the line is logged";
     }

@@ -13,7 +13,6 @@ namespace {
 using testing::_;
 using testing::ElementsAre;
 using testing::InSequence;
-using testing::Return;
 
 class InstallationRunTest : public WorkflowTest {
 protected:
@@ -45,14 +44,6 @@ protected:
     Subscription watch;
 };
 
-TEST_F(InstallationRunTest, EmptyListOnlyTakesAndReleasesTheRights) {
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::granted));
-    EXPECT_CALL(*permissions, releaseAuthorization());
-    run();
-    EXPECT_FALSE(model().shouldProcessFatalError());
-    EXPECT_TRUE(logger->lines().isEmpty());
-}
-
 TEST_F(InstallationRunTest, InstallsEachRowInOrderAndRemovesTheDownloads) {
     choose({appEntry("Scan", false), appEntry("OCR", true)});
     {
@@ -72,18 +63,16 @@ TEST_F(InstallationRunTest, InstallsEachRowInOrderAndRemovesTheDownloads) {
     EXPECT_EQ(QDir(downloads.path()).entryList(QDir::Files), QStringList()) << "every download is removed";
     EXPECT_TRUE(model().isInstallationSuccessful());
     EXPECT_FALSE(model().anyOptionalPackageFailedToInstall());
-    EXPECT_THAT(logger->lines(),
-                ElementsAre("[INFO] Downloading 'OCR' https://downloads.test/OCR.pkg",
-                            "[INFO] Installing 'OCR' https://downloads.test/OCR.pkg",
-                            "[INFO] Cleanup '" + QUrl::fromLocalFile(downloads.filePath("OCR.pkg")).toString() + "'",
-                            "[INFO] Installing done for 'OCR' https://downloads.test/OCR.pkg",
-                            "[INFO] Downloading 'Scan' https://downloads.test/Scan.pkg",
-                            "[INFO] Installing 'Scan' https://downloads.test/Scan.pkg",
-                            "[INFO] Cleanup '" + QUrl::fromLocalFile(downloads.filePath("Scan.pkg")).toString() + "'",
-                            "[INFO] Installing done for 'Scan' https://downloads.test/Scan.pkg"));
+    QStringList log;
+    for (const QString& name : {u"OCR"_s, u"Scan"_s}) {
+        const QString link = linkOf(name).toString();
+        log << u"[INFO] Downloading '%1' %2"_s.arg(name, link) << u"[INFO] Installing '%1' %2"_s.arg(name, link)
+            << u"[INFO] Cleanup '%1'"_s.arg(QUrl::fromLocalFile(downloads.filePath(name + u".pkg"_s)).toString())
+            << u"[INFO] Installing done for '%1' %2"_s.arg(name, link);
+    }
+    EXPECT_EQ(logger->lines(), log);
 }
 
-// The parameter: whether one of the rows is mandatory.
 // The password dialog may stay open for minutes: the run awaits the answer, and no row starts before it.
 TEST_F(InstallationRunTest, NoRowStartsBeforeTheAnswer) {
     choose({appEntry("A", true)});
@@ -100,73 +89,57 @@ TEST_F(InstallationRunTest, NoRowStartsBeforeTheAnswer) {
     answer.open();
     test::waitFor(std::move(task));
     drainPostedEvents();
-    EXPECT_EQ(rowStates["A"].last(), QStringLiteral("done"));
+    EXPECT_EQ(rowStates["A"].last(), u"done"_s);
 }
 
 // Each way of not getting administrator rights has its own text, so the user knows what to do next.
-struct Refusal {
-    AdminRights rights;
-    const char* key;
-};
+TEST_F(InstallationRunTest, RefusedRightsFailEveryRowWithTheTextOfTheRefusal) {
+    const std::pair<AdminRights, const char*> refusals[] = {
+            {AdminRights::cancelled, "error.no.permissions.cancelled"},
+            {AdminRights::wrongPassword, "error.no.permissions.wrong.password"},
+            {AdminRights::notPermitted, "error.no.permissions.not.allowed"},
+            {AdminRights::unavailable, "error.no.permissions.unavailable"},
+            {AdminRights::failed, "error.no.permissions"}};
+    for (const bool firstIsMandatory : {false, true}) {
+        for (const auto& [rights, key] : refusals) {
+            SCOPED_TRACE(std::string(key) + (firstIsMandatory ? ", one mandatory row" : ", all optional"));
+            viewModel.reset();
+            rowStates.clear();
+            choose({appEntry("A", firstIsMandatory), appEntry("B", false), appEntry("C", false)});
+            EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(rights));
+            EXPECT_CALL(*permissions, releaseAuthorization()).Times(0);
 
-class RefusedRightsTest : public InstallationRunTest, public testing::WithParamInterface<std::tuple<bool, Refusal>> {
-protected:
-    bool firstIsMandatory() const { return std::get<0>(GetParam()); }
-    const Refusal& refusal() const { return std::get<1>(GetParam()); }
-};
+            QCoro::Task<> task = model().installSelectedApplications();
+            EXPECT_EQ(model().fatalErrorMessage(), QString::fromLatin1(key)) << "set before the rows change";
+            EXPECT_THAT(rowStates["A"], ElementsAre("ready"));
+            EXPECT_THAT([&] { test::waitFor(std::move(task)); },
+                        testing::Throws<InstallationError>(
+                                testing::Eq(InstallationError::installationFailed(u"Insufficient permissions"_s))));
+            drainPostedEvents();
 
-TEST_P(RefusedRightsTest, FailsEveryRowWithThePermissionText) {
-    choose({appEntry("A", firstIsMandatory()), appEntry("B", false), appEntry("C", false)});
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(refusal().rights));
-    EXPECT_CALL(*permissions, releaseAuthorization()).Times(0);
-
-    QCoro::Task<> task = model().installSelectedApplications();
-    EXPECT_EQ(model().fatalErrorMessage(), QString::fromLatin1(refusal().key)) << "set before the rows change";
-    EXPECT_THAT(rowStates["A"], ElementsAre("ready"));
-    try {
-        test::waitFor(std::move(task));
-        ADD_FAILURE() << "the run must fail";
-    } catch (const InstallationError& error) {
-        EXPECT_EQ(error, InstallationError::installationFailed(QStringLiteral("Insufficient permissions")));
+            for (const auto& row : model().tasksToRun()) {
+                EXPECT_EQ(row.state, ToInstallListItemViewState::failed) << row.name.toStdString();
+                EXPECT_EQ(row.errorMessage, QString::fromLatin1(key));
+            }
+            EXPECT_EQ(rowStates["B"], (QStringList{"ready", "failed"})) << "straight from ready";
+            EXPECT_EQ(model().isInstallationSuccessful(), !firstIsMandatory);
+            EXPECT_TRUE(model().anyOptionalPackageFailedToInstall());
+            EXPECT_FALSE(model().shouldProcessFatalError());
+            EXPECT_TRUE(logger->lines().isEmpty()) << "the permissions manager logs its own refusal";
+            testing::Mock::VerifyAndClearExpectations(permissions.get());
+        }
     }
-    drainPostedEvents();
-
-    for (const auto& task : model().tasksToRun()) {
-        EXPECT_EQ(task.state, ToInstallListItemViewState::failed) << task.name.toStdString();
-        EXPECT_EQ(task.errorMessage, QString::fromLatin1(refusal().key));
-    }
-    EXPECT_EQ(rowStates["B"], (QStringList{"ready", "failed"})) << "straight from ready";
-    EXPECT_EQ(model().isInstallationSuccessful(), !firstIsMandatory());
-    EXPECT_TRUE(model().anyOptionalPackageFailedToInstall());
-    EXPECT_FALSE(model().shouldProcessFatalError());
-    EXPECT_TRUE(logger->lines().isEmpty()) << "the permissions manager logs its own refusal";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-        Rows, RefusedRightsTest,
-        testing::Combine(testing::Bool(),
-                         testing::Values(Refusal{AdminRights::cancelled, "error.no.permissions.cancelled"},
-                                         Refusal{AdminRights::wrongPassword, "error.no.permissions.wrong.password"},
-                                         Refusal{AdminRights::notPermitted, "error.no.permissions.not.allowed"},
-                                         Refusal{AdminRights::unavailable, "error.no.permissions.unavailable"},
-                                         Refusal{AdminRights::failed, "error.no.permissions"})),
-        [](const auto& info) {
-            const std::string key = std::get<1>(info.param).key;
-            std::string name = std::get<0>(info.param) ? "OneMandatory_" : "AllOptional_";
-            for (const char c : key) {
-                name += c == '.' ? '_' : c;
-            }
-            return name;
-        });
-
-enum class Trouble { alreadyInstalled, badLink, downloadFails, digestFails };
+// A row installed with a similar or higher version is skipped: the end-to-end run's second run shows it.
+enum class Trouble { badLink, downloadFails, digestFails };
 
 struct RowCase {
     const char* name;
     Trouble trouble;
     bool mandatory;
     const char* states;
-    const char* errorMessage; // none when null
+    const char* errorMessage;
     bool successful;
     QString log; // the first lines; %1 stands for the downloaded file
 };
@@ -177,15 +150,15 @@ class TroubledRowTest : public InstallationRunTest, public testing::WithParamInt
 TEST_P(TroubledRowTest, EndsItsRowAndDecidesTheOutcomeWhileTheRunGoesOn) {
     const RowCase& c = GetParam();
     TARNDeviceAppsConfigurationModel configuration;
-    configuration.successUrl = QStringLiteral("https://tarn.test/welcome");
+    configuration.successUrl = u"https://tarn.test/welcome"_s;
     model().deviceApplicationsModel = configuration;
     auto troubled = appEntry("X", c.mandatory);
     if (c.trouble == Trouble::badLink) {
-        troubled.installer = QStringLiteral("not a link");
+        troubled.installer = u"not a link"_s;
     }
     choose({troubled, appEntry("Zed", false)});
     const QUrl file = downloaded("X");
-    expectNeeded("X", c.trouble != Trouble::alreadyInstalled);
+    expectNeeded("X", true);
     if (c.trouble == Trouble::downloadFails) {
         EXPECT_CALL(*rest, downloadFile(linkOf("X"), _)).WillOnce(ThrowTask<QUrl>(RestClientError::invalidResponse()));
     } else if (c.trouble == Trouble::digestFails) {
@@ -199,11 +172,11 @@ TEST_P(TroubledRowTest, EndsItsRowAndDecidesTheOutcomeWhileTheRunGoesOn) {
     run();
     const auto rows = model().tasksToRun();
     EXPECT_EQ(rowStates["X"], QString::fromLatin1(c.states).split(u' '));
-    EXPECT_EQ(rows[0].errorMessage, c.errorMessage ? std::optional<QString>(c.errorMessage) : std::nullopt);
+    EXPECT_EQ(rows[0].errorMessage, QString::fromLatin1(c.errorMessage));
     EXPECT_EQ(rows[1].state, ToInstallListItemViewState::done);
     EXPECT_EQ(model().isInstallationSuccessful(), c.successful);
-    EXPECT_EQ(model().anyOptionalPackageFailedToInstall(), !c.mandatory && rowStates["X"].last() == "failed");
-    EXPECT_EQ(model().fatalErrorMessage().isEmpty(), !c.errorMessage);
+    EXPECT_EQ(model().anyOptionalPackageFailedToInstall(), !c.mandatory);
+    EXPECT_FALSE(model().fatalErrorMessage().isEmpty());
     if (c.trouble == Trouble::digestFails) {
         EXPECT_FALSE(QFile::exists(file.toLocalFile())) << "a file that failed its check is removed too";
     }
@@ -219,45 +192,28 @@ const QString digestLog = downloading + "[INFO] Installing 'X' https://downloads
                                         "[INFO] Cleanup '%1'\n"
                                         "[CRITICAL] Installing failed for 'X' error.content.hash.mismatch";
 
-// A malformed link fails its row with a reason the user can act on, like every other failure.
-INSTANTIATE_TEST_SUITE_P(
-        Rows, TroubledRowTest,
-        testing::Values(RowCase{"AlreadyInstalled", Trouble::alreadyInstalled, true, "ready processing done", nullptr,
-                                true,
-                                "[INFO] Skipping installation for 'X' https://downloads.test/X.pkg as package already "
-                                "installed with similar or higher version"},
-                        RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed",
-                                "error.installer.link.invalid", false,
-                                "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
-                        RowCase{"DownloadFails", Trouble::downloadFails, false, "ready processing downloading failed",
-                                "error.connectivity", true,
-                                downloading + "[CRITICAL] error.connectivity " +
-                                        RestClientError::invalidResponse().localizedDescription() +
-                                        "\n[CRITICAL] Installing failed for 'X' error.connectivity"},
-                        RowCase{"DigestFailsOnAnOptionalRow", Trouble::digestFails, false,
-                                "ready processing downloading installing failed", "error.content.hash.mismatch", true,
-                                digestLog},
-                        RowCase{"DigestFailsOnAMandatoryRow", Trouble::digestFails, true,
-                                "ready processing downloading installing failed", "error.content.hash.mismatch", false,
-                                digestLog}),
-        [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, TroubledRowTest, testing::Values(
+    // A malformed link fails its row with a reason the user can act on, like every other failure.
+    RowCase{"BadLink", Trouble::badLink, true, "ready processing downloading failed", "error.installer.link.invalid",
+            false,
+            "[INFO] Downloading 'X' not a link\n[INFO] Download failed for 'X' not a link"},
+    RowCase{"DownloadFails", Trouble::downloadFails, false, "ready processing downloading failed", "error.connectivity",
+            true,
+            downloading + "[CRITICAL] error.connectivity " + RestClientError::invalidResponse().localizedDescription() +
+                    "\n[CRITICAL] Installing failed for 'X' error.connectivity"},
+    RowCase{"DigestFailsOnAnOptionalRow", Trouble::digestFails, false, "ready processing downloading installing failed",
+            "error.content.hash.mismatch", true, digestLog},
+    RowCase{"DigestFailsOnAMandatoryRow", Trouble::digestFails, true, "ready processing downloading installing failed",
+            "error.content.hash.mismatch", false, digestLog}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
-TEST_F(InstallationRunTest, FileThatCannotBeRemovedIsLoggedAndTheRunGoesOn) {
+// A download that vanished before its removal is logged, and the run goes on; progress reported after
+// the run lands while the object lives and is dropped once it is gone.
+TEST_F(InstallationRunTest, VanishedDownloadIsLoggedAndLateProgressIsDroppedOnceTheObjectIsGone) {
     choose({appEntry("Scan", true)});
-    const QUrl vanished = QUrl::fromLocalFile(downloads.filePath(QStringLiteral("vanished.pkg")));
-    expectNeeded("Scan", true);
-    expectDownload("Scan", vanished);
-    EXPECT_CALL(*installer, install(vanished.toLocalFile(), _, _, _)).WillOnce(ReturnVoidTask());
-    EXPECT_CALL(*permissions, releaseAuthorization());
-
-    run();
-    EXPECT_EQ(model().tasksToRun().first().state, ToInstallListItemViewState::done);
-    EXPECT_TRUE(logger->lines().contains("[INFO] Failed to remove file '" + vanished.toLocalFile() + "'"));
-}
-
-TEST_F(InstallationRunTest, ProgressAfterTheObjectIsGoneIsDropped) {
-    choose({appEntry("Scan", true)});
-    const QUrl file = downloaded("Scan");
+    const QUrl file = QUrl::fromLocalFile(downloads.filePath(u"vanished.pkg"_s));
     std::function<void(DownloadProgress)> report;
     expectNeeded("Scan", true);
     EXPECT_CALL(*rest, downloadFile(_, _)).WillOnce([&](QUrl, std::function<void(DownloadProgress)> progress) {
@@ -266,6 +222,8 @@ TEST_F(InstallationRunTest, ProgressAfterTheObjectIsGoneIsDropped) {
     });
     EXPECT_CALL(*installer, install(file.toLocalFile(), _, _, _)).WillOnce(ReturnVoidTask());
     run();
+    EXPECT_EQ(model().tasksToRun().first().state, ToInstallListItemViewState::done);
+    EXPECT_TRUE(logger->lines().contains("[INFO] Failed to remove file '" + file.toLocalFile() + "'"));
 
     report({50, 100});
     drainPostedEvents();
@@ -319,7 +277,7 @@ TEST_P(StoppedRunTest, TheRunningStepEndsThenNothingStartsAndEverythingIsCleaned
     choose({appEntry("A", true), appEntry("B", false)});
     const QUrl file = downloaded("A");
     Gate step;
-    EXPECT_CALL(*pkgHelper, isInstallationNeeded(QStringLiteral("com.tarn.A"), _)).WillOnce([&](auto&&...) {
+    EXPECT_CALL(*pkgHelper, isInstallationNeeded(u"com.tarn.A"_s, _)).WillOnce([&](auto&&...) {
         return GetParam() == StopDuring::versionCheck ? afterGate(&step, true) : readyTask(true);
     });
     if (GetParam() != StopDuring::versionCheck) {
@@ -356,29 +314,16 @@ TEST_P(StoppedRunTest, TheRunningStepEndsThenNothingStartsAndEverythingIsCleaned
     const bool installed = GetParam() == StopDuring::installation;
     EXPECT_EQ(rowStates["A"].last(), installed ? "done" : "failed");
     EXPECT_EQ(rowStates["B"], (QStringList{"ready", "failed"})) << "nothing more starts";
-    EXPECT_EQ(model().tasksToRun()[1].errorMessage, QStringLiteral("error.installation.interrupted"));
+    EXPECT_EQ(model().tasksToRun()[1].errorMessage, u"error.installation.interrupted"_s);
     EXPECT_EQ(QFile::exists(file.toLocalFile()), GetParam() == StopDuring::versionCheck)
             << "a download is removed; before one, the test's file is never handed over";
     EXPECT_FALSE(model().isInstallationRunning());
-    EXPECT_TRUE(logger->lines().contains(QStringLiteral("[INFO] Installation interrupted")));
+    EXPECT_TRUE(logger->lines().contains(u"[INFO] Installation interrupted"_s));
     model().openSuccessUrl(); // a stopped run is no finished one: the strict opener stays unused
 }
 
-std::string stepName(const testing::TestParamInfo<StopDuring>& info) {
-    switch (info.param) {
-    case StopDuring::versionCheck:
-        return "VersionCheck";
-    case StopDuring::download:
-        return "Download";
-    case StopDuring::installation:
-        break;
-    }
-    return "Installation";
-}
-
 INSTANTIATE_TEST_SUITE_P(Steps, StoppedRunTest,
-                         testing::Values(StopDuring::versionCheck, StopDuring::download, StopDuring::installation),
-                         stepName);
+                         testing::Values(StopDuring::versionCheck, StopDuring::download, StopDuring::installation));
 
 QCoro::Task<bool> failAfterGate(Gate* gate) {
     co_await afterGate(gate);
@@ -400,23 +345,25 @@ TEST_F(InstallationRunTest, FailureEscapingADetachedRunIsReportedOnceAndRefusedR
     model().startDetached(model().installSelectedApplications());
     versionCheck.open();
     drainPostedEvents();
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.generic"));
+    EXPECT_EQ(model().fatalErrorMessage(), u"error.generic"_s);
     ASSERT_EQ(logger->criticalLines().size(), 1) << logger->lines().join(u'\n').toStdString();
-    EXPECT_TRUE(logger->criticalLines().first().contains(QStringLiteral("A generic error occurred")));
+    EXPECT_TRUE(logger->criticalLines().first().contains(u"A generic error occurred"_s));
 
     logger->clear();
     model().fatalErrorMessage = QString();
     EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::failed));
     model().startDetached(model().installSelectedApplications());
     drainPostedEvents();
-    EXPECT_EQ(model().fatalErrorMessage(), QStringLiteral("error.no.permissions"));
+    EXPECT_EQ(model().fatalErrorMessage(), u"error.no.permissions"_s);
     EXPECT_TRUE(logger->lines().isEmpty());
 }
 
+// The empty run only takes and releases the rights; refused rights release nothing.
 TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnlyAfterAFinishedRun) {
+    EXPECT_CALL(*permissions, releaseAuthorization());
     model().openSuccessUrl(); // no configuration yet
     TARNDeviceAppsConfigurationModel configuration;
-    configuration.successUrl = QStringLiteral("https://tarn.test/early");
+    configuration.successUrl = u"https://tarn.test/early"_s;
     model().deviceApplicationsModel = configuration;
     ASSERT_TRUE(model().isInstallationSuccessful());
     model().openSuccessUrl(); // before any run nothing was installed: the strict opener must stay unused
@@ -427,6 +374,8 @@ TEST_F(InstallationRunTest, SuccessPageOpensOnceForEachWebAddressOnlyAfterAFinis
     EXPECT_THROW(test::waitFor(model().installSelectedApplications()), InstallationError);
     model().openSuccessUrl(); // refused rights end no run
     run();
+    EXPECT_FALSE(model().shouldProcessFatalError());
+    EXPECT_TRUE(logger->lines().isEmpty());
     for (const char* link :
          {"file:///etc/passwd", "not a link", "https://tarn.test/welcome", "https://tarn.test/other"}) {
         configuration.successUrl = QString::fromLatin1(link);

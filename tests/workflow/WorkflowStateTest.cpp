@@ -21,28 +21,24 @@ TEST_F(WorkflowStateTest, AnAssignmentOfTheSameValueStillRaisesTheGeneralChangeS
 
 TEST_F(WorkflowStateTest, ConsentsStartOneCatalogueFetchPerAssignmentWhileBothAreGiven) {
     int fetches = 0;
-    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), std::optional<QString>(), QStringLiteral("content")))
+    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), std::optional<QString>(), u"content"_s))
             .WillRepeatedly([&fetches](auto&&...) {
                 ++fetches;
-                return readyTask(catalogueJson({catalogueDevice(QStringLiteral("A"), "1", "2")}));
+                return readyTask(catalogueJson({catalogueDevice(u"A"_s, "1", "2")}));
             });
     auto& m = model();
-
     m.isEulaAccepted = true;
     drainPostedEvents();
     EXPECT_EQ(fetches, 0) << "one consent is not enough";
-
     m.isLegalAccepted = true;
     EXPECT_EQ(fetches, 0) << "the fetch is a task of its own, not part of the assignment";
     drainPostedEvents();
     EXPECT_EQ(fetches, 1);
-    EXPECT_EQ(m.supportedDeviceNames(), QStringList{QStringLiteral("A")});
-
+    EXPECT_EQ(m.supportedDeviceNames(), QStringList{u"A"_s});
     m.isLegalAccepted = true;
     m.isEulaAccepted = true;
     drainPostedEvents();
     EXPECT_EQ(fetches, 3) << "the same value assigned again fetches again";
-
     m.isLegalAccepted = false;
     m.isEulaAccepted = true;
     drainPostedEvents();
@@ -50,15 +46,12 @@ TEST_F(WorkflowStateTest, ConsentsStartOneCatalogueFetchPerAssignmentWhileBothAr
 }
 
 TEST_F(WorkflowStateTest, AFoundDeviceBecomesTheDeviceModelAndStaysAfterwards) {
-    auto& m = model();
-    const auto scanner = catalogueDevice(QStringLiteral("Scanner"), "4A9", "1A0B");
-    m.deviceSearchStatus = DeviceSearchState::found(scanner);
-    EXPECT_EQ(m.deviceModel(), scanner);
-
-    m.deviceSearchStatus = DeviceSearchState::notFound();
-    m.deviceSearchStatus = DeviceSearchState::prepareForSearching();
-    m.deviceSearchStatus = DeviceSearchState::searching();
-    EXPECT_EQ(m.deviceModel(), scanner);
+    const auto scanner = catalogueDevice(u"Scanner"_s, "4A9", "1A0B");
+    for (const auto& state : {DeviceSearchState::found(scanner), DeviceSearchState::notFound(),
+                              DeviceSearchState::prepareForSearching(), DeviceSearchState::searching()}) {
+        model().deviceSearchStatus = state;
+        EXPECT_EQ(model().deviceModel(), scanner);
+    }
 }
 
 TEST_F(WorkflowStateTest, ConnectivityErrorCopiesTheMonitorAtConstructionAndThenMirrorsIt) {
@@ -74,20 +67,6 @@ TEST_F(WorkflowStateTest, ConnectivityErrorCopiesTheMonitorAtConstructionAndThen
 TEST_F(WorkflowStateTest, OutcomeIsRecomputedFromEveryTaskList) {
     using S = ToInstallListItemViewState;
     using Rows = QList<std::pair<bool, S>>; // mandatory, state
-    struct Case {
-        const char* name;
-        Rows rows;
-        bool successful;
-        bool optionalFailed;
-    };
-    const QList<Case> cases{
-            {"Empty", {}, true, false},
-            {"AllDone", {{true, S::done}, {false, S::done}}, true, false},
-            {"OptionalFailed", {{true, S::done}, {false, S::failed}}, true, true},
-            {"MandatoryFailed", {{true, S::failed}, {false, S::done}}, false, false},
-            {"BothFailed", {{true, S::failed}, {false, S::failed}}, false, true},
-            {"StillRunning", {{true, S::installing}, {false, S::ready}}, true, false},
-    };
     const auto tasks = [](const Rows& rows) {
         QList<AppInstallTask> list;
         for (const auto& [mandatory, state] : rows) {
@@ -97,17 +76,26 @@ TEST_F(WorkflowStateTest, OutcomeIsRecomputedFromEveryTaskList) {
         }
         return list;
     };
+    // clang-format off
+    const std::tuple<Rows, bool, bool> cases[] = { // rows, successful, an optional one failed
+        {{}, true, false},
+        {{{true, S::done}, {false, S::done}}, true, false},
+        {{{true, S::done}, {false, S::failed}}, true, true},
+        {{{true, S::failed}, {false, S::done}}, false, false},
+        {{{true, S::failed}, {false, S::failed}}, false, true},
+        {{{true, S::installing}, {false, S::ready}}, true, false},
+    };
+    // clang-format on
     auto& m = model();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [rows, successful, optionalFailed] : cases) {
+        SCOPED_TRACE(rows.size());
         // Start from the opposite outcome, so that each flag must actually be recomputed.
-        m.tasksToRun =
-                tasks({{true, c.successful ? S::failed : S::done}, {false, c.optionalFailed ? S::done : S::failed}});
-        ASSERT_NE(m.isInstallationSuccessful(), c.successful);
-        ASSERT_NE(m.anyOptionalPackageFailedToInstall(), c.optionalFailed);
-        m.tasksToRun = tasks(c.rows);
-        EXPECT_EQ(m.isInstallationSuccessful(), c.successful);
-        EXPECT_EQ(m.anyOptionalPackageFailedToInstall(), c.optionalFailed);
+        m.tasksToRun = tasks({{true, successful ? S::failed : S::done}, {false, optionalFailed ? S::done : S::failed}});
+        ASSERT_NE(m.isInstallationSuccessful(), successful);
+        ASSERT_NE(m.anyOptionalPackageFailedToInstall(), optionalFailed);
+        m.tasksToRun = tasks(rows);
+        EXPECT_EQ(m.isInstallationSuccessful(), successful);
+        EXPECT_EQ(m.anyOptionalPackageFailedToInstall(), optionalFailed);
     }
 }
 
