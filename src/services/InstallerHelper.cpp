@@ -63,14 +63,8 @@ QCoro::Task<> InstallerHelper::installStandalonePKG(QString filePath, QString ap
                                                     QStringList trustedSigners) {
     co_await validator->validateHash(filePath, expectedHash);
     co_await validator->validateSignature(filePath, trustedSigners);
-    try {
-        co_await installPKG(filePath, appName);
-    } catch (const std::exception& failure) {
-        const QString message = QStringLiteral("Failed to install from standalone PKG: '") + filePath +
-                                QStringLiteral("'. Error: ") + debugDescription(failure);
-        logger->critical(message);
-        throw InstallationError::installationFailed(message);
-    }
+    co_await installPKGFrom(filePath, appName, QStringLiteral("standalone PKG"), filePath,
+                            InstallationError::installationFailed);
 }
 
 QCoro::Task<> InstallerHelper::installFromDMG(QString imagePath, QString appName, QString expectedHash,
@@ -83,14 +77,8 @@ QCoro::Task<> InstallerHelper::installFromDMG(QString imagePath, QString appName
 
     const QString packagePath = findPKG(mountPoint);
     co_await validator->validateSignature(packagePath, trustedSigners);
-    try {
-        co_await installPKG(packagePath, appName);
-    } catch (const std::exception& failure) {
-        const QString message = QStringLiteral("Failed to install from DMG: '") + imagePath +
-                                QStringLiteral("'. Error: ") + debugDescription(failure);
-        logger->critical(message);
-        throw InstallationError::unableToMountDMG(message);
-    }
+    co_await installPKGFrom(packagePath, appName, QStringLiteral("DMG"), imagePath,
+                            InstallationError::unableToMountDMG);
 }
 
 QCoro::Task<QString> InstallerHelper::mountDMG(QString imagePath) {
@@ -184,6 +172,18 @@ QCoro::Task<> InstallerHelper::installPKG(QString packagePath, QString appName) 
                                 QString::fromLatin1("-target"), QString::fromLatin1("/")};
     co_await processRunner->runWithAdminPrivileges(installerPath, arguments, prompt);
     logger->info(QStringLiteral("PKG installed succsessfully: '") + packagePath + u'\'');
+}
+
+QCoro::Task<> InstallerHelper::installPKGFrom(QString packagePath, QString appName, QString sourceKind,
+                                              QString sourcePath, InstallationError (*failed)(QString)) {
+    try {
+        co_await installPKG(packagePath, appName);
+    } catch (const std::exception& failure) {
+        const QString message = QStringLiteral("Failed to install from %1: '%2'. Error: %3")
+                                        .arg(sourceKind, sourcePath, debugDescription(failure));
+        logger->critical(message);
+        throw failed(message);
+    }
 }
 
 QCoro::Task<> InstallerHelper::unmountDMG(QString mountPoint) {

@@ -141,22 +141,26 @@ PropertyList& PropertyList::append(PropertyList value) {
     return *this;
 }
 
-QByteArray PropertyList::toXml() const {
-    char* text = nullptr;
+namespace {
+
+// Runs one of libplist's writers and copies out what it wrote before handing its buffer back.
+QByteArray written(plist_t node, void (*write)(plist_t, char**, uint32_t*), void (*release)(char*)) {
+    char* bytes = nullptr;
     uint32_t length = 0;
-    plist_to_xml(node.get(), &text, &length);
-    QByteArray result(text, static_cast<qsizetype>(length));
-    plist_to_xml_free(text);
+    write(node, &bytes, &length);
+    QByteArray result(bytes, static_cast<qsizetype>(length));
+    release(bytes);
     return result;
 }
 
+} // namespace
+
+QByteArray PropertyList::toXml() const {
+    return written(node.get(), plist_to_xml, plist_to_xml_free);
+}
+
 QByteArray PropertyList::toBinary() const {
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(node.get(), &bytes, &length);
-    QByteArray result(bytes, static_cast<qsizetype>(length));
-    plist_to_bin_free(bytes);
-    return result;
+    return written(node.get(), plist_to_bin, plist_to_bin_free);
 }
 
 } // namespace tarn
