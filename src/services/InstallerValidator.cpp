@@ -183,7 +183,7 @@ QCoro::Task<QString> InstallerValidator::sha512Hash(QUrl fileURL) const {
     if (!localPath) {
         throw SystemError(QStringLiteral("'%1' is not a file on this machine.").arg(locationText(fileURL)));
     }
-    // Started in a statement of its own: g++ 12 destroys temporaries of a co_await operand twice.
+    // Named first [gcc12-await-temporaries].
     QFuture<DigestOutcome> digest = QtConcurrent::run(digestOfFile, *localPath);
     const DigestOutcome outcome = co_await digest;
     if (const auto* error = std::get_if<SystemError>(&outcome)) {

@@ -67,7 +67,7 @@ QCoro::Task<std::optional<QByteArray>> ProcessRunner::runWithAdminPrivileges(QSt
     logger->info(QStringLiteral("Executing '") + script + u'\'');
     // Built outside the call: g++ 12 rejects QStringLiteral inside a braced list in a coroutine.
     const QStringList scriptArguments{QString::fromLatin1("-e"), script};
-    // Named first: g++ 12 mishandles the temporaries of `co_return co_await f(...)` when f throws.
+    // Named first [gcc12-await-temporaries].
     auto run = runProcess(scriptRunnerPath, scriptArguments);
     co_return co_await std::move(run);
 }

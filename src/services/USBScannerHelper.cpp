@@ -102,6 +102,7 @@ USBScannerHelper::USBScannerHelper(std::shared_ptr<LoggerProtocol> logger, QStri
     : logger(std::move(logger)), sysfsRoot(std::move(sysfsRoot)) {}
 
 QCoro::Task<QList<USBDeviceModel>> USBScannerHelper::findMatchingUSBDevices(QList<USBDeviceModel> vendorDevices) {
+    // Named first [gcc12-await-temporaries].
     QFuture<QList<USBDeviceModel>> walk = QtConcurrent::run(matchingDevices, logger, sysfsRoot, vendorDevices);
     co_return co_await walk;
 }
