@@ -14,6 +14,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 InstallerHelper::InstallerHelper(std::shared_ptr<LoggerProtocol> logger,
                                  std::shared_ptr<ProcessRunnerProtocol> processRunner,
                                  std::shared_ptr<InstallerValidatorProtocol> validator, QString hdiutilPath,
@@ -85,8 +87,7 @@ QCoro::Task<QString> InstallerHelper::mountDMG(QString imagePath) {
     logger->info(QStringLiteral("Mount DMG: '") + imagePath + u'\'');
     std::optional<QByteArray> output;
     try {
-        const QStringList arguments{QString::fromLatin1("attach"), imagePath, QString::fromLatin1("-nobrowse"),
-                                    QString::fromLatin1("-plist")};
+        const QStringList arguments{u"attach"_s, imagePath, u"-nobrowse"_s, u"-plist"_s};
         output = co_await processRunner->runProcess(hdiutilPath, arguments);
     } catch (const std::exception& failure) {
         const QString message = QStringLiteral("Failed to mount DMG: '") + imagePath + QStringLiteral("'. Error: ") +
@@ -168,8 +169,7 @@ QCoro::Task<> InstallerHelper::installPKG(QString packagePath, QString appName) 
     logger->info(QStringLiteral("Install PKG '") + packagePath + u'\'');
     const QString prompt = qtTrId("installer.disclaimer").arg(appName);
     // The privileged run hands its arguments to the shell unquoted; the path must stay one word.
-    const QStringList arguments{QString::fromLatin1("-pkg"), quotedForShell(packagePath),
-                                QString::fromLatin1("-target"), QString::fromLatin1("/")};
+    const QStringList arguments{u"-pkg"_s, quotedForShell(packagePath), u"-target"_s, u"/"_s};
     co_await processRunner->runWithAdminPrivileges(installerPath, arguments, prompt);
     logger->info(QStringLiteral("PKG installed succsessfully: '") + packagePath + u'\'');
 }
@@ -189,7 +189,7 @@ QCoro::Task<> InstallerHelper::installPKGFrom(QString packagePath, QString appNa
 QCoro::Task<> InstallerHelper::unmountDMG(QString mountPoint) {
     logger->info(QStringLiteral("Unmount ") + mountPoint);
     try {
-        const QStringList arguments{QString::fromLatin1("detach"), mountPoint, QString::fromLatin1("-quiet")};
+        const QStringList arguments{u"detach"_s, mountPoint, u"-quiet"_s};
         co_await processRunner->runProcess(hdiutilPath, arguments);
     } catch (const std::exception& failure) {
         const QString message = QStringLiteral("Failed to unmount DMG at: '") + mountPoint +

@@ -15,6 +15,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // One SHA-512 computation; OpenSSL picks the fastest implementation the processor supports.
@@ -197,7 +199,7 @@ QCoro::Task<> InstallerValidator::requireTrustedSigner(QUrl fileURL, QStringList
     if (!localPath) {
         throw SystemError(QStringLiteral("'%1' is not a file on this machine.").arg(locationText(fileURL)));
     }
-    const QStringList arguments{QString::fromLatin1("--check-signature"), *localPath};
+    const QStringList arguments{u"--check-signature"_s, *localPath};
     const std::optional<QByteArray> output = co_await processRunner->runProcess(pkgutilPath, arguments);
     if (!output) {
         throw InstallationError::noProcessOutput(QStringLiteral("No output data from pkgutil"));

@@ -7,6 +7,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // No real Info.plist comes near this; a larger file is refused rather than read into memory.
@@ -172,7 +174,7 @@ QCoro::Task<std::optional<PkgDetails>> PkgUtilHelper::packageDetails(QString pkg
 
     std::optional<QByteArray> output;
     try {
-        const QStringList arguments{QString::fromLatin1("--export-plist"), pkgId};
+        const QStringList arguments{u"--export-plist"_s, pkgId};
         output = co_await processRunner->runProcess(launchPath, arguments);
     } catch (const std::exception&) {
         // Also the ordinary answer for a package that was never installed.

@@ -9,6 +9,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Standard error as the failure text: exactly as written, or "Unknown error" when it is not UTF-8.
@@ -65,10 +67,8 @@ QCoro::Task<std::optional<QByteArray>> ProcessRunner::runWithAdminPrivileges(QSt
                                                                              QString prompt) {
     const QString script = adminScript(command + u' ' + arguments.join(u' '), prompt);
     logger->info(QStringLiteral("Executing '") + script + u'\'');
-    // Built outside the call: g++ 12 rejects QStringLiteral inside a braced list in a coroutine.
-    const QStringList scriptArguments{QString::fromLatin1("-e"), script};
     // Named first [gcc12-await-temporaries].
-    auto run = runProcess(scriptRunnerPath, scriptArguments);
+    auto run = runProcess(scriptRunnerPath, {u"-e"_s, script});
     co_return co_await std::move(run);
 }
 
