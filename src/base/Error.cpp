@@ -2,6 +2,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 const char* Error::what() const noexcept {
     try {
         whatText = localizedDescription().toUtf8();
@@ -12,7 +14,7 @@ const char* Error::what() const noexcept {
 }
 
 QString SystemError::debugDescription() const {
-    return QStringLiteral("SystemError(%1)").arg(quotedForDebug(message));
+    return u"SystemError(%1)"_s.arg(quotedForDebug(message));
 }
 
 QString localizedDescription(const std::exception& error) {
@@ -41,7 +43,7 @@ QString describe(const std::exception_ptr& error, Describe&& describeException) 
     } catch (const std::exception& caught) {
         return describeException(caught);
     } catch (...) {
-        return QStringLiteral("An unknown error occurred.");
+        return u"An unknown error occurred."_s;
     }
 }
 
@@ -62,19 +64,19 @@ QString quotedForDebug(const QString& text) {
     for (const QChar c : text) {
         switch (c.unicode()) {
         case u'"':
-            quoted += QStringLiteral("\\\"");
+            quoted += u"\\\""_s;
             break;
         case u'\\':
-            quoted += QStringLiteral("\\\\");
+            quoted += u"\\\\"_s;
             break;
         case u'\n':
-            quoted += QStringLiteral("\\n");
+            quoted += u"\\n"_s;
             break;
         case u'\r':
-            quoted += QStringLiteral("\\r");
+            quoted += u"\\r"_s;
             break;
         case u'\t':
-            quoted += QStringLiteral("\\t");
+            quoted += u"\\t"_s;
             break;
         default:
             quoted += c;

@@ -2,18 +2,20 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString kindName(DecodingError::Kind kind) {
     switch (kind) {
     case DecodingError::Kind::dataCorrupted:
-        return QStringLiteral("dataCorrupted");
+        return u"dataCorrupted"_s;
     case DecodingError::Kind::keyNotFound:
-        return QStringLiteral("keyNotFound");
+        return u"keyNotFound"_s;
     case DecodingError::Kind::valueNotFound:
-        return QStringLiteral("valueNotFound");
+        return u"valueNotFound"_s;
     case DecodingError::Kind::typeMismatch:
-        return QStringLiteral("typeMismatch");
+        return u"typeMismatch"_s;
     }
     return {};
 }
@@ -21,13 +23,13 @@ QString kindName(DecodingError::Kind kind) {
 } // namespace
 
 QString DecodingError::localizedDescription() const {
-    const QString where = path.isEmpty() ? QStringLiteral("the document root") : u'\'' + path + u'\'';
-    return QStringLiteral("The data could not be read at %1: %2.").arg(where, problemText);
+    const QString where = path.isEmpty() ? u"the document root"_s : u"'%1'"_s.arg(path);
+    return u"The data could not be read at %1: %2."_s.arg(where, problemText);
 }
 
 QString DecodingError::debugDescription() const {
-    return QStringLiteral("DecodingError.%1(path: %2, %3)")
-            .arg(kindName(errorKind), quotedForDebug(path), quotedForDebug(problemText));
+    return u"DecodingError.%1(path: %2, %3)"_s.arg(kindName(errorKind), quotedForDebug(path),
+                                                   quotedForDebug(problemText));
 }
 
 } // namespace tarn

@@ -2,16 +2,18 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 QString rawValue(LicenseType type) {
     switch (type) {
     case LicenseType::trial:
-        return QStringLiteral("trial");
+        return u"trial"_s;
     case LicenseType::full:
-        return QStringLiteral("free");
+        return u"free"_s;
     case LicenseType::unknown:
-        return QStringLiteral("Unknown");
+        return u"Unknown"_s;
     }
-    return QStringLiteral("Unknown");
+    return u"Unknown"_s;
 }
 
 std::optional<LicenseType> licenseTypeFromRawValue(const QString& text) {

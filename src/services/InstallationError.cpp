@@ -2,40 +2,42 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 QString caseName(InstallationError::Case errorCase) {
     switch (errorCase) {
     case InstallationError::Case::unableToMountDMG:
-        return QStringLiteral("unableToMountDMG");
+        return u"unableToMountDMG"_s;
     case InstallationError::Case::pkgNotFound:
-        return QStringLiteral("pkgNotFound");
+        return u"pkgNotFound"_s;
     case InstallationError::Case::installationFailed:
-        return QStringLiteral("installationFailed");
+        return u"installationFailed"_s;
     case InstallationError::Case::unmountFailed:
-        return QStringLiteral("unmountFailed");
+        return u"unmountFailed"_s;
     case InstallationError::Case::unsupportedFileExtension:
-        return QStringLiteral("unsupportedFileExtension");
+        return u"unsupportedFileExtension"_s;
     case InstallationError::Case::mismatchHash:
-        return QStringLiteral("mismatchHash");
+        return u"mismatchHash"_s;
     case InstallationError::Case::mismatchSignature:
-        return QStringLiteral("mismatchSignature");
+        return u"mismatchSignature"_s;
     case InstallationError::Case::invalidInput:
-        return QStringLiteral("invalidInput");
+        return u"invalidInput"_s;
     case InstallationError::Case::invalidPath:
-        return QStringLiteral("invalidPath");
+        return u"invalidPath"_s;
     case InstallationError::Case::invalidUrl:
-        return QStringLiteral("invalidUrl");
+        return u"invalidUrl"_s;
     case InstallationError::Case::noProcessOutput:
-        return QStringLiteral("noProcessOutput");
+        return u"noProcessOutput"_s;
     }
-    return QStringLiteral("unknown");
+    return u"unknown"_s;
 }
 
 QString InstallationError::localizedDescription() const {
-    return QStringLiteral("The operation could not be completed. (InstallationError error %1.)").arg(caseNumber());
+    return u"The operation could not be completed. (InstallationError error %1.)"_s.arg(caseNumber());
 }
 
 QString InstallationError::debugDescription() const {
-    return caseName(errorCase) + u'(' + quotedForDebug(payload) + u')';
+    return u"%1(%2)"_s.arg(caseName(errorCase), quotedForDebug(payload));
 }
 
 } // namespace tarn

@@ -17,6 +17,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString freshUuidText() {
@@ -55,9 +57,8 @@ QUrl moveIntoTemporaryFolder(const HttpsSession::DownloadOutcome& outcome) {
 
     QFile downloaded(*outcome.location);
     if (!downloaded.rename(destination)) {
-        throw RestClientError::fileHandlingError(
-                std::make_exception_ptr(SystemError(QStringLiteral("The downloaded file cannot be moved to '%1': %2")
-                                                            .arg(destination, downloaded.errorString()))));
+        throw RestClientError::fileHandlingError(std::make_exception_ptr(SystemError(
+                u"The downloaded file cannot be moved to '%1': %2"_s.arg(destination, downloaded.errorString()))));
     }
     return QUrl::fromLocalFile(destination);
 }

@@ -2,41 +2,42 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 QString RestClientError::localizedDescription() const {
     switch (errorCase) {
     case Case::networkError:
-        return QStringLiteral("The transfer failed: ") + tarn::localizedDescription(underlyingError);
+        return u"The transfer failed: %1"_s.arg(tarn::localizedDescription(underlyingError));
     case Case::decodingError:
-        return QStringLiteral("The answer could not be decoded: ") + tarn::localizedDescription(underlyingError);
+        return u"The answer could not be decoded: %1"_s.arg(tarn::localizedDescription(underlyingError));
     case Case::fileHandlingError:
-        return QStringLiteral("The downloaded file could not be stored: ") +
-               tarn::localizedDescription(underlyingError);
+        return u"The downloaded file could not be stored: %1"_s.arg(tarn::localizedDescription(underlyingError));
     case Case::invalidURL:
-        return QStringLiteral("The address is not a valid URL.");
+        return u"The address is not a valid URL."_s;
     case Case::invalidResponse:
-        return QStringLiteral("The server did not answer with a successful HTTP response.");
+        return u"The server did not answer with a successful HTTP response."_s;
     case Case::unknown:
         break;
     }
-    return QStringLiteral("An unknown network error occurred.");
+    return u"An unknown network error occurred."_s;
 }
 
 QString RestClientError::debugDescription() const {
     switch (errorCase) {
     case Case::networkError:
-        return QStringLiteral("networkError(") + tarn::debugDescription(underlyingError) + u')';
+        return u"networkError(%1)"_s.arg(tarn::debugDescription(underlyingError));
     case Case::decodingError:
-        return QStringLiteral("decodingError(") + tarn::debugDescription(underlyingError) + u')';
+        return u"decodingError(%1)"_s.arg(tarn::debugDescription(underlyingError));
     case Case::fileHandlingError:
-        return QStringLiteral("fileHandlingError(") + tarn::debugDescription(underlyingError) + u')';
+        return u"fileHandlingError(%1)"_s.arg(tarn::debugDescription(underlyingError));
     case Case::invalidURL:
-        return QStringLiteral("invalidURL");
+        return u"invalidURL"_s;
     case Case::invalidResponse:
-        return QStringLiteral("invalidResponse");
+        return u"invalidResponse"_s;
     case Case::unknown:
         break;
     }
-    return QStringLiteral("unknown");
+    return u"unknown"_s;
 }
 
 } // namespace tarn
