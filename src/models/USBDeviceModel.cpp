@@ -52,6 +52,9 @@ std::int64_t parseBase16(const QString& text) {
     return readBase16(text).value_or(0);
 }
 
+namespace {
+
+// Upper-case hexadecimal without prefix or leading zeros; negative numbers keep their sign.
 QString upperHex(std::int64_t value) {
     if (value >= 0) {
         return QString::number(static_cast<qulonglong>(value), 16).toUpper();
@@ -59,6 +62,8 @@ QString upperHex(std::int64_t value) {
     const auto magnitude = std::uint64_t{0} - static_cast<std::uint64_t>(value);
     return u'-' + QString::number(static_cast<qulonglong>(magnitude), 16).toUpper();
 }
+
+} // namespace
 
 QString USBDeviceModel::description() const {
     return u"Vendor ID = %1, Product ID = %2, Vendor Name = %3, Device Name = %4"_s.arg(

@@ -52,12 +52,34 @@ private:
     EVP_MD_CTX* context;
 };
 
+// Blocks the calling thread while it reads; throws SystemError when the file cannot be read.
+QString sha512HashOfFile(const QString& localPath) {
+    QFile file(localPath);
+    // Unbuffered: every read goes straight to the system into our one chunk, nothing is copied twice.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        throw SystemError(u"Could not open '%1' for reading: %2"_s.arg(localPath, file.errorString()));
+    }
+    Sha512 digest;
+    std::vector<char> chunk(static_cast<size_t>(InstallerValidator::chunkSize));
+    for (;;) {
+        const qint64 count = file.read(chunk.data(), InstallerValidator::chunkSize);
+        if (count < 0) {
+            throw SystemError(u"Could not read '%1': %2"_s.arg(localPath, file.errorString()));
+        }
+        if (count == 0) {
+            break;
+        }
+        digest.update(chunk.data(), count);
+    }
+    return digest.hexDigest();
+}
+
 // What the worker thread hands back: exceptions do not cross a QFuture unless they are QExceptions.
 using DigestOutcome = std::variant<QString, SystemError>;
 
 DigestOutcome digestOfFile(const QString& localPath) {
     try {
-        return InstallerValidator::sha512HashOfFile(localPath);
+        return sha512HashOfFile(localPath);
     } catch (const SystemError& error) {
         return error;
     }
@@ -156,27 +178,6 @@ QCoro::Task<> InstallerValidator::validateSignature(QString filePath, QStringLis
 QString InstallerValidator::sha512Hash(const QByteArray& content) {
     Sha512 digest;
     digest.update(content.constData(), content.size());
-    return digest.hexDigest();
-}
-
-QString InstallerValidator::sha512HashOfFile(const QString& localPath) {
-    QFile file(localPath);
-    // Unbuffered: every read goes straight to the system into our one chunk, nothing is copied twice.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        throw SystemError(u"Could not open '%1' for reading: %2"_s.arg(localPath, file.errorString()));
-    }
-    Sha512 digest;
-    std::vector<char> chunk(static_cast<size_t>(chunkSize));
-    for (;;) {
-        const qint64 count = file.read(chunk.data(), chunkSize);
-        if (count < 0) {
-            throw SystemError(u"Could not read '%1': %2"_s.arg(localPath, file.errorString()));
-        }
-        if (count == 0) {
-            break;
-        }
-        digest.update(chunk.data(), count);
-    }
     return digest.hexDigest();
 }
 

@@ -86,7 +86,8 @@ TEST(USBDeviceModel, DescribesItselfInUpperCaseHexAndDumpsListsWithQuotedNames) 
               "Vendor ID = 4A9, Product ID = 1234, Vendor Name = A, Device Name = B");
     EXPECT_EQ((USBDeviceModel{0, -255, {}, {}}).description(),
               "Vendor ID = 0, Product ID = -FF, Vendor Name = , Device Name = ");
-    EXPECT_EQ(upperHex(std::numeric_limits<std::int64_t>::min()), "-8000000000000000");
+    EXPECT_EQ((USBDeviceModel{std::numeric_limits<std::int64_t>::min(), 0, {}, {}}).description(),
+              "Vendor ID = -8000000000000000, Product ID = 0, Vendor Name = , Device Name = ");
 
     const QList<USBDeviceModel> devices{{1193, 4660, "Canon \"Inc\"", "Scan"}, {1, 2, "V", "D"}};
     EXPECT_EQ(debugDescription(devices),

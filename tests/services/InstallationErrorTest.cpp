@@ -9,17 +9,18 @@ namespace tarn {
 namespace {
 
 TEST(InstallationError, GenericDescriptionNamesTheCaseNumberWhereverItIsSeen) {
-    const std::pair<InstallationError, int> cases[] = {{InstallationError::unableToMountDMG({}), 0},
-                                                       {InstallationError::pkgNotFound({}), 1},
-                                                       {InstallationError::installationFailed({}), 2},
-                                                       {InstallationError::unmountFailed({}), 3},
-                                                       {InstallationError::unsupportedFileExtension({}), 4},
-                                                       {InstallationError::mismatchHash({}), 5},
-                                                       {InstallationError::mismatchSignature({}), 6},
-                                                       {InstallationError::invalidInput({}), 7},
-                                                       {InstallationError::invalidPath({}), 8},
-                                                       {InstallationError::invalidUrl({}), 9},
-                                                       {InstallationError::noProcessOutput({}), 10}};
+    const std::pair<InstallationError, int> cases[] = {
+            {InstallationError::unableToMountDMG({}), 0},
+            {InstallationError::pkgNotFound({}), 1},
+            {InstallationError::installationFailed({}), 2},
+            {InstallationError::unmountFailed({}), 3},
+            {InstallationError::unsupportedFileExtension({}), 4},
+            {InstallationError::mismatchHash({}), 5},
+            {InstallationError::mismatchSignature({}), 6},
+            {InstallationError(InstallationError::Case::invalidInput, {}), 7},
+            {InstallationError::invalidPath({}), 8},
+            {InstallationError::invalidUrl({}), 9},
+            {InstallationError::noProcessOutput({}), 10}};
     for (const auto& [error, number] : cases) {
         const QString expected = test::genericDescription(number);
         EXPECT_EQ(error.localizedDescription(), expected);
