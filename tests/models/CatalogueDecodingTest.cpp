@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::HasSubstr;
@@ -54,7 +56,7 @@ TEST(DeviceCatalogue, DecodesEntriesInOrderAndNullAsNoList) {
     ASSERT_TRUE(list.has_value());
     ASSERT_EQ(list->size(), 2);
     EXPECT_EQ(list->at(0), (TARNDeviceModel{"Scanner One", "04a9", "1a0b", "c1", "abc"}));
-    EXPECT_EQ(list->at(1).name, QStringLiteral("Two"));
+    EXPECT_EQ(list->at(1).name, u"Two"_s);
     EXPECT_EQ(decodeDeviceCatalogue("[]"), std::optional<QList<TARNDeviceModel>>(QList<TARNDeviceModel>{}));
     EXPECT_EQ(decodeDeviceCatalogue(" \n null \t"), std::nullopt);
 }
@@ -65,20 +67,15 @@ TEST(AppsConfiguration, DecodesEveryFieldAndTheLicenceAndDescriptionRules) {
             {app({{"descriptionLocalized", descriptions}, {"size", 12}}),
              app({{"name", "OCR"}, {"mandatory", false}, {"licenseType", "TRIAL"}}, {"descriptionLocalized"}),
              app({{"licenseType", "full"}, {"descriptionLocalized", QJsonValue::Null}})}));
-    EXPECT_EQ(config.name, QStringLiteral("Scanner One"));
-    EXPECT_EQ(config.successUrl, QStringLiteral("ok"));
+    EXPECT_EQ(config.name, u"Scanner One"_s);
+    EXPECT_EQ(config.successUrl, u"ok"_s);
     ASSERT_EQ(config.apps.size(), 3);
-    const TARNDeviceAppConfigurationModel scan{config.apps.at(0).id,
-                                               "Scan",
-                                               "1.2",
-                                               true,
-                                               LicenseType::full,
-                                               "i",
-                                               "beef",
-                                               "com.tarn.scan",
-                                               {{"en", "Scans"}, {"de", "Scannt"}}};
+    const QMap<QString, QString> scanDescriptions{{"en", "Scans"}, {"de", "Scannt"}};
+    const TARNDeviceAppConfigurationModel scan{config.apps.at(0).id, "Scan", "1.2",  true,
+                                               LicenseType::full,    "i",    "beef", "com.tarn.scan",
+                                               scanDescriptions};
     EXPECT_EQ(config.apps.at(0), scan);
-    EXPECT_EQ(config.apps.at(1).name, QStringLiteral("OCR"));
+    EXPECT_EQ(config.apps.at(1).name, u"OCR"_s);
     EXPECT_FALSE(config.apps.at(1).mandatory);
     EXPECT_EQ(config.apps.at(1).licenseType, LicenseType::trial);
     EXPECT_EQ(config.apps.at(2).licenseType, LicenseType::unknown);
@@ -88,7 +85,7 @@ TEST(AppsConfiguration, DecodesEveryFieldAndTheLicenceAndDescriptionRules) {
 }
 
 TEST(AppsConfiguration, EveryEntryGetsAFreshIdentityWhateverTheDocumentSays) {
-    const QUuid given(QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
+    const QUuid given(u"6F9619FF-8B86-D011-B42D-00C04FC964FF"_s);
     const QByteArray json = configuration({app({{"id", given.toString()}}), app()});
     const auto first = decodeAppsConfiguration(json);
     const auto second = decodeAppsConfiguration(json);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 TEST(InstallationError, GenericDescriptionNamesTheCaseNumberWhereverItIsSeen) {
@@ -28,16 +30,15 @@ TEST(InstallationError, GenericDescriptionNamesTheCaseNumberWhereverItIsSeen) {
         EXPECT_EQ(localizedDescription(std::make_exception_ptr(error)), expected);
         EXPECT_EQ(QString::fromUtf8(error.what()), expected);
     }
-    EXPECT_EQ(localizedDescription(std::make_exception_ptr(std::runtime_error("plain"))), QStringLiteral("plain"));
+    EXPECT_EQ(localizedDescription(std::make_exception_ptr(std::runtime_error("plain"))), u"plain"_s);
 }
 
 TEST(InstallationError, DebugTextEscapesQuotesBackslashesAndLineBreaks) {
-    EXPECT_EQ(InstallationError::pkgNotFound(QStringLiteral("No PKG found in DMG '/Volumes/\"X\"'")).debugDescription(),
-              QStringLiteral("pkgNotFound(\"No PKG found in DMG '/Volumes/\\\"X\\\"'\")"));
-    EXPECT_EQ(
-            debugDescription(std::make_exception_ptr(InstallationError::installationFailed(QStringLiteral("a\\b\nc")))),
-            QStringLiteral("installationFailed(\"a\\\\b\\nc\")"));
-    EXPECT_EQ(InstallationError::invalidUrl(QString()).debugDescription(), QStringLiteral("invalidUrl(\"\")"));
+    EXPECT_EQ(InstallationError::pkgNotFound(u"No PKG found in DMG '/Volumes/\"X\"'"_s).debugDescription(),
+              u"pkgNotFound(\"No PKG found in DMG '/Volumes/\\\"X\\\"'\")"_s);
+    EXPECT_EQ(debugDescription(std::make_exception_ptr(InstallationError::installationFailed(u"a\\b\nc"_s))),
+              u"installationFailed(\"a\\\\b\\nc\")"_s);
+    EXPECT_EQ(InstallationError::invalidUrl(QString()).debugDescription(), u"invalidUrl(\"\")"_s);
 }
 
 } // namespace

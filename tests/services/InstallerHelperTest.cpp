@@ -9,34 +9,35 @@
 #include <gmock/gmock.h>
 
 namespace tarn::test {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::InSequence;
 using ::testing::StrictMock;
 
-const QString hdiutil = QStringLiteral("/opt/tools/hdiutil");
-const QString installer = QStringLiteral("/opt/tools/installer");
-const QString expectedHash = QStringLiteral("ABCDEF0123");
-const QString appName = QStringLiteral("Scan Pro");
-const QString image = QStringLiteral("/downloads/Scan Pro 2.dmg");
-const QString package = QStringLiteral("/downloads/Scan Pro.PKG");
+const QString hdiutil = u"/opt/tools/hdiutil"_s;
+const QString installer = u"/opt/tools/installer"_s;
+const QString expectedHash = u"ABCDEF0123"_s;
+const QString appName = u"Scan Pro"_s;
+const QString image = u"/downloads/Scan Pro 2.dmg"_s;
+const QString package = u"/downloads/Scan Pro.PKG"_s;
 
 // What the mocked steps fail with when a row makes them fail.
-const auto hashFailure = InstallationError::mismatchHash(QStringLiteral("digest differs"));
-const auto signatureFailure = InstallationError::mismatchSignature(QStringLiteral("not signed"));
-const auto attachFailure = InstallationError::installationFailed(QStringLiteral("hdiutil: attach failed"));
-const auto installFailure = InstallationError::installationFailed(QStringLiteral("User \"canceled\".\n"));
+const auto hashFailure = InstallationError::mismatchHash(u"digest differs"_s);
+const auto signatureFailure = InstallationError::mismatchSignature(u"not signed"_s);
+const auto attachFailure = InstallationError::installationFailed(u"hdiutil: attach failed"_s);
+const auto installFailure = InstallationError::installationFailed(u"User \"canceled\".\n"_s);
 
-const QStringList signers{QStringLiteral("TARN (Q7XK2M9P4D)")};
-const QStringList attachArguments{QStringLiteral("attach"), image, QStringLiteral("-nobrowse"),
-                                  QStringLiteral("-plist")};
+const QStringList signers{u"TARN (Q7XK2M9P4D)"_s};
+const QStringList attachArguments{u"attach"_s, image, u"-nobrowse"_s, u"-plist"_s};
 
 QStringList detachArguments(const QString& mountPoint) {
-    return {QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")};
+    return {u"detach"_s, mountPoint, u"-quiet"_s};
 }
 
 QStringList installArguments(const QString& pkg) {
-    return {QStringLiteral("-pkg"), u'\'' + pkg + u'\'', QStringLiteral("-target"), QStringLiteral("/")};
+    return {u"-pkg"_s, u'\'' + pkg + u'\'', u"-target"_s, u"/"_s};
 }
 
 std::optional<InstallationError> failureIf(bool fails, const InstallationError& error) {
@@ -59,7 +60,7 @@ protected:
 
     // A mounted volume: a folder holding the given entries (a name ending in "/" is a folder).
     QString volumeWith(const QStringList& entries) {
-        const QString mountPoint = directory.filePath(QStringLiteral("Volume"));
+        const QString mountPoint = directory.filePath(u"Volume"_s);
         QDir(mountPoint).removeRecursively();
         QDir().mkpath(mountPoint);
         for (const QString& entry : entries) {
@@ -101,14 +102,13 @@ TEST_F(InstallerHelperTest, StandalonePackageInAnyCaseIsVerifiedThenInstalledAsA
 
     test::waitFor(install(package));
 
-    EXPECT_EQ(logger->lines(),
-              QStringList({QStringLiteral("[INFO] Install PKG '") + package + u'\'',
-                           QStringLiteral("[INFO] PKG installed succsessfully: '") + package + u'\''}));
+    EXPECT_EQ(logger->lines(), QStringList({u"[INFO] Install PKG '"_s + package + u'\'',
+                                            u"[INFO] PKG installed succsessfully: '"_s + package + u'\''}));
 }
 
 TEST_F(InstallerHelperTest, DiskImageIsVerifiedMountedSearchedInstalledThenDetachedOnce) {
-    const QString mountPoint = volumeWith({QStringLiteral("Read Me.txt"), QStringLiteral("Scan Pro.pkg")});
-    const QString pkg = mountPoint + QStringLiteral("/Scan Pro.pkg");
+    const QString mountPoint = volumeWith({u"Read Me.txt"_s, u"Scan Pro.pkg"_s});
+    const QString pkg = mountPoint + u"/Scan Pro.pkg"_s;
     {
         InSequence order;
         expectImageInstall(attachReport({std::nullopt, mountPoint}).toXml(), pkg);
@@ -118,21 +118,18 @@ TEST_F(InstallerHelperTest, DiskImageIsVerifiedMountedSearchedInstalledThenDetac
     test::waitFor(install(image));
 
     // %1 the image, %2 the mount point, %3 the package.
-    QStringList expected = QStringLiteral("Installing from DMG: '%1'|Mount DMG: '%1'|Successfully mounted DMG: '%1'|"
-                                          "Mount point was successfully identified: %2|Searching for PKG in DMG at "
-                                          "mount point '%2'|Install PKG '%3'|PKG installed succsessfully: '%3'|"
-                                          "Unmount %2|DMG mount point '%2' successfully unmounted")
-                                   .arg(image, mountPoint, pkg)
+    QStringList expected = u"Installing from DMG: '%1'|Mount DMG: '%1'|Successfully mounted DMG: '%1'|"
+                           "Mount point was successfully identified: %2|Searching for PKG in DMG at "
+                           "mount point '%2'|Install PKG '%3'|PKG installed succsessfully: '%3'|"
+                           "Unmount %2|DMG mount point '%2' successfully unmounted"_s.arg(image, mountPoint, pkg)
                                    .split(u'|');
-    EXPECT_EQ(logger->lines(), expected.replaceInStrings(QRegularExpression(QStringLiteral("^")), "[INFO] "));
+    EXPECT_EQ(logger->lines(), expected.replaceInStrings(QRegularExpression(u"^"_s), "[INFO] "));
 }
 
 TEST_F(InstallerHelperTest, BinaryReportTrailingSlashAndTheFirstListedPackageAreUnderstood) {
-    const QString mountPoint = volumeWith({QStringLiteral("b.pkg"), QStringLiteral("a.pkg"), QStringLiteral("c.pkg"),
-                                           QStringLiteral("d.pkg"), QStringLiteral("e.pkg")}) +
-                               u'/';
+    const QString mountPoint = volumeWith({u"b.pkg"_s, u"a.pkg"_s, u"c.pkg"_s, u"d.pkg"_s, u"e.pkg"_s}) + u'/';
     // The first package in directory order, not in sorted order.
-    QDirIterator listing(mountPoint, {QStringLiteral("*.pkg")}, QDir::Files);
+    QDirIterator listing(mountPoint, {u"*.pkg"_s}, QDir::Files);
     ASSERT_TRUE(listing.hasNext());
     listing.next();
     expectImageInstall(attachReport({mountPoint}).toBinary(), mountPoint + listing.fileName());
@@ -152,7 +149,7 @@ struct FailureRow {
     bool critical;
     bool detached;
     AttachOutput attachOutput = {}; // unset: a usable report naming the volume
-    QStringList volume = {QStringLiteral("Scan.pkg")};
+    QStringList volume = {u"Scan.pkg"_s};
     QString detachTarget = {}; // what is detached when not the volume's mount point
 };
 
@@ -160,8 +157,8 @@ FailureRow unsupported(const char* name, const char* file, const char* extension
     return {name,
             QString::fromLatin1(file),
             Step::none,
-            InstallationError::unsupportedFileExtension(
-                    QStringLiteral("Unsupported file extension for installation: ") + QLatin1String(extension)),
+            InstallationError::unsupportedFileExtension(u"Unsupported file extension for installation: "_s +
+                                                        QLatin1String(extension)),
             true,
             false};
 }
@@ -172,11 +169,11 @@ FailureRow unusableReport(const char* name, const std::optional<QByteArray>& out
     return {name,
             image,
             Step::none,
-            InstallationError::unableToMountDMG(QStringLiteral("Failed to parse mount point for DMG '%1' ") + text),
+            InstallationError::unableToMountDMG(u"Failed to parse mount point for DMG '%1' "_s + text),
             critical,
             detached != nullptr,
             AttachOutput(output),
-            {QStringLiteral("Scan.pkg")},
+            {u"Scan.pkg"_s},
             QString::fromLatin1(detached)};
 }
 
@@ -185,25 +182,25 @@ PropertyList withEntities(Entity... list) {
     PropertyList entities = PropertyList::array();
     (entities.append(std::move(list)), ...);
     PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("system-entities"), std::move(entities));
+    root.insert(u"system-entities"_s, std::move(entities));
     return root;
 }
 
 PropertyList mountPointEntity(PropertyList mountPoint) {
     PropertyList entity = PropertyList::dictionary();
-    entity.insert(QStringLiteral("mount-point"), std::move(mountPoint));
+    entity.insert(u"mount-point"_s, std::move(mountPoint));
     return entity;
 }
 
 PropertyList deviceEntity(const char* device) {
     PropertyList entity = PropertyList::dictionary();
-    entity.insert(QStringLiteral("dev-entry"), PropertyList::string(QString::fromLatin1(device)));
+    entity.insert(u"dev-entry"_s, PropertyList::string(QString::fromLatin1(device)));
     return entity;
 }
 
 QList<FailureRow> failureRows() {
     using IE = InstallationError;
-    const QString canceled = QStringLiteral("'. Error: installationFailed(\"User \\\"canceled\\\".\\n\")");
+    const QString canceled = u"'. Error: installationFailed(\"User \\\"canceled\\\".\\n\")"_s;
     QList<FailureRow> rows{
             unsupported("zip", "/downloads/Scan.zip", "zip"),
             unsupported("upper-case zip", "/downloads/Scan.ZIP", "zip"),
@@ -211,23 +208,21 @@ QList<FailureRow> failureRows() {
             {"package digest", package, Step::hash, hashFailure, false, false},
             {"package signature", package, Step::signature, signatureFailure, false, false},
             {"package install", package, Step::install,
-             IE::installationFailed(QStringLiteral("Failed to install from standalone PKG: '%1") + canceled), true,
-             false},
+             IE::installationFailed(u"Failed to install from standalone PKG: '%1"_s + canceled), true, false},
             {"image digest", image, Step::hash, hashFailure, false, false},
             {"attach", image, Step::attach,
-             IE::unableToMountDMG(QStringLiteral("Failed to mount DMG: '%1'. Error: ") + genericDescription(2)), true,
-             false},
+             IE::unableToMountDMG(u"Failed to mount DMG: '%1'. Error: "_s + genericDescription(2)), true, false},
             unusableReport("report not a property list", "hdiutil: attach: \"done\"\n", true),
             unusableReport("report neither UTF-8 nor a property list", "\xff\xfe\x01", true, "Unknown error"),
             unusableReport("no report", std::nullopt, true),
             unusableReport("no mount point in any entity", attachReport({std::nullopt, std::nullopt}).toXml(), false),
             unusableReport("entities missing", PropertyList::dictionary().toXml(), false),
             // Whatever an unusable report names as attached is detached.
-            unusableReport("one stray entity beside a mount point",
-                           withEntities(PropertyList::string(QStringLiteral("stray")),
-                                        mountPointEntity(PropertyList::string(QStringLiteral("/V"))))
-                                   .toXml(),
-                           false, nullptr, "/V"),
+            unusableReport(
+                    "one stray entity beside a mount point",
+                    withEntities(PropertyList::string(u"stray"_s), mountPointEntity(PropertyList::string(u"/V"_s)))
+                            .toXml(),
+                    false, nullptr, "/V"),
             unusableReport("device entries without mount point",
                            withEntities(mountPointEntity(PropertyList::integer(7)), deviceEntity("/dev/disk4"),
                                         deviceEntity("/dev/disk4s1"))
@@ -236,13 +231,12 @@ QList<FailureRow> failureRows() {
             unusableReport("mount point not text", withEntities(mountPointEntity(PropertyList::integer(7))).toXml(),
                            false),
             {"only nested, upper-case or suffixed packages", image, Step::none,
-             IE::pkgNotFound(QStringLiteral("No PKG found in DMG '%2'")), true, true},
+             IE::pkgNotFound(u"No PKG found in DMG '%2'"_s), true, true},
             {"signature inside image", image, Step::signature, signatureFailure, false, true},
             {"install inside image", image, Step::install,
-             IE::unableToMountDMG(QStringLiteral("Failed to install from DMG: '%1") + canceled), true, true},
+             IE::unableToMountDMG(u"Failed to install from DMG: '%1"_s + canceled), true, true},
     };
-    rows[rows.size() - 3].volume = {QStringLiteral("Scan.PKG"), QStringLiteral("Inner/"),
-                                    QStringLiteral("Inner/Scan.pkg"), QStringLiteral("Scan.pkg.txt")};
+    rows[rows.size() - 3].volume = {u"Scan.PKG"_s, u"Inner/"_s, u"Inner/Scan.pkg"_s, u"Scan.pkg.txt"_s};
     return rows;
 }
 
@@ -252,7 +246,7 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
         logger->clear();
         const QString mountPoint = volumeWith(row.volume);
         const bool isImage = row.file.endsWith(QLatin1String(".dmg"));
-        const QString pkg = isImage ? mountPoint + QStringLiteral("/Scan.pkg") : row.file;
+        const QString pkg = isImage ? mountPoint + u"/Scan.pkg"_s : row.file;
         const auto fails = [&](Step s) { return row.failing == s; };
         if (isImage || row.file == package) {
             InSequence order;
@@ -263,8 +257,7 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
                         .WillOnce(toolStep(failureIf(fails(Step::attach), attachFailure),
                                            row.attachOutput.value_or(attachReport({mountPoint}).toXml())));
             }
-            const bool packageFound =
-                    !isImage || (!row.attachOutput && row.volume.contains(QStringLiteral("Scan.pkg")));
+            const bool packageFound = !isImage || (!row.attachOutput && row.volume.contains(u"Scan.pkg"_s));
             if (packageFound && !fails(Step::hash) && !fails(Step::attach)) {
                 EXPECT_CALL(*validator, validateSignature(pkg, signers))
                         .WillOnce(step(failureIf(fails(Step::signature), signatureFailure)));
@@ -281,20 +274,20 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
             }
         }
 
-        const InstallationError expected(row.expected.kind(), QString(row.expected.text())
-                                                                      .replace(QStringLiteral("%1"), row.file)
-                                                                      .replace(QStringLiteral("%2"), mountPoint));
+        const InstallationError expected(
+                row.expected.kind(),
+                QString(row.expected.text()).replace(u"%1"_s, row.file).replace(u"%2"_s, mountPoint));
         EXPECT_EQ(failureOf<InstallationError>(install(row.file)), expected);
         drainPostedEvents();
         EXPECT_EQ(logger->criticalLines(),
-                  row.critical ? QStringList(QStringLiteral("[CRITICAL] ") + expected.text()) : QStringList());
+                  row.critical ? QStringList(u"[CRITICAL] "_s + expected.text()) : QStringList());
         ::testing::Mock::VerifyAndClearExpectations(runner.get());
         ::testing::Mock::VerifyAndClearExpectations(validator.get());
     }
 }
 
 TEST_F(InstallerHelperTest, UnlistableMountPointPassesThePlatformErrorOnAndDetaches) {
-    const QString mountPoint = directory.filePath(QStringLiteral("Vanished Volume"));
+    const QString mountPoint = directory.filePath(u"Vanished Volume"_s);
     EXPECT_CALL(*validator, validateHash(image, expectedHash)).WillOnce(step({}));
     EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments))
             .WillOnce(toolStep({}, attachReport({mountPoint}).toXml()));
@@ -308,9 +301,9 @@ TEST_F(InstallerHelperTest, UnlistableMountPointPassesThePlatformErrorOnAndDetac
 }
 
 TEST_F(InstallerHelperTest, DetachIsNotAwaitedKeepsTheHelperAliveAndItsFailureIsOnlyLogged) {
-    const QString mountPoint = volumeWith({QStringLiteral("Scan.pkg")});
+    const QString mountPoint = volumeWith({u"Scan.pkg"_s});
     PendingTask<std::optional<QByteArray>> detach;
-    expectImageInstall(attachReport({mountPoint}).toXml(), mountPoint + QStringLiteral("/Scan.pkg"));
+    expectImageInstall(attachReport({mountPoint}).toXml(), mountPoint + u"/Scan.pkg"_s);
     EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce([&](auto&&...) {
         return detach.task();
     });
@@ -319,13 +312,12 @@ TEST_F(InstallerHelperTest, DetachIsNotAwaitedKeepsTheHelperAliveAndItsFailureIs
     const std::weak_ptr<InstallerHelper> watched = helper;
     helper.reset();
     ASSERT_FALSE(watched.expired());
-    EXPECT_EQ(logger->lines().last(), QStringLiteral("[INFO] Unmount ") + mountPoint);
+    EXPECT_EQ(logger->lines().last(), u"[INFO] Unmount "_s + mountPoint);
 
-    detach.fail(InstallationError::installationFailed(QStringLiteral("hdiutil: couldn't unmount")));
+    detach.fail(InstallationError::installationFailed(u"hdiutil: couldn't unmount"_s));
     EXPECT_TRUE(processEventsUntil([&] { return watched.expired(); }));
-    EXPECT_EQ(logger->criticalLines(),
-              QStringList(QStringLiteral("[CRITICAL] Failed to unmount DMG at: '") + mountPoint +
-                          QStringLiteral("'. Details: ") + genericDescription(2)));
+    EXPECT_EQ(logger->criticalLines(), QStringList(u"[CRITICAL] Failed to unmount DMG at: '"_s + mountPoint +
+                                                   u"'. Details: "_s + genericDescription(2)));
     EXPECT_EQ(logger->lines().last(), logger->criticalLines().last());
 }
 

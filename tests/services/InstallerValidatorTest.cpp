@@ -14,22 +14,23 @@
 #include <unistd.h>
 
 namespace tarn::test {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::StrictMock;
 
 // FIPS 180-4 test vectors.
-const QString emptyDigest = QStringLiteral("cf83e1357eefb8bdf1542850d66d8007d620e4050b5715dc83f4a921d36ce9ce47d0d13c5d8"
-                                           "5f2b0ff8318d2877eec2f63b931bd47417a81a538327af927da3e");
-const QString abcDigest = QStringLiteral("ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc"
-                                         "1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f");
+const QString emptyDigest = u"cf83e1357eefb8bdf1542850d66d8007d620e4050b5715dc83f4a921d36ce9ce47d0d13c5d8"
+                            "5f2b0ff8318d2877eec2f63b931bd47417a81a538327af927da3e"_s;
+const QString abcDigest = u"ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc"
+                          "1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f"_s;
 
-const QString pkgutil = QStringLiteral("/opt/tools/pkgutil");
+const QString pkgutil = u"/opt/tools/pkgutil"_s;
 
 QStringList trustedSigners() {
-    return {QStringLiteral("TARN (Q7XK2M9P4D)"), QStringLiteral("Quillon Ltd. (M2D7S5K9WE)"),
-            QStringLiteral("Norwell Labs (H4VN8C2T6R)")};
+    return {u"TARN (Q7XK2M9P4D)"_s, u"Quillon Ltd. (M2D7S5K9WE)"_s, u"Norwell Labs (H4VN8C2T6R)"_s};
 }
 
 class InstallerValidatorTest : public ::testing::Test {
@@ -48,18 +49,18 @@ protected:
 
 TEST_F(InstallerValidatorTest, MatchingDigestsPassInAnyCaseAndLogTheirLocation) {
     // Percent signs, quotes, "?" and "#" are part of a downloaded file's name, never URL syntax.
-    const QString path = fileWith(QStringLiteral("100% 'Scan' a%20b?v=1#x.pkg"), "abc");
+    const QString path = fileWith(u"100% 'Scan' a%20b?v=1#x.pkg"_s, "abc");
     const QString encoded = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
 
-    test::waitFor(validator.validateHash(QByteArray("abc"), abcDigest.toUpper(), QStringLiteral("catalogue")));
-    test::waitFor(validator.validateHash(QByteArray(), emptyDigest, QStringLiteral("empty document")));
+    test::waitFor(validator.validateHash(QByteArray("abc"), abcDigest.toUpper(), u"catalogue"_s));
+    test::waitFor(validator.validateHash(QByteArray(), emptyDigest, u"empty document"_s));
     test::waitFor(validator.validateHash(path, abcDigest.toUpper()));
     test::waitFor(validator.validateHash(u'/' + path, abcDigest));
     test::waitFor(validator.validateHash(QUrl::fromLocalFile(path), abcDigest));
 
-    EXPECT_TRUE(encoded.endsWith(QStringLiteral("/100%25%20'Scan'%20a%2520b%3Fv=1%23x.pkg")));
+    EXPECT_TRUE(encoded.endsWith(u"/100%25%20'Scan'%20a%2520b%3Fv=1%23x.pkg"_s));
     QStringList expected;
-    for (const QString& what : {QStringLiteral("catalogue"), QStringLiteral("empty document")}) {
+    for (const QString& what : {u"catalogue"_s, u"empty document"_s}) {
         expected << "[INFO] Validating SHA512 hash for " + what << "[INFO] SHA512 matches for provided " + what;
     }
     for (const QString& what : {path, path, encoded}) {
@@ -77,46 +78,43 @@ TEST_F(InstallerValidatorTest, FileDigestAgreesWithInMemoryDigestAcrossChunkBoun
                               InstallerValidator::chunkSize + 1, 3 * InstallerValidator::chunkSize + 1}) {
         SCOPED_TRACE(size);
         const QByteArray part = content.left(size);
-        const QString path = fileWith(QStringLiteral("part-%1.pkg").arg(size), part);
+        const QString path = fileWith(u"part-%1.pkg"_s.arg(size), part);
         test::waitFor(validator.validateHash(path, InstallerValidator::sha512Hash(part)));
     }
     EXPECT_EQ(InstallerValidator::sha512Hash(QByteArray("abc")), abcDigest);
 }
 
 TEST_F(InstallerValidatorTest, ExpectedDigestIsNeverNormalisedBeyondCase) {
-    const QString path = fileWith(QStringLiteral("abc.pkg"), "abc");
-    for (const QString& expected : {abcDigest + u'\n', u' ' + abcDigest, QStringLiteral("0x") + abcDigest, emptyDigest,
-                                    QString(), abcDigest.left(64)}) {
+    const QString path = fileWith(u"abc.pkg"_s, "abc");
+    for (const QString& expected :
+         {abcDigest + u'\n', u' ' + abcDigest, u"0x"_s + abcDigest, emptyDigest, QString(), abcDigest.left(64)}) {
         SCOPED_TRACE(expected.toStdString());
         logger->clear();
-        EXPECT_EQ(
-                failureOf<InstallationError>(
-                        validator.validateHash(QByteArray("abc"), expected, QStringLiteral("device configuration"))),
-                InstallationError::mismatchHash(QStringLiteral("Could not validate SHA512 for device configuration.")));
+        EXPECT_EQ(failureOf<InstallationError>(
+                          validator.validateHash(QByteArray("abc"), expected, u"device configuration"_s)),
+                  InstallationError::mismatchHash(u"Could not validate SHA512 for device configuration."_s));
         EXPECT_EQ(failureOf<InstallationError>(validator.validateHash(path, expected)),
-                  InstallationError::mismatchHash(QStringLiteral("Could not validate SHA512 for ") + path + u'.'));
+                  InstallationError::mismatchHash(u"Could not validate SHA512 for "_s + path + u'.'));
         EXPECT_EQ(logger->criticalLines(),
-                  QStringList({QStringLiteral("[CRITICAL] Could not validate SHA512 for device configuration."),
-                               QStringLiteral("[CRITICAL] Could not validate SHA512 for ") + path + u'.'}));
+                  QStringList({u"[CRITICAL] Could not validate SHA512 for device configuration."_s,
+                               u"[CRITICAL] Could not validate SHA512 for "_s + path + u'.'}));
     }
 }
 
 TEST_F(InstallerValidatorTest, UnreadableFilesFailWithThePlatformErrorAndNoCriticalLine) {
-    const QString missing = directory.filePath(QStringLiteral("missing.pkg"));
+    const QString missing = directory.filePath(u"missing.pkg"_s);
     for (const QString& path : {missing, directory.path()}) {
         const auto failure = failureOf<SystemError>(validator.validateHash(path, emptyDigest));
         ASSERT_TRUE(failure);
         EXPECT_TRUE(failure->localizedDescription().contains(path));
     }
-    EXPECT_TRUE(failureOf<SystemError>(
-            validator.validateHash(QUrl(QStringLiteral("https://example.com/x.pkg")), emptyDigest)));
+    EXPECT_TRUE(failureOf<SystemError>(validator.validateHash(QUrl(u"https://example.com/x.pkg"_s), emptyDigest)));
     EXPECT_TRUE(logger->criticalLines().isEmpty());
 }
 
 TEST_F(InstallerValidatorTest, TextThatIsNoFileReferenceFailsBothChecksAsInvalidPathAndRunsNothing) {
-    for (const QString& text : {QString(), QStringLiteral("Scan Pro.pkg"), QStringLiteral("%zz.pkg"),
-                                QStringLiteral("C:\\Downloads\\Scan.pkg"), QStringLiteral("file:///tmp/Scan Pro.pkg"),
-                                QStringLiteral("/tmp/Scan") + QChar(u'\0') + QStringLiteral(".pkg")}) {
+    for (const QString& text : {QString(), u"Scan Pro.pkg"_s, u"%zz.pkg"_s, u"C:\\Downloads\\Scan.pkg"_s,
+                                u"file:///tmp/Scan Pro.pkg"_s, u"/tmp/Scan"_s + QChar(u'\0') + u".pkg"_s}) {
         SCOPED_TRACE(text.toStdString());
         EXPECT_EQ(failureOf<InstallationError>(validator.validateHash(text, emptyDigest)),
                   InstallationError::invalidPath(text));
@@ -129,7 +127,7 @@ TEST_F(InstallerValidatorTest, TextThatIsNoFileReferenceFailsBothChecksAsInvalid
 TEST_F(InstallerValidatorTest, FileDigestRunsOffTheCallingThread) {
     // A pipe stands in for a file that is slow to read: the digest must neither complete nor hold up this
     // thread until the test has written the rest and closed it.
-    const QString fifo = directory.filePath(QStringLiteral("slow.pkg"));
+    const QString fifo = directory.filePath(u"slow.pkg"_s);
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const int writer = ::open(QFile::encodeName(fifo).constData(), O_RDWR);
     ASSERT_GE(writer, 0);
@@ -195,25 +193,25 @@ TEST_F(InstallerValidatorTest, SignatureNeedsATrustedIdentityOnTheSigningCertifi
              untrusted},
             {"identity inside a longer name", nullptr, chain + "    1. Developer ID Installer: XTARN (Q7XK2M9P4D)\n",
              untrusted},
-            {"tool exits non-zero",
-             std::make_exception_ptr(InstallationError::installationFailed(QStringLiteral("no signature"))),
+            {"tool exits non-zero", std::make_exception_ptr(InstallationError::installationFailed(u"no signature"_s)),
              std::nullopt, genericDescription(2)},
-            {"tool cannot start", std::make_exception_ptr(SystemError(QStringLiteral("Could not start 'pkgutil'."))),
-             std::nullopt, QStringLiteral("Could not start 'pkgutil'.")},
+            {"tool cannot start", std::make_exception_ptr(SystemError(u"Could not start 'pkgutil'."_s)), std::nullopt,
+             u"Could not start 'pkgutil'."_s},
             {"no output", nullptr, std::nullopt, genericDescription(10)},
             {"identity in other case", nullptr, chain + "1. Developer ID Installer: Tarn (q7xk2m9p4d)\n", untrusted},
             {"report not UTF-8", nullptr, signedByTarn + "\xff\xfe", untrusted},
             {"no trusted identities", nullptr, signedByTarn, untrusted, {}},
             {"empty identity trusts nothing", nullptr, signedByTarn, untrusted, {QString()}},
     };
-    const QString path = directory.filePath(QStringLiteral("Scan.pkg"));
+    const QString path = directory.filePath(u"Scan.pkg"_s);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         logger->clear();
-        EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(QStringLiteral("--check-signature"), path)))
-                .WillOnce([&](auto&&...) { return toolAnswer(row.toolFailure, row.report); });
+        EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(u"--check-signature"_s, path))).WillOnce([&](auto&&...) {
+            return toolAnswer(row.toolFailure, row.report);
+        });
 
-        QString last = QStringLiteral("[INFO] Code signature is valid for ") + path;
+        QString last = u"[INFO] Code signature is valid for "_s + path;
         if (row.innerDescription.isEmpty()) {
             test::waitFor(validator.validateSignature(path, row.signers));
         } else {

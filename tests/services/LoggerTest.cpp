@@ -10,6 +10,8 @@
 #include <gmock/gmock.h>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::ElementsAre;
@@ -41,7 +43,7 @@ class FakeEnvironment final : public LoggerEnvironment {
 public:
     std::optional<QString> bundleIdentifier() const override { return bundle; }
     QStringList applicationSupportDirectories() const override { return supportDirectories; }
-    QString operatingSystemDescription() const override { return QStringLiteral("Debian GNU/Linux 12 (bookworm)"); }
+    QString operatingSystemDescription() const override { return u"Debian GNU/Linux 12 (bookworm)"_s; }
     std::uint32_t cpuType() const override { return cpu; }
     FreeDiskSpace freeDiskSpace() const override { return disk; }
     QDateTime now() const override { return clock; }
@@ -59,9 +61,7 @@ protected:
 
     std::unique_ptr<Logger> makeLogger() { return std::make_unique<Logger>(systemLog, environment); }
 
-    QString expectedLogPath() const {
-        return supportRoot.filePath(QStringLiteral("T.A.R.N. Installer/installer_2025-03-07.log"));
-    }
+    QString expectedLogPath() const { return supportRoot.filePath(u"T.A.R.N. Installer/installer_2025-03-07.log"_s); }
 
     static QStringList fileLines(const QString& path) {
         QFile file(path);
@@ -81,38 +81,37 @@ protected:
 TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLineToTheDaysFileAndSystemLog) {
     environment->clock = QDateTime(QDate(2025, 3, 7), QTime(16, 5, 9), QTimeZone(2 * 3600));
     auto logger = makeLogger();
-    logger->info(QStringLiteral("Searching for USB devices..."));
-    logger->critical(QStringLiteral("No PKG found in DMG '/Volumes/Scan'"));
+    logger->info(u"Searching for USB devices..."_s);
+    logger->critical(u"No PKG found in DMG '/Volumes/Scan'"_s);
 
     ASSERT_EQ(logger->logFileURL(), QUrl::fromLocalFile(expectedLogPath()));
-    EXPECT_THAT(
-            fileLines(expectedLogPath()),
-            ElementsAre(QStringLiteral("2025-03-07 14:05:09 +0000: [INFO] OS Version: Debian GNU/Linux 12 "
-                                       "(bookworm), CPU: Intel (x86_64), Free disk space: 123.46 GB"),
-                        QStringLiteral("2025-03-07 14:05:09 +0000: [INFO] Searching for USB devices..."),
-                        QStringLiteral("2025-03-07 14:05:09 +0000: [CRITICAL] No PKG found in DMG '/Volumes/Scan'")));
+    EXPECT_THAT(fileLines(expectedLogPath()),
+                ElementsAre(u"2025-03-07 14:05:09 +0000: [INFO] OS Version: Debian GNU/Linux 12 "
+                            "(bookworm), CPU: Intel (x86_64), Free disk space: 123.46 GB"_s,
+                            u"2025-03-07 14:05:09 +0000: [INFO] Searching for USB devices..."_s,
+                            u"2025-03-07 14:05:09 +0000: [CRITICAL] No PKG found in DMG '/Volumes/Scan'"_s));
     const auto entries = systemLog->written();
     ASSERT_EQ(entries.size(), 3);
     EXPECT_EQ(entries.at(2).level, LogLevel::critical);
-    EXPECT_EQ(entries.at(2).text, QStringLiteral("[CRITICAL]: [CRITICAL] No PKG found in DMG '/Volumes/Scan'"));
-    EXPECT_EQ(entries.at(2).subsystem, QStringLiteral("com.tarn.installer"));
-    EXPECT_EQ(entries.at(2).category, QStringLiteral("Application"));
+    EXPECT_EQ(entries.at(2).text, u"[CRITICAL]: [CRITICAL] No PKG found in DMG '/Volumes/Scan'"_s);
+    EXPECT_EQ(entries.at(2).subsystem, u"com.tarn.installer"_s);
+    EXPECT_EQ(entries.at(2).category, u"Application"_s);
     EXPECT_EQ(entries.at(1).level, LogLevel::info);
 
     // A later run of the same day appends to the same file, even past midnight.
-    environment->bundle = QStringLiteral("com.example.bundle");
+    environment->bundle = u"com.example.bundle"_s;
     auto second = makeLogger();
     environment->clock = environment->clock.addDays(1);
-    second->info(QStringLiteral("second run"));
-    EXPECT_EQ(systemLog->written().last().subsystem, QStringLiteral("com.example.bundle"));
+    second->info(u"second run"_s);
+    EXPECT_EQ(systemLog->written().last().subsystem, u"com.example.bundle"_s);
     const auto lines = fileLines(expectedLogPath());
     ASSERT_EQ(lines.size(), 5);
-    EXPECT_TRUE(lines.at(3).contains(QStringLiteral("OS Version: ")));
-    EXPECT_EQ(lines.at(4), QStringLiteral("2025-03-08 14:05:09 +0000: [INFO] second run"));
+    EXPECT_TRUE(lines.at(3).contains(u"OS Version: "_s));
+    EXPECT_EQ(lines.at(4), u"2025-03-08 14:05:09 +0000: [INFO] second run"_s);
 }
 
 TEST_F(LoggerTest, MachineDescriptionNamesTheProcessorAndWhatIsKnownOfTheDisk) {
-    const QString os = QStringLiteral("[INFO] OS Version: Debian GNU/Linux 12 (bookworm), CPU: ");
+    const QString os = u"[INFO] OS Version: Debian GNU/Linux 12 (bookworm), CPU: "_s;
     const struct {
         std::uint32_t cpu;
         FreeDiskSpace disk;
@@ -131,29 +130,27 @@ TEST_F(LoggerTest, MachineDescriptionNamesTheProcessorAndWhatIsKnownOfTheDisk) {
         makeLogger();
         QStringList expected(os + c.description);
         if (c.unreadableLine) {
-            expected.prepend(QStringLiteral("[INFO] Could not read free disk space information."));
+            expected.prepend(u"[INFO] Could not read free disk space information."_s);
         }
         EXPECT_EQ(fileLines(expectedLogPath()),
-                  expected.replaceInStrings(QRegularExpression(QStringLiteral("^")),
-                                            QStringLiteral("2025-03-07 14:05:09 +0000: ")));
+                  expected.replaceInStrings(QRegularExpression(u"^"_s), u"2025-03-07 14:05:09 +0000: "_s));
     }
 }
 
 TEST_F(LoggerTest, LogFileFallsBackToTheSupportFolderOrIsLeftOut) {
     // A plain file where the folder should be: the folder cannot exist, so the file moves up.
-    ASSERT_TRUE(test::writeFile(supportRoot.filePath(QStringLiteral("T.A.R.N. Installer")), {}));
+    ASSERT_TRUE(test::writeFile(supportRoot.filePath(u"T.A.R.N. Installer"_s), {}));
     auto moved = makeLogger();
-    moved->info(QStringLiteral("moved"));
-    EXPECT_EQ(moved->logFileURL(),
-              QUrl::fromLocalFile(supportRoot.filePath(QStringLiteral("installer_2025-03-07.log"))));
+    moved->info(u"moved"_s);
+    EXPECT_EQ(moved->logFileURL(), QUrl::fromLocalFile(supportRoot.filePath(u"installer_2025-03-07.log"_s)));
     EXPECT_EQ(fileLines(moved->logFileURL()->toLocalFile()).size(), 2);
 
     // Without a support folder only the system log receives messages.
     environment->supportDirectories.clear();
     auto systemOnly = makeLogger();
-    systemOnly->info(QStringLiteral("still logged"));
+    systemOnly->info(u"still logged"_s);
     EXPECT_EQ(systemOnly->logFileURL(), std::nullopt);
-    EXPECT_EQ(systemLog->written().last().text, QStringLiteral("[INFO]: [INFO] still logged"));
+    EXPECT_EQ(systemLog->written().last().text, u"[INFO]: [INFO] still logged"_s);
 }
 
 TEST_F(LoggerTest, LinesFromManyThreadsNeverInterleave) {
@@ -165,7 +162,7 @@ TEST_F(LoggerTest, LinesFromManyThreadsNeverInterleave) {
     for (int t = 0; t < threads; ++t) {
         workers.append(QThread::create([&, t] {
             for (int i = 0; i < perThread; ++i) {
-                logger->info(QStringLiteral("thread %1 line %2 ").arg(t).arg(i) + payload);
+                logger->info(u"thread %1 line %2 "_s.arg(t).arg(i) + payload);
             }
         }));
         workers.last()->start();
@@ -176,8 +173,7 @@ TEST_F(LoggerTest, LinesFromManyThreadsNeverInterleave) {
     }
     const auto lines = fileLines(expectedLogPath());
     ASSERT_EQ(lines.size(), 1 + threads * perThread);
-    const QRegularExpression shape(
-            QStringLiteral("^2025-03-07 14:05:09 \\+0000: \\[INFO\\] thread \\d+ line \\d+ x{300}$"));
+    const QRegularExpression shape(u"^2025-03-07 14:05:09 \\+0000: \\[INFO\\] thread \\d+ line \\d+ x{300}$"_s);
     for (qsizetype i = 1; i < lines.size(); ++i) {
         ASSERT_TRUE(shape.match(lines.at(i)).hasMatch()) << lines.at(i).toStdString();
     }

@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 constexpr unsigned upAndRunning = IFF_UP | IFF_RUNNING;
@@ -104,10 +106,10 @@ TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
 }
 
 TEST(NetlinkMessagesTest, LinkAndRouteMessagesAreParsed) {
-    const auto parsedLink = parseLinkMessage(linkMessage(7, QStringLiteral("enp3s0"), upAndRunning));
+    const auto parsedLink = parseLinkMessage(linkMessage(7, u"enp3s0"_s, upAndRunning));
     ASSERT_TRUE(parsedLink);
     EXPECT_EQ(parsedLink->index, 7);
-    EXPECT_EQ(parsedLink->name, QStringLiteral("enp3s0"));
+    EXPECT_EQ(parsedLink->name, u"enp3s0"_s);
     EXPECT_EQ(parsedLink->flags, upAndRunning);
 
     rtmsg info{};
@@ -131,7 +133,7 @@ TEST(NetlinkMessagesTest, LinkAndRouteMessagesAreParsed) {
 }
 
 TEST(NetlinkMessagesTest, MalformedMessagesAreRefused) {
-    const QByteArray good = linkMessage(7, QStringLiteral("eth0"), upAndRunning);
+    const QByteArray good = linkMessage(7, u"eth0"_s, upAndRunning);
     EXPECT_FALSE(parseLinkMessage(good.first(good.size() - 4))) << "claims more bytes than it has";
     EXPECT_FALSE(parseLinkMessage(good.first(NLMSG_HDRLEN))) << "no room for its fixed part";
     EXPECT_FALSE(parseRouteMessage(good)) << "a link is not a route";
@@ -187,9 +189,8 @@ protected:
                                  return true;
                              },
                              ourPort};
-    const QList<QByteArray> links{linkMessage(1, QStringLiteral("lo"), IFF_UP | IFF_RUNNING | IFF_LOOPBACK),
-                                  linkMessage(2, QStringLiteral("eth0"), upAndRunning),
-                                  linkMessage(3, QStringLiteral("wlan0"), upAndRunning)};
+    const QList<QByteArray> links{linkMessage(1, u"lo"_s, IFF_UP | IFF_RUNNING | IFF_LOOPBACK),
+                                  linkMessage(2, u"eth0"_s, upAndRunning), linkMessage(3, u"wlan0"_s, upAndRunning)};
 };
 
 TEST_F(NetlinkPathSourceTest, ReportsTheStateOnceAtStartThenOnlyChangesOfStatusOrInterfaces) {

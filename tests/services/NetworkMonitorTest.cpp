@@ -9,6 +9,8 @@
 #include <thread>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 TEST(NetworkMonitorTest, OfflineUntilReportsFromAnotherThreadAreAppliedOnTheMainThreadInArrivalOrder) {
@@ -25,8 +27,8 @@ TEST(NetworkMonitorTest, OfflineUntilReportsFromAnotherThreadAreAppliedOnTheMain
     });
     seen.clear();
     threads.clear();
-    monitor.onInternetAvailable = [&] { calls.append(QStringLiteral("available")); };
-    monitor.onInternetUnavailable = [&] { calls.append(QStringLiteral("unavailable")); };
+    monitor.onInternetAvailable = [&] { calls.append(u"available"_s); };
+    monitor.onInternetUnavailable = [&] { calls.append(u"unavailable"_s); };
     const NetworkPathStatus statuses[] = {NetworkPathStatus::satisfied, NetworkPathStatus::satisfied,
                                           NetworkPathStatus::requiresConnection, NetworkPathStatus::unsatisfied};
 
@@ -43,7 +45,7 @@ TEST(NetworkMonitorTest, OfflineUntilReportsFromAnotherThreadAreAppliedOnTheMain
     ASSERT_EQ(seen.size(), 40);
     for (int i = 0; i < 40; ++i) {
         EXPECT_EQ(seen[i], i % 4 < 2) << i;
-        EXPECT_EQ(calls[i], i % 4 < 2 ? QStringLiteral("available") : QStringLiteral("unavailable")) << i;
+        EXPECT_EQ(calls[i], i % 4 < 2 ? u"available"_s : u"unavailable"_s) << i;
         EXPECT_EQ(threads[i], QCoreApplication::instance()->thread());
     }
 }

@@ -4,6 +4,8 @@
 
 namespace tarn::test {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 fixtures::CertificateRequest request(const QString& host, bool byAddress) {
@@ -17,14 +19,13 @@ fixtures::CertificateRequest request(const QString& host, bool byAddress) {
 
 const TestPki& testPki() {
     static const TestPki pki = [] {
-        const auto authority = fixtures::Credential::authority(QStringLiteral("T.A.R.N. Test Authority"));
-        const QString local = QStringLiteral("127.0.0.1");
+        const auto authority = fixtures::Credential::authority(u"T.A.R.N. Test Authority"_s);
+        const QString local = u"127.0.0.1"_s;
         auto expired = request(local, true);
         expired.notBefore = QDateTime::currentDateTimeUtc().addYears(-2);
         expired.notAfter = QDateTime::currentDateTimeUtc().addDays(-1);
         return TestPki{authority, authority.issue(request(local, true)), fixtures::Credential::authority(local),
-                       authority.issue(expired),
-                       authority.issue(request(QStringLiteral("config.example.invalid"), false))};
+                       authority.issue(expired), authority.issue(request(u"config.example.invalid"_s, false))};
     }();
     return pki;
 }

@@ -13,18 +13,20 @@
 
 namespace tarn::test {
 
+using namespace Qt::StringLiterals;
+
 // What `hdiutil attach -plist` prints: one entity per partition, the volume's with a mount point.
 inline PropertyList attachReport(const QList<std::optional<QString>>& mountPoints) {
     PropertyList entities = PropertyList::array();
     for (const auto& mountPoint : mountPoints) {
         PropertyList entity = PropertyList::dictionary();
         if (mountPoint) {
-            entity.insert(QStringLiteral("mount-point"), PropertyList::string(*mountPoint));
+            entity.insert(u"mount-point"_s, PropertyList::string(*mountPoint));
         }
         entities.append(std::move(entity));
     }
     PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("system-entities"), std::move(entities));
+    root.insert(u"system-entities"_s, std::move(entities));
     return root;
 }
 
@@ -35,19 +37,19 @@ inline PropertyList receipt(const QString& installLocation, const QStringList& p
         pathEntries.insert(path, PropertyList::dictionary());
     }
     PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("install-location"), PropertyList::string(installLocation));
-    root.insert(QStringLiteral("paths"), std::move(pathEntries));
-    root.insert(QStringLiteral("pkg-version"), PropertyList::string(QStringLiteral("1.0.0")));
+    root.insert(u"install-location"_s, PropertyList::string(installLocation));
+    root.insert(u"paths"_s, std::move(pathEntries));
+    root.insert(u"pkg-version"_s, PropertyList::string(u"1.0.0"_s));
     return root;
 }
 
 inline PropertyList infoPlist(const std::optional<QString>& shortVersion, const std::optional<QString>& version) {
     PropertyList root = PropertyList::dictionary();
     if (shortVersion) {
-        root.insert(QStringLiteral("CFBundleShortVersionString"), PropertyList::string(*shortVersion));
+        root.insert(u"CFBundleShortVersionString"_s, PropertyList::string(*shortVersion));
     }
     if (version) {
-        root.insert(QStringLiteral("CFBundleVersion"), PropertyList::string(*version));
+        root.insert(u"CFBundleVersion"_s, PropertyList::string(*version));
     }
     return root;
 }

@@ -9,19 +9,21 @@
 #include <gmock/gmock.h>
 
 namespace tarn::test {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::StrictMock;
 
-const QString pkgutil = QStringLiteral("/opt/tools/pkgutil");
-const QString pkgId = QStringLiteral("com.example.scan.pkg");
-const QString bundleKey = QStringLiteral("Scan Pro.app/Contents/Info.plist");
+const QString pkgutil = u"/opt/tools/pkgutil"_s;
+const QString pkgId = u"com.example.scan.pkg"_s;
+const QString bundleKey = u"Scan Pro.app/Contents/Info.plist"_s;
 
 class PkgUtilHelperTest : public ::testing::Test {
 protected:
     void answerWith(std::optional<QByteArray> output) {
-        EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(QStringLiteral("--export-plist"), pkgId)))
+        EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(u"--export-plist"_s, pkgId)))
                 .WillOnce(ReturnTask(std::move(output)));
     }
 
@@ -66,7 +68,7 @@ TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecidesThenAnyVersionThereIs)
         SCOPED_TRACE(row.requested.toStdString() + " binary " + std::to_string(row.binary));
         logger->clear();
         const PropertyList plist = infoPlist(row.shortVersion, row.version);
-        const PropertyList receiptList = receipt(installLocation(), {QStringLiteral("Scan Pro.app"), bundleKey});
+        const PropertyList receiptList = receipt(installLocation(), {u"Scan Pro.app"_s, bundleKey});
         ASSERT_TRUE(writeFile(installLocation() + u'/' + bundleKey, row.binary ? plist.toBinary() : plist.toXml()));
         answerWith(row.binary ? receiptList.toBinary() : receiptList.toXml());
 
@@ -127,15 +129,15 @@ TEST(PkgUtilHelperComparison, OrdersDigitRunsByValueAndOtherCharactersByCodePoin
 
 PropertyList receiptWithout(const QString& key) {
     PropertyList partial = PropertyList::dictionary();
-    for (const QString& kept : {QStringLiteral("install-location"), QStringLiteral("pkg-version")}) {
+    for (const QString& kept : {u"install-location"_s, u"pkg-version"_s}) {
         if (kept != key) {
-            partial.insert(kept, PropertyList::string(QStringLiteral("/Applications")));
+            partial.insert(kept, PropertyList::string(u"/Applications"_s));
         }
     }
-    if (key != QStringLiteral("paths")) {
+    if (key != u"paths"_s) {
         PropertyList paths = PropertyList::dictionary();
         paths.insert(bundleKey, PropertyList::dictionary());
-        partial.insert(QStringLiteral("paths"), std::move(paths));
+        partial.insert(u"paths"_s, std::move(paths));
     }
     return partial;
 }
@@ -156,12 +158,11 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
             {"root not a dictionary", Fault::receipt, PropertyList::array().toXml(), "%F"},
             {"empty dictionary", Fault::receipt, PropertyList::dictionary().toBinary(), "%F"},
             {"bundle two levels deep", Fault::receipt,
-             receipt(QStringLiteral("/"), {QStringLiteral("Applications/S.app/Contents/Info.plist")}).toXml(), "%F"},
-            {"key with leading slash", Fault::receipt,
-             receipt(QStringLiteral("/Applications"), {u'/' + bundleKey}).toXml(), "%F"},
-            {"no install location", Fault::receipt, receiptWithout(QStringLiteral("install-location")).toXml(), "%F"},
-            {"no paths", Fault::receipt, receiptWithout(QStringLiteral("paths")).toXml(), "%F"},
-            {"no package version", Fault::receipt, receiptWithout(QStringLiteral("pkg-version")).toXml(), "%F"},
+             receipt(u"/"_s, {u"Applications/S.app/Contents/Info.plist"_s}).toXml(), "%F"},
+            {"key with leading slash", Fault::receipt, receipt(u"/Applications"_s, {u'/' + bundleKey}).toXml(), "%F"},
+            {"no install location", Fault::receipt, receiptWithout(u"install-location"_s).toXml(), "%F"},
+            {"no paths", Fault::receipt, receiptWithout(u"paths"_s).toXml(), "%F"},
+            {"no package version", Fault::receipt, receiptWithout(u"pkg-version"_s).toXml(), "%F"},
             {"Info.plist missing", Fault::plistAbsent, std::nullopt, "Info.plist Path doesn't exist %P"},
             {"Info.plist malformed", Fault::plistWritten, "{ CFBundleVersion = 1; }",
              "Info.plist Failed to read %P PropertyListError(\"The data is not a property list in XML or binary "
@@ -173,8 +174,8 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
              "Info.plist Failed to read %P PropertyListError(\"The property list nests deeper than 128 levels.\")"},
             {"binary Info.plist nested 200,000 deep", Fault::plistWritten, fixtures::nestedPropertyList(200'000, true),
              "Info.plist Failed to read %P PropertyListError(\"The property list nests deeper than 128 levels.\")"},
-            {"Info.plist root not a dictionary", Fault::plistWritten,
-             PropertyList::string(QStringLiteral("2.0")).toBinary(), "Info.plist Failed parse plist content %P"},
+            {"Info.plist root not a dictionary", Fault::plistWritten, PropertyList::string(u"2.0"_s).toBinary(),
+             "Info.plist Failed parse plist content %P"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -182,9 +183,9 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
         QDir(installLocation()).removeRecursively();
         const bool plistRead = row.fault != Fault::tool && row.fault != Fault::receipt;
         if (row.fault == Fault::tool) {
-            EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(QStringLiteral("--export-plist"), pkgId)))
+            EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(u"--export-plist"_s, pkgId)))
                     .WillOnce(ThrowTask<std::optional<QByteArray>>(
-                            InstallationError::installationFailed(QStringLiteral("No receipt for 'x' found"))));
+                            InstallationError::installationFailed(u"No receipt for 'x' found"_s)));
         } else {
             answerWith(plistRead ? receipt(installLocation(), {bundleKey}).toXml() : row.output);
         }
@@ -194,30 +195,26 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
             ASSERT_TRUE(writeFile(infoPlistPath(), *row.output));
         }
 
-        EXPECT_TRUE(isInstallationNeeded(QStringLiteral("1.0")));
+        EXPECT_TRUE(isInstallationNeeded(u"1.0"_s));
 
         const QString lines = QString::fromLatin1(row.lines);
         QStringList expected = ("Retrieving info for package: " + pkgId + u'|' +
                                 (plistRead ? "Reading plist content %P|" + lines + "|%F" : lines))
                                        .split(u'|');
-        expected.replaceInStrings(QStringLiteral("%F"), QStringLiteral("Failed to get info for package: ") + pkgId);
-        expected.replaceInStrings(QStringLiteral("%P"), infoPlistPath());
-        EXPECT_EQ(logger->lines(), expected.replaceInStrings(QRegularExpression(QStringLiteral("^")), "[INFO] "));
+        expected.replaceInStrings(u"%F"_s, u"Failed to get info for package: "_s + pkgId);
+        expected.replaceInStrings(u"%P"_s, infoPlistPath());
+        EXPECT_EQ(logger->lines(), expected.replaceInStrings(QRegularExpression(u"^"_s), "[INFO] "));
     }
 }
 
 TEST_F(PkgUtilHelperTest, LastQualifyingKeyOfTheReceiptWins) {
-    const QString helperKey = QStringLiteral("Scan Helper.app/Contents/Info.plist");
-    ASSERT_TRUE(
-            writeFile(installLocation() + u'/' + bundleKey, infoPlist(std::nullopt, QStringLiteral("9.0")).toXml()));
-    ASSERT_TRUE(
-            writeFile(installLocation() + u'/' + helperKey, infoPlist(std::nullopt, QStringLiteral("1.0")).toXml()));
-    answerWith(receipt(installLocation(), {bundleKey, QStringLiteral("Scan Pro.app/Contents/MacOS/Scan"), helperKey})
-                       .toXml());
+    const QString helperKey = u"Scan Helper.app/Contents/Info.plist"_s;
+    ASSERT_TRUE(writeFile(installLocation() + u'/' + bundleKey, infoPlist(std::nullopt, u"9.0"_s).toXml()));
+    ASSERT_TRUE(writeFile(installLocation() + u'/' + helperKey, infoPlist(std::nullopt, u"1.0"_s).toXml()));
+    answerWith(receipt(installLocation(), {bundleKey, u"Scan Pro.app/Contents/MacOS/Scan"_s, helperKey}).toXml());
 
-    EXPECT_TRUE(isInstallationNeeded(QStringLiteral("2.0")));
-    EXPECT_TRUE(logger->lines().contains(QStringLiteral("[INFO] Reading plist content /") + installLocation() + u'/' +
-                                         helperKey));
+    EXPECT_TRUE(isInstallationNeeded(u"2.0"_s));
+    EXPECT_TRUE(logger->lines().contains(u"[INFO] Reading plist content /"_s + installLocation() + u'/' + helperKey));
 }
 
 } // namespace

@@ -7,19 +7,21 @@
 #include <gtest/gtest.h>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 PropertyList sample() {
     PropertyList volume = PropertyList::dictionary();
-    volume.insert(QStringLiteral("mount-point"), PropertyList::string(QStringLiteral("/Volumes/Scan Pro \u00e9")));
-    volume.insert(QStringLiteral("writable"), PropertyList::boolean(false));
+    volume.insert(u"mount-point"_s, PropertyList::string(u"/Volumes/Scan Pro \u00e9"_s));
+    volume.insert(u"writable"_s, PropertyList::boolean(false));
     PropertyList entities = PropertyList::array();
     entities.append(PropertyList::integer(7));
     entities.append(std::move(volume));
     PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("zeta"), PropertyList::string(QStringLiteral("last key first")));
-    root.insert(QStringLiteral("system-entities"), std::move(entities));
-    root.insert(QStringLiteral("alpha"), PropertyList::string(QString()));
+    root.insert(u"zeta"_s, PropertyList::string(u"last key first"_s));
+    root.insert(u"system-entities"_s, std::move(entities));
+    root.insert(u"alpha"_s, PropertyList::string(QString()));
     return root;
 }
 
@@ -32,16 +34,14 @@ TEST(PropertyList, ReadsBackBothFormatsWithTextsKindsAndOrderIntact) {
         for (const auto& [key, value] : root.entries()) {
             keys.append(key);
         }
-        EXPECT_EQ(keys,
-                  QStringList({QStringLiteral("zeta"), QStringLiteral("system-entities"), QStringLiteral("alpha")}));
-        const QList<PropertyListNode> entities = root.value(QStringLiteral("system-entities")).elements();
+        EXPECT_EQ(keys, QStringList({u"zeta"_s, u"system-entities"_s, u"alpha"_s}));
+        const QList<PropertyListNode> entities = root.value(u"system-entities"_s).elements();
         ASSERT_EQ(entities.size(), 2);
         EXPECT_FALSE(entities[0].isDictionary());
         EXPECT_EQ(entities[0].string(), std::nullopt);
-        EXPECT_EQ(entities[1].value(QStringLiteral("mount-point")).string(),
-                  QStringLiteral("/Volumes/Scan Pro \u00e9"));
-        EXPECT_EQ(entities[1].value(QStringLiteral("writable")).string(), std::nullopt);
-        EXPECT_EQ(root.value(QStringLiteral("alpha")).string(), QString());
+        EXPECT_EQ(entities[1].value(u"mount-point"_s).string(), u"/Volumes/Scan Pro \u00e9"_s);
+        EXPECT_EQ(entities[1].value(u"writable"_s).string(), std::nullopt);
+        EXPECT_EQ(root.value(u"alpha"_s).string(), QString());
     }
 }
 
@@ -52,7 +52,7 @@ TEST(PropertyList, RefusesBytesThatAreNoPropertyList) {
     }
     // A binary list may carry a NUL character inside a UTF-16 key, on which libplist aborts when the key is read.
     PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("Contents/\u00e9?b"), PropertyList::string(QStringLiteral("x")));
+    root.insert(u"Contents/\u00e9?b"_s, PropertyList::string(u"x"_s));
     const QByteArray withNul = root.toBinary().replace(QByteArray("\0\xe9\0?", 4), QByteArray("\0\xe9\0\0", 4));
     ASSERT_TRUE(withNul.contains(QByteArray("\0\xe9\0\0", 4)));
     EXPECT_THROW(PropertyList::parse(withNul), PropertyListError);

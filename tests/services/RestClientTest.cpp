@@ -20,6 +20,8 @@
 #include <variant>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using fixtures::HttpReply;
@@ -30,8 +32,8 @@ using test::testPki;
 using ::testing::_;
 using ::testing::NiceMock;
 
-const QString catalogueJson = QStringLiteral(
-        R"([{"name":"TARN S1","vid":"4a9","pid":"1a0b","configLink":"https://example.invalid/s1","hash":"ab"}])");
+const QString catalogueJson =
+        uR"([{"name":"TARN S1","vid":"4a9","pid":"1a0b","configLink":"https://example.invalid/s1","hash":"ab"}])"_s;
 
 // The code of the transport error a network error carries, if it carries one.
 std::optional<QNetworkReply::NetworkError> transportCode(const std::optional<RestClientError>& error) {
@@ -59,6 +61,12 @@ struct Client {
 
 class RestClientTest : public ::testing::Test {
 protected:
+    QUrl url(const char* path) const { return server.url(QString::fromLatin1(path)); }
+    void serve(const char* path, HttpReply reply) { server.route(QString::fromLatin1(path), std::move(reply)); }
+    std::optional<RestClientError> downloadFailure(const char* path) {
+        return failureOf<RestClientError>(client.rest.downloadFile(url(path), {}));
+    }
+
     test::ScopedTemporaryFolder temporaryFolder; // before the server and client, gone after them
     LocalHttpsServer server{testPki().server};
     Client client;
@@ -70,16 +78,14 @@ TEST_F(RestClientTest, FetchAnswersSuccessBodiesAndRejectsEveryOtherStatusWithou
     for (const auto& [status, succeeds] : {std::pair(200, true), std::pair(299, true), std::pair(304, false),
                                            std::pair(404, false), std::pair(500, false)}) {
         SCOPED_TRACE(status);
-        server.route(QStringLiteral("/catalogue"),
-                     HttpReply::withBody(succeeds ? catalogueJson.toUtf8() : "{not json", status));
+        serve("/catalogue", HttpReply::withBody(succeeds ? catalogueJson.toUtf8() : "{not json", status));
         auto fetch = client.rest.fetchData<std::optional<QList<TARNDeviceModel>>>(
-                server.url(QStringLiteral("/catalogue")), succeeds ? std::nullopt : std::optional(QStringLiteral("00")),
-                QStringLiteral("content"));
+                url("/catalogue"), succeeds ? std::nullopt : std::optional(u"00"_s), u"content"_s);
         if (succeeds) {
             const auto catalogue = test::waitFor(std::move(fetch));
             ASSERT_TRUE(catalogue.has_value());
             ASSERT_EQ(catalogue->size(), 1);
-            EXPECT_EQ(catalogue->first().name, QStringLiteral("TARN S1"));
+            EXPECT_EQ(catalogue->first().name, u"TARN S1"_s);
         } else {
             const auto error = failureOf<RestClientError>(std::move(fetch));
             ASSERT_TRUE(error);
@@ -89,28 +95,24 @@ TEST_F(RestClientTest, FetchAnswersSuccessBodiesAndRejectsEveryOtherStatusWithou
 }
 
 TEST_F(RestClientTest, BodiesAreVerifiedWhenAHashIsGivenThenDecoded) {
-    server.route(QStringLiteral("/config"), HttpReply::withBody("{not json"));
-    server.route(QStringLiteral("/catalogue"), HttpReply::withBody(catalogueJson.toUtf8()));
-    server.route(QStringLiteral("/null"), HttpReply::withBody("null"));
-    server.route(QStringLiteral("/incomplete"), HttpReply::withBody(R"([{"name":"TARN S1"}])"));
-    const auto mismatch = InstallationError::mismatchHash(QStringLiteral("digest differs"));
-    EXPECT_CALL(*client.validator,
-                validateHash(QByteArray("{not json"), QStringLiteral("ABCDEF"), QStringLiteral("device configuration")))
+    serve("/config", HttpReply::withBody("{not json"));
+    serve("/catalogue", HttpReply::withBody(catalogueJson.toUtf8()));
+    serve("/null", HttpReply::withBody("null"));
+    serve("/incomplete", HttpReply::withBody(R"([{"name":"TARN S1"}])"));
+    const auto mismatch = InstallationError::mismatchHash(u"digest differs"_s);
+    EXPECT_CALL(*client.validator, validateHash(QByteArray("{not json"), u"ABCDEF"_s, u"device configuration"_s))
             .WillOnce(test::ThrowTask<void>(mismatch));
-    EXPECT_CALL(*client.validator,
-                validateHash(catalogueJson.toUtf8(), QStringLiteral("FEED"), QStringLiteral("content")))
+    EXPECT_CALL(*client.validator, validateHash(catalogueJson.toUtf8(), u"FEED"_s, u"content"_s))
             .WillOnce(test::ReturnVoidTask());
     const auto catalogue = [&](const char* path, std::optional<QString> hash) {
-        return client.rest.fetchData<std::optional<QList<TARNDeviceModel>>>(server.url(QString::fromLatin1(path)), hash,
-                                                                            QStringLiteral("content"));
+        return client.rest.fetchData<std::optional<QList<TARNDeviceModel>>>(url(path), hash, u"content"_s);
     };
 
     // A mismatch must stop the fetch before the decoder, which would fail otherwise.
     EXPECT_EQ(failureOf<InstallationError>(client.rest.fetchData<TARNDeviceAppsConfigurationModel>(
-                      server.url(QStringLiteral("/config")), QStringLiteral("ABCDEF"),
-                      QStringLiteral("device configuration"))),
+                      url("/config"), u"ABCDEF"_s, u"device configuration"_s)),
               mismatch);
-    const auto checked = test::waitFor(catalogue("/catalogue", QStringLiteral("FEED")));
+    const auto checked = test::waitFor(catalogue("/catalogue", u"FEED"_s));
     ASSERT_TRUE(checked.has_value());
     EXPECT_EQ(checked->size(), 1);
     EXPECT_FALSE(test::waitFor(catalogue("/null", std::nullopt)).has_value());
@@ -121,17 +123,17 @@ TEST_F(RestClientTest, BodiesAreVerifiedWhenAHashIsGivenThenDecoded) {
 
 TEST_F(RestClientTest, PlainHttpIsRefusedBeforeAnyConnection) {
     const auto insecure = failureOf<TransportError>(client.rest.fetchVerifiedBody(
-            QUrl(QStringLiteral("http://127.0.0.1:%1/catalogue").arg(server.port())), std::nullopt, {}));
+            QUrl(u"http://127.0.0.1:%1/catalogue"_s.arg(server.port())), std::nullopt, {}));
     ASSERT_TRUE(insecure);
     EXPECT_EQ(insecure->code(), QNetworkReply::InsecureRedirectError);
-    EXPECT_EQ(server.requestCount(QStringLiteral("/catalogue")), 0);
+    EXPECT_EQ(server.requestCount(u"/catalogue"_s), 0);
 }
 
 TEST_F(RestClientTest, LoopbackHostsBypassTheProxyOfTheEnvironment) {
-    server.route(QStringLiteral("/catalogue"), HttpReply::withBody("[]"));
+    serve("/catalogue", HttpReply::withBody("[]"));
     qputenv("https_proxy", "http://127.0.0.1:9"); // nothing listens there
     qputenv("no_proxy", "example.invalid");
-    auto fetch = client.rest.fetchVerifiedBody(server.url(QStringLiteral("/catalogue")), std::nullopt, {});
+    auto fetch = client.rest.fetchVerifiedBody(url("/catalogue"), std::nullopt, {});
     const auto body = test::waitFor(std::move(fetch));
     qunsetenv("https_proxy");
     qunsetenv("no_proxy");
@@ -153,18 +155,17 @@ protected:
 };
 
 TEST_P(UntrustedServerTest, FetchAndDownloadFailWithATlsErrorBeforeAnyRequestAndLeaveNoFile) {
-    server.route(QStringLiteral("/catalogue"), HttpReply::withBody("[]"));
-    server.route(QStringLiteral("/Setup.pkg"), HttpReply::generated(4096));
-    const auto fetchError = failureOf<TransportError>(
-            client.rest.fetchVerifiedBody(server.url(QStringLiteral("/catalogue")), std::nullopt, {}));
-    const auto downloadError =
-            failureOf<RestClientError>(client.rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")), {}));
+    server.route(u"/catalogue"_s, HttpReply::withBody("[]"));
+    server.route(u"/Setup.pkg"_s, HttpReply::generated(4096));
+    const auto fetchError =
+            failureOf<TransportError>(client.rest.fetchVerifiedBody(server.url(u"/catalogue"_s), std::nullopt, {}));
+    const auto downloadError = failureOf<RestClientError>(client.rest.downloadFile(server.url(u"/Setup.pkg"_s), {}));
 
     ASSERT_TRUE(fetchError && downloadError);
     EXPECT_EQ(fetchError->code(), QNetworkReply::SslHandshakeFailedError);
     EXPECT_EQ(downloadError->kind(), RestClientError::Case::networkError);
     EXPECT_EQ(transportCode(downloadError), QNetworkReply::SslHandshakeFailedError);
-    EXPECT_EQ(server.requestCount(QStringLiteral("/catalogue")) + server.requestCount(QStringLiteral("/Setup.pkg")), 0);
+    EXPECT_EQ(server.requestCount(u"/catalogue"_s) + server.requestCount(u"/Setup.pkg"_s), 0);
     EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
 }
 
@@ -190,15 +191,15 @@ TEST(SSLValidatorTest, ExtraAuthoritiesAreAddedToTheSystemRootsNotInsteadOfThem)
 
 TEST(SSLValidatorTest, CertificateBundleIsReadOrRefusedWithAClearError) {
     QTemporaryDir folder;
-    const QString bundle = folder.filePath(QStringLiteral("bundle.pem"));
-    const QString garbage = folder.filePath(QStringLiteral("garbage.pem"));
+    const QString bundle = folder.filePath(u"bundle.pem"_s);
+    const QString garbage = folder.filePath(u"garbage.pem"_s);
     ASSERT_TRUE(test::writeFile(bundle, testPki().authority.certificatePem() + testPki().selfSigned.certificatePem()));
     ASSERT_TRUE(test::writeFile(garbage, "not a certificate\n"));
 
     const auto certificates = SSLValidator::loadCertificateBundle(bundle);
     ASSERT_EQ(certificates.size(), 2);
     EXPECT_EQ(certificates.at(0), QSslCertificate(testPki().authority.certificatePem()));
-    for (const QString& path : {garbage, folder.filePath(QStringLiteral("missing.pem"))}) {
+    for (const QString& path : {garbage, folder.filePath(u"missing.pem"_s)}) {
         try {
             SSLValidator::loadCertificateBundle(path);
             ADD_FAILURE() << "accepted " << path.toStdString();
@@ -221,7 +222,7 @@ TEST_F(RestClientTest, DownloadsLandInTheTemporaryFolderUnderAFreshUuidWithTheSu
                  {"/", {}, ""},
                  {"/hostile", "attachment; filename=\"x.pk/..\"", ""},
                  {"/latest", {}, "dmg"}}; // redirected: named after the final answer
-    server.route(QStringLiteral("/latest"), HttpReply::redirect("/files/Scanner.dmg"));
+    serve("/latest", HttpReply::redirect("/files/Scanner.dmg"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         auto reply = HttpReply::withBody(body);
@@ -233,13 +234,12 @@ TEST_F(RestClientTest, DownloadsLandInTheTemporaryFolderUnderAFreshUuidWithTheSu
             server.route(QUrl(QString::fromLatin1(c.path)).path(), reply);
         }
 
-        const QUrl location = test::waitFor(client.rest.downloadFile(server.url(QString::fromLatin1(c.path)), {}));
+        const QUrl location = test::waitFor(client.rest.downloadFile(url(c.path), {}));
 
         const QFileInfo file(location.toLocalFile());
         EXPECT_EQ(file.absolutePath(), QDir(temporaryFolder.path()).absolutePath());
-        const QRegularExpression uuidName(
-                QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.") +
-                QRegularExpression::escape(QString::fromLatin1(c.extension)) + u'$');
+        const QRegularExpression uuidName(u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\."_s +
+                                          QRegularExpression::escape(QString::fromLatin1(c.extension)) + u'$');
         EXPECT_TRUE(uuidName.match(file.fileName()).hasMatch()) << file.fileName().toStdString();
         EXPECT_TRUE(test::readFile(file.filePath()) == body);
         EXPECT_THAT(temporaryFolder.entries(), ::testing::ElementsAre(file.fileName()));
@@ -248,16 +248,15 @@ TEST_F(RestClientTest, DownloadsLandInTheTemporaryFolderUnderAFreshUuidWithTheSu
 }
 
 TEST_F(RestClientTest, FailedDownloadsSayWhyAndLeaveNoFileBehind) {
-    server.route(QStringLiteral("/missing.pkg"), HttpReply::withBody("not here", 404));
-    server.route(QStringLiteral("/not-modified.pkg"), HttpReply::withBody({}, 304));
-    server.route(QStringLiteral("/insecure"),
-                 HttpReply::redirect(QStringLiteral("http://127.0.0.1:%1/plain.pkg").arg(server.port()).toUtf8()));
-    server.route(QStringLiteral("/loop"), HttpReply::redirect("/loop", 307));
+    serve("/missing.pkg", HttpReply::withBody("not here", 404));
+    serve("/not-modified.pkg", HttpReply::withBody({}, 304));
+    serve("/insecure", HttpReply::redirect(u"http://127.0.0.1:%1/plain.pkg"_s.arg(server.port()).toUtf8()));
+    serve("/loop", HttpReply::redirect("/loop", 307));
     for (const bool chunked : {false, true}) {
         auto truncated = HttpReply::generated(2 << 20);
         truncated.dropAfter = 1 << 20;
         truncated.chunked = chunked;
-        server.route(chunked ? QStringLiteral("/truncated-chunks") : QStringLiteral("/truncated.pkg"), truncated);
+        server.route(chunked ? u"/truncated-chunks"_s : u"/truncated.pkg"_s, truncated);
     }
     const struct {
         const char* path;
@@ -271,20 +270,18 @@ TEST_F(RestClientTest, FailedDownloadsSayWhyAndLeaveNoFileBehind) {
                  {"/truncated-chunks", RestClientError::Case::networkError, QNetworkReply::RemoteHostClosedError}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        const auto error =
-                failureOf<RestClientError>(client.rest.downloadFile(server.url(QString::fromLatin1(c.path)), {}));
+        const auto error = downloadFailure(c.path);
         ASSERT_TRUE(error);
         EXPECT_EQ(error->kind(), c.kind);
         EXPECT_EQ(transportCode(error), c.code);
     }
-    EXPECT_GT(server.requestCount(QStringLiteral("/loop")), 10);
+    EXPECT_GT(server.requestCount(u"/loop"_s), 10);
     EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
 
     // Nowhere to store the body.
-    server.route(QStringLiteral("/Setup.pkg"), HttpReply::generated(1024));
-    qputenv("TMPDIR", QFile::encodeName(QDir(temporaryFolder.path()).filePath(QStringLiteral("missing"))));
-    const auto unstored =
-            failureOf<RestClientError>(client.rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")), {}));
+    serve("/Setup.pkg", HttpReply::generated(1024));
+    qputenv("TMPDIR", QFile::encodeName(QDir(temporaryFolder.path()).filePath(u"missing"_s)));
+    const auto unstored = downloadFailure("/Setup.pkg");
     ASSERT_TRUE(unstored);
     EXPECT_EQ(unstored->kind(), RestClientError::Case::fileHandlingError);
     EXPECT_TRUE(errorAs<SystemError>(unstored->underlying()));
@@ -295,16 +292,14 @@ TEST_F(RestClientTest, ProgressArrivesOnTheMainThreadInOrderAndEndsComplete) {
         SCOPED_TRACE(chunked);
         auto reply = HttpReply::generated(16 << 20);
         reply.chunked = chunked;
-        server.route(QStringLiteral("/Setup.pkg"), reply);
+        serve("/Setup.pkg", reply);
         QList<DownloadProgress> progress;
         bool allOnMainThread = true;
 
-        const QUrl location = test::waitFor(
-                client.rest.downloadFile(server.url(QStringLiteral("/Setup.pkg")), [&](DownloadProgress value) {
-                    allOnMainThread =
-                            allOnMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
-                    progress.append(value);
-                }));
+        const QUrl location = test::waitFor(client.rest.downloadFile(url("/Setup.pkg"), [&](DownloadProgress value) {
+            allOnMainThread = allOnMainThread && QThread::currentThread() == QCoreApplication::instance()->thread();
+            progress.append(value);
+        }));
         const auto reportedBeforeReturn = progress.size();
         test::drainPostedEvents();
 
@@ -328,19 +323,18 @@ TEST_F(RestClientTest, ProgressArrivesOnTheMainThreadInOrderAndEndsComplete) {
 TEST_F(RestClientTest, ANewDownloadSilencesTheProgressOfTheOneBefore) {
     auto held = HttpReply::generated(8 << 20);
     held.holdAfter = 2 << 20;
-    server.route(QStringLiteral("/first.pkg"), held);
-    server.route(QStringLiteral("/second.pkg"), HttpReply::generated(1 << 20));
+    serve("/first.pkg", held);
+    serve("/second.pkg", HttpReply::generated(1 << 20));
     QList<double> firstProgress;
     QList<double> secondProgress;
 
-    auto first = client.rest.downloadFile(server.url(QStringLiteral("/first.pkg")),
+    auto first = client.rest.downloadFile(url("/first.pkg"),
                                           [&](DownloadProgress value) { firstProgress.append(*value.fraction()); });
     ASSERT_TRUE(test::processEventsUntil([&] { return !firstProgress.isEmpty(); }));
     const auto firstReportsBeforeSecond = firstProgress.size();
-    const QUrl second = test::waitFor(
-            client.rest.downloadFile(server.url(QStringLiteral("/second.pkg")),
-                                     [&](DownloadProgress value) { secondProgress.append(*value.fraction()); }));
-    server.release(QStringLiteral("/first.pkg"));
+    const QUrl second = test::waitFor(client.rest.downloadFile(
+            url("/second.pkg"), [&](DownloadProgress value) { secondProgress.append(*value.fraction()); }));
+    server.release(u"/first.pkg"_s);
     const QUrl firstLocation = test::waitFor(std::move(first));
     test::drainPostedEvents();
 
@@ -363,13 +357,12 @@ TEST(HttpsSessionTest, StoppingTheSessionOrTheClientFailsARunningDownloadAndRemo
         LocalHttpsServer server(testPki().server);
         auto held = HttpReply::generated(4 << 20);
         held.holdAfter = 1 << 20;
-        server.route(QStringLiteral("/Setup.pkg"), held);
+        server.route(u"/Setup.pkg"_s, held);
         std::optional<Client> client(std::in_place);
         std::optional<RestClient> rest(std::in_place, client->session, client->logger, client->validator);
         bool progressed = false;
 
-        auto download = rest->downloadFile(server.url(QStringLiteral("/Setup.pkg")),
-                                           [&](DownloadProgress) { progressed = true; });
+        auto download = rest->downloadFile(server.url(u"/Setup.pkg"_s), [&](DownloadProgress) { progressed = true; });
         ASSERT_TRUE(test::processEventsUntil([&] { return progressed; }));
         if (stop == Stop::downloads) {
             rest->cancelDownloads();
@@ -386,17 +379,15 @@ TEST(HttpsSessionTest, StoppingTheSessionOrTheClientFailsARunningDownloadAndRemo
         EXPECT_EQ(transportCode(error), QNetworkReply::OperationCanceledError);
         EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
         if (stop == Stop::downloads) {
-            server.route(QStringLiteral("/Next.pkg"), HttpReply::generated(1 << 10));
-            const QUrl next = test::waitFor(rest->downloadFile(server.url(QStringLiteral("/Next.pkg")), {}));
+            server.route(u"/Next.pkg"_s, HttpReply::generated(1 << 10));
+            const QUrl next = test::waitFor(rest->downloadFile(server.url(u"/Next.pkg"_s), {}));
             EXPECT_EQ(QFileInfo(next.toLocalFile()).size(), 1 << 10);
         }
     }
 }
 
 // Hostile servers meet short limits: each transfer ends with an error naming its bound, and leaves nothing.
-TEST(HttpsSessionTest, EveryTransferIsBounded) {
-    test::ScopedTemporaryFolder temporaryFolder;
-    LocalHttpsServer server(testPki().server);
+TEST_F(RestClientTest, EveryTransferIsBounded) {
     HttpsSession::Limits limits;
     limits.connectTimeout = std::chrono::milliseconds(200);
     limits.documentTimeout = std::chrono::milliseconds(300);
@@ -405,7 +396,7 @@ TEST(HttpsSessionTest, EveryTransferIsBounded) {
     limits.maxUnannouncedDownloadBytes = 256 << 10;
     limits.diskMarginBytes = 1 << 20;
     limits.availableDiskBytes = [](const QString&) { return std::optional<qint64>(3 << 20); };
-    Client client(testAuthority(), limits);
+    Client bounded(testAuthority(), limits);
 
     const auto paced = [](std::optional<int> dripMs, std::optional<int> continueMs) {
         auto reply = HttpReply::generated(4096);
@@ -438,11 +429,10 @@ TEST(HttpsSessionTest, EveryTransferIsBounded) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + (c.download ? " download" : " fetch"));
-        server.route(QStringLiteral("/hostile"), c.reply);
+        serve("/hostile", c.reply);
         std::exception_ptr failure;
         if (c.download) {
-            const auto error =
-                    failureOf<RestClientError>(client.rest.downloadFile(server.url(QStringLiteral("/hostile")), {}));
+            const auto error = failureOf<RestClientError>(bounded.rest.downloadFile(url("/hostile"), {}));
             ASSERT_TRUE(error);
             failure = error->underlying();
             EXPECT_EQ(error->kind(), std::holds_alternative<const char*>(c.error)
@@ -450,7 +440,7 @@ TEST(HttpsSessionTest, EveryTransferIsBounded) {
                                              : RestClientError::Case::networkError);
         } else {
             try {
-                test::waitFor(client.session->data(server.url(QStringLiteral("/hostile"))));
+                test::waitFor(bounded.session->data(url("/hostile")));
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -471,7 +461,7 @@ TEST(HttpsSessionTest, EveryTransferIsBounded) {
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     const auto unconnected = failureOf<TransportError>(
-            client.session->data(QUrl(QStringLiteral("https://127.0.0.1:%1/catalogue").arg(silent.serverPort()))));
+            bounded.session->data(QUrl(u"https://127.0.0.1:%1/catalogue"_s.arg(silent.serverPort()))));
     ASSERT_TRUE(unconnected);
     EXPECT_EQ(unconnected->code(), QNetworkReply::TimeoutError);
     EXPECT_THAT(unconnected->localizedDescription().toStdString(), ::testing::HasSubstr("within 200 ms"));
@@ -480,34 +470,32 @@ TEST(HttpsSessionTest, EveryTransferIsBounded) {
 TEST_F(RestClientTest, ADownloadNeverStoresMoreThanItsAnnouncedLength) {
     auto longer = HttpReply::generated(200'000);
     longer.announcedLength = 100'000;
-    server.route(QStringLiteral("/longer.pkg"), longer);
+    serve("/longer.pkg", longer);
     auto shorter = HttpReply::generated(100'000);
     shorter.announcedLength = 200'000;
-    server.route(QStringLiteral("/shorter.pkg"), shorter);
+    serve("/shorter.pkg", shorter);
 
-    const QUrl location = test::waitFor(client.rest.downloadFile(server.url(QStringLiteral("/longer.pkg")), {}));
+    const QUrl location = test::waitFor(client.rest.downloadFile(url("/longer.pkg"), {}));
     EXPECT_TRUE(test::readFile(location.toLocalFile()) == fixtures::patternBytes(0, 100'000));
     QFile::remove(location.toLocalFile());
-    const auto error =
-            failureOf<RestClientError>(client.rest.downloadFile(server.url(QStringLiteral("/shorter.pkg")), {}));
+    const auto error = downloadFailure("/shorter.pkg");
     ASSERT_TRUE(error);
     EXPECT_EQ(transportCode(error), QNetworkReply::RemoteHostClosedError);
     EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
 }
 
 TEST(SuggestedFilenameTest, KeepsOnlyAUsableLastPathComponent) {
-    const QUrl url(QStringLiteral("https://example.invalid/a/b/c.pkg?x=1"));
-    EXPECT_EQ(suggestedFilename("attachment; filename=\"a \\\"b\\\".pkg\"", url), QStringLiteral("a \"b\".pkg"));
-    EXPECT_EQ(suggestedFilename("attachment; filename=plain.pkg; size=3", url), QStringLiteral("plain.pkg"));
-    EXPECT_EQ(suggestedFilename("attachment; filename=\"C:\\\\x\\\\win.exe\"", url), QStringLiteral("win.exe"));
-    EXPECT_EQ(suggestedFilename("attachment; filename=\"..\"", url), QStringLiteral("c.pkg"));
-    EXPECT_EQ(suggestedFilename("inline", url), QStringLiteral("c.pkg"));
+    const QUrl url(u"https://example.invalid/a/b/c.pkg?x=1"_s);
+    EXPECT_EQ(suggestedFilename("attachment; filename=\"a \\\"b\\\".pkg\"", url), u"a \"b\".pkg"_s);
+    EXPECT_EQ(suggestedFilename("attachment; filename=plain.pkg; size=3", url), u"plain.pkg"_s);
+    EXPECT_EQ(suggestedFilename("attachment; filename=\"C:\\\\x\\\\win.exe\"", url), u"win.exe"_s);
+    EXPECT_EQ(suggestedFilename("attachment; filename=\"..\"", url), u"c.pkg"_s);
+    EXPECT_EQ(suggestedFilename("inline", url), u"c.pkg"_s);
     EXPECT_EQ(suggestedFilename("attachment; filename*=UTF-8''%E2%82%AC.dmg; filename=\"eur.dmg\"", url),
-              QStringLiteral("\u20AC.dmg"));
-    EXPECT_EQ(suggestedFilename("attachment; filename*=bogus", url), QStringLiteral("c.pkg"));
-    EXPECT_EQ(suggestedFilename({}, QUrl(QStringLiteral("https://example.invalid/dir/%2E%2E%2Fetc%2Fpasswd"))),
-              QStringLiteral("passwd"));
-    EXPECT_EQ(suggestedFilename({}, QUrl(QStringLiteral("https://example.invalid"))), QString());
+              u"\u20AC.dmg"_s);
+    EXPECT_EQ(suggestedFilename("attachment; filename*=bogus", url), u"c.pkg"_s);
+    EXPECT_EQ(suggestedFilename({}, QUrl(u"https://example.invalid/dir/%2E%2E%2Fetc%2Fpasswd"_s)), u"passwd"_s);
+    EXPECT_EQ(suggestedFilename({}, QUrl(u"https://example.invalid"_s)), QString());
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 
 namespace tarn::test {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::_;
@@ -84,16 +86,15 @@ echo "$answer"
 class SystemPermissionsManagerTest : public ::testing::Test {
 protected:
     QTemporaryDir state;
-    QString sudo = writeScript(state, QStringLiteral("sudo"), QString::fromLatin1(debianLikeSudo).arg(state.path()));
-    QString askpass =
-            writeScript(state, QStringLiteral("askpass"), QString::fromLatin1(recordingAskpass).arg(state.path()));
+    QString sudo = writeScript(state, u"sudo"_s, QString::fromLatin1(debianLikeSudo).arg(state.path()));
+    QString askpass = writeScript(state, u"askpass"_s, QString::fromLatin1(recordingAskpass).arg(state.path()));
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
 
     QStringList linesOf(const QString& name) const {
         return QString::fromUtf8(readFile(state.filePath(name))).split(u'\n', Qt::SkipEmptyParts);
     }
-    QStringList log() const { return linesOf(QStringLiteral("log")); }
-    QStringList prompts() const { return linesOf(QStringLiteral("prompts")); }
+    QStringList log() const { return linesOf(u"log"_s); }
+    QStringList prompts() const { return linesOf(u"prompts"_s); }
     bool mark(const QString& name, const QByteArray& content = {}) const {
         return writeFile(state.filePath(name), content);
     }
@@ -123,63 +124,27 @@ TEST_F(SystemPermissionsManagerTest, GrantsThroughTheDialogWithTheInstallersOwnP
 
 // Each way of not getting the rights is told apart, and logged once with its status.
 TEST_F(SystemPermissionsManagerTest, TellsCancelWrongPasswordNotPermittedAndUnavailableApart) {
-    ASSERT_TRUE(writeFile(state.filePath(QStringLiteral("plain-file")), "#!/bin/sh\nexit 0\n"));
-    const QString missing = state.filePath(QStringLiteral("missing"));
-    const QString plainFile = state.filePath(QStringLiteral("plain-file"));
+    const QString missing = state.filePath(u"missing"_s);
+    const QString plainFile = state.filePath(u"plain-file"_s);
+    ASSERT_TRUE(writeFile(plainFile, "#!/bin/sh\nexit 0\n"));
+    using enum AdminRights;
     const struct {
         const char* situation;
         QString sudo;
         QString askpass;
-        const char* marker;
+        const char* marker; // a state file, holding `answer`
         QByteArray answer;
         AdminRights rights;
         qsizetype prompts;
-        const char* line;
+        const char* line; // after "[CRITICAL] Authorization "
     } cases[] = {
-            {"cancelled", sudo, askpass, "answer", "", AdminRights::cancelled, 1,
-             "[CRITICAL] Authorization copy rights failed: 1"},
-            {"wrong three times", sudo, askpass, "answer", "guess", AdminRights::wrongPassword, 3,
-             "[CRITICAL] Authorization copy rights failed: 1"},
-            {"not in sudoers",
-             sudo,
-             askpass,
-             "refuse",
-             {},
-             AdminRights::notPermitted,
-             0,
-             "[CRITICAL] Authorization copy rights failed: 1"},
-            {"killed",
-             sudo,
-             askpass,
-             "die",
-             {},
-             AdminRights::failed,
-             0,
-             "[CRITICAL] Authorization copy rights failed: 143"},
-            {"no sudo",
-             missing,
-             askpass,
-             nullptr,
-             {},
-             AdminRights::unavailable,
-             0,
-             "[CRITICAL] Authorization create failed: 127"},
-            {"sudo not executable",
-             plainFile,
-             askpass,
-             nullptr,
-             {},
-             AdminRights::unavailable,
-             0,
-             "[CRITICAL] Authorization create failed: 126"},
-            {"no dialog",
-             sudo,
-             missing,
-             nullptr,
-             {},
-             AdminRights::unavailable,
-             0,
-             "[CRITICAL] Authorization create failed: 127"},
+            {"cancelled", sudo, askpass, "answer", "", cancelled, 1, "copy rights failed: 1"},
+            {"wrong three times", sudo, askpass, "answer", "guess", wrongPassword, 3, "copy rights failed: 1"},
+            {"not in sudoers", sudo, askpass, "refuse", {}, notPermitted, 0, "copy rights failed: 1"},
+            {"killed", sudo, askpass, "die", {}, failed, 0, "copy rights failed: 143"},
+            {"no sudo", missing, askpass, nullptr, {}, unavailable, 0, "create failed: 127"},
+            {"sudo not executable", plainFile, askpass, nullptr, {}, unavailable, 0, "create failed: 126"},
+            {"no dialog", sudo, missing, nullptr, {}, unavailable, 0, "create failed: 127"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
@@ -194,12 +159,12 @@ TEST_F(SystemPermissionsManagerTest, TellsCancelWrongPasswordNotPermittedAndUnav
         EXPECT_EQ(test::waitFor(SystemPermissionsManager(logger, c.sudo, c.askpass).requestAdminPrivileges()),
                   c.rights);
         EXPECT_THAT(prompts(), SizeIs(c.prompts));
-        EXPECT_THAT(logger->lines(), ElementsAre(c.line));
+        EXPECT_THAT(logger->lines(), ElementsAre(u"[CRITICAL] Authorization "_s + QLatin1String(c.line)));
     }
 }
 
 TEST_F(SystemPermissionsManagerTest, TheEventLoopKeepsTurningWhileTheDialogIsOpen) {
-    ASSERT_EQ(::mkfifo(QFile::encodeName(state.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(state.filePath(u"fifo"_s)).constData(), 0600), 0);
     SystemPermissionsManager permissions(logger, sudo, askpass);
     int ticks = 0;
     QTimer ticker;
@@ -210,12 +175,12 @@ TEST_F(SystemPermissionsManagerTest, TheEventLoopKeepsTurningWhileTheDialogIsOpe
     // Named, so that its captures outlive the coroutine that reads them.
     const auto awaitAnswer = [&]() -> QCoro::Task<> { answer = co_await permissions.requestAdminPrivileges(); };
     auto request = awaitAnswer();
-    ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(QStringLiteral("open"))); }));
+    ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(u"open"_s)); }));
     const int ticksWhenOpened = ticks;
     ASSERT_TRUE(processEventsUntil([&] { return ticks >= ticksWhenOpened + 20; }));
     EXPECT_FALSE(answer) << "still waiting for the dialog";
 
-    QFile fifo(state.filePath(QStringLiteral("fifo")));
+    QFile fifo(state.filePath(u"fifo"_s));
     ASSERT_TRUE(fifo.open(QIODevice::WriteOnly));
     fifo.write("secret\n");
     fifo.close();
@@ -243,11 +208,9 @@ protected:
 
     DisclaimerTranslator translator;
     QTemporaryDir state;
-    QString sudo = writeScript(state, QStringLiteral("sudo"), QString::fromLatin1(debianLikeSudo).arg(state.path()));
-    QString askpass =
-            writeScript(state, QStringLiteral("askpass"), QString::fromLatin1(recordingAskpass).arg(state.path()));
-    QString installerTool = writeScript(state, QStringLiteral("installer"),
-                                        QStringLiteral("echo \"$2\" >> '%1/installed'\n").arg(state.path()));
+    QString sudo = writeScript(state, u"sudo"_s, QString::fromLatin1(debianLikeSudo).arg(state.path()));
+    QString askpass = writeScript(state, u"askpass"_s, QString::fromLatin1(recordingAskpass).arg(state.path()));
+    QString installerTool = writeScript(state, u"installer"_s, u"echo \"$2\" >> '%1/installed'\n"_s.arg(state.path()));
     std::shared_ptr<ProcessRunner> runner =
             std::make_shared<ProcessRunner>(logger, QStringLiteral(TARN_TOOLS_DIR "/osascript"));
 };
@@ -257,8 +220,7 @@ TEST_F(OnePromptPerRunTest, ThreePackagesAskOnceBeforeTheFirstRow) {
     InstallationServices chain = services();
     chain.systemPermissionsManager = std::make_shared<SystemPermissionsManager>(logger, sudo, askpass);
     chain.processRunner = runner;
-    chain.installHelper =
-            std::make_shared<InstallerHelper>(logger, runner, validator, QStringLiteral("/bin/false"), installerTool);
+    chain.installHelper = std::make_shared<InstallerHelper>(logger, runner, validator, u"/bin/false"_s, installerTool);
     viewModel = std::make_unique<InstallationViewModel>(chain, settings);
     model().selectedAppsForInstallation = {appEntry("A", true), appEntry("B", false), appEntry("C", false)};
     EXPECT_CALL(*validator, validateHash(testing::An<QString>(), testing::An<QString>()))
@@ -272,17 +234,16 @@ TEST_F(OnePromptPerRunTest, ThreePackagesAskOnceBeforeTheFirstRow) {
 
     test::waitFor(model().installSelectedApplications());
     drainPostedEvents();
-    ASSERT_TRUE(processEventsUntil([&] { return linesOf(QStringLiteral("log")).size() == 5; }));
+    ASSERT_TRUE(processEventsUntil([&] { return linesOf(u"log"_s).size() == 5; }));
 
     for (const auto& task : model().tasksToRun()) {
         EXPECT_EQ(task.state, ToInstallListItemViewState::done) << task.name.toStdString();
     }
-    EXPECT_THAT(linesOf(QStringLiteral("installed")), SizeIs(3));
-    EXPECT_THAT(linesOf(QStringLiteral("log")),
-                ElementsAre(thisProcess + QStringLiteral(" validate asked"),
-                            thisProcess + QStringLiteral(" run cached"), thisProcess + QStringLiteral(" run cached"),
-                            thisProcess + QStringLiteral(" run cached"), thisProcess + QStringLiteral(" release")));
-    EXPECT_THAT(linesOf(QStringLiteral("prompts")), ElementsAre(qtTrId("permissions.prompt")));
+    EXPECT_THAT(linesOf(u"installed"_s), SizeIs(3));
+    EXPECT_THAT(linesOf(u"log"_s), ElementsAre(thisProcess + u" validate asked"_s, thisProcess + u" run cached"_s,
+                                               thisProcess + u" run cached"_s, thisProcess + u" run cached"_s,
+                                               thisProcess + u" release"_s));
+    EXPECT_THAT(linesOf(u"prompts"_s), ElementsAre(qtTrId("permissions.prompt")));
 }
 
 } // namespace

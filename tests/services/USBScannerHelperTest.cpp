@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using fixtures::UsbDevice;
@@ -24,9 +26,8 @@ USBDeviceModel identity(std::int64_t vendorID, std::int64_t productID) {
 class USBScannerHelperTest : public ::testing::Test {
 protected:
     USBScannerHelperTest() {
-        tree.addDevice(UsbDevice::withIdentity(QStringLiteral("usb1"), 0x1D6B, 0x0002,
-                                               QStringLiteral("Linux 6.1.0 xhci-hcd"),
-                                               QStringLiteral("xHCI Host Controller")));
+        tree.addDevice(UsbDevice::withIdentity(u"usb1"_s, 0x1D6B, 0x0002, u"Linux 6.1.0 xhci-hcd"_s,
+                                               u"xHCI Host Controller"_s));
     }
 
     QList<USBDeviceModel> find(const QList<USBDeviceModel>& vendorDevices) {
@@ -41,17 +42,15 @@ protected:
 };
 
 TEST_F(USBScannerHelperTest, LogsEveryDeviceAndReturnsOnlyTheMatchingOnes) {
-    tree.addDevice(UsbDevice::withIdentity(QStringLiteral("1-1"), tarnVendor, scannerProduct, QStringLiteral("TARN"),
-                                           QStringLiteral("TARN S1")));
+    tree.addDevice(UsbDevice::withIdentity(u"1-1"_s, tarnVendor, scannerProduct, u"TARN"_s, u"TARN S1"_s));
     // Same vendor, another product: seen, not returned.
-    tree.addDevice(UsbDevice::withIdentity(QStringLiteral("1-2"), tarnVendor, 0xFFFF, QStringLiteral("TARN"),
-                                           QStringLiteral("TARN Card Reader")));
+    tree.addDevice(UsbDevice::withIdentity(u"1-2"_s, tarnVendor, 0xFFFF, u"TARN"_s, u"TARN Card Reader"_s));
 
     const auto matches = find({identity(0x1234, 0x5678), identity(tarnVendor, scannerProduct)});
 
     ASSERT_EQ(matches.size(), 1);
-    EXPECT_EQ(matches.first().vendorName, QStringLiteral("TARN"));
-    EXPECT_EQ(matches.first().deviceName, QStringLiteral("TARN S1"));
+    EXPECT_EQ(matches.first().vendorName, u"TARN"_s);
+    EXPECT_EQ(matches.first().deviceName, u"TARN S1"_s);
     EXPECT_THAT(logger->lines(),
                 ElementsAre("[INFO] Searching for USB devices...",
                             "[INFO] Found USB device: Vendor ID = 4A9, Product ID = 1A0B, Vendor Name = TARN, "
@@ -66,14 +65,14 @@ TEST_F(USBScannerHelperTest, LogsEveryDeviceAndReturnsOnlyTheMatchingOnes) {
     // Nothing asked for: every device is still logged.
     EXPECT_THAT(find({}), IsEmpty());
     EXPECT_EQ(logger->lines().size(), 5);
-    EXPECT_EQ(logger->lines().last(), QStringLiteral("[INFO] No matching USB devices found."));
+    EXPECT_EQ(logger->lines().last(), u"[INFO] No matching USB devices found."_s);
 }
 
 TEST_F(USBScannerHelperTest, IdenticalScannersAreBothReturnedInRegistryOrder) {
     // Plugged in out of order, and named so that a plain text sort would put 1-10 first.
     for (const char* port : {"2-1", "1-10", "1-2"}) {
-        tree.addDevice(UsbDevice::withIdentity(QString::fromLatin1(port), tarnVendor, scannerProduct,
-                                               QStringLiteral("TARN"), QString::fromLatin1(port)));
+        tree.addDevice(UsbDevice::withIdentity(QString::fromLatin1(port), tarnVendor, scannerProduct, u"TARN"_s,
+                                               QString::fromLatin1(port)));
     }
 
     const auto matches = find({identity(tarnVendor, scannerProduct), identity(tarnVendor, scannerProduct)});
@@ -86,12 +85,11 @@ TEST_F(USBScannerHelperTest, IdenticalScannersAreBothReturnedInRegistryOrder) {
 }
 
 TEST_F(USBScannerHelperTest, MissingNamesFallBackAndNamesAreTrimmed) {
-    auto nameless =
-            UsbDevice::withIdentity(QStringLiteral("1-1"), tarnVendor, scannerProduct, std::nullopt, std::nullopt);
-    auto padded = UsbDevice::withIdentity(QStringLiteral("1-2"), tarnVendor, 0x1A0C, std::nullopt, std::nullopt);
+    auto nameless = UsbDevice::withIdentity(u"1-1"_s, tarnVendor, scannerProduct, std::nullopt, std::nullopt);
+    auto padded = UsbDevice::withIdentity(u"1-2"_s, tarnVendor, 0x1A0C, std::nullopt, std::nullopt);
     padded.manufacturer = QByteArray(" \tTARN Corp.  \n");
     padded.product = QByteArray("TARN S2   \n\n");
-    auto garbled = UsbDevice::withIdentity(QStringLiteral("1-3"), tarnVendor, 0x1A0D, std::nullopt, std::nullopt);
+    auto garbled = UsbDevice::withIdentity(u"1-3"_s, tarnVendor, 0x1A0D, std::nullopt, std::nullopt);
     garbled.manufacturer = QByteArray("\xff\xfe\n"); // not text: as good as absent
     tree.addDevice(nameless);
     tree.addDevice(padded);
@@ -101,21 +99,19 @@ TEST_F(USBScannerHelperTest, MissingNamesFallBackAndNamesAreTrimmed) {
             find({identity(tarnVendor, scannerProduct), identity(tarnVendor, 0x1A0C), identity(tarnVendor, 0x1A0D)});
 
     ASSERT_EQ(matches.size(), 3);
-    EXPECT_EQ(matches[0].vendorName, QStringLiteral("Unknown Vendor"));
-    EXPECT_EQ(matches[0].deviceName, QStringLiteral("Unknown Device"));
-    EXPECT_EQ(matches[1].vendorName, QStringLiteral("TARN Corp."));
-    EXPECT_EQ(matches[1].deviceName, QStringLiteral("TARN S2"));
-    EXPECT_EQ(matches[2].vendorName, QStringLiteral("Unknown Vendor"));
+    EXPECT_EQ(matches[0].vendorName, u"Unknown Vendor"_s);
+    EXPECT_EQ(matches[0].deviceName, u"Unknown Device"_s);
+    EXPECT_EQ(matches[1].vendorName, u"TARN Corp."_s);
+    EXPECT_EQ(matches[1].deviceName, u"TARN S2"_s);
+    EXPECT_EQ(matches[2].vendorName, u"Unknown Vendor"_s);
     EXPECT_THAT(logger->lines(), ::testing::Contains("[INFO] Found USB device: Vendor ID = 4A9, Product ID = 1A0C, "
                                                      "Vendor Name = TARN Corp., Device Name = TARN S2"));
 }
 
 TEST_F(USBScannerHelperTest, MissingOrUnreadableIdentifiersReadAsZero) {
-    auto noVendor = UsbDevice::withIdentity(QStringLiteral("1-1"), 0, scannerProduct, QStringLiteral("TARN"),
-                                            QStringLiteral("S1"));
+    auto noVendor = UsbDevice::withIdentity(u"1-1"_s, 0, scannerProduct, u"TARN"_s, u"S1"_s);
     noVendor.idVendor.reset();
-    auto garbage =
-            UsbDevice::withIdentity(QStringLiteral("1-2"), 0, 0x1A0C, QStringLiteral("TARN"), QStringLiteral("S2"));
+    auto garbage = UsbDevice::withIdentity(u"1-2"_s, 0, 0x1A0C, u"TARN"_s, u"S2"_s);
     garbage.idVendor = QByteArray("zz\n");
     tree.addDevice(noVendor);
     tree.addDevice(garbage);
@@ -133,9 +129,9 @@ TEST_F(USBScannerHelperTest, MissingOrUnreadableIdentifiersReadAsZero) {
 
 TEST(USBScannerHelperFailureTest, ATreeThatCannotBeReadYieldsNothingAndLogsNothing) {
     QTemporaryDir folder;
-    ASSERT_TRUE(test::writeFile(folder.filePath(QStringLiteral("file/bus/usb/devices")), {}));
+    ASSERT_TRUE(test::writeFile(folder.filePath(u"file/bus/usb/devices"_s), {}));
 
-    for (const QString& root : {folder.filePath(QStringLiteral("missing")), folder.filePath(QStringLiteral("file"))}) {
+    for (const QString& root : {folder.filePath(u"missing"_s), folder.filePath(u"file"_s)}) {
         auto logger = std::make_shared<test::RecordingLogger>();
         USBScannerHelper helper(logger, root);
         EXPECT_THAT(test::waitFor(helper.findMatchingUSBDevices({identity(0, 0)})), IsEmpty()) << root.toStdString();
