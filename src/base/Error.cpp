@@ -1,5 +1,9 @@
 #include "base/Error.h"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 namespace tarn {
 
 using namespace Qt::StringLiterals;
@@ -57,28 +61,24 @@ QString debugDescription(const std::exception_ptr& error) {
     return describe(error, [](const std::exception& e) { return debugDescription(e); });
 }
 
+namespace {
+
+// The characters a debug description escapes, and how.
+constexpr std::pair<char16_t, const char16_t*> debugEscapes[] = {
+        {u'"', u"\\\""}, {u'\\', u"\\\\"}, {u'\n', u"\\n"}, {u'\r', u"\\r"}, {u'\t', u"\\t"}};
+
+} // namespace
+
 QString quotedForDebug(const QString& text) {
     QString quoted;
     quoted.reserve(text.size() + 2);
     quoted += u'"';
     for (const QChar c : text) {
-        switch (c.unicode()) {
-        case u'"':
-            quoted += u"\\\""_s;
-            break;
-        case u'\\':
-            quoted += u"\\\\"_s;
-            break;
-        case u'\n':
-            quoted += u"\\n"_s;
-            break;
-        case u'\r':
-            quoted += u"\\r"_s;
-            break;
-        case u'\t':
-            quoted += u"\\t"_s;
-            break;
-        default:
+        const auto* escape = std::find_if(std::begin(debugEscapes), std::end(debugEscapes),
+                                          [c](const auto& entry) { return entry.first == c.unicode(); });
+        if (escape != std::end(debugEscapes)) {
+            quoted += QStringView(escape->second);
+        } else {
             quoted += c;
         }
     }

@@ -6,6 +6,10 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 namespace tarn {
 
 using namespace Qt::StringLiterals;
@@ -13,23 +17,12 @@ using namespace Qt::StringLiterals;
 namespace {
 
 QString typeName(const QJsonValue& value) {
-    switch (value.type()) {
-    case QJsonValue::Null:
-        return u"null"_s;
-    case QJsonValue::Bool:
-        return u"a boolean"_s;
-    case QJsonValue::Double:
-        return u"a number"_s;
-    case QJsonValue::String:
-        return u"a string"_s;
-    case QJsonValue::Array:
-        return u"an array"_s;
-    case QJsonValue::Object:
-        return u"an object"_s;
-    case QJsonValue::Undefined:
-        break;
-    }
-    return u"nothing"_s;
+    static constexpr std::pair<QJsonValue::Type, QStringView> names[] = {
+            {QJsonValue::Null, u"null"},       {QJsonValue::Bool, u"a boolean"}, {QJsonValue::Double, u"a number"},
+            {QJsonValue::String, u"a string"}, {QJsonValue::Array, u"an array"}, {QJsonValue::Object, u"an object"}};
+    const auto* name = std::find_if(std::begin(names), std::end(names),
+                                    [&value](const auto& entry) { return entry.first == value.type(); });
+    return name != std::end(names) ? name->second.toString() : u"nothing"_s;
 }
 
 // QJsonDocument holds only arrays and objects; a scalar root is read as the single element of a

@@ -1,5 +1,7 @@
 #include "models/DecodingError.h"
 
+#include <iterator>
+
 namespace tarn {
 
 using namespace Qt::StringLiterals;
@@ -7,17 +9,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 QString kindName(DecodingError::Kind kind) {
-    switch (kind) {
-    case DecodingError::Kind::dataCorrupted:
-        return u"dataCorrupted"_s;
-    case DecodingError::Kind::keyNotFound:
-        return u"keyNotFound"_s;
-    case DecodingError::Kind::valueNotFound:
-        return u"valueNotFound"_s;
-    case DecodingError::Kind::typeMismatch:
-        return u"typeMismatch"_s;
-    }
-    return {};
+    // In declaration order.
+    static constexpr QStringView names[] = {u"dataCorrupted", u"keyNotFound", u"valueNotFound", u"typeMismatch"};
+    const auto index = static_cast<size_t>(kind);
+    return index < std::size(names) ? names[index].toString() : QString();
 }
 
 } // namespace

@@ -1,8 +1,22 @@
 #include "services/RestClientError.h"
 
+#include <iterator>
+
 namespace tarn {
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+QString caseName(RestClientError::Case errorCase) {
+    // In declaration order.
+    static constexpr QStringView names[] = {u"networkError", u"decodingError",   u"fileHandlingError",
+                                            u"invalidURL",   u"invalidResponse", u"unknown"};
+    const auto index = static_cast<size_t>(errorCase);
+    return index < std::size(names) ? names[index].toString() : u"unknown"_s;
+}
+
+} // namespace
 
 QString RestClientError::localizedDescription() const {
     switch (errorCase) {
@@ -23,21 +37,10 @@ QString RestClientError::localizedDescription() const {
 }
 
 QString RestClientError::debugDescription() const {
-    switch (errorCase) {
-    case Case::networkError:
-        return u"networkError(%1)"_s.arg(tarn::debugDescription(underlyingError));
-    case Case::decodingError:
-        return u"decodingError(%1)"_s.arg(tarn::debugDescription(underlyingError));
-    case Case::fileHandlingError:
-        return u"fileHandlingError(%1)"_s.arg(tarn::debugDescription(underlyingError));
-    case Case::invalidURL:
-        return u"invalidURL"_s;
-    case Case::invalidResponse:
-        return u"invalidResponse"_s;
-    case Case::unknown:
-        break;
-    }
-    return u"unknown"_s;
+    const QString name = caseName(errorCase);
+    const bool carriesUnderlying =
+            errorCase == Case::networkError || errorCase == Case::decodingError || errorCase == Case::fileHandlingError;
+    return carriesUnderlying ? u"%1(%2)"_s.arg(name, tarn::debugDescription(underlyingError)) : name;
 }
 
 } // namespace tarn
