@@ -471,17 +471,9 @@ TEST_F(RestClientTest, ADownloadNeverStoresMoreThanItsAnnouncedLength) {
     auto longer = HttpReply::generated(200'000);
     longer.announcedLength = 100'000;
     serve("/longer.pkg", longer);
-    auto shorter = HttpReply::generated(100'000);
-    shorter.announcedLength = 200'000;
-    serve("/shorter.pkg", shorter);
-
+    // (A body shorter than announced is the truncated download of FailedDownloadsSayWhyAndLeaveNoFileBehind.)
     const QUrl location = test::waitFor(client.rest.downloadFile(url("/longer.pkg"), {}));
     EXPECT_TRUE(test::readFile(location.toLocalFile()) == fixtures::patternBytes(0, 100'000));
-    QFile::remove(location.toLocalFile());
-    const auto error = downloadFailure("/shorter.pkg");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(transportCode(error), QNetworkReply::RemoteHostClosedError);
-    EXPECT_THAT(temporaryFolder.entries(), ::testing::IsEmpty());
 }
 
 TEST(SuggestedFilenameTest, KeepsOnlyAUsableLastPathComponent) {
