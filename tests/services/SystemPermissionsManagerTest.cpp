@@ -83,24 +83,29 @@ echo answered >> "${TARN_ASKPASS_REPORT:-/dev/null}"
 echo "$answer"
 )";
 
-class SystemPermissionsManagerTest : public ::testing::Test {
-protected:
+// The stand-ins in a state folder of their own, and what they recorded there.
+struct SudoStandIns {
     QTemporaryDir state;
     QString sudo = writeScript(state, u"sudo"_s, QString::fromLatin1(debianLikeSudo).arg(state.path()));
     QString askpass = writeScript(state, u"askpass"_s, QString::fromLatin1(recordingAskpass).arg(state.path()));
-    std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
 
     QStringList linesOf(const QString& name) const {
         return QString::fromUtf8(readFile(state.filePath(name))).split(u'\n', Qt::SkipEmptyParts);
     }
+    // "PARENT MODE ..." as the sudo stand-in logs it for a call made by this process.
+    static QString byThisProcess(const char* what) {
+        return QString::number(QCoreApplication::applicationPid()) + u' ' + QString::fromLatin1(what);
+    }
+};
+
+class SystemPermissionsManagerTest : public ::testing::Test, protected SudoStandIns {
+protected:
+    std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
+
     QStringList log() const { return linesOf(u"log"_s); }
     QStringList prompts() const { return linesOf(u"prompts"_s); }
     bool mark(const QString& name, const QByteArray& content = {}) const {
         return writeFile(state.filePath(name), content);
-    }
-    // "PARENT MODE ..." as the sudo stand-in logs it for a call made by this process.
-    static QString byThisProcess(const char* what) {
-        return QString::number(QCoreApplication::applicationPid()) + u' ' + QString::fromLatin1(what);
     }
 };
 
@@ -191,7 +196,7 @@ TEST_F(SystemPermissionsManagerTest, TheEventLoopKeepsTurningWhileTheDialogIsOpe
 // The whole chain of a run with Debian's sudo: the up-front grant, then three packages installed
 // through the process runner and the real script runner, each privileged command reaching sudo as a
 // child of this process, so the dialog is shown once.
-class OnePromptPerRunTest : public WorkflowTest {
+class OnePromptPerRunTest : public WorkflowTest, protected SudoStandIns {
 protected:
     OnePromptPerRunTest() {
         qputenv("TARN_SUDO", QFile::encodeName(sudo));
@@ -202,21 +207,13 @@ protected:
         qunsetenv("TARN_ASKPASS");
     }
 
-    QStringList linesOf(const QString& name) const {
-        return QString::fromUtf8(readFile(state.filePath(name))).split(u'\n', Qt::SkipEmptyParts);
-    }
-
     DisclaimerTranslator translator;
-    QTemporaryDir state;
-    QString sudo = writeScript(state, u"sudo"_s, QString::fromLatin1(debianLikeSudo).arg(state.path()));
-    QString askpass = writeScript(state, u"askpass"_s, QString::fromLatin1(recordingAskpass).arg(state.path()));
     QString installerTool = writeScript(state, u"installer"_s, u"echo \"$2\" >> '%1/installed'\n"_s.arg(state.path()));
     std::shared_ptr<ProcessRunner> runner =
             std::make_shared<ProcessRunner>(logger, QStringLiteral(TARN_TOOLS_DIR "/osascript"));
 };
 
 TEST_F(OnePromptPerRunTest, ThreePackagesAskOnceBeforeTheFirstRow) {
-    const QString thisProcess = QString::number(QCoreApplication::applicationPid());
     InstallationServices chain = services();
     chain.systemPermissionsManager = std::make_shared<SystemPermissionsManager>(logger, sudo, askpass);
     chain.processRunner = runner;
@@ -240,9 +237,9 @@ TEST_F(OnePromptPerRunTest, ThreePackagesAskOnceBeforeTheFirstRow) {
         EXPECT_EQ(task.state, ToInstallListItemViewState::done) << task.name.toStdString();
     }
     EXPECT_THAT(linesOf(u"installed"_s), SizeIs(3));
-    EXPECT_THAT(linesOf(u"log"_s), ElementsAre(thisProcess + u" validate asked"_s, thisProcess + u" run cached"_s,
-                                               thisProcess + u" run cached"_s, thisProcess + u" run cached"_s,
-                                               thisProcess + u" release"_s));
+    EXPECT_THAT(linesOf(u"log"_s),
+                ElementsAre(byThisProcess("validate asked"), byThisProcess("run cached"), byThisProcess("run cached"),
+                            byThisProcess("run cached"), byThisProcess("release")));
     EXPECT_THAT(linesOf(u"prompts"_s), ElementsAre(qtTrId("permissions.prompt")));
 }
 
