@@ -4,8 +4,9 @@
 #include "ServicesTestSupport.h"
 #include "services/InstallerHelper.h"
 #include "services/ProcessRunner.h"
-#include "support/WorkflowFixture.h"
+#include "support/Mocks.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gmock/gmock.h>
@@ -18,8 +19,10 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::_;
+using ::testing::An;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::NiceMock;
 using ::testing::SizeIs;
 
 // Behaves as Debian's sudo does without a terminal: a grant is cached per parent process ("-v" makes
@@ -193,54 +196,38 @@ TEST_F(SystemPermissionsManagerTest, TheEventLoopKeepsTurningWhileTheDialogIsOpe
     EXPECT_EQ(answer, AdminRights::granted);
 }
 
-// The whole chain of a run with Debian's sudo: the up-front grant, then three packages installed
-// through the process runner and the real script runner, each privileged command reaching sudo as a
-// child of this process, so the dialog is shown once.
-class OnePromptPerRunTest : public WorkflowTest, protected SudoStandIns {
-protected:
-    OnePromptPerRunTest() {
-        qputenv("TARN_SUDO", QFile::encodeName(sudo));
-        qputenv("TARN_ASKPASS", QFile::encodeName(askpass));
-    }
-    ~OnePromptPerRunTest() override {
+// The real chain of a run: one grant through the dialog, then each privileged install goes through the
+// script runner to sudo as a child of this process, runs on that grant, and hands the installer the package
+// path as one argument whatever the shell makes of its characters.
+TEST_F(SystemPermissionsManagerTest, OneGrantCarriesEveryPrivilegedInstallWithItsPathAsOneArgument) {
+    qputenv("TARN_SUDO", QFile::encodeName(sudo));
+    qputenv("TARN_ASKPASS", QFile::encodeName(askpass));
+    const auto restore = qScopeGuard([] {
         qunsetenv("TARN_SUDO");
         qunsetenv("TARN_ASKPASS");
-    }
-
+    });
     DisclaimerTranslator translator;
-    QString installerTool = writeScript(state, u"installer"_s, u"echo \"$2\" >> '%1/installed'\n"_s.arg(state.path()));
-    std::shared_ptr<ProcessRunner> runner =
-            std::make_shared<ProcessRunner>(logger, QStringLiteral(TARN_TOOLS_DIR "/osascript"));
-};
+    const QString installer =
+            writeScript(state, u"installer"_s, u"printf '%s\\n' \"$2\" >> '%1/installed'\n"_s.arg(state.path()));
+    auto runner = std::make_shared<ProcessRunner>(logger, QStringLiteral(TARN_TOOLS_DIR "/osascript"));
+    auto validator = std::make_shared<NiceMock<MockInstallerValidator>>();
+    ON_CALL(*validator, validateHash(An<QString>(), An<QString>())).WillByDefault(ReturnVoidTask());
+    ON_CALL(*validator, validateSignature(An<QString>(), _)).WillByDefault(ReturnVoidTask());
+    const auto helper = std::make_shared<InstallerHelper>(logger, runner, validator, u"/bin/false"_s, installer);
+    SystemPermissionsManager permissions(logger, sudo, askpass);
+    const QStringList packages{u"/tmp/Scan 'Pro' \"v2\" $HOME `id` \\ it's.pkg"_s, u"/tmp/B.pkg"_s};
 
-TEST_F(OnePromptPerRunTest, ThreePackagesAskOnceBeforeTheFirstRow) {
-    InstallationServices chain = services();
-    chain.systemPermissionsManager = std::make_shared<SystemPermissionsManager>(logger, sudo, askpass);
-    chain.processRunner = runner;
-    chain.installHelper = std::make_shared<InstallerHelper>(logger, runner, validator, u"/bin/false"_s, installerTool);
-    viewModel = std::make_unique<InstallationViewModel>(chain, settings);
-    model().selectedAppsForInstallation = {appEntry("A", true), appEntry("B", false), appEntry("C", false)};
-    EXPECT_CALL(*validator, validateHash(testing::An<QString>(), testing::An<QString>()))
-            .Times(3)
-            .WillRepeatedly(ReturnVoidTask());
-    EXPECT_CALL(*validator, validateSignature(testing::An<QString>(), _)).Times(3).WillRepeatedly(ReturnVoidTask());
-    for (const char* name : {"A", "B", "C"}) {
-        expectNeeded(QString::fromLatin1(name), true);
-        expectDownload(QString::fromLatin1(name), downloaded(QString::fromLatin1(name)));
+    ASSERT_EQ(test::waitFor(permissions.requestAdminPrivileges()), AdminRights::granted);
+    for (const QString& package : packages) {
+        test::waitFor(helper->install(package, u"Scan"_s, u"00"_s, {}));
     }
+    permissions.releaseAuthorization();
+    ASSERT_TRUE(processEventsUntil([&] { return log().size() == 4; }));
 
-    test::waitFor(model().installSelectedApplications());
-    drainPostedEvents();
-    ASSERT_TRUE(processEventsUntil([&] { return linesOf(u"log"_s).size() == 5; }));
-
-    for (const auto& task : model().tasksToRun()) {
-        EXPECT_EQ(task.state, ToInstallListItemViewState::done) << task.name.toStdString();
-    }
-    EXPECT_THAT(linesOf(u"installed"_s), SizeIs(3));
-    EXPECT_THAT(linesOf(u"log"_s),
-                ElementsAre(byThisProcess("validate asked"), byThisProcess("run cached"), byThisProcess("run cached"),
-                            byThisProcess("run cached"), byThisProcess("release")));
-    EXPECT_THAT(linesOf(u"prompts"_s), ElementsAre(qtTrId("permissions.prompt")));
+    EXPECT_EQ(linesOf(u"installed"_s), packages);
+    EXPECT_THAT(log(), ElementsAre(byThisProcess("validate asked"), byThisProcess("run cached"),
+                                   byThisProcess("run cached"), byThisProcess("release")));
+    EXPECT_THAT(prompts(), ElementsAre(qtTrId("permissions.prompt")));
 }
 
 } // namespace
