@@ -47,18 +47,16 @@ protected:
     QTemporaryDir directory;
 };
 
-TEST_F(InstallerValidatorTest, MatchingDigestsPassInAnyCaseAndLogTheirLocation) {
+TEST_F(InstallerValidatorTest, MatchingDigestsPassInAnyCaseAcrossChunkBoundariesAndLogTheirLocation) {
     // Percent signs, quotes, "?" and "#" are part of a downloaded file's name, never URL syntax.
     const QString path = fileWith(u"100% 'Scan' a%20b?v=1#x.pkg"_s, "abc");
     const QString encoded = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
-
+    EXPECT_TRUE(encoded.endsWith(u"/100%25%20'Scan'%20a%2520b%3Fv=1%23x.pkg"_s));
     test::waitFor(validator.validateHash(QByteArray("abc"), abcDigest.toUpper(), u"catalogue"_s));
     test::waitFor(validator.validateHash(QByteArray(), emptyDigest, u"empty document"_s));
     test::waitFor(validator.validateHash(path, abcDigest.toUpper()));
     test::waitFor(validator.validateHash(u'/' + path, abcDigest));
     test::waitFor(validator.validateHash(QUrl::fromLocalFile(path), abcDigest));
-
-    EXPECT_TRUE(encoded.endsWith(u"/100%25%20'Scan'%20a%2520b%3Fv=1%23x.pkg"_s));
     QStringList expected;
     for (const QString& what : {u"catalogue"_s, u"empty document"_s}) {
         expected << "[INFO] Validating SHA512 hash for " + what << "[INFO] SHA512 matches for provided " + what;
@@ -67,55 +65,48 @@ TEST_F(InstallerValidatorTest, MatchingDigestsPassInAnyCaseAndLogTheirLocation) 
         expected << "[INFO] Validating SHA512 hash for " + what << "[INFO] SHA512 matches for " + what;
     }
     EXPECT_EQ(logger->lines(), expected);
-}
 
-TEST_F(InstallerValidatorTest, FileDigestAgreesWithInMemoryDigestAcrossChunkBoundaries) {
+    const qint64 chunk = InstallerValidator::chunkSize;
     QByteArray content;
-    for (int i = 0; content.size() < 3 * InstallerValidator::chunkSize + 1; ++i) {
+    for (int i = 0; content.size() < 3 * chunk + 1; ++i) {
         content.append(static_cast<char>((i * 131) ^ (i >> 8)));
     }
-    for (const qint64 size : {qint64(0), InstallerValidator::chunkSize - 1, InstallerValidator::chunkSize,
-                              InstallerValidator::chunkSize + 1, 3 * InstallerValidator::chunkSize + 1}) {
-        SCOPED_TRACE(size);
+    for (const qint64 size : {qint64(0), chunk - 1, chunk, chunk + 1, 3 * chunk + 1}) {
         const QByteArray part = content.left(size);
-        const QString path = fileWith(u"part-%1.pkg"_s.arg(size), part);
-        test::waitFor(validator.validateHash(path, InstallerValidator::sha512Hash(part)));
+        test::waitFor(validator.validateHash(fileWith(u"part-%1.pkg"_s.arg(size), part),
+                                             InstallerValidator::sha512Hash(part)));
     }
     EXPECT_EQ(InstallerValidator::sha512Hash(QByteArray("abc")), abcDigest);
 }
 
-TEST_F(InstallerValidatorTest, ExpectedDigestIsNeverNormalisedBeyondCase) {
+// A mismatch is critical; an unreadable file is the platform's error; text that is no file reference is an
+// invalid path for both checks, and runs nothing.
+TEST_F(InstallerValidatorTest, EachWayOfNotMatchingFailsWithItsOwnError) {
     const QString path = fileWith(u"abc.pkg"_s, "abc");
+    const QString mismatch = u"Could not validate SHA512 for %1."_s;
     for (const QString& expected :
          {abcDigest + u'\n', u' ' + abcDigest, u"0x"_s + abcDigest, emptyDigest, QString(), abcDigest.left(64)}) {
-        SCOPED_TRACE(expected.toStdString());
+        SCOPED_TRACE(expected.toStdString()); // never normalised beyond case
         logger->clear();
         EXPECT_EQ(failureOf<InstallationError>(
                           validator.validateHash(QByteArray("abc"), expected, u"device configuration"_s)),
-                  InstallationError::mismatchHash(u"Could not validate SHA512 for device configuration."_s));
+                  InstallationError::mismatchHash(mismatch.arg(u"device configuration"_s)));
         EXPECT_EQ(failureOf<InstallationError>(validator.validateHash(path, expected)),
-                  InstallationError::mismatchHash(u"Could not validate SHA512 for "_s + path + u'.'));
-        EXPECT_EQ(logger->criticalLines(),
-                  QStringList({u"[CRITICAL] Could not validate SHA512 for device configuration."_s,
-                               u"[CRITICAL] Could not validate SHA512 for "_s + path + u'.'}));
+                  InstallationError::mismatchHash(mismatch.arg(path)));
+        EXPECT_EQ(logger->criticalLines(), QStringList({u"[CRITICAL] "_s + mismatch.arg(u"device configuration"_s),
+                                                        u"[CRITICAL] "_s + mismatch.arg(path)}));
     }
-}
-
-TEST_F(InstallerValidatorTest, UnreadableFilesFailWithThePlatformErrorAndNoCriticalLine) {
-    const QString missing = directory.filePath(u"missing.pkg"_s);
-    for (const QString& path : {missing, directory.path()}) {
-        const auto failure = failureOf<SystemError>(validator.validateHash(path, emptyDigest));
-        ASSERT_TRUE(failure);
-        EXPECT_TRUE(failure->localizedDescription().contains(path));
+    logger->clear();
+    for (const QString& unreadable : {directory.filePath(u"missing.pkg"_s), directory.path()}) {
+        EXPECT_TRUE(failureOf<SystemError>(validator.validateHash(unreadable, emptyDigest))
+                            ->localizedDescription()
+                            .contains(unreadable));
     }
     EXPECT_TRUE(failureOf<SystemError>(validator.validateHash(QUrl(u"https://example.com/x.pkg"_s), emptyDigest)));
     EXPECT_TRUE(logger->criticalLines().isEmpty());
-}
-
-TEST_F(InstallerValidatorTest, TextThatIsNoFileReferenceFailsBothChecksAsInvalidPathAndRunsNothing) {
+    logger->clear();
     for (const QString& text : {QString(), u"Scan Pro.pkg"_s, u"%zz.pkg"_s, u"C:\\Downloads\\Scan.pkg"_s,
                                 u"file:///tmp/Scan Pro.pkg"_s, u"/tmp/Scan"_s + QChar(u'\0') + u".pkg"_s}) {
-        SCOPED_TRACE(text.toStdString());
         EXPECT_EQ(failureOf<InstallationError>(validator.validateHash(text, emptyDigest)),
                   InstallationError::invalidPath(text));
         EXPECT_EQ(failureOf<InstallationError>(validator.validateSignature(text, trustedSigners())),
@@ -154,68 +145,63 @@ TEST_F(InstallerValidatorTest, FileDigestRunsOffTheCallingThread) {
     test::waitFor(std::move(digest));
 }
 
-QCoro::Task<std::optional<QByteArray>> toolAnswer(std::exception_ptr failure, std::optional<QByteArray> report) {
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-    co_return report;
-}
-
 // Only the signing certificate, entry 1 of the report's chain, counts; every failure is one
 // mismatchSignature, logged once.
 TEST_F(InstallerValidatorTest, SignatureNeedsATrustedIdentityOnTheSigningCertificate) {
     const QByteArray chain = "   Status: signed by a certificate trusted by this system\n   Certificate Chain:\n";
-    const QByteArray signedByTarn =
-            "Package \"Scan.pkg\":\n" + chain + "    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n";
-    const QByteArray signedByStranger =
-            chain + "    1. Developer ID Installer: Someone Else (AAAAAAAAAA)\n       Expires: 2030-01-01\n"
-                    "       ------\n    2. Quillon Ltd. (M2D7S5K9WE) Root\n";
+    const QByteArray byTarn = "Package \"Scan.pkg\":\n" + chain + "    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n";
+    const QByteArray byStranger = chain + "    1. Developer ID Installer: Someone Else (AAAAAAAAAA)\n       Expires: "
+                                          "2030-01-01\n       ------\n    2. Quillon Ltd. (M2D7S5K9WE) Root\n";
     const QString untrusted = genericDescription(6);
+    const auto tool = [](auto failure) { return ThrowTask<std::optional<QByteArray>>(failure); };
     const struct {
         const char* name;
-        std::exception_ptr toolFailure;
-        std::optional<QByteArray> report;
+        std::function<QCoro::Task<std::optional<QByteArray>>()> answer;
         QString innerDescription; // empty: the signature passes
         QStringList signers = trustedSigners();
     } rows[] = {
             {"trusted identity signs",
-             nullptr,
-             chain + "    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\n",
+             ReturnTask(std::optional(chain + "    1. Developer ID Installer: Norwell Labs "
+                                              "(H4VN8C2T6R)\n")),
              {}},
-            {"the identity alone signs", nullptr, chain + "1. Quillon Ltd. (M2D7S5K9WE)\r\n", {}},
-            {"identity in the package name", nullptr, "Package \"TARN (Q7XK2M9P4D).pkg\":\n" + signedByStranger,
+            {"the identity alone signs", ReturnTask(std::optional(chain + "1. Quillon Ltd. (M2D7S5K9WE)\r\n")), {}},
+            {"identity in the package name",
+             ReturnTask(std::optional("Package \"TARN (Q7XK2M9P4D).pkg\":\n" + byStranger)), untrusted},
+            {"forged chain in the package name",
+             ReturnTask(
+                     std::optional("Package \"x\n   Certificate Chain:\n    1. TARN (Q7XK2M9P4D)\n\":\n" + byStranger)),
              untrusted},
-            {"forged chain in the package name", nullptr,
-             "Package \"x\n   Certificate Chain:\n    1. TARN (Q7XK2M9P4D)\n\":\n" + signedByStranger, untrusted},
-            {"identity in an issuer", nullptr, signedByStranger, untrusted},
-            {"identity in a note", nullptr, "Notes: repackaged for Quillon Ltd. (M2D7S5K9WE)\n", untrusted},
-            {"identity without its chain heading", nullptr, "    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n",
-             untrusted},
-            {"identity inside a longer name", nullptr, chain + "    1. Developer ID Installer: XTARN (Q7XK2M9P4D)\n",
-             untrusted},
-            {"tool exits non-zero", std::make_exception_ptr(InstallationError::installationFailed(u"no signature"_s)),
-             std::nullopt, genericDescription(2)},
-            {"tool cannot start", std::make_exception_ptr(SystemError(u"Could not start 'pkgutil'."_s)), std::nullopt,
-             u"Could not start 'pkgutil'."_s},
-            {"no output", nullptr, std::nullopt, genericDescription(10)},
-            {"identity in other case", nullptr, chain + "1. Developer ID Installer: Tarn (q7xk2m9p4d)\n", untrusted},
-            {"report not UTF-8", nullptr, signedByTarn + "\xff\xfe", untrusted},
-            {"no trusted identities", nullptr, signedByTarn, untrusted, {}},
-            {"empty identity trusts nothing", nullptr, signedByTarn, untrusted, {QString()}},
+            {"identity in an issuer", ReturnTask(std::optional(byStranger)), untrusted},
+            {"identity in a note",
+             ReturnTask(std::optional(QByteArray("Notes: repackaged for Quillon Ltd. (M2D7S5K9WE)\n"))), untrusted},
+            {"identity without its chain heading",
+             ReturnTask(std::optional(QByteArray("    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n"))), untrusted},
+            {"identity inside a longer name",
+             ReturnTask(std::optional(chain + "    1. Developer ID Installer: XTARN (Q7XK2M9P4D)\n")), untrusted},
+            {"identity in other case",
+             ReturnTask(std::optional(chain + "1. Developer ID Installer: Tarn (q7xk2m9p4d)\n")), untrusted},
+            {"report not UTF-8", ReturnTask(std::optional(byTarn + "\xff\xfe")), untrusted},
+            {"no trusted identities", ReturnTask(std::optional(byTarn)), untrusted, {}},
+            {"empty identity trusts nothing", ReturnTask(std::optional(byTarn)), untrusted, {QString()}},
+            {"no output", ReturnTask(std::optional<QByteArray>()), genericDescription(10)},
+            {"tool exits non-zero", tool(InstallationError::installationFailed(u"no signature"_s)),
+             genericDescription(2)},
+            {"tool cannot start", tool(SystemError(u"Could not start 'pkgutil'."_s)), u"Could not start 'pkgutil'."_s},
     };
     const QString path = directory.filePath(u"Scan.pkg"_s);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         logger->clear();
         EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(u"--check-signature"_s, path))).WillOnce([&](auto&&...) {
-            return toolAnswer(row.toolFailure, row.report);
+            return row.answer();
         });
 
         QString last = u"[INFO] Code signature is valid for "_s + path;
         if (row.innerDescription.isEmpty()) {
             test::waitFor(validator.validateSignature(path, row.signers));
         } else {
-            const QString message = "Error during code signature validation for " + path + ". " + row.innerDescription;
+            const QString message =
+                    u"Error during code signature validation for %1. %2"_s.arg(path, row.innerDescription);
             EXPECT_EQ(failureOf<InstallationError>(validator.validateSignature(path, row.signers)),
                       InstallationError::mismatchSignature(message));
             last = "[CRITICAL] " + message;
