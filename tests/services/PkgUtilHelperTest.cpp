@@ -127,25 +127,18 @@ TEST(PkgUtilHelperComparison, OrdersDigitRunsByValueAndOtherCharactersByCodePoin
     }
 }
 
-PropertyList receiptWithout(const QString& key) {
-    PropertyList partial = PropertyList::dictionary();
-    for (const QString& kept : {u"install-location"_s, u"pkg-version"_s}) {
-        if (kept != key) {
-            partial.insert(kept, PropertyList::string(u"/Applications"_s));
-        }
-    }
-    if (key != u"paths"_s) {
-        PropertyList paths = PropertyList::dictionary();
-        paths.insert(bundleKey, PropertyList::dictionary());
-        partial.insert(u"paths"_s, std::move(paths));
-    }
-    return partial;
+// A receipt from its keys, as property-list XML: paths name the bundle's Info.plist.
+QByteArray receiptWith(const QByteArray& keys) {
+    return "<plist version=\"1.0\"><dict>" + keys + "</dict></plist>";
 }
 
 // Every way of not learning the installed version means "install", logged at information level only.
 TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
     // What goes wrong: the tool, its receipt, or the Info.plist a usable receipt names.
     enum class Fault { tool, receipt, plistAbsent, plistFolder, plistWritten };
+    const QByteArray location = "<key>install-location</key><string>/Applications</string>";
+    const QByteArray pkgVersion = "<key>pkg-version</key><string>1</string>";
+    const QByteArray paths = "<key>paths</key><dict><key>Scan Pro.app/Contents/Info.plist</key><dict/></dict>";
     const struct {
         const char* name;
         Fault fault;
@@ -160,9 +153,9 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
             {"bundle two levels deep", Fault::receipt,
              receipt(u"/"_s, {u"Applications/S.app/Contents/Info.plist"_s}).toXml(), "%F"},
             {"key with leading slash", Fault::receipt, receipt(u"/Applications"_s, {u'/' + bundleKey}).toXml(), "%F"},
-            {"no install location", Fault::receipt, receiptWithout(u"install-location"_s).toXml(), "%F"},
-            {"no paths", Fault::receipt, receiptWithout(u"paths"_s).toXml(), "%F"},
-            {"no package version", Fault::receipt, receiptWithout(u"pkg-version"_s).toXml(), "%F"},
+            {"no install location", Fault::receipt, receiptWith(pkgVersion + paths), "%F"},
+            {"no paths", Fault::receipt, receiptWith(location + pkgVersion), "%F"},
+            {"no package version", Fault::receipt, receiptWith(location + paths), "%F"},
             {"Info.plist missing", Fault::plistAbsent, std::nullopt, "Info.plist Path doesn't exist %P"},
             {"Info.plist malformed", Fault::plistWritten, "{ CFBundleVersion = 1; }",
              "Info.plist Failed to read %P PropertyListError(\"The data is not a property list in XML or binary "
