@@ -5,9 +5,10 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimeZone>
 #include <gmock/gmock.h>
+
+#include <thread>
 
 namespace tarn {
 
@@ -21,6 +22,7 @@ struct SinkEntry {
     QString subsystem;
     QString category;
     QString text;
+    bool operator==(const SinkEntry&) const = default;
 };
 
 class FakeSystemLog final : public SystemLogSink {
@@ -64,11 +66,7 @@ protected:
     QString expectedLogPath() const { return supportRoot.filePath(u"T.A.R.N. Installer/installer_2025-03-07.log"_s); }
 
     static QStringList fileLines(const QString& path) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        const QString content = QString::fromUtf8(file.readAll());
+        const QString content = QString::fromUtf8(test::readFile(path));
         EXPECT_TRUE(content.isEmpty() || content.endsWith(u'\n'));
         return content.split(u'\n', Qt::SkipEmptyParts);
     }
@@ -92,11 +90,9 @@ TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLineTo
                             u"2025-03-07 14:05:09 +0000: [CRITICAL] No PKG found in DMG '/Volumes/Scan'"_s));
     const auto entries = systemLog->written();
     ASSERT_EQ(entries.size(), 3);
-    EXPECT_EQ(entries.at(2).level, LogLevel::critical);
-    EXPECT_EQ(entries.at(2).text, u"[CRITICAL]: [CRITICAL] No PKG found in DMG '/Volumes/Scan'"_s);
-    EXPECT_EQ(entries.at(2).subsystem, u"com.tarn.installer"_s);
-    EXPECT_EQ(entries.at(2).category, u"Application"_s);
     EXPECT_EQ(entries.at(1).level, LogLevel::info);
+    EXPECT_EQ(entries.at(2), (SinkEntry{LogLevel::critical, u"com.tarn.installer"_s, u"Application"_s,
+                                        u"[CRITICAL]: [CRITICAL] No PKG found in DMG '/Volumes/Scan'"_s}));
 
     // A later run of the same day appends to the same file, even past midnight.
     environment->bundle = u"com.example.bundle"_s;
@@ -155,28 +151,20 @@ TEST_F(LoggerTest, LogFileFallsBackToTheSupportFolderOrIsLeftOut) {
 
 TEST_F(LoggerTest, LinesFromManyThreadsNeverInterleave) {
     auto logger = makeLogger();
-    constexpr int threads = 8;
-    constexpr int perThread = 200;
-    const QString payload = QString(300, u'x');
-    QList<QThread*> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.append(QThread::create([&, t] {
-            for (int i = 0; i < perThread; ++i) {
-                logger->info(u"thread %1 line %2 "_s.arg(t).arg(i) + payload);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 8; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                logger->info(u"thread %1 line %2 %3"_s.arg(t).arg(i).arg(QString(300, u'x')));
             }
-        }));
-        workers.last()->start();
+        });
     }
-    for (auto* worker : workers) {
-        worker->wait();
-        delete worker;
-    }
+    std::for_each(workers.begin(), workers.end(), [](std::thread& worker) { worker.join(); });
     const auto lines = fileLines(expectedLogPath());
-    ASSERT_EQ(lines.size(), 1 + threads * perThread);
+    ASSERT_EQ(lines.size(), 1 + 8 * 200);
     const QRegularExpression shape(u"^2025-03-07 14:05:09 \\+0000: \\[INFO\\] thread \\d+ line \\d+ x{300}$"_s);
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        ASSERT_TRUE(shape.match(lines.at(i)).hasMatch()) << lines.at(i).toStdString();
-    }
+    EXPECT_TRUE(std::all_of(lines.begin() + 1, lines.end(),
+                            [&](const QString& line) { return shape.match(line).hasMatch(); }));
 }
 
 } // namespace
