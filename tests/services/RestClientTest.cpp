@@ -124,42 +124,31 @@ TEST_F(RestClientTest, PlainHttpIsRefusedUnaskedAndLoopbackBypassesTheProxy) {
     EXPECT_EQ(body, "[]");
 }
 
-// Servers whose certificate must not be trusted, each alone on its port.
-struct UntrustedServer {
-    const char* name;
-    fixtures::Credential test::TestPki::*credential;
-    bool trustTestAuthority;
-};
+// Servers whose certificate must not be trusted, each alone on its port; the last is trusted only through
+// the extra authority, which this client lacks.
+TEST(UntrustedServerTest, FetchAndDownloadFailWithATlsErrorBeforeAnyRequestAndLeaveNoFile) {
+    for (const auto& [credential, trusted] :
+         {std::pair(&test::TestPki::selfSigned, testAuthority()), std::pair(&test::TestPki::expired, testAuthority()),
+          std::pair(&test::TestPki::foreignHost, testAuthority()),
+          std::pair(&test::TestPki::server, QList<QSslCertificate>())}) {
+        test::ScopedTemporaryFolder temporaryFolder;
+        LocalHttpsServer server{testPki().*credential};
+        Client client{trusted};
+        server.route(u"/catalogue"_s, HttpReply::withBody("[]"));
+        server.route(u"/Setup.pkg"_s, HttpReply::generated(4096));
+        const auto fetchError =
+                failureOf<TransportError>(client.rest.fetchVerifiedBody(server.url(u"/catalogue"_s), std::nullopt, {}));
+        const auto downloadError =
+                failureOf<RestClientError>(client.rest.downloadFile(server.url(u"/Setup.pkg"_s), {}));
 
-class UntrustedServerTest : public ::testing::TestWithParam<UntrustedServer> {
-protected:
-    test::ScopedTemporaryFolder temporaryFolder;
-    LocalHttpsServer server{testPki().*GetParam().credential};
-    Client client{GetParam().trustTestAuthority ? testAuthority() : QList<QSslCertificate>()};
-};
-
-TEST_P(UntrustedServerTest, FetchAndDownloadFailWithATlsErrorBeforeAnyRequestAndLeaveNoFile) {
-    server.route(u"/catalogue"_s, HttpReply::withBody("[]"));
-    server.route(u"/Setup.pkg"_s, HttpReply::generated(4096));
-    const auto fetchError =
-            failureOf<TransportError>(client.rest.fetchVerifiedBody(server.url(u"/catalogue"_s), std::nullopt, {}));
-    const auto downloadError = failureOf<RestClientError>(client.rest.downloadFile(server.url(u"/Setup.pkg"_s), {}));
-
-    ASSERT_TRUE(fetchError && downloadError);
-    EXPECT_EQ(fetchError->code(), QNetworkReply::SslHandshakeFailedError);
-    EXPECT_EQ(downloadError->kind(), Case::networkError);
-    EXPECT_EQ(transportCode(downloadError->underlying()), QNetworkReply::SslHandshakeFailedError);
-    EXPECT_EQ(server.requestCount(u"/catalogue"_s) + server.requestCount(u"/Setup.pkg"_s), 0);
-    EXPECT_THAT(temporaryFolder.entries(), IsEmpty());
+        ASSERT_TRUE(fetchError && downloadError);
+        EXPECT_EQ(fetchError->code(), QNetworkReply::SslHandshakeFailedError);
+        EXPECT_EQ(downloadError->kind(), Case::networkError);
+        EXPECT_EQ(transportCode(downloadError->underlying()), QNetworkReply::SslHandshakeFailedError);
+        EXPECT_EQ(server.requestCount(u"/catalogue"_s) + server.requestCount(u"/Setup.pkg"_s), 0);
+        EXPECT_THAT(temporaryFolder.entries(), IsEmpty());
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Certificates, UntrustedServerTest,
-                         ::testing::Values(UntrustedServer{"SelfSigned", &test::TestPki::selfSigned, true},
-                                           UntrustedServer{"Expired", &test::TestPki::expired, true},
-                                           UntrustedServer{"OtherHost", &test::TestPki::foreignHost, true},
-                                           // trusted only through the extra authority, which this client lacks
-                                           UntrustedServer{"SystemRootsOnly", &test::TestPki::server, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SSLValidatorTest, ExtraAuthoritiesAreAddedToTheSystemRootsAndBundlesAreReadOrRefused) {
     const SSLValidator validator(std::make_shared<test::RecordingLogger>(),
@@ -369,28 +358,22 @@ TEST_F(RestClientTest, ANewDownloadSilencesTheProgressOfTheOneBeforeWithoutStopp
 }
 
 // Whatever stops it (the session, the client, or the client's cancelling its downloads), a running
-// download fails as cancelled and leaves no file; a client that only cancelled downloads goes on working.
-TEST(HttpsSessionTest, StoppingTheSessionOrTheClientFailsARunningDownloadAndRemovesItsFile) {
+// download fails as cancelled and leaves no file.
+TEST_F(RestClientTest, StoppingTheSessionOrTheClientFailsARunningDownloadAndRemovesItsFile) {
+    serve("/Setup.pkg", with(HttpReply::generated(4 << 20), [](HttpReply& r) { r.holdAfter = 1 << 20; }));
+    serve("/Next.pkg", HttpReply::generated(1 << 10));
     enum class Stop { wholeSession, client, downloads };
     for (const Stop stop : {Stop::wholeSession, Stop::client, Stop::downloads}) {
         SCOPED_TRACE(static_cast<int>(stop));
-        test::ScopedTemporaryFolder temporaryFolder;
-        LocalHttpsServer server(testPki().server);
-        server.route(u"/Setup.pkg"_s, with(HttpReply::generated(4 << 20), [](HttpReply& r) { r.holdAfter = 1 << 20; }));
-        server.route(u"/Next.pkg"_s, HttpReply::generated(1 << 10));
-        std::optional<Client> client(std::in_place);
-        std::optional<RestClient> rest(std::in_place, client->session, client->logger, client->validator);
+        std::optional<Client> owner(std::in_place);
+        std::optional<RestClient> rest(std::in_place, owner->session, owner->logger, owner->validator);
         bool progressed = false;
 
-        auto download = rest->downloadFile(server.url(u"/Setup.pkg"_s), [&](DownloadProgress) { progressed = true; });
+        auto download = rest->downloadFile(url("/Setup.pkg"), [&](DownloadProgress) { progressed = true; });
         ASSERT_TRUE(test::processEventsUntil([&] { return progressed; }));
-        if (stop == Stop::downloads) {
-            rest->cancelDownloads();
-        } else {
-            rest.reset();
-        }
+        stop == Stop::downloads ? rest->cancelDownloads() : rest.reset();
         if (stop == Stop::wholeSession) {
-            client.reset();
+            owner.reset();
         }
         const auto error = failureOf<RestClientError>(std::move(download));
 
@@ -398,8 +381,8 @@ TEST(HttpsSessionTest, StoppingTheSessionOrTheClientFailsARunningDownloadAndRemo
         EXPECT_EQ(error->kind(), Case::networkError);
         EXPECT_EQ(transportCode(error->underlying()), QNetworkReply::OperationCanceledError);
         EXPECT_THAT(temporaryFolder.entries(), IsEmpty());
-        if (stop == Stop::downloads) {
-            const QUrl next = test::waitFor(rest->downloadFile(server.url(u"/Next.pkg"_s), {}));
+        if (stop == Stop::downloads) { // a client that only cancelled its downloads goes on working
+            const QUrl next = test::waitFor(rest->downloadFile(url("/Next.pkg"), {}));
             EXPECT_EQ(QFileInfo(next.toLocalFile()).size(), 1 << 10);
         }
     }

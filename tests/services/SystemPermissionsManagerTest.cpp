@@ -86,44 +86,56 @@ echo answered >> "${TARN_ASKPASS_REPORT:-/dev/null}"
 echo "$answer"
 )";
 
-// The stand-ins in a state folder of their own, and what they recorded there.
-struct SudoStandIns {
+class SystemPermissionsManagerTest : public ::testing::Test {
+protected:
+    QStringList linesOf(const char* name) const {
+        return QString::fromUtf8(readFile(state.filePath(QString::fromLatin1(name)))).split(u'\n', Qt::SkipEmptyParts);
+    }
+    QStringList log() const { return linesOf("log"); }
+    QStringList prompts() const { return linesOf("prompts"); }
+    // "PARENT MODE ..." as the sudo stand-in logs it for a call made by this process.
+    static QString byThisProcess(const char* what) {
+        return u"%1 %2"_s.arg(QCoreApplication::applicationPid()).arg(QLatin1String(what));
+    }
+
     QTemporaryDir state;
     QString sudo = writeScript(state, u"sudo"_s, QString::fromLatin1(debianLikeSudo).arg(state.path()));
     QString askpass = writeScript(state, u"askpass"_s, QString::fromLatin1(recordingAskpass).arg(state.path()));
-
-    QStringList linesOf(const QString& name) const {
-        return QString::fromUtf8(readFile(state.filePath(name))).split(u'\n', Qt::SkipEmptyParts);
-    }
-    // "PARENT MODE ..." as the sudo stand-in logs it for a call made by this process.
-    static QString byThisProcess(const char* what) {
-        return QString::number(QCoreApplication::applicationPid()) + u' ' + QString::fromLatin1(what);
-    }
-};
-
-class SystemPermissionsManagerTest : public ::testing::Test, protected SudoStandIns {
-protected:
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
-
-    QStringList log() const { return linesOf(u"log"_s); }
-    QStringList prompts() const { return linesOf(u"prompts"_s); }
-    bool mark(const QString& name, const QByteArray& content = {}) const {
-        return writeFile(state.filePath(name), content);
-    }
 };
 
-TEST_F(SystemPermissionsManagerTest, GrantsThroughTheDialogWithTheInstallersOwnPromptAndReleasesOnlyAfterARequest) {
+// The event loop keeps turning while the dialog is open; a grant is released only after a request, and the
+// manager lets its last release finish.
+TEST_F(SystemPermissionsManagerTest, GrantsThroughTheDialogWithoutBlockingAndReleasesOnlyAfterARequest) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(state.filePath(u"fifo"_s)).constData(), 0600), 0);
     {
         SystemPermissionsManager permissions(logger, sudo, askpass);
         permissions.releaseAuthorization();
         EXPECT_THAT(log(), IsEmpty()) << "nothing to release yet";
-        EXPECT_EQ(test::waitFor(permissions.requestAdminPrivileges()), AdminRights::granted);
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(1);
+        std::optional<AdminRights> answer;
+        // Named, so that its captures outlive the coroutine that reads them.
+        const auto awaitAnswer = [&]() -> QCoro::Task<> { answer = co_await permissions.requestAdminPrivileges(); };
+        auto request = awaitAnswer();
+        ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(u"open"_s)); }));
+        const int ticksWhenOpened = ticks;
+        ASSERT_TRUE(processEventsUntil([&] { return ticks >= ticksWhenOpened + 20; }));
+        EXPECT_FALSE(answer) << "still waiting for the dialog";
+        QFile fifo(state.filePath(u"fifo"_s));
+        ASSERT_TRUE(fifo.open(QIODevice::WriteOnly) && fifo.write("secret\n") == 7);
+        fifo.close();
+        QFile::remove(fifo.fileName());
+        ASSERT_TRUE(processEventsUntil([&] { return answer.has_value(); }));
+        EXPECT_EQ(answer, AdminRights::granted);
+
         permissions.releaseAuthorization();
         ASSERT_TRUE(processEventsUntil([&] { return log().size() == 2; }));
         EXPECT_EQ(test::waitFor(permissions.requestAdminPrivileges()), AdminRights::granted);
         permissions.releaseAuthorization();
-    } // the manager lets its last release finish
-
+    }
     EXPECT_THAT(log(), ElementsAre(byThisProcess("validate asked"), byThisProcess("release"),
                                    byThisProcess("validate asked"), byThisProcess("release")));
     EXPECT_THAT(prompts(), ElementsAre(qtTrId("permissions.prompt"), qtTrId("permissions.prompt")));
@@ -138,30 +150,28 @@ TEST_F(SystemPermissionsManagerTest, TellsCancelWrongPasswordNotPermittedAndUnav
     using enum AdminRights;
     const struct {
         const char* situation;
-        QString sudo;
-        QString askpass;
         const char* marker; // a state file, holding `answer`
         QByteArray answer;
         AdminRights rights;
         qsizetype prompts;
         const char* line; // after "[CRITICAL] Authorization "
+        QString sudo;
+        QString askpass;
     } cases[] = {
-            {"cancelled", sudo, askpass, "answer", "", cancelled, 1, "copy rights failed: 1"},
-            {"wrong three times", sudo, askpass, "answer", "guess", wrongPassword, 3, "copy rights failed: 1"},
-            {"not in sudoers", sudo, askpass, "refuse", {}, notPermitted, 0, "copy rights failed: 1"},
-            {"killed", sudo, askpass, "die", {}, failed, 0, "copy rights failed: 143"},
-            {"no sudo", missing, askpass, nullptr, {}, unavailable, 0, "create failed: 127"},
-            {"sudo not executable", plainFile, askpass, nullptr, {}, unavailable, 0, "create failed: 126"},
-            {"no dialog", sudo, missing, nullptr, {}, unavailable, 0, "create failed: 127"},
+            {"cancelled", "answer", "", cancelled, 1, "copy rights failed: 1", sudo, askpass},
+            {"wrong three times", "answer", "guess", wrongPassword, 3, "copy rights failed: 1", sudo, askpass},
+            {"not in sudoers", "refuse", {}, notPermitted, 0, "copy rights failed: 1", sudo, askpass},
+            {"killed", "die", {}, failed, 0, "copy rights failed: 143", sudo, askpass},
+            {"no sudo", nullptr, {}, unavailable, 0, "create failed: 127", missing, askpass},
+            {"sudo not executable", nullptr, {}, unavailable, 0, "create failed: 126", plainFile, askpass},
+            {"no dialog", nullptr, {}, unavailable, 0, "create failed: 127", sudo, missing},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
         for (const char* name : {"answer", "refuse", "die", "prompts"}) {
             QFile::remove(state.filePath(QString::fromLatin1(name)));
         }
-        if (c.marker) {
-            ASSERT_TRUE(mark(QString::fromLatin1(c.marker), c.answer));
-        }
+        ASSERT_TRUE(!c.marker || writeFile(state.filePath(QString::fromLatin1(c.marker)), c.answer));
         logger->clear();
 
         EXPECT_EQ(test::waitFor(SystemPermissionsManager(logger, c.sudo, c.askpass).requestAdminPrivileges()),
@@ -169,31 +179,6 @@ TEST_F(SystemPermissionsManagerTest, TellsCancelWrongPasswordNotPermittedAndUnav
         EXPECT_THAT(prompts(), SizeIs(c.prompts));
         EXPECT_THAT(logger->lines(), ElementsAre(u"[CRITICAL] Authorization "_s + QLatin1String(c.line)));
     }
-}
-
-TEST_F(SystemPermissionsManagerTest, TheEventLoopKeepsTurningWhileTheDialogIsOpen) {
-    ASSERT_EQ(::mkfifo(QFile::encodeName(state.filePath(u"fifo"_s)).constData(), 0600), 0);
-    SystemPermissionsManager permissions(logger, sudo, askpass);
-    int ticks = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-    ticker.start(1);
-
-    std::optional<AdminRights> answer;
-    // Named, so that its captures outlive the coroutine that reads them.
-    const auto awaitAnswer = [&]() -> QCoro::Task<> { answer = co_await permissions.requestAdminPrivileges(); };
-    auto request = awaitAnswer();
-    ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(u"open"_s)); }));
-    const int ticksWhenOpened = ticks;
-    ASSERT_TRUE(processEventsUntil([&] { return ticks >= ticksWhenOpened + 20; }));
-    EXPECT_FALSE(answer) << "still waiting for the dialog";
-
-    QFile fifo(state.filePath(u"fifo"_s));
-    ASSERT_TRUE(fifo.open(QIODevice::WriteOnly));
-    fifo.write("secret\n");
-    fifo.close();
-    ASSERT_TRUE(processEventsUntil([&] { return answer.has_value(); }));
-    EXPECT_EQ(answer, AdminRights::granted);
 }
 
 // The real chain of a run: one grant through the dialog, then each privileged install goes through the
@@ -224,7 +209,7 @@ TEST_F(SystemPermissionsManagerTest, OneGrantCarriesEveryPrivilegedInstallWithIt
     permissions.releaseAuthorization();
     ASSERT_TRUE(processEventsUntil([&] { return log().size() == 4; }));
 
-    EXPECT_EQ(linesOf(u"installed"_s), packages);
+    EXPECT_EQ(linesOf("installed"), packages);
     EXPECT_THAT(log(), ElementsAre(byThisProcess("validate asked"), byThisProcess("run cached"),
                                    byThisProcess("run cached"), byThisProcess("release")));
     EXPECT_THAT(prompts(), ElementsAre(qtTrId("permissions.prompt")));
