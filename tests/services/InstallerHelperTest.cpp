@@ -60,7 +60,7 @@ protected:
 
     // A mounted volume: a folder holding the given entries (a name ending in "/" is a folder).
     QString volumeWith(const QStringList& entries) {
-        const QString mountPoint = directory.filePath(u"Volume"_s);
+        const QString mountPoint = directory.filePath(u"Volume \u00e9"_s); // the reports' texts are UTF-8
         QDir(mountPoint).removeRecursively();
         QDir().mkpath(mountPoint);
         for (const QString& entry : entries) {
