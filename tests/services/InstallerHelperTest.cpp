@@ -3,6 +3,7 @@
 #include "PackageServicesSupport.h"
 #include "services/InstallerValidator.h"
 #include "services/ProcessRunner.h"
+#include "support/Gate.h"
 #include "support/Mocks.h"
 
 #include <QDirIterator>
@@ -52,6 +53,12 @@ auto toolStep(std::optional<InstallationError> failure, std::optional<QByteArray
     return [failure, output](auto&&...) {
         return failure ? failingTask<std::optional<QByteArray>>(*failure) : readyTask(output);
     };
+}
+
+// A detach that fails once the test opens the gate.
+QCoro::Task<std::optional<QByteArray>> failedDetach(Gate* gate) {
+    co_await qCoro(gate, &Gate::opened);
+    throw IE::installationFailed(u"hdiutil: couldn't unmount"_s);
 }
 
 class InstallerHelperTest : public ::testing::Test {
@@ -260,10 +267,10 @@ TEST_F(InstallerHelperTest, UnlistableMountPointPassesThePlatformErrorOnAndDetac
 
 TEST_F(InstallerHelperTest, DetachIsNotAwaitedKeepsTheHelperAliveAndItsFailureIsOnlyLogged) {
     const QString mountPoint = volumeWith({u"Scan.pkg"_s});
-    PendingTask<std::optional<QByteArray>> detach;
+    Gate detached;
     expectSteps(image, attachReport({mountPoint}).toXml(), mountPoint + u"/Scan.pkg"_s);
     EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce([&](auto&&...) {
-        return detach.task();
+        return failedDetach(&detached);
     });
 
     test::waitFor(install(image));
@@ -272,7 +279,7 @@ TEST_F(InstallerHelperTest, DetachIsNotAwaitedKeepsTheHelperAliveAndItsFailureIs
     ASSERT_FALSE(watched.expired());
     EXPECT_EQ(logger->lines().last(), u"[INFO] Unmount "_s + mountPoint);
 
-    detach.fail(IE::installationFailed(u"hdiutil: couldn't unmount"_s));
+    detached.open();
     EXPECT_TRUE(processEventsUntil([&] { return watched.expired(); }));
     EXPECT_EQ(logger->criticalLines(), QStringList(u"[CRITICAL] Failed to unmount DMG at: '"_s + mountPoint +
                                                    u"'. Details: "_s + genericDescription(2)));

@@ -4,10 +4,7 @@
 #include "services/PropertyList.h"
 
 #include <QCoreApplication>
-#include <QFuture>
-#include <QPromise>
 #include <QTranslator>
-#include <qcoro/qcorofuture.h>
 
 #include <optional>
 
@@ -53,25 +50,6 @@ inline PropertyList infoPlist(const std::optional<QString>& shortVersion, const 
     }
     return root;
 }
-
-// A task that stays pending until the test finishes it, for operations that must not be awaited.
-template <typename T>
-class PendingTask {
-public:
-    PendingTask() { promise.start(); }
-
-    QCoro::Task<T> task() {
-        return [](QFuture<T> future) -> QCoro::Task<T> { co_return co_await future; }(promise.future());
-    }
-    template <typename E>
-    void fail(E error) {
-        promise.setException(std::make_exception_ptr(std::move(error)));
-        promise.finish();
-    }
-
-private:
-    QPromise<T> promise;
-};
 
 // The translation the application ships for the installer's administrator prompt, installed for its lifetime.
 class DisclaimerTranslator final : public QTranslator {
