@@ -1,6 +1,7 @@
 #include "services/RestClient.h"
 
-#include "NetworkTestSupport.h"
+#include "ServicesTestSupport.h"
+#include "fixtures/Certificates.h"
 #include "fixtures/LocalHttpsServer.h"
 #include "services/RestClientError.h"
 #include "services/TransportError.h"
@@ -27,7 +28,6 @@ using fixtures::HttpReply;
 using fixtures::LocalHttpsServer;
 using test::errorAs;
 using test::failureOf;
-using test::testPki;
 using ::testing::_;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -37,6 +37,49 @@ using Net = QNetworkReply::NetworkError;
 
 const QString catalogueJson =
         uR"([{"name":"TARN S1","vid":"4a9","pid":"1a0b","configLink":"https://example.invalid/s1","hash":"ab"}])"_s;
+
+// The certificates of the HTTPS tests, made once per run: RSA keys are slow to generate.
+struct TestPki {
+    fixtures::Credential authority;   // trusted through the extra-CA path
+    fixtures::Credential server;      // for 127.0.0.1, issued by the authority
+    fixtures::Credential selfSigned;  // 127.0.0.1, issued by nobody we trust
+    fixtures::Credential expired;     // issued by the authority, no longer valid
+    fixtures::Credential foreignHost; // issued by the authority for another host name
+};
+
+const TestPki& testPki() {
+    static const TestPki pki = [] {
+        const auto request = [](const QString& host, bool byAddress) {
+            fixtures::CertificateRequest request;
+            request.commonName = host;
+            (byAddress ? request.ipAddresses : request.dnsNames) = {host};
+            return request;
+        };
+        const auto authority = fixtures::Credential::authority(u"T.A.R.N. Test Authority"_s);
+        auto expired = request(u"127.0.0.1"_s, true);
+        expired.notBefore = QDateTime::currentDateTimeUtc().addYears(-2);
+        expired.notAfter = QDateTime::currentDateTimeUtc().addDays(-1);
+        return TestPki{authority, authority.issue(request(u"127.0.0.1"_s, true)),
+                       fixtures::Credential::authority(u"127.0.0.1"_s), authority.issue(expired),
+                       authority.issue(request(u"config.example.invalid"_s, false))};
+    }();
+    return pki;
+}
+
+// Points the temporary folder (TMPDIR) at a fresh folder for the life of the object, so a test can see
+// every file a download leaves behind.
+class ScopedTemporaryFolder {
+public:
+    ScopedTemporaryFolder() { qputenv("TMPDIR", QFile::encodeName(folder.path())); }
+    ~ScopedTemporaryFolder() { previous ? qputenv("TMPDIR", *previous) : qunsetenv("TMPDIR"); }
+    QString path() const { return folder.path(); }
+    QStringList entries() const { return QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System); }
+
+private:
+    std::optional<QByteArray> previous =
+            qEnvironmentVariableIsSet("TMPDIR") ? std::optional(qgetenv("TMPDIR")) : std::nullopt;
+    QTemporaryDir folder;
+};
 
 // The code of the transport error a network error carries, if it carries one.
 std::optional<Net> transportCode(const std::exception_ptr& error) {
@@ -75,7 +118,7 @@ protected:
         return client.rest.fetchData<std::optional<QList<TARNDeviceModel>>>(url(path), hash, u"content"_s);
     }
 
-    test::ScopedTemporaryFolder temporaryFolder; // before the server and client, gone after them
+    ScopedTemporaryFolder temporaryFolder; // before the server and client, gone after them
     LocalHttpsServer server{testPki().server};
     Client client;
 };
@@ -128,10 +171,9 @@ TEST_F(RestClientTest, PlainHttpIsRefusedUnaskedAndLoopbackBypassesTheProxy) {
 // the extra authority, which this client lacks.
 TEST(UntrustedServerTest, FetchAndDownloadFailWithATlsErrorBeforeAnyRequestAndLeaveNoFile) {
     for (const auto& [credential, trusted] :
-         {std::pair(&test::TestPki::selfSigned, testAuthority()), std::pair(&test::TestPki::expired, testAuthority()),
-          std::pair(&test::TestPki::foreignHost, testAuthority()),
-          std::pair(&test::TestPki::server, QList<QSslCertificate>())}) {
-        test::ScopedTemporaryFolder temporaryFolder;
+         {std::pair(&TestPki::selfSigned, testAuthority()), std::pair(&TestPki::expired, testAuthority()),
+          std::pair(&TestPki::foreignHost, testAuthority()), std::pair(&TestPki::server, QList<QSslCertificate>())}) {
+        ScopedTemporaryFolder temporaryFolder;
         LocalHttpsServer server{testPki().*credential};
         Client client{trusted};
         server.route(u"/catalogue"_s, HttpReply::withBody("[]"));
