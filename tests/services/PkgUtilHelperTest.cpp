@@ -95,12 +95,7 @@ TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecidesThenAnyVersionThereIs)
 }
 
 TEST(PkgUtilHelperComparison, OrdersDigitRunsByValueAndOtherCharactersByCodePoint) {
-    struct Case {
-        const char* left;
-        const char* right;
-        int order;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, int> cases[] = {
             {"1.10", "1.9", 1},
             {"2.0", "2.0", 0},
             {"2.0", "2.0.1", -1},
@@ -118,12 +113,11 @@ TEST(PkgUtilHelperComparison, OrdersDigitRunsByValueAndOtherCharactersByCodePoin
             {"1.\xf0\x9d\x9f\x99", "1.\xef\xbf\xbd", 1},          // code points, not UTF-16 units
             {"1.\xef\xbc\x91\xef\xbc\x90", "1.\xef\xbc\x99", -1}, // full-width digits are not digits
     };
-    for (const Case& c : cases) {
-        const QString left = QString::fromUtf8(c.left);
-        const QString right = QString::fromUtf8(c.right);
-        SCOPED_TRACE(left.toStdString() + " vs " + right.toStdString());
-        EXPECT_EQ(PkgUtilHelper::compareVersions(left, right), c.order);
-        EXPECT_EQ(PkgUtilHelper::compareVersions(right, left), -c.order);
+    for (const auto& [leftText, rightText, order] : cases) {
+        const QString left = QString::fromUtf8(leftText);
+        const QString right = QString::fromUtf8(rightText);
+        EXPECT_EQ(PkgUtilHelper::compareVersions(left, right), order) << leftText << " vs " << rightText;
+        EXPECT_EQ(PkgUtilHelper::compareVersions(right, left), -order) << leftText << " vs " << rightText;
     }
 }
 
