@@ -48,27 +48,24 @@ TEST(DeviceCatalogue, DecodesEntriesInOrderAndNullAsNoList) {
     EXPECT_EQ(decodeDeviceCatalogue(" \n null \t"), std::nullopt);
 }
 
+// Entries take their licence from the lower-cased text; missing and null descriptions both give an empty map.
 TEST(AppsConfiguration, DecodesEveryFieldAndTheLicenceAndDescriptionRules) {
     const QJsonObject descriptions{{"en", "Scans"}, {"de", "Scannt"}};
     const auto config = decodeAppsConfiguration(configuration(
             {app({{"descriptionLocalized", descriptions}, {"size", 12}}),
              app({{"name", "OCR"}, {"mandatory", false}, {"licenseType", "TRIAL"}}, {"descriptionLocalized"}),
-             app({{"licenseType", "full"}, {"descriptionLocalized", QJsonValue::Null}})}));
-    EXPECT_EQ(config.name, u"Scanner One"_s);
-    EXPECT_EQ(config.successUrl, u"ok"_s);
+             app({{"descriptionLocalized", QJsonValue::Null}})}));
+    EXPECT_EQ(std::tuple(config.name, config.vid, config.pid, config.successUrl),
+              std::tuple(u"Scanner One"_s, u"04a9"_s, u"1a0b"_s, u"ok"_s));
     ASSERT_EQ(config.apps.size(), 3);
-    const QMap<QString, QString> scanDescriptions{{"en", "Scans"}, {"de", "Scannt"}};
-    const TARNDeviceAppConfigurationModel scan{config.apps.at(0).id, "Scan", "1.2",  true,
-                                               LicenseType::full,    "i",    "beef", "com.tarn.scan",
-                                               scanDescriptions};
-    EXPECT_EQ(config.apps.at(0), scan);
-    EXPECT_EQ(config.apps.at(1).name, u"OCR"_s);
-    EXPECT_FALSE(config.apps.at(1).mandatory);
-    EXPECT_EQ(config.apps.at(1).licenseType, LicenseType::trial);
-    EXPECT_EQ(config.apps.at(2).licenseType, LicenseType::unknown);
-    // Missing and null descriptions both give an empty map.
-    EXPECT_TRUE(config.apps.at(1).descriptionLocalized.isEmpty());
-    EXPECT_TRUE(config.apps.at(2).descriptionLocalized.isEmpty());
+    const auto entry = [&](qsizetype i, const char* name, bool mandatory, LicenseType type,
+                           QMap<QString, QString> text) {
+        return TARNDeviceAppConfigurationModel{config.apps.at(i).id, name, "1.2", mandatory, type, "i", "beef",
+                                               "com.tarn.scan",      text};
+    };
+    EXPECT_EQ(config.apps,
+              QList({entry(0, "Scan", true, LicenseType::full, {{"en", "Scans"}, {"de", "Scannt"}}),
+                     entry(1, "OCR", false, LicenseType::trial, {}), entry(2, "Scan", true, LicenseType::full, {})}));
 }
 
 TEST(AppsConfiguration, EveryEntryGetsAFreshIdentityWhateverTheDocumentSays) {
