@@ -137,12 +137,8 @@ protected:
         ASSERT_EQ(requests.last().first, type);
         const quint32 sequence = requests.last().second;
         QByteArray datagram;
-        for (QByteArray reply : replies) {
-            nlmsghdr header;
-            std::memcpy(&header, reply.constData(), sizeof header);
-            header.nlmsg_seq = sequence;
-            header.nlmsg_pid = ourPort;
-            datagram += reply.replace(0, sizeof header, bytes(header));
+        for (QByteArray reply : replies) { // addressed to our request
+            datagram += reply.replace(offsetof(nlmsghdr, nlmsg_seq), 8, bytes(sequence) + bytes(ourPort));
         }
         source.receive(datagram + message(NLMSG_DONE, 0, {}, sequence, ourPort, doneFlags));
     }
