@@ -159,8 +159,6 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
              "directory\")"},
             {"Info.plist nested 200,000 deep", Fault::plistWritten, fixtures::nestedPropertyList(200'000, false),
              "Info.plist Failed to read %P PropertyListError(\"The property list nests deeper than 128 levels.\")"},
-            {"binary Info.plist nested 200,000 deep", Fault::plistWritten, fixtures::nestedPropertyList(200'000, true),
-             "Info.plist Failed to read %P PropertyListError(\"The property list nests deeper than 128 levels.\")"},
             {"Info.plist root not a dictionary", Fault::plistWritten, PropertyList::string(u"2.0"_s).toBinary(),
              "Info.plist Failed parse plist content %P"},
     };
