@@ -1,8 +1,6 @@
 #include "services/InstallerHelper.h"
 
 #include "PackageServicesSupport.h"
-#include "services/InstallerValidator.h"
-#include "services/ProcessRunner.h"
 #include "support/Gate.h"
 #include "support/Mocks.h"
 

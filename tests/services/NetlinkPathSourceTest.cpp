@@ -4,7 +4,7 @@
 
 #include <gmock/gmock.h>
 
-#include <cstring>
+#include <cstddef>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
