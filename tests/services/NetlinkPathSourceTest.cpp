@@ -106,7 +106,7 @@ TEST(NetlinkMessagesTest, LinkAndRouteMessagesAreParsedAndMalformedOnesRefused) 
     const auto parsed =
             parseRouteMessage(routeMessage(attribute(RTA_TABLE, bytes(1000u)) + attribute(RTA_MULTIPATH, hops), 0));
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->table, 1000u);
+    EXPECT_EQ(std::pair(parsed->family, parsed->table), std::pair(AF_INET, 1000u));
     EXPECT_EQ(parsed->outputInterfaces, QList<int>({3, 4}));
 
     const QByteArray good = linkMessage(7, "eth0", upAndRunning);
