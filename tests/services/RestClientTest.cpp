@@ -148,13 +148,7 @@ TEST_F(RestClientTest, FetchVerifiesThenDecodesSuccessBodiesAndRefusesOtherStatu
               DecodingError::Kind::keyNotFound);
 }
 
-TEST_F(RestClientTest, PlainHttpIsRefusedUnaskedAndLoopbackBypassesTheProxy) {
-    const auto insecure = failureOf<TransportError>(client.rest.fetchVerifiedBody(
-            QUrl(u"http://127.0.0.1:%1/catalogue"_s.arg(server.port())), std::nullopt, {}));
-    ASSERT_TRUE(insecure);
-    EXPECT_EQ(insecure->code(), QNetworkReply::InsecureRedirectError);
-    EXPECT_EQ(server.requestCount(u"/catalogue"_s), 0);
-
+TEST_F(RestClientTest, LoopbackHostsBypassTheProxyOfTheEnvironment) {
     serve("/catalogue", HttpReply::withBody("[]"));
     qputenv("https_proxy", "http://127.0.0.1:9"); // nothing listens there
     qputenv("no_proxy", "example.invalid");
@@ -276,6 +270,10 @@ TEST_F(RestClientTest, EveryFailedOrUnboundedTransferSaysWhyAndLeavesNoFile) {
         return with(HttpReply::generated(200 << 10),
                     [=](HttpReply& r) { r.dropAfter = 100 << 10, r.chunked = chunked; });
     };
+    QTcpServer silent; // accepts connections but never says a word of TLS
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    const QUrl silentUrl(u"https://127.0.0.1:%1/"_s.arg(silent.serverPort()));
+    const QUrl plain(u"http://127.0.0.1:%1/plain"_s.arg(server.port()));
     const auto insecure = HttpReply::redirect(u"http://127.0.0.1:%1/plain.pkg"_s.arg(server.port()).toUtf8());
     const struct {
         const char* path;
@@ -284,6 +282,7 @@ TEST_F(RestClientTest, EveryFailedOrUnboundedTransferSaysWhyAndLeavesNoFile) {
         Case kind; // of a download's failure
         std::optional<Net> code;
         const char* named = "";
+        QUrl target = {}; // when not the path on the test server
     } cases[] = {
             {"/missing.pkg", HttpReply::withBody("not here", 404), true, Case::invalidResponse, std::nullopt},
             {"/not-modified.pkg", HttpReply::withBody({}, 304), true, Case::invalidResponse, std::nullopt},
@@ -301,21 +300,24 @@ TEST_F(RestClientTest, EveryFailedOrUnboundedTransferSaysWhyAndLeavesNoFile) {
             {"/endless", endless, false, {}, Net::ProtocolFailure, "64 KiB"},
             {"/chunks", chunks, false, {}, Net::ProtocolFailure, "64 KiB"},
             {"/long", HttpReply::generated(1 << 20), false, {}, Net::ProtocolFailure, "64 KiB"},
+            {"/plain", {}, false, {}, Net::InsecureRedirectError, "", plain},
+            {"/silent", {}, false, {}, Net::TimeoutError, "within 200 ms", silentUrl},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.path) + (c.download ? " download" : " fetch"));
         serve(c.path, c.reply);
+        const QUrl target = c.target.isEmpty() ? url(c.path) : c.target;
         std::exception_ptr failure;
         if (c.download) {
             Client& via = *c.named ? bounded : client; // the short limits only where a bound is named
-            const auto error = failureOf<RestClientError>(via.rest.downloadFile(url(c.path), {}));
+            const auto error = failureOf<RestClientError>(via.rest.downloadFile(target, {}));
             ASSERT_TRUE(error);
             EXPECT_EQ(error->kind(), c.kind);
             failure = error->underlying();
             EXPECT_EQ(c.kind == Case::fileHandlingError, failure && errorAs<SystemError>(failure));
         } else {
             try {
-                test::waitFor(bounded.session->data(url(c.path)));
+                test::waitFor(bounded.session->data(target));
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -332,14 +334,6 @@ TEST_F(RestClientTest, EveryFailedOrUnboundedTransferSaysWhyAndLeavesNoFile) {
     ASSERT_TRUE(unstored);
     EXPECT_EQ(unstored->kind(), Case::fileHandlingError);
     EXPECT_TRUE(errorAs<SystemError>(unstored->underlying()));
-
-    QTcpServer silent; // accepts connections but never says a word of TLS
-    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
-    const auto unconnected = failureOf<TransportError>(
-            bounded.session->data(QUrl(u"https://127.0.0.1:%1/catalogue"_s.arg(silent.serverPort()))));
-    ASSERT_TRUE(unconnected);
-    EXPECT_EQ(unconnected->code(), QNetworkReply::TimeoutError);
-    EXPECT_THAT(unconnected->localizedDescription().toStdString(), HasSubstr("within 200 ms"));
 }
 
 // Progress arrives on the main thread, in order, and only before the download returns; a new download silences
