@@ -17,16 +17,12 @@ using Kind = DecodingError::Kind;
 
 const QByteArray device = R"({"name":"Scanner One","vid":"04a9","pid":"1a0b","configLink":"c1","hash":"abc"})";
 
-// A valid application entry, with some keys replaced or removed.
-QJsonObject app(std::initializer_list<std::pair<QString, QJsonValue>> changes = {},
-                std::initializer_list<QString> removals = {}) {
-    QJsonObject entry{{"name", "Scan"}, {"version", "1.2"},         {"mandatory", true},    {"installer", "i"},
-                      {"hash", "beef"}, {"pkgId", "com.tarn.scan"}, {"licenseType", "free"}};
+// A valid application entry, with some keys replaced (or removed, by an undefined value).
+QJsonObject app(std::initializer_list<std::pair<QString, QJsonValue>> changes = {}) {
+    QJsonObject entry{{"name", "Scan"},   {"hash", "beef"},           {"version", "1.2"},     {"mandatory", true},
+                      {"installer", "i"}, {"pkgId", "com.tarn.scan"}, {"licenseType", "free"}};
     for (const auto& [key, value] : changes) {
         entry.insert(key, value);
-    }
-    for (const auto& key : removals) {
-        entry.remove(key);
     }
     return entry;
 }
@@ -51,10 +47,10 @@ TEST(DeviceCatalogue, DecodesEntriesInOrderAndNullAsNoList) {
 // Entries take their licence from the lower-cased text; missing and null descriptions both give an empty map.
 TEST(AppsConfiguration, DecodesEveryFieldAndTheLicenceAndDescriptionRules) {
     const QJsonObject descriptions{{"en", "Scans"}, {"de", "Scannt"}};
-    const auto config = decodeAppsConfiguration(configuration(
-            {app({{"descriptionLocalized", descriptions}, {"size", 12}}),
-             app({{"name", "OCR"}, {"mandatory", false}, {"licenseType", "TRIAL"}}, {"descriptionLocalized"}),
-             app({{"descriptionLocalized", QJsonValue::Null}})}));
+    const auto config = decodeAppsConfiguration(
+            configuration({app({{"descriptionLocalized", descriptions}, {"size", 12}}),
+                           app({{"name", "OCR"}, {"mandatory", false}, {"licenseType", "TRIAL"}}),
+                           app({{"descriptionLocalized", QJsonValue::Null}})}));
     EXPECT_EQ(std::tuple(config.name, config.vid, config.pid, config.successUrl),
               std::tuple(u"Scanner One"_s, u"04a9"_s, u"1a0b"_s, u"ok"_s));
     ASSERT_EQ(config.apps.size(), 3);
@@ -84,13 +80,8 @@ TEST(DecodingError, EveryBrokenDocumentIsDescribedByWhereAndWhat) {
     const QByteArray head = R"({"name":"A","vid":"1","pid":"2",)";
     const QString missing = u"the required key '%1' is missing"_s;
     const QString notJson = u"the text is not valid JSON (%1 at offset %2)"_s;
-    const struct {
-        bool catalogue;
-        QByteArray json;
-        Kind kind;
-        QString path;
-        QString problem;
-    } cases[] = {
+    // Whether the document is the catalogue, the document, the error's kind, key path and problem.
+    const std::tuple<bool, QByteArray, Kind, QString, QString> cases[] = {
             {true, R"({"list":[]})", Kind::typeMismatch, "", "expected an array but found an object"},
             {true, "", Kind::dataCorrupted, "", notJson.arg("illegal value").arg(0)},
             {true, "[] []", Kind::dataCorrupted, "", notJson.arg("garbage at the end of the document").arg(3)},
@@ -119,21 +110,21 @@ TEST(DecodingError, EveryBrokenDocumentIsDescribedByWhereAndWhat) {
             {false, configuration({app({{"descriptionLocalized", QJsonArray{"en"}}})}), Kind::typeMismatch,
              "apps[0].descriptionLocalized", "expected an object but found an array"},
             // Two faults in one entry: the one read first (name, before mandatory) is reported.
-            {false, configuration({app({{"mandatory", "yes"}}, {"name"})}), Kind::keyNotFound, "apps[0].name",
-             missing.arg("name")},
-            {false, configuration({app(), app({}, {"pkgId"})}), Kind::keyNotFound, "apps[1].pkgId",
+            {false, configuration({app({{"mandatory", "yes"}, {"name", QJsonValue::Undefined}})}), Kind::keyNotFound,
+             "apps[0].name", missing.arg("name")},
+            {false, configuration({app(), app({{"pkgId", QJsonValue::Undefined}})}), Kind::keyNotFound, "apps[1].pkgId",
              missing.arg("pkgId")},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.json.toStdString());
+    for (const auto& [catalogue, json, kind, path, problem] : cases) {
+        SCOPED_TRACE(json.toStdString());
         try {
-            c.catalogue ? void(decodeDeviceCatalogue(c.json)) : void(decodeAppsConfiguration(c.json));
+            catalogue ? void(decodeDeviceCatalogue(json)) : void(decodeAppsConfiguration(json));
             ADD_FAILURE() << "decoded";
         } catch (const DecodingError& error) {
-            EXPECT_EQ(error.kind(), c.kind);
+            EXPECT_EQ(error.kind(), kind);
             EXPECT_EQ(error.localizedDescription(),
                       u"The data could not be read at %1: %2."_s.arg(
-                              c.path.isEmpty() ? u"the document root"_s : u"'%1'"_s.arg(c.path), c.problem));
+                              path.isEmpty() ? u"the document root"_s : u"'%1'"_s.arg(path), problem));
         }
     }
     const DecodingError error(Kind::typeMismatch, u"a\"b"_s, u"p"_s);

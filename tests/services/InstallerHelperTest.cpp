@@ -37,12 +37,6 @@ QStringList detachArguments(const QString& mountPoint) {
     return {u"detach"_s, mountPoint, u"-quiet"_s};
 }
 
-// An attach report whose entity list is given as property-list XML.
-QByteArray reportWith(const char* entities) {
-    return "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>system-entities</key><array>" +
-           QByteArray(entities) + "</array></dict></plist>";
-}
-
 auto step(std::optional<InstallationError> failure) {
     return [failure](auto&&...) { return failure ? failingTask<void>(*failure) : readyTask(); };
 }
@@ -119,7 +113,7 @@ TEST_F(InstallerHelperTest, PackagesAndImagesAreVerifiedMountedSearchedInstalled
     logger->clear();
     const QString mountPoint = volumeWith({u"Read Me.txt"_s, u"Scan Pro.pkg"_s});
     const QString pkg = mountPoint + u"/Scan Pro.pkg"_s;
-    expectSteps(image, attachReport({std::nullopt, mountPoint}).toXml(), pkg, {}, mountPoint);
+    expectSteps(image, attachReport("<dict/>" + mountedAt(mountPoint)), pkg, {}, mountPoint);
     test::waitFor(install(image));
     QStringList expected = u"Installing from DMG: '%1'|Mount DMG: '%1'|Successfully mounted DMG: '%1'|"
                            "Mount point was successfully identified: %2|Searching for PKG in DMG at "
@@ -133,7 +127,7 @@ TEST_F(InstallerHelperTest, PackagesAndImagesAreVerifiedMountedSearchedInstalled
     QDirIterator listing(slashed, {u"*.pkg"_s}, QDir::Files);
     ASSERT_TRUE(listing.hasNext());
     listing.next();
-    expectSteps(image, attachReport({slashed}).toBinary(), slashed + listing.fileName(), {}, slashed);
+    expectSteps(image, toBinary(attachReport(mountedAt(slashed))), slashed + listing.fileName(), {}, slashed);
     test::waitFor(install(image));
 }
 
@@ -151,10 +145,19 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
         return IE::unableToMountDMG(unparsed + QString::fromUtf8(report));
     };
     const QByteArray volumeReport; // a usable report naming the volume
-    const QByteArray stray = reportWith("<string>s</string><dict><key>mount-point</key><string>/V</string></dict>");
+    const QByteArray notPlist = "hdiutil: \"done\"\n";
+    const QByteArray noMountPoint = attachReport("<dict/><dict/>");
+    const QByteArray noEntities = "<plist><dict/></plist>";
+    const QByteArray numberMountPoint = attachReport("<dict><key>mount-point</key><integer>7</integer></dict>");
+    const QByteArray stray = attachReport("<string>s</string><dict><key>mount-point</key><string>/V</string></dict>");
     const QByteArray devices =
-            reportWith("<dict><key>mount-point</key><integer>7</integer></dict><dict><key>dev-entry</key><string>"
-                       "/dev/disk4</string></dict><dict><key>dev-entry</key><string>/dev/disk4s1</string></dict>");
+            attachReport("<dict><key>mount-point</key><integer>7</integer></dict><dict><key>dev-entry</key><string>"
+                         "/dev/disk4</string></dict><dict><key>dev-entry</key><string>/dev/disk4s1</string></dict>");
+    const auto pkgInstall = IE::installationFailed(u"Failed to install from standalone PKG: '%1"_s + canceled);
+    const auto dmgInstall = IE::unableToMountDMG(u"Failed to install from DMG: '%1"_s + canceled);
+    const auto notMounted = IE::unableToMountDMG(u"Failed to mount DMG: '%1'. Error: "_s + genericDescription(2));
+    const auto noPkg = IE::pkgNotFound(u"No PKG found in DMG '%2'"_s);
+    const QStringList noTopLevelPkg{u"Scan.PKG"_s, u"Inner/"_s, u"Inner/Scan.pkg"_s, u"Scan.pkg.txt"_s};
     const struct {
         const char* name;
         QString file;
@@ -171,45 +174,15 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
             {"no extension", u"/downloads.d/Scan"_s, {}, {}, {}, unsupported(""), true},
             {"package digest", package, {}, package, hashFailure, hashFailure, false},
             {"package signature", package, {}, package, signatureFailure, signatureFailure, false},
-            {"package install",
-             package,
-             {},
-             package,
-             installFailure,
-             IE::installationFailed(u"Failed to install from standalone PKG: '%1"_s + canceled),
-             true},
+            {"package install", package, {}, package, installFailure, pkgInstall, true},
             {"image digest", image, {}, {}, hashFailure, hashFailure, false},
-            {"attach",
-             image,
-             {},
-             {},
-             attachFailure,
-             IE::unableToMountDMG(u"Failed to mount DMG: '%1'. Error: "_s + genericDescription(2)),
-             true},
-            {"report not a property list", image, "hdiutil: \"done\"\n", {}, {}, unusable("hdiutil: \"done\"\n"), true},
-            {"report neither UTF-8 nor a property list",
-             image,
-             "\xff\xfe\x01",
-             {},
-             {},
-             unusable("Unknown error"),
-             true},
+            {"attach", image, {}, {}, attachFailure, notMounted, true},
+            {"report not a property list", image, notPlist, {}, {}, unusable(notPlist), true},
+            {"report neither UTF-8 nor a plist", image, "\xff\xfe\x01", {}, {}, unusable("Unknown error"), true},
             {"no report", image, std::nullopt, {}, {}, unusable({}), true},
-            {"no mount point in any entity",
-             image,
-             reportWith("<dict/><dict/>"),
-             {},
-             {},
-             unusable(reportWith("<dict/><dict/>")),
-             false},
-            {"entities missing", image, "<plist><dict/></plist>", {}, {}, unusable("<plist><dict/></plist>"), false},
-            {"mount point not text",
-             image,
-             reportWith("<dict><key>mount-point</key><integer>7</integer></dict>"),
-             {},
-             {},
-             unusable(reportWith("<dict><key>mount-point</key><integer>7</integer></dict>")),
-             false},
+            {"no mount point in any entity", image, noMountPoint, {}, {}, unusable(noMountPoint), false},
+            {"entities missing", image, noEntities, {}, {}, unusable(noEntities), false},
+            {"mount point not text", image, numberMountPoint, {}, {}, unusable(numberMountPoint), false},
             // Whatever an unusable report names as attached is detached.
             {"one stray entity beside a mount point", image, stray, {}, {}, unusable(stray), false, u"/V"_s},
             {"device entries without mount point", image, devices, {}, {}, unusable(devices), false, u"/dev/disk4"_s},
@@ -218,14 +191,13 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
              volumeReport,
              {},
              {},
-             IE::pkgNotFound(u"No PKG found in DMG '%2'"_s),
+             noPkg,
              true,
              mounted,
-             {u"Scan.PKG"_s, u"Inner/"_s, u"Inner/Scan.pkg"_s, u"Scan.pkg.txt"_s}},
+             noTopLevelPkg},
             {"signature inside image", image, volumeReport, inVolume, signatureFailure, signatureFailure, false,
              mounted},
-            {"install inside image", image, volumeReport, inVolume, installFailure,
-             IE::unableToMountDMG(u"Failed to install from DMG: '%1"_s + canceled), true, mounted},
+            {"install inside image", image, volumeReport, inVolume, installFailure, dmgInstall, true, mounted},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -234,7 +206,7 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
         const auto filled = [&](QString text) { return text.replace(u"%1"_s, row.file).replace(u"%2"_s, mountPoint); };
         const bool usable = row.report && row.report->isEmpty(); // names the volume
         if (row.file == image || row.file == package) {
-            expectSteps(row.file, usable ? attachReport({mountPoint}).toXml() : row.report, filled(row.pkg),
+            expectSteps(row.file, usable ? attachReport(mountedAt(mountPoint)) : row.report, filled(row.pkg),
                         row.failing, row.detached ? std::optional(filled(*row.detached)) : std::nullopt);
         }
 
@@ -252,7 +224,7 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
     }
     logger->clear(); // a mount point that cannot be listed: the platform's error, not critical, and detached
     const QString vanished = directory.filePath(u"Vanished Volume"_s);
-    expectSteps(image, attachReport({vanished}).toXml(), {}, {}, vanished);
+    expectSteps(image, attachReport(mountedAt(vanished)), {}, {}, vanished);
     EXPECT_TRUE(failureOf<SystemError>(install(image))->localizedDescription().contains(vanished));
     EXPECT_TRUE(logger->criticalLines().isEmpty());
 }
@@ -260,7 +232,7 @@ TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyW
 TEST_F(InstallerHelperTest, DetachIsNotAwaitedKeepsTheHelperAliveAndItsFailureIsOnlyLogged) {
     const QString mountPoint = volumeWith({u"Scan.pkg"_s});
     Gate detached;
-    expectSteps(image, attachReport({mountPoint}).toXml(), mountPoint + u"/Scan.pkg"_s);
+    expectSteps(image, attachReport(mountedAt(mountPoint)), mountPoint + u"/Scan.pkg"_s);
     EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce([&](auto&&...) {
         return failedDetach(&detached);
     });

@@ -1,6 +1,7 @@
 #include "services/InstallerValidator.h"
 
 #include "PackageServicesSupport.h"
+#include "fixtures/LocalHttpsServer.h"
 #include "support/Mocks.h"
 
 #include <QTemporaryDir>
@@ -67,10 +68,7 @@ TEST_F(InstallerValidatorTest, MatchingDigestsPassInAnyCaseAcrossChunkBoundaries
     EXPECT_EQ(logger->lines(), expected);
 
     const qint64 chunk = InstallerValidator::chunkSize;
-    QByteArray content;
-    for (int i = 0; content.size() < 3 * chunk + 1; ++i) {
-        content.append(static_cast<char>((i * 131) ^ (i >> 8)));
-    }
+    const QByteArray content = fixtures::patternBytes(0, 3 * chunk + 1);
     for (const qint64 size : {qint64(0), chunk - 1, chunk, chunk + 1, 3 * chunk + 1}) {
         const QByteArray part = content.left(size);
         test::waitFor(validator.validateHash(fileWith(u"part-%1.pkg"_s.arg(size), part),
@@ -154,35 +152,28 @@ TEST_F(InstallerValidatorTest, SignatureNeedsATrustedIdentityOnTheSigningCertifi
                                           "2030-01-01\n       ------\n    2. Quillon Ltd. (M2D7S5K9WE) Root\n";
     const QString untrusted = genericDescription(6);
     const auto tool = [](auto failure) { return ThrowTask<std::optional<QByteArray>>(failure); };
+    const auto says = [](const QByteArray& report) { return ReturnTask(std::optional(report)); };
     const struct {
         const char* name;
         std::function<QCoro::Task<std::optional<QByteArray>>()> answer;
         QString innerDescription; // empty: the signature passes
         QStringList signers = trustedSigners();
     } rows[] = {
-            {"trusted identity signs",
-             ReturnTask(std::optional(chain + "    1. Developer ID Installer: Norwell Labs "
-                                              "(H4VN8C2T6R)\n")),
-             {}},
-            {"the identity alone signs", ReturnTask(std::optional(chain + "1. Quillon Ltd. (M2D7S5K9WE)\r\n")), {}},
-            {"identity in the package name",
-             ReturnTask(std::optional("Package \"TARN (Q7XK2M9P4D).pkg\":\n" + byStranger)), untrusted},
+            {"trusted identity signs", says(chain + "    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\n"), {}},
+            {"the identity alone signs", says(chain + "1. Quillon Ltd. (M2D7S5K9WE)\r\n"), {}},
+            {"identity in the package name", says("Package \"TARN (Q7XK2M9P4D).pkg\":\n" + byStranger), untrusted},
             {"forged chain in the package name",
-             ReturnTask(
-                     std::optional("Package \"x\n   Certificate Chain:\n    1. TARN (Q7XK2M9P4D)\n\":\n" + byStranger)),
+             says("Package \"x\n   Certificate Chain:\n    1. TARN (Q7XK2M9P4D)\n\":\n" + byStranger), untrusted},
+            {"identity in an issuer", says(byStranger), untrusted},
+            {"identity in a note", says("Notes: repackaged for Quillon Ltd. (M2D7S5K9WE)\n"), untrusted},
+            {"identity without its chain heading", says("    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n"),
              untrusted},
-            {"identity in an issuer", ReturnTask(std::optional(byStranger)), untrusted},
-            {"identity in a note",
-             ReturnTask(std::optional(QByteArray("Notes: repackaged for Quillon Ltd. (M2D7S5K9WE)\n"))), untrusted},
-            {"identity without its chain heading",
-             ReturnTask(std::optional(QByteArray("    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n"))), untrusted},
-            {"identity inside a longer name",
-             ReturnTask(std::optional(chain + "    1. Developer ID Installer: XTARN (Q7XK2M9P4D)\n")), untrusted},
-            {"identity in other case",
-             ReturnTask(std::optional(chain + "1. Developer ID Installer: Tarn (q7xk2m9p4d)\n")), untrusted},
-            {"report not UTF-8", ReturnTask(std::optional(byTarn + "\xff\xfe")), untrusted},
-            {"no trusted identities", ReturnTask(std::optional(byTarn)), untrusted, {}},
-            {"empty identity trusts nothing", ReturnTask(std::optional(byTarn)), untrusted, {QString()}},
+            {"identity inside a longer name", says(chain + "    1. Developer ID Installer: XTARN (Q7XK2M9P4D)\n"),
+             untrusted},
+            {"identity in other case", says(chain + "1. Developer ID Installer: Tarn (q7xk2m9p4d)\n"), untrusted},
+            {"report not UTF-8", says(byTarn + "\xff\xfe"), untrusted},
+            {"no trusted identities", says(byTarn), untrusted, {}},
+            {"empty identity trusts nothing", says(byTarn), untrusted, {QString()}},
             {"no output", ReturnTask(std::optional<QByteArray>()), genericDescription(10)},
             {"tool exits non-zero", tool(InstallationError::installationFailed(u"no signature"_s)),
              genericDescription(2)},

@@ -12,43 +12,38 @@ namespace tarn::test {
 
 using namespace Qt::StringLiterals;
 
-// What `hdiutil attach -plist` prints: one entity per partition, the volume's with a mount point.
-inline PropertyList attachReport(const QList<std::optional<QString>>& mountPoints) {
-    PropertyList entities = PropertyList::array();
-    for (const auto& mountPoint : mountPoints) {
-        PropertyList entity = PropertyList::dictionary();
-        if (mountPoint) {
-            entity.insert(u"mount-point"_s, PropertyList::string(*mountPoint));
-        }
-        entities.append(std::move(entity));
-    }
-    PropertyList root = PropertyList::dictionary();
-    root.insert(u"system-entities"_s, std::move(entities));
-    return root;
+// Property lists as the tools print them, written as XML; toBinary gives the same list in binary form.
+inline QByteArray plistXml(const QByteArray& root) {
+    return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + root + "</plist>";
+}
+inline QByteArray toBinary(const QByteArray& xml) {
+    return PropertyList::parse(xml).toBinary();
+}
+inline QByteArray entry(const char* key, const QString& text) {
+    return "<key>" + QByteArray(key) + "</key><string>" + text.toUtf8() + "</string>";
+}
+
+// What `hdiutil attach -plist` prints, around the given entities (one per partition).
+inline QByteArray attachReport(const QByteArray& entities) {
+    return plistXml("<dict><key>system-entities</key><array>" + entities + "</array></dict>");
+}
+inline QByteArray mountedAt(const QString& mountPoint) {
+    return "<dict>" + entry("mount-point", mountPoint) + "</dict>";
 }
 
 // What `pkgutil --export-plist` prints for an installed package.
-inline PropertyList receipt(const QString& installLocation, const QStringList& paths) {
-    PropertyList pathEntries = PropertyList::dictionary();
+inline QByteArray receipt(const QString& installLocation, const QStringList& paths) {
+    QByteArray pathKeys;
     for (const QString& path : paths) {
-        pathEntries.insert(path, PropertyList::dictionary());
+        pathKeys += "<key>" + path.toUtf8() + "</key><dict/>";
     }
-    PropertyList root = PropertyList::dictionary();
-    root.insert(u"install-location"_s, PropertyList::string(installLocation));
-    root.insert(u"paths"_s, std::move(pathEntries));
-    root.insert(u"pkg-version"_s, PropertyList::string(u"1.0.0"_s));
-    return root;
+    return plistXml("<dict>" + entry("install-location", installLocation) + "<key>paths</key><dict>" + pathKeys +
+                    "</dict>" + entry("pkg-version", u"1.0.0"_s) + "</dict>");
 }
 
-inline PropertyList infoPlist(const std::optional<QString>& shortVersion, const std::optional<QString>& version) {
-    PropertyList root = PropertyList::dictionary();
-    if (shortVersion) {
-        root.insert(u"CFBundleShortVersionString"_s, PropertyList::string(*shortVersion));
-    }
-    if (version) {
-        root.insert(u"CFBundleVersion"_s, PropertyList::string(*version));
-    }
-    return root;
+inline QByteArray infoPlist(const std::optional<QString>& shortVersion, const std::optional<QString>& version) {
+    return plistXml("<dict>" + (shortVersion ? entry("CFBundleShortVersionString", *shortVersion) : QByteArray()) +
+                    (version ? entry("CFBundleVersion", *version) : QByteArray()) + "</dict>");
 }
 
 // The translation the application ships for the installer's administrator prompt, installed for its lifetime.

@@ -42,20 +42,12 @@ protected:
 
 // A dotted version wins; without one the version that is there decides; with none at all, install.
 TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecidesThenAnyVersionThereIs) {
-    const struct {
-        std::optional<QString> shortVersion;
-        std::optional<QString> version;
-        QString requested;
-        bool needed;
-        const char* found; // which version was taken, if any
-        QString chosen;
-        bool binary;
-    } rows[] = {
+    // Short and bundle version written, requested, needed, which version was taken (if any) and its text, binary.
+    using Row = std::tuple<std::optional<QString>, std::optional<QString>, QString, bool, const char*, QString, bool>;
+    const Row rows[] = {
             {std::nullopt, "1.9", "1.10", true, "bundle version", "1.9", false},
             {"9.9", "2.0", "2.0", false, "bundle version", "2.0", false},
-            {std::nullopt, "2.1", "2.0", false, "bundle version", "2.1", false},
             {"3.1", "1234", "3.2", true, "short bundle version", "3.1", false},
-            {"4.2", "4.2.7", "4.2.7", false, "bundle version", "4.2.7", true},
             {"5", "1234", "6", true, "short bundle version", "5", false},
             {"7", "1234", "6", false, "short bundle version", "7", true},
             {std::nullopt, "5", "6", true, "bundle version", "5", false},
@@ -64,66 +56,47 @@ TEST_F(PkgUtilHelperTest, TheDottedInstalledVersionDecidesThenAnyVersionThereIs)
             {"", "", "6.0", true, nullptr, "unknown", false},
             {std::nullopt, "1.0", "", false, "bundle version", "1.0", false},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.requested.toStdString() + " binary " + std::to_string(row.binary));
+    for (const auto& [shortVersion, version, requested, needed, found, chosen, binary] : rows) {
+        SCOPED_TRACE(requested.toStdString() + " binary " + std::to_string(binary));
         logger->clear();
-        const PropertyList plist = infoPlist(row.shortVersion, row.version);
-        const PropertyList receiptList = receipt(installLocation(), {u"Scan Pro.app"_s, bundleKey});
-        ASSERT_TRUE(writeFile(installLocation() + u'/' + bundleKey, row.binary ? plist.toBinary() : plist.toXml()));
-        answerWith(row.binary ? receiptList.toBinary() : receiptList.toXml());
+        const QByteArray plist = infoPlist(shortVersion, version);
+        const QByteArray receiptList = receipt(installLocation(), {u"Scan Pro.app"_s, bundleKey});
+        ASSERT_TRUE(writeFile(installLocation() + u'/' + bundleKey, binary ? toBinary(plist) : plist));
+        answerWith(binary ? toBinary(receiptList) : receiptList);
 
-        EXPECT_EQ(isInstallationNeeded(row.requested), row.needed);
+        EXPECT_EQ(isInstallationNeeded(requested), needed);
 
         QStringList expected{"[INFO] Retrieving info for package: " + pkgId,
                              "[INFO] Reading plist content " + infoPlistPath()};
-        if (row.found) {
-            expected << "[INFO] Found " + QLatin1String(row.found) + ' ' + row.chosen + " for " + pkgId;
+        if (found) {
+            expected << "[INFO] Found " + QLatin1String(found) + ' ' + chosen + " for " + pkgId;
         }
-        expected << "[INFO] Comparing " + row.chosen + " for " + row.requested
-                 << (!row.found
-                             ? "[INFO] Result no installed version to compare with requested version " + row.requested
-                     : row.needed
-                             ? "[INFO] Result is " + row.chosen + " < " + row.requested
-                             : "[INFO] Result installed app is newer or equal than requested version " + row.requested);
+        expected << "[INFO] Comparing " + chosen + " for " + requested
+                 << (!found   ? "[INFO] Result no installed version to compare with requested version " + requested
+                     : needed ? "[INFO] Result is " + chosen + " < " + requested
+                              : "[INFO] Result installed app is newer or equal than requested version " + requested);
         EXPECT_EQ(logger->lines(), expected);
 
-        answerWith(row.binary ? receiptList.toBinary() : receiptList.toXml());
+        answerWith(binary ? toBinary(receiptList) : receiptList);
         const std::optional<QString> reported = test::waitFor(helper.installedVersion(pkgId));
-        EXPECT_EQ(reported, row.found ? std::optional<QString>(row.chosen) : std::nullopt)
+        EXPECT_EQ(reported, found ? std::optional<QString>(chosen) : std::nullopt)
                 << "reports name the compared version";
     }
 }
 
 TEST(PkgUtilHelperComparison, OrdersDigitRunsByValueAndOtherCharactersByCodePoint) {
-    const std::tuple<const char*, const char*, int> cases[] = {
-            {"1.10", "1.9", 1},
-            {"2.0", "2.0", 0},
-            {"2.0", "2.0.1", -1},
-            {"", "0.1", -1},
-            {"1.01", "1.1", 0}, // leading zeros do not count
-            {"007", "7", 0},
-            {"1.010", "1.9", 1},
-            {"1.0a", "1.0b", -1},
-            {"1.0B", "1.0a", -1}, // case-sensitive, by code
-            {"1.0", "1.0-beta", -1},
-            {"1.a", "1.5", 1}, // a letter against a digit: by code
-            {"1.99999999999999999999999", "1.99999999999999999999998", 1},
-            {"1.100000000000000000000000", "1.99999999999999999999999", 1},
-            {"1.0\xc3\xa9", "1.0z", 1},                           // é after z
-            {"1.\xf0\x9d\x9f\x99", "1.\xef\xbf\xbd", 1},          // code points, not UTF-16 units
-            {"1.\xef\xbc\x91\xef\xbc\x90", "1.\xef\xbc\x99", -1}, // full-width digits are not digits
-    };
-    for (const auto& [leftText, rightText, order] : cases) {
-        const QString left = QString::fromUtf8(leftText);
-        const QString right = QString::fromUtf8(rightText);
-        EXPECT_EQ(PkgUtilHelper::compareVersions(left, right), order) << leftText << " vs " << rightText;
-        EXPECT_EQ(PkgUtilHelper::compareVersions(right, left), -order) << leftText << " vs " << rightText;
+    // Leading zeros do not count. Other characters go by code point: case-sensitive, a letter against a digit,
+    // "é" after "z", code points rather than UTF-16 units; full-width digits are no digits.
+    for (const char* text :
+         {"1.10 > 1.9", "2.0 = 2.0", "2.0 < 2.0.1", " < 0.1", "1.01 = 1.1", "007 = 7", "1.010 > 1.9", "1.0a < 1.0b",
+          "1.0B < 1.0a", "1.0 < 1.0-beta", "1.a > 1.5", "1.99999999999999999999999 > 1.99999999999999999999998",
+          "1.100000000000000000000000 > 1.99999999999999999999999", "1.0\xc3\xa9 > 1.0z",
+          "1.\xf0\x9d\x9f\x99 > 1.\xef\xbf\xbd", "1.\xef\xbc\x91\xef\xbc\x90 < 1.\xef\xbc\x99"}) {
+        const QStringList parts = QString::fromUtf8(text).split(u' '); // left, "<", "=" or ">", right
+        const int order = u"<=>"_s.indexOf(parts.at(1)) - 1;
+        EXPECT_EQ(PkgUtilHelper::compareVersions(parts.at(0), parts.at(2)), order) << text;
+        EXPECT_EQ(PkgUtilHelper::compareVersions(parts.at(2), parts.at(0)), -order) << text;
     }
-}
-
-// A receipt from its keys, as property-list XML: paths name the bundle's Info.plist.
-QByteArray receiptWith(const QByteArray& keys) {
-    return "<plist version=\"1.0\"><dict>" + keys + "</dict></plist>";
 }
 
 // Every way of not learning the installed version means "install", logged at information level only.
@@ -133,23 +106,20 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
     const QByteArray location = "<key>install-location</key><string>/Applications</string>";
     const QByteArray pkgVersion = "<key>pkg-version</key><string>1</string>";
     const QByteArray paths = "<key>paths</key><dict><key>Scan Pro.app/Contents/Info.plist</key><dict/></dict>";
-    const struct {
-        const char* name;
-        Fault fault;
-        std::optional<QByteArray> output; // the receipt, or the Info.plist written
-        const char* lines; // after "Retrieving"; '|' between lines, %F the failure line, %P the Info.plist's path
-    } rows[] = {
+    // The output is the receipt, or the Info.plist written. The lines follow "Retrieving", '|' between them: %F is
+    // the failure line, %P the Info.plist's path.
+    const std::tuple<const char*, Fault, std::optional<QByteArray>, const char*> rows[] = {
             {"tool fails", Fault::tool, std::nullopt, "%F|%F"},
             {"no output", Fault::receipt, std::nullopt, "%F"},
             {"not a property list", Fault::receipt, "No receipt\n", "%F|%F"},
             {"root not a dictionary", Fault::receipt, PropertyList::array().toXml(), "%F"},
             {"empty dictionary", Fault::receipt, PropertyList::dictionary().toBinary(), "%F"},
-            {"bundle two levels deep", Fault::receipt,
-             receipt(u"/"_s, {u"Applications/S.app/Contents/Info.plist"_s}).toXml(), "%F"},
-            {"key with leading slash", Fault::receipt, receipt(u"/Applications"_s, {u'/' + bundleKey}).toXml(), "%F"},
-            {"no install location", Fault::receipt, receiptWith(pkgVersion + paths), "%F"},
-            {"no paths", Fault::receipt, receiptWith(location + pkgVersion), "%F"},
-            {"no package version", Fault::receipt, receiptWith(location + paths), "%F"},
+            {"bundle two levels deep", Fault::receipt, receipt(u"/"_s, {u"Applications/S.app/Contents/Info.plist"_s}),
+             "%F"},
+            {"key with leading slash", Fault::receipt, receipt(u"/Applications"_s, {u'/' + bundleKey}), "%F"},
+            {"no install location", Fault::receipt, plistXml("<dict>" + pkgVersion + paths + "</dict>"), "%F"},
+            {"no paths", Fault::receipt, plistXml("<dict>" + location + pkgVersion + "</dict>"), "%F"},
+            {"no package version", Fault::receipt, plistXml("<dict>" + location + paths + "</dict>"), "%F"},
             {"Info.plist missing", Fault::plistAbsent, std::nullopt, "Info.plist Path doesn't exist %P"},
             {"Info.plist malformed", Fault::plistWritten, "{ CFBundleVersion = 1; }",
              "Info.plist Failed to read %P PropertyListError(\"The data is not a property list in XML or binary "
@@ -162,29 +132,29 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
             {"Info.plist root not a dictionary", Fault::plistWritten, PropertyList::string(u"2.0"_s).toBinary(),
              "Info.plist Failed parse plist content %P"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, fault, output, lines] : rows) {
+        SCOPED_TRACE(name);
         logger->clear();
         QDir(installLocation()).removeRecursively();
-        const bool plistRead = row.fault != Fault::tool && row.fault != Fault::receipt;
-        if (row.fault == Fault::tool) {
+        const bool plistRead = fault != Fault::tool && fault != Fault::receipt;
+        if (fault == Fault::tool) {
             EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(u"--export-plist"_s, pkgId)))
                     .WillOnce(ThrowTask<std::optional<QByteArray>>(
                             InstallationError::installationFailed(u"No receipt for 'x' found"_s)));
         } else {
-            answerWith(plistRead ? receipt(installLocation(), {bundleKey}).toXml() : row.output);
+            answerWith(plistRead ? receipt(installLocation(), {bundleKey}) : output);
         }
-        if (row.fault == Fault::plistFolder) {
+        if (fault == Fault::plistFolder) {
             ASSERT_TRUE(QDir().mkpath(infoPlistPath()));
-        } else if (row.fault == Fault::plistWritten) {
-            ASSERT_TRUE(writeFile(infoPlistPath(), *row.output));
+        } else if (fault == Fault::plistWritten) {
+            ASSERT_TRUE(writeFile(infoPlistPath(), *output));
         }
 
         EXPECT_TRUE(isInstallationNeeded(u"1.0"_s));
 
-        const QString lines = QString::fromLatin1(row.lines);
         QStringList expected = ("Retrieving info for package: " + pkgId + u'|' +
-                                (plistRead ? "Reading plist content %P|" + lines + "|%F" : lines))
+                                (plistRead ? u"Reading plist content %P|%1|%F"_s.arg(QLatin1String(lines))
+                                           : QString::fromLatin1(lines)))
                                        .split(u'|');
         expected.replaceInStrings(u"%F"_s, u"Failed to get info for package: "_s + pkgId);
         expected.replaceInStrings(u"%P"_s, infoPlistPath());
@@ -194,9 +164,9 @@ TEST_F(PkgUtilHelperTest, EveryUnusableReceiptOrInfoPlistAnswersInstall) {
 
 TEST_F(PkgUtilHelperTest, LastQualifyingKeyOfTheReceiptWins) {
     const QString helperKey = u"Scan Helper.app/Contents/Info.plist"_s;
-    ASSERT_TRUE(writeFile(installLocation() + u'/' + bundleKey, infoPlist(std::nullopt, u"9.0"_s).toXml()));
-    ASSERT_TRUE(writeFile(installLocation() + u'/' + helperKey, infoPlist(std::nullopt, u"1.0"_s).toXml()));
-    answerWith(receipt(installLocation(), {bundleKey, u"Scan Pro.app/Contents/MacOS/Scan"_s, helperKey}).toXml());
+    ASSERT_TRUE(writeFile(installLocation() + u'/' + bundleKey, infoPlist(std::nullopt, u"9.0"_s)));
+    ASSERT_TRUE(writeFile(installLocation() + u'/' + helperKey, infoPlist(std::nullopt, u"1.0"_s)));
+    answerWith(receipt(installLocation(), {bundleKey, u"Scan Pro.app/Contents/MacOS/Scan"_s, helperKey}));
 
     EXPECT_TRUE(isInstallationNeeded(u"2.0"_s));
     EXPECT_TRUE(logger->lines().contains(u"[INFO] Reading plist content /"_s + installLocation() + u'/' + helperKey));

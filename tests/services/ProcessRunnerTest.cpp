@@ -37,21 +37,18 @@ TEST_F(ProcessRunnerTest, SuccessAnswersStandardOutputAndPassesArgumentsVerbatim
 }
 
 TEST_F(ProcessRunnerTest, FailingChildIsInstallationFailedWithStandardErrorLoggedAsCriticalUnlessItNeverStarts) {
-    const struct {
-        const char* body;
-        QString text;
-    } cases[] = {
+    const std::tuple<const char*, QString> cases[] = {
             {"echo partial; printf '  No receipt\\n' >&2; exit 3\n", u"  No receipt\n"_s},
             {"exit 1\n", QString()},
             {"printf 'bad \\377\\376 bytes' >&2; exit 2\n", u"Unknown error"_s},
             {"echo dying >&2; kill -9 $$\n", u"dying\n"_s},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.body);
+    for (const auto& [body, text] : cases) {
+        SCOPED_TRACE(body);
         logger->clear();
-        EXPECT_EQ(failureOf<InstallationError>(runner.runProcess(script(QString::fromLatin1(c.body)), {})),
-                  InstallationError::installationFailed(c.text));
-        EXPECT_THAT(logger->criticalLines(), ElementsAre(u"[CRITICAL] "_s + c.text));
+        EXPECT_EQ(failureOf<InstallationError>(runner.runProcess(script(QString::fromLatin1(body)), {})),
+                  InstallationError::installationFailed(text));
+        EXPECT_THAT(logger->criticalLines(), ElementsAre(u"[CRITICAL] "_s + text));
     }
     logger->clear(); // one that cannot start raises the platform's error and logs nothing more
     const QString missing = scripts.filePath(u"does-not-exist"_s);

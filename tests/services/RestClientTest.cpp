@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QThread>
 #include <gmock/gmock.h>
@@ -123,7 +124,11 @@ protected:
     Client client;
 };
 
+// Loopback hosts bypass the proxy of the environment: nothing listens where it points.
 TEST_F(RestClientTest, FetchVerifiesThenDecodesSuccessBodiesAndRefusesOtherStatusesUnread) {
+    qputenv("https_proxy", "http://127.0.0.1:9");
+    qputenv("no_proxy", "example.invalid");
+    const auto restore = qScopeGuard([] { qunsetenv("https_proxy"), qunsetenv("no_proxy"); });
     const auto mismatch = InstallationError::mismatchHash(u"digest differs"_s);
     EXPECT_CALL(*client.validator, validateHash(QByteArray("{not json"), _, _)).Times(0);
     EXPECT_CALL(*client.validator, validateHash(QByteArray("[]"), u"ABCDEF"_s, u"device configuration"_s))
@@ -146,17 +151,6 @@ TEST_F(RestClientTest, FetchVerifiesThenDecodesSuccessBodiesAndRefusesOtherStatu
     EXPECT_FALSE(test::waitFor(catalogue("/null", std::nullopt)).has_value());
     EXPECT_EQ(failureOf<DecodingError>(catalogue("/incomplete", std::nullopt))->kind(),
               DecodingError::Kind::keyNotFound);
-}
-
-TEST_F(RestClientTest, LoopbackHostsBypassTheProxyOfTheEnvironment) {
-    serve("/catalogue", HttpReply::withBody("[]"));
-    qputenv("https_proxy", "http://127.0.0.1:9"); // nothing listens there
-    qputenv("no_proxy", "example.invalid");
-    auto fetch = client.rest.fetchVerifiedBody(url("/catalogue"), std::nullopt, {});
-    const auto body = test::waitFor(std::move(fetch));
-    qunsetenv("https_proxy");
-    qunsetenv("no_proxy");
-    EXPECT_EQ(body, "[]");
 }
 
 // Servers whose certificate must not be trusted, each alone on its port; the last is trusted only through
@@ -213,30 +207,28 @@ TEST(SSLValidatorTest, ExtraAuthoritiesAreAddedToTheSystemRootsAndBundlesAreRead
 
 TEST_F(RestClientTest, DownloadsLandInTheTemporaryFolderUnderAFreshUuidWithTheSuggestedExtension) {
     const QByteArray body = fixtures::patternBytes(0, 300'000);
-    const struct {
-        const char* path;
-        QByteArray contentDisposition; // none: chunked, without a length
-        const char* extension;
-    } cases[] = {{"/download?id=7", "attachment; filename=\"Setup.pkg\"", "pkg"},
-                 {"/files/Scanner.dmg", {}, "dmg"},
-                 {"/files/tool.tar.gz", {}, "gz"},
-                 {"/", {}, ""},
-                 {"/latest", {}, "dmg"}}; // redirected: named after the final answer
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        server.route(QUrl(QString::fromLatin1(c.path)).path(), with(HttpReply::withBody(body), [&](HttpReply& r) {
-                         r.chunked = c.contentDisposition.isEmpty();
+    // The path, the Content-Disposition (none: chunked, without a length), the extension.
+    const std::tuple<const char*, QByteArray, const char*> cases[] = {
+            {"/download?id=7", "attachment; filename=\"Setup.pkg\"", "pkg"},
+            {"/files/Scanner.dmg", {}, "dmg"},
+            {"/files/tool.tar.gz", {}, "gz"},
+            {"/", {}, ""},
+            {"/latest", {}, "dmg"}}; // redirected: named after the final answer
+    for (const auto& [path, contentDisposition, extension] : cases) {
+        SCOPED_TRACE(path);
+        server.route(QUrl(QString::fromLatin1(path)).path(), with(HttpReply::withBody(body), [&](HttpReply& r) {
+                         r.chunked = contentDisposition.isEmpty();
                          if (!r.chunked) {
-                             r.header("Content-Disposition", c.contentDisposition);
+                             r.header("Content-Disposition", contentDisposition);
                          }
                      }));
         serve("/latest", HttpReply::redirect("/files/Scanner.dmg"));
 
-        const QFileInfo file(test::waitFor(client.rest.downloadFile(url(c.path), {})).toLocalFile());
+        const QFileInfo file(test::waitFor(client.rest.downloadFile(url(path), {})).toLocalFile());
 
         EXPECT_EQ(file.absolutePath(), QDir(temporaryFolder.path()).absolutePath());
         const QRegularExpression uuidName(u"^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.%1$"_s.arg(
-                QRegularExpression::escape(QString::fromLatin1(c.extension))));
+                QRegularExpression::escape(QString::fromLatin1(extension))));
         EXPECT_TRUE(uuidName.match(file.fileName()).hasMatch()) << file.fileName().toStdString();
         EXPECT_TRUE(test::readFile(file.filePath()) == body);
         EXPECT_THAT(temporaryFolder.entries(), ::testing::ElementsAre(file.fileName()));

@@ -8,7 +8,6 @@
 
 #include <QScopeGuard>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gmock/gmock.h>
 
 #include <sys/stat.h>
@@ -25,66 +24,12 @@ using ::testing::IsEmpty;
 using ::testing::NiceMock;
 using ::testing::SizeIs;
 
-// Behaves as Debian's sudo does without a terminal: a grant is cached per parent process ("-v" makes
-// one, "-k" ends it), a missing grant asks the askpass dialog up to three times, an empty answer is a
-// cancel. Every call leaves "PARENT MODE cached|asked" in `log`. Files in the state folder change it:
-// "refuse" (this account may not use sudo), "die" (killed by a signal).
-constexpr char debianLikeSudo[] = R"(
-state='%1'
-prompt=
-mode=
-while [ "$#" -gt 0 ]; do
-    case "$1" in
-        -p) prompt=$2; shift 2 ;;
-        -v) mode=validate; shift ;;
-        -k) mode=release; shift ;;
-        --) mode=run; shift; break ;;
-        *) shift ;;
-    esac
-done
-[ -e "$state/die" ] && kill -TERM $$
-key="$state/grant-$PPID"
-if [ "$mode" = release ]; then rm -f "$key"; echo "$PPID release" >> "$state/log"; exit 0; fi
-[ -e "$state/refuse" ] && { echo "Sorry, user may not run sudo" >&2; exit 1; }
-if [ -e "$key" ]; then
-    echo "$PPID $mode cached" >> "$state/log"
-else
-    echo "$PPID $mode asked" >> "$state/log"
-    tries=0
-    while :; do
-        answer=$("$SUDO_ASKPASS" "$prompt")
-        [ -n "$answer" ] || { echo "sudo: no password was provided" >&2; exit 1; }
-        [ "$answer" = secret ] && break
-        tries=$((tries + 1))
-        [ "$tries" -lt 3 ] || { echo "sudo: 3 incorrect password attempts" >&2; exit 1; }
-    done
-    : > "$key"
-fi
-[ "$mode" = run ] && exec "$@"
-exit 0
-)";
-
-// The password dialog: records each prompt, answers what "answer" holds (default "secret"; empty is a
-// cancel) and reports each answer as the real dialog does. "fifo", when there, holds the dialog open
-// until the test writes the answer into it.
-constexpr char recordingAskpass[] = R"(
-state='%1'
-printf '%s\n' "$1" >> "$state/prompts"
-if [ -p "$state/fifo" ]; then
-    : > "$state/open"
-    read -r answer < "$state/fifo"
-elif [ -e "$state/answer" ]; then
-    answer=$(cat "$state/answer")
-else
-    answer=secret
-fi
-if [ -z "$answer" ]; then
-    echo cancelled >> "${TARN_ASKPASS_REPORT:-/dev/null}"
-    exit 1
-fi
-echo answered >> "${TARN_ASKPASS_REPORT:-/dev/null}"
-echo "$answer"
-)";
+// Stand-ins for Debian's sudo and the password dialog, with '%1' filled with the state folder.
+QString standIn(const QTemporaryDir& state, const char* name) {
+    const QString text = QString::fromUtf8(
+            readFile(QStringLiteral(TARN_TEST_SOURCE_DIR "/services/stand-ins/") + QLatin1String(name) + u".sh"_s));
+    return writeScript(state, QLatin1String(name), text.arg(state.path()));
+}
 
 class SystemPermissionsManagerTest : public ::testing::Test {
 protected:
@@ -99,8 +44,8 @@ protected:
     }
 
     QTemporaryDir state;
-    QString sudo = writeScript(state, u"sudo"_s, QString::fromLatin1(debianLikeSudo).arg(state.path()));
-    QString askpass = writeScript(state, u"askpass"_s, QString::fromLatin1(recordingAskpass).arg(state.path()));
+    QString sudo = standIn(state, "sudo");
+    QString askpass = standIn(state, "askpass");
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
 };
 
@@ -112,22 +57,15 @@ TEST_F(SystemPermissionsManagerTest, GrantsThroughTheDialogWithoutBlockingAndRel
         SystemPermissionsManager permissions(logger, sudo, askpass);
         permissions.releaseAuthorization();
         EXPECT_THAT(log(), IsEmpty()) << "nothing to release yet";
-        int ticks = 0;
-        QTimer ticker;
-        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-        ticker.start(1);
         std::optional<AdminRights> answer;
         // Named, so that its captures outlive the coroutine that reads them.
         const auto awaitAnswer = [&]() -> QCoro::Task<> { answer = co_await permissions.requestAdminPrivileges(); };
         auto request = awaitAnswer();
+        // A request that blocked this thread would never let the dialog open.
         ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(u"open"_s)); }));
-        const int ticksWhenOpened = ticks;
-        ASSERT_TRUE(processEventsUntil([&] { return ticks >= ticksWhenOpened + 20; }));
         EXPECT_FALSE(answer) << "still waiting for the dialog";
-        QFile fifo(state.filePath(u"fifo"_s));
-        ASSERT_TRUE(fifo.open(QIODevice::WriteOnly) && fifo.write("secret\n") == 7);
-        fifo.close();
-        QFile::remove(fifo.fileName());
+        ASSERT_TRUE(writeFile(state.filePath(u"fifo"_s), "secret\n"));
+        QFile::remove(state.filePath(u"fifo"_s));
         ASSERT_TRUE(processEventsUntil([&] { return answer.has_value(); }));
         EXPECT_EQ(answer, AdminRights::granted);
 
@@ -148,36 +86,29 @@ TEST_F(SystemPermissionsManagerTest, TellsCancelWrongPasswordNotPermittedAndUnav
     const QString plainFile = state.filePath(u"plain-file"_s);
     ASSERT_TRUE(writeFile(plainFile, "#!/bin/sh\nexit 0\n"));
     using enum AdminRights;
-    const struct {
-        const char* situation;
-        const char* marker; // a state file, holding `answer`
-        QByteArray answer;
-        AdminRights rights;
-        qsizetype prompts;
-        const char* line; // after "[CRITICAL] Authorization "
-        QString sudo;
-        QString askpass;
-    } cases[] = {
-            {"cancelled", "answer", "", cancelled, 1, "copy rights failed: 1", sudo, askpass},
-            {"wrong three times", "answer", "guess", wrongPassword, 3, "copy rights failed: 1", sudo, askpass},
-            {"not in sudoers", "refuse", {}, notPermitted, 0, "copy rights failed: 1", sudo, askpass},
-            {"killed", "die", {}, failed, 0, "copy rights failed: 143", sudo, askpass},
-            {"no sudo", nullptr, {}, unavailable, 0, "create failed: 127", missing, askpass},
-            {"sudo not executable", nullptr, {}, unavailable, 0, "create failed: 126", plainFile, askpass},
-            {"no dialog", nullptr, {}, unavailable, 0, "create failed: 127", sudo, missing},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.situation);
+    // The state file written (holding the answer), the rights, the prompts, the line after "[CRITICAL] Authorization ".
+    const std::tuple<const char*, const char*, QByteArray, AdminRights, qsizetype, const char*, QString, QString>
+            cases[] = {
+                    {"cancelled", "answer", "", cancelled, 1, "copy rights failed: 1", sudo, askpass},
+                    {"wrong three times", "answer", "guess", wrongPassword, 3, "copy rights failed: 1", sudo, askpass},
+                    {"not in sudoers", "refuse", {}, notPermitted, 0, "copy rights failed: 1", sudo, askpass},
+                    {"killed", "die", {}, failed, 0, "copy rights failed: 143", sudo, askpass},
+                    {"no sudo", nullptr, {}, unavailable, 0, "create failed: 127", missing, askpass},
+                    {"sudo not executable", nullptr, {}, unavailable, 0, "create failed: 126", plainFile, askpass},
+                    {"no dialog", nullptr, {}, unavailable, 0, "create failed: 127", sudo, missing},
+            };
+    for (const auto& [situation, marker, answer, rights, promptCount, line, sudoPath, askpassPath] : cases) {
+        SCOPED_TRACE(situation);
         for (const char* name : {"answer", "refuse", "die", "prompts"}) {
             QFile::remove(state.filePath(QString::fromLatin1(name)));
         }
-        ASSERT_TRUE(!c.marker || writeFile(state.filePath(QString::fromLatin1(c.marker)), c.answer));
+        ASSERT_TRUE(!marker || writeFile(state.filePath(QString::fromLatin1(marker)), answer));
         logger->clear();
 
-        EXPECT_EQ(test::waitFor(SystemPermissionsManager(logger, c.sudo, c.askpass).requestAdminPrivileges()),
-                  c.rights);
-        EXPECT_THAT(prompts(), SizeIs(c.prompts));
-        EXPECT_THAT(logger->lines(), ElementsAre(u"[CRITICAL] Authorization "_s + QLatin1String(c.line)));
+        EXPECT_EQ(test::waitFor(SystemPermissionsManager(logger, sudoPath, askpassPath).requestAdminPrivileges()),
+                  rights);
+        EXPECT_THAT(prompts(), SizeIs(promptCount));
+        EXPECT_THAT(logger->lines(), ElementsAre(u"[CRITICAL] Authorization "_s + QLatin1String(line)));
     }
 }
 
