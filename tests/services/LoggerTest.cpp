@@ -92,10 +92,8 @@ TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLineTo
     environment->clock = environment->clock.addDays(1);
     second->info(u"second run"_s);
     EXPECT_TRUE(systemLog->written().last().startsWith(u"0 com.example.bundle "_s));
-    const auto lines = fileLines(expectedLogPath());
-    ASSERT_EQ(lines.size(), 5);
-    EXPECT_TRUE(lines.at(3).contains(u"OS Version: "_s));
-    EXPECT_EQ(lines.at(4), u"2025-03-08 14:05:09 +0000: [INFO] second run"_s);
+    const QStringList lines = fileLines(expectedLogPath()); // the machine described again, then the message
+    EXPECT_EQ(lines.mid(3), QStringList({lines.value(0), u"2025-03-08 14:05:09 +0000: [INFO] second run"_s}));
 }
 
 TEST_F(LoggerTest, MachineDescriptionNamesTheProcessorAndWhatIsKnownOfTheDisk) {

@@ -57,17 +57,13 @@ TEST_F(SystemPermissionsManagerTest, GrantsThroughTheDialogWithoutBlockingAndRel
         SystemPermissionsManager permissions(logger, sudo, askpass);
         permissions.releaseAuthorization();
         EXPECT_THAT(log(), IsEmpty()) << "nothing to release yet";
-        std::optional<AdminRights> answer;
-        // Named, so that its captures outlive the coroutine that reads them.
-        const auto awaitAnswer = [&]() -> QCoro::Task<> { answer = co_await permissions.requestAdminPrivileges(); };
-        auto request = awaitAnswer();
+        auto request = permissions.requestAdminPrivileges();
         // A request that blocked this thread would never let the dialog open.
         ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(u"open"_s)); }));
-        EXPECT_FALSE(answer) << "still waiting for the dialog";
+        EXPECT_FALSE(request.isReady()) << "still waiting for the dialog";
         ASSERT_TRUE(writeFile(state.filePath(u"fifo"_s), "secret\n"));
         QFile::remove(state.filePath(u"fifo"_s));
-        ASSERT_TRUE(processEventsUntil([&] { return answer.has_value(); }));
-        EXPECT_EQ(answer, AdminRights::granted);
+        EXPECT_EQ(test::waitFor(std::move(request)), AdminRights::granted);
 
         permissions.releaseAuthorization();
         ASSERT_TRUE(processEventsUntil([&] { return log().size() == 2; }));
@@ -118,10 +114,7 @@ TEST_F(SystemPermissionsManagerTest, TellsCancelWrongPasswordNotPermittedAndUnav
 TEST_F(SystemPermissionsManagerTest, OneGrantCarriesEveryPrivilegedInstallWithItsPathAsOneArgument) {
     qputenv("TARN_SUDO", QFile::encodeName(sudo));
     qputenv("TARN_ASKPASS", QFile::encodeName(askpass));
-    const auto restore = qScopeGuard([] {
-        qunsetenv("TARN_SUDO");
-        qunsetenv("TARN_ASKPASS");
-    });
+    const auto restore = qScopeGuard([] { qunsetenv("TARN_SUDO"), qunsetenv("TARN_ASKPASS"); });
     DisclaimerTranslator translator;
     const QString installer =
             writeScript(state, u"installer"_s, u"printf '%s\\n' \"$2\" >> '%1/installed'\n"_s.arg(state.path()));
