@@ -99,12 +99,12 @@ TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLineTo
 TEST_F(LoggerTest, MachineDescriptionNamesTheProcessorAndWhatIsKnownOfTheDisk) {
     const QString line = u"2025-03-07 14:05:09 +0000: [INFO] %1"_s;
     const QString os = line.arg(u"OS Version: Debian GNU/Linux 12 (bookworm), CPU: %1, Free disk space: %2"_s);
+    const QString intelNoSpace = os.arg(u"Intel (x86_64)"_s, QString());
+    const QString unreadable = line.arg(u"Could not read free disk space information."_s);
     const std::tuple<std::uint32_t, FreeDiskSpace, QStringList> cases[] = {
             {cpuTypeArm64, {true, std::int64_t{1} << 30}, {os.arg(u"Apple Silicon (ARM64)"_s, u"1.00 GB"_s)}},
-            {0,
-             {false, std::nullopt},
-             {line.arg(u"Could not read free disk space information."_s), os.arg(u"Intel (x86_64)"_s, QString())}},
-            {cpuTypeX86_64, {true, std::nullopt}, {os.arg(u"Intel (x86_64)"_s, QString())}},
+            {0, {false, std::nullopt}, {unreadable, intelNoSpace}},
+            {cpuTypeX86_64, {true, std::nullopt}, {intelNoSpace}},
     };
     for (const auto& [cpu, disk, expected] : cases) {
         QFile::remove(expectedLogPath());
