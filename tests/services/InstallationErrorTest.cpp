@@ -28,7 +28,6 @@ TEST(InstallationError, DescriptionsNameTheCaseNumberAndDebugTextEscapesTheDetai
               u"pkgNotFound(\"No PKG in '/V/\\\"X\\\"'\")"_s);
     EXPECT_EQ(debugDescription(std::make_exception_ptr(InstallationError::installationFailed(u"a\\b\nc"_s))),
               u"installationFailed(\"a\\\\b\\nc\")"_s);
-    EXPECT_EQ(InstallationError::invalidUrl(QString()).debugDescription(), u"invalidUrl(\"\")"_s);
 }
 
 } // namespace

@@ -30,18 +30,11 @@ const QString abcDigest = u"ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9e
 
 const QString pkgutil = u"/opt/tools/pkgutil"_s;
 
-QStringList trustedSigners() {
-    return {u"TARN (Q7XK2M9P4D)"_s, u"Quillon Ltd. (M2D7S5K9WE)"_s, u"Norwell Labs (H4VN8C2T6R)"_s};
-}
+const QStringList trustedSigners{u"TARN (Q7XK2M9P4D)"_s, u"Quillon Ltd. (M2D7S5K9WE)"_s,
+                                 u"Norwell Labs (H4VN8C2T6R)"_s};
 
 class InstallerValidatorTest : public ::testing::Test {
 protected:
-    QString fileWith(const QString& name, const QByteArray& content) {
-        const QString path = directory.filePath(name);
-        EXPECT_TRUE(writeFile(path, content));
-        return path;
-    }
-
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
     std::shared_ptr<StrictMock<MockProcessRunner>> runner = std::make_shared<StrictMock<MockProcessRunner>>();
     InstallerValidator validator{logger, runner, pkgutil};
@@ -50,7 +43,8 @@ protected:
 
 TEST_F(InstallerValidatorTest, MatchingDigestsPassInAnyCaseAcrossChunkBoundariesAndLogTheirLocation) {
     // Percent signs, quotes, "?" and "#" are part of a downloaded file's name, never URL syntax.
-    const QString path = fileWith(u"100% 'Scan' a%20b?v=1#x.pkg"_s, "abc");
+    const QString path = directory.filePath(u"100% 'Scan' a%20b?v=1#x.pkg"_s);
+    ASSERT_TRUE(writeFile(path, "abc"));
     const QString encoded = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
     EXPECT_TRUE(encoded.endsWith(u"/100%25%20'Scan'%20a%2520b%3Fv=1%23x.pkg"_s));
     test::waitFor(validator.validateHash(QByteArray("abc"), abcDigest.toUpper(), u"catalogue"_s));
@@ -71,8 +65,9 @@ TEST_F(InstallerValidatorTest, MatchingDigestsPassInAnyCaseAcrossChunkBoundaries
     const QByteArray content = fixtures::patternBytes(0, 3 * chunk + 1);
     for (const qint64 size : {qint64(0), chunk - 1, chunk, chunk + 1, 3 * chunk + 1}) {
         const QByteArray part = content.left(size);
-        test::waitFor(validator.validateHash(fileWith(u"part-%1.pkg"_s.arg(size), part),
-                                             InstallerValidator::sha512Hash(part)));
+        const QString file = directory.filePath(u"part-%1.pkg"_s.arg(size));
+        ASSERT_TRUE(writeFile(file, part));
+        test::waitFor(validator.validateHash(file, InstallerValidator::sha512Hash(part)));
     }
     EXPECT_EQ(InstallerValidator::sha512Hash(QByteArray("abc")), abcDigest);
 }
@@ -80,7 +75,8 @@ TEST_F(InstallerValidatorTest, MatchingDigestsPassInAnyCaseAcrossChunkBoundaries
 // A mismatch is critical; an unreadable file is the platform's error; text that is no file reference is an
 // invalid path for both checks, and runs nothing.
 TEST_F(InstallerValidatorTest, EachWayOfNotMatchingFailsWithItsOwnError) {
-    const QString path = fileWith(u"abc.pkg"_s, "abc");
+    const QString path = directory.filePath(u"abc.pkg"_s);
+    ASSERT_TRUE(writeFile(path, "abc"));
     const QString mismatch = u"Could not validate SHA512 for %1."_s;
     for (const QString& expected :
          {abcDigest + u'\n', u' ' + abcDigest, u"0x"_s + abcDigest, emptyDigest, QString(), abcDigest.left(64)}) {
@@ -107,7 +103,7 @@ TEST_F(InstallerValidatorTest, EachWayOfNotMatchingFailsWithItsOwnError) {
                                 u"file:///tmp/Scan Pro.pkg"_s, u"/tmp/Scan"_s + QChar(u'\0') + u".pkg"_s}) {
         EXPECT_EQ(failureOf<InstallationError>(validator.validateHash(text, emptyDigest)),
                   InstallationError::invalidPath(text));
-        EXPECT_EQ(failureOf<InstallationError>(validator.validateSignature(text, trustedSigners())),
+        EXPECT_EQ(failureOf<InstallationError>(validator.validateSignature(text, trustedSigners)),
                   InstallationError::invalidPath(text));
     }
     EXPECT_TRUE(logger->lines().isEmpty());
@@ -157,7 +153,7 @@ TEST_F(InstallerValidatorTest, SignatureNeedsATrustedIdentityOnTheSigningCertifi
         const char* name;
         std::function<QCoro::Task<std::optional<QByteArray>>()> answer;
         QString innerDescription; // empty: the signature passes
-        QStringList signers = trustedSigners();
+        QStringList signers = trustedSigners;
     } rows[] = {
             {"trusted identity signs", says(chain + "    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\n"), {}},
             {"the identity alone signs", says(chain + "1. Quillon Ltd. (M2D7S5K9WE)\r\n"), {}},

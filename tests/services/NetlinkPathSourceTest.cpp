@@ -84,9 +84,8 @@ TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
     };
     for (const auto& [name, routes, usableInterfaces] : cases) {
         SCOPED_TRACE(name);
-        const NetworkPath path = evaluateNetworkPath(machine, routes);
-        EXPECT_EQ(path.interfaces, usableInterfaces);
-        EXPECT_EQ(path.status, usableInterfaces.isEmpty() ? unsatisfied : satisfied);
+        EXPECT_EQ(evaluateNetworkPath(machine, routes),
+                  (NetworkPath{usableInterfaces.isEmpty() ? unsatisfied : satisfied, usableInterfaces}));
     }
 }
 
