@@ -149,47 +149,42 @@ TEST_F(InstallerValidatorTest, SignatureNeedsATrustedIdentityOnTheSigningCertifi
     const QString untrusted = genericDescription(6);
     const auto tool = [](auto failure) { return ThrowTask<std::optional<QByteArray>>(failure); };
     const auto says = [](const QByteArray& report) { return ReturnTask(std::optional(report)); };
-    const struct {
-        const char* name;
-        std::function<QCoro::Task<std::optional<QByteArray>>()> answer;
-        QString innerDescription; // empty: the signature passes
-        QStringList signers = trustedSigners;
-    } rows[] = {
-            {"trusted identity signs", says(chain + "    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\n"), {}},
-            {"the identity alone signs", says(chain + "1. Quillon Ltd. (M2D7S5K9WE)\r\n"), {}},
-            {"identity in the package name", says("Package \"TARN (Q7XK2M9P4D).pkg\":\n" + byStranger), untrusted},
+    // The tool's answer, the inner description of the failure (empty: the signature passes), the trusted signers.
+    using Row = std::tuple<const char*, std::function<QCoro::Task<std::optional<QByteArray>>()>, QString, QStringList>;
+    const QStringList& all = trustedSigners;
+    const QString noStart = u"Could not start 'pkgutil'."_s;
+    const Row rows[] = {
+            {"trusted signs", says(chain + "    1. Developer ID Installer: Norwell Labs (H4VN8C2T6R)\n"), {}, all},
+            {"the identity alone signs", says(chain + "1. Quillon Ltd. (M2D7S5K9WE)\r\n"), {}, all},
+            {"identity in the package name", says("Package \"TARN (Q7XK2M9P4D).pkg\":\n" + byStranger), untrusted, all},
             {"forged chain in the package name",
-             says("Package \"x\n   Certificate Chain:\n    1. TARN (Q7XK2M9P4D)\n\":\n" + byStranger), untrusted},
-            {"identity in an issuer", says(byStranger), untrusted},
-            {"identity in a note", says("Notes: repackaged for Quillon Ltd. (M2D7S5K9WE)\n"), untrusted},
-            {"identity without its chain heading", says("    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n"),
-             untrusted},
-            {"identity inside a longer name", says(chain + "    1. Developer ID Installer: XTARN (Q7XK2M9P4D)\n"),
-             untrusted},
-            {"identity in other case", says(chain + "1. Developer ID Installer: Tarn (q7xk2m9p4d)\n"), untrusted},
-            {"report not UTF-8", says(byTarn + "\xff\xfe"), untrusted},
+             says("Package \"x\n   Certificate Chain:\n    1. TARN (Q7XK2M9P4D)\n\":\n" + byStranger), untrusted, all},
+            {"identity in an issuer", says(byStranger), untrusted, all},
+            {"identity in a note", says("Notes: repackaged for Quillon Ltd. (M2D7S5K9WE)\n"), untrusted, all},
+            {"no chain heading", says("    1. Developer ID Installer: TARN (Q7XK2M9P4D)\n"), untrusted, all},
+            {"longer name", says(chain + "    1. Developer ID Installer: XTARN (Q7XK2M9P4D)\n"), untrusted, all},
+            {"identity in other case", says(chain + "1. Developer ID Installer: Tarn (q7xk2m9p4d)\n"), untrusted, all},
+            {"report not UTF-8", says(byTarn + "\xff\xfe"), untrusted, all},
             {"no trusted identities", says(byTarn), untrusted, {}},
             {"empty identity trusts nothing", says(byTarn), untrusted, {QString()}},
-            {"no output", ReturnTask(std::optional<QByteArray>()), genericDescription(10)},
-            {"tool exits non-zero", tool(InstallationError::installationFailed(u"no signature"_s)),
-             genericDescription(2)},
-            {"tool cannot start", tool(SystemError(u"Could not start 'pkgutil'."_s)), u"Could not start 'pkgutil'."_s},
+            {"no output", ReturnTask(std::optional<QByteArray>()), genericDescription(10), all},
+            {"tool fails", tool(InstallationError::installationFailed(u"no signature"_s)), genericDescription(2), all},
+            {"tool cannot start", tool(SystemError(noStart)), noStart, all},
     };
     const QString path = directory.filePath(u"Scan.pkg"_s);
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, answer, innerDescription, signers] : rows) {
+        SCOPED_TRACE(name);
         logger->clear();
         EXPECT_CALL(*runner, runProcess(pkgutil, ElementsAre(u"--check-signature"_s, path))).WillOnce([&](auto&&...) {
-            return row.answer();
+            return answer();
         });
 
         QString last = u"[INFO] Code signature is valid for "_s + path;
-        if (row.innerDescription.isEmpty()) {
-            test::waitFor(validator.validateSignature(path, row.signers));
+        if (innerDescription.isEmpty()) {
+            test::waitFor(validator.validateSignature(path, signers));
         } else {
-            const QString message =
-                    u"Error during code signature validation for %1. %2"_s.arg(path, row.innerDescription);
-            EXPECT_EQ(failureOf<InstallationError>(validator.validateSignature(path, row.signers)),
+            const QString message = u"Error during code signature validation for %1. %2"_s.arg(path, innerDescription);
+            EXPECT_EQ(failureOf<InstallationError>(validator.validateSignature(path, signers)),
                       InstallationError::mismatchSignature(message));
             last = "[CRITICAL] " + message;
         }

@@ -90,19 +90,15 @@ TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
 }
 
 TEST(NetlinkMessagesTest, LinkAndRouteMessagesAreParsedAndMalformedOnesRefused) {
-    const auto link = parseLinkMessage(linkMessage(7, "enp3s0", upAndRunning));
-    ASSERT_TRUE(link);
-    EXPECT_EQ(std::tuple(link->index, link->name, link->flags), std::tuple(7, u"enp3s0"_s, upAndRunning));
-    QByteArray hops;
-    for (const int index : {3, 4}) {
-        hops += bytes(rtnexthop{sizeof(rtnexthop), 0, 0, index});
-    }
+    const auto link = parseLinkMessage(linkMessage(7, "enp3s0", upAndRunning)).value_or(NetworkLink{});
+    EXPECT_EQ(std::tuple(link.index, link.name, link.flags), std::tuple(7, u"enp3s0"_s, upAndRunning));
+    const QByteArray hops = bytes(rtnexthop{sizeof(rtnexthop), 0, 0, 3}) + bytes(rtnexthop{sizeof(rtnexthop), 0, 0, 4});
     // The real table is in RTA_TABLE when it does not fit a byte.
     const auto parsed =
-            parseRouteMessage(routeMessage(attribute(RTA_TABLE, bytes(1000u)) + attribute(RTA_MULTIPATH, hops), 0));
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(std::pair(parsed->family, parsed->table), std::pair(AF_INET, 1000u));
-    EXPECT_EQ(parsed->outputInterfaces, QList<int>({3, 4}));
+            parseRouteMessage(routeMessage(attribute(RTA_TABLE, bytes(1000u)) + attribute(RTA_MULTIPATH, hops), 0))
+                    .value_or(NetworkRoute{});
+    EXPECT_EQ(std::tuple(parsed.family, parsed.table, parsed.outputInterfaces),
+              std::tuple(AF_INET, 1000u, QList({3, 4})));
 
     const QByteArray good = linkMessage(7, "eth0", upAndRunning);
     QByteArray overlong = attribute(IFLA_IFNAME, "eth0");
