@@ -1,6 +1,12 @@
 #include "base/Error.h"
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 
 const char* Error::what() const noexcept {
     try {
@@ -12,7 +18,7 @@ const char* Error::what() const noexcept {
 }
 
 QString SystemError::debugDescription() const {
-    return QStringLiteral("SystemError(%1)").arg(quotedForDebug(message));
+    return u"SystemError(%1)"_s.arg(quotedForDebug(message));
 }
 
 QString localizedDescription(const std::exception& error) {
@@ -41,7 +47,7 @@ QString describe(const std::exception_ptr& error, Describe&& describeException) 
     } catch (const std::exception& caught) {
         return describeException(caught);
     } catch (...) {
-        return QStringLiteral("An unknown error occurred.");
+        return u"An unknown error occurred."_s;
     }
 }
 
@@ -55,28 +61,24 @@ QString debugDescription(const std::exception_ptr& error) {
     return describe(error, [](const std::exception& e) { return debugDescription(e); });
 }
 
+namespace {
+
+// The characters a debug description escapes, and how.
+constexpr std::pair<char16_t, const char16_t*> debugEscapes[] = {
+        {u'"', u"\\\""}, {u'\\', u"\\\\"}, {u'\n', u"\\n"}, {u'\r', u"\\r"}, {u'\t', u"\\t"}};
+
+} // namespace
+
 QString quotedForDebug(const QString& text) {
     QString quoted;
     quoted.reserve(text.size() + 2);
     quoted += u'"';
     for (const QChar c : text) {
-        switch (c.unicode()) {
-        case u'"':
-            quoted += QStringLiteral("\\\"");
-            break;
-        case u'\\':
-            quoted += QStringLiteral("\\\\");
-            break;
-        case u'\n':
-            quoted += QStringLiteral("\\n");
-            break;
-        case u'\r':
-            quoted += QStringLiteral("\\r");
-            break;
-        case u'\t':
-            quoted += QStringLiteral("\\t");
-            break;
-        default:
+        const auto* escape = std::find_if(std::begin(debugEscapes), std::end(debugEscapes),
+                                          [c](const auto& entry) { return entry.first == c.unicode(); });
+        if (escape != std::end(debugEscapes)) {
+            quoted += QStringView(escape->second);
+        } else {
             quoted += c;
         }
     }

@@ -6,6 +6,8 @@
 #include <QTranslator>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 QList<QPointer<QTranslator>>& installedTranslators() {
@@ -36,20 +38,19 @@ QString installTranslations(const QLocale& locale) {
 
     QObject* owner = QCoreApplication::instance();
     auto* english = new QTranslator(owner);
-    if (english->load(QStringLiteral(":/i18n/tarn_en.qm"))) {
+    if (english->load(u":/i18n/tarn_en.qm"_s)) {
         installTranslator(english);
     } else {
         delete english;
     }
 
     auto* matching = new QTranslator(owner);
-    if (matching->load(locale, QStringLiteral("tarn"), QStringLiteral("_"), QStringLiteral(":/i18n")) &&
-        !matching->language().startsWith(QStringLiteral("en"))) {
+    if (matching->load(locale, u"tarn"_s, u"_"_s, u":/i18n"_s) && !matching->language().startsWith(u"en"_s)) {
         installTranslator(matching);
         return matching->language().section(u'_', 0, 0).section(u'-', 0, 0);
     }
     delete matching;
-    return QStringLiteral("en");
+    return u"en"_s;
 }
 
 QString localized(QStringView key) {

@@ -14,11 +14,12 @@ inline bool isControlCharacter(char16_t character) {
 
 // `text` with every C0 and C1 control character and DEL written as "\xHH".
 inline QString printableText(const QString& text) {
+    using namespace Qt::StringLiterals;
     QString result;
     result.reserve(text.size());
     for (const QChar character : text) {
         if (isControlCharacter(character.unicode())) {
-            result += QStringLiteral("\\x%1").arg(static_cast<uint>(character.unicode()), 2, 16, QLatin1Char('0'));
+            result += u"\\x%1"_s.arg(static_cast<uint>(character.unicode()), 2, 16, QLatin1Char('0'));
         } else {
             result += character;
         }

@@ -6,28 +6,23 @@
 #include <QJsonParseError>
 #include <QJsonValue>
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 QString typeName(const QJsonValue& value) {
-    switch (value.type()) {
-    case QJsonValue::Null:
-        return QStringLiteral("null");
-    case QJsonValue::Bool:
-        return QStringLiteral("a boolean");
-    case QJsonValue::Double:
-        return QStringLiteral("a number");
-    case QJsonValue::String:
-        return QStringLiteral("a string");
-    case QJsonValue::Array:
-        return QStringLiteral("an array");
-    case QJsonValue::Object:
-        return QStringLiteral("an object");
-    case QJsonValue::Undefined:
-        break;
-    }
-    return QStringLiteral("nothing");
+    static constexpr std::pair<QJsonValue::Type, QStringView> names[] = {
+            {QJsonValue::Null, u"null"},       {QJsonValue::Bool, u"a boolean"}, {QJsonValue::Double, u"a number"},
+            {QJsonValue::String, u"a string"}, {QJsonValue::Array, u"an array"}, {QJsonValue::Object, u"an object"}};
+    const auto* name = std::find_if(std::begin(names), std::end(names),
+                                    [&value](const auto& entry) { return entry.first == value.type(); });
+    return name != std::end(names) ? name->second.toString() : u"nothing"_s;
 }
 
 // QJsonDocument holds only arrays and objects; a scalar root is read as the single element of a
@@ -43,9 +38,8 @@ QJsonValue parseRoot(const QByteArray& json) {
     if (wrappedError.error == QJsonParseError::NoError && wrapped.array().size() == 1) {
         return wrapped.array().first();
     }
-    throw DecodingError(
-            DecodingError::Kind::dataCorrupted, QString(),
-            QStringLiteral("the text is not valid JSON (%1 at offset %2)").arg(error.errorString()).arg(error.offset));
+    throw DecodingError(DecodingError::Kind::dataCorrupted, QString(),
+                        u"the text is not valid JSON (%1 at offset %2)"_s.arg(error.errorString()).arg(error.offset));
 }
 
 QString keyPath(const QString& parent, const QString& key) {
@@ -58,7 +52,7 @@ QString indexPath(const QString& parent, qsizetype index) {
 
 [[noreturn]] void throwMismatch(const QString& path, const QString& expected, const QJsonValue& found) {
     throw DecodingError(DecodingError::Kind::typeMismatch, path,
-                        QStringLiteral("expected %1 but found %2").arg(expected, typeName(found)));
+                        u"expected %1 but found %2"_s.arg(expected, typeName(found)));
 }
 
 // Reads the keys of one JSON object in the order the caller asks for them, so that the first failing
@@ -67,11 +61,10 @@ class ObjectReader {
 public:
     ObjectReader(const QJsonValue& value, QString path) : path(std::move(path)) {
         if (value.isNull()) {
-            throw DecodingError(DecodingError::Kind::valueNotFound, this->path,
-                                QStringLiteral("expected an object but found null"));
+            throw DecodingError(DecodingError::Kind::valueNotFound, this->path, u"expected an object but found null"_s);
         }
         if (!value.isObject()) {
-            throwMismatch(this->path, QStringLiteral("an object"), value);
+            throwMismatch(this->path, u"an object"_s, value);
         }
         object = value.toObject();
     }
@@ -79,7 +72,7 @@ public:
     QString text(const QString& key) const {
         const QJsonValue value = required(key);
         if (!value.isString()) {
-            throwMismatch(keyPath(path, key), QStringLiteral("a string"), value);
+            throwMismatch(keyPath(path, key), u"a string"_s, value);
         }
         return value.toString();
     }
@@ -87,7 +80,7 @@ public:
     bool boolean(const QString& key) const {
         const QJsonValue value = required(key);
         if (!value.isBool()) {
-            throwMismatch(keyPath(path, key), QStringLiteral("a boolean"), value);
+            throwMismatch(keyPath(path, key), u"a boolean"_s, value);
         }
         return value.toBool();
     }
@@ -95,7 +88,7 @@ public:
     QJsonArray array(const QString& key) const {
         const QJsonValue value = required(key);
         if (!value.isArray()) {
-            throwMismatch(keyPath(path, key), QStringLiteral("an array"), value);
+            throwMismatch(keyPath(path, key), u"an array"_s, value);
         }
         return value.toArray();
     }
@@ -109,12 +102,12 @@ public:
         }
         const QString mapPath = keyPath(path, key);
         if (!value.isObject()) {
-            throwMismatch(mapPath, QStringLiteral("an object"), value);
+            throwMismatch(mapPath, u"an object"_s, value);
         }
         const QJsonObject entries = value.toObject();
         for (auto it = entries.begin(); it != entries.end(); ++it) {
             if (!it.value().isString()) {
-                throwMismatch(keyPath(mapPath, it.key()), QStringLiteral("a string"), it.value());
+                throwMismatch(keyPath(mapPath, it.key()), u"a string"_s, it.value());
             }
             map.insert(it.key(), it.value().toString());
         }
@@ -128,11 +121,11 @@ private:
         const auto it = object.constFind(key);
         if (it == object.constEnd()) {
             throw DecodingError(DecodingError::Kind::keyNotFound, keyPath(path, key),
-                                QStringLiteral("the required key '%1' is missing").arg(key));
+                                u"the required key '%1' is missing"_s.arg(key));
         }
         if (it.value().isNull()) {
             throw DecodingError(DecodingError::Kind::valueNotFound, keyPath(path, key),
-                                QStringLiteral("the required key '%1' is null").arg(key));
+                                u"the required key '%1' is null"_s.arg(key));
         }
         return it.value();
     }
@@ -144,11 +137,11 @@ private:
 TARNDeviceModel decodeDevice(const QJsonValue& value, const QString& path) {
     const ObjectReader reader(value, path);
     TARNDeviceModel device;
-    device.name = reader.text(QStringLiteral("name"));
-    device.vid = reader.text(QStringLiteral("vid"));
-    device.pid = reader.text(QStringLiteral("pid"));
-    device.configLink = reader.text(QStringLiteral("configLink"));
-    device.hash = reader.text(QStringLiteral("hash"));
+    device.name = reader.text(u"name"_s);
+    device.vid = reader.text(u"vid"_s);
+    device.pid = reader.text(u"pid"_s);
+    device.configLink = reader.text(u"configLink"_s);
+    device.hash = reader.text(u"hash"_s);
     return device;
 }
 
@@ -156,14 +149,14 @@ TARNDeviceAppConfigurationModel decodeApp(const QJsonValue& value, const QString
     const ObjectReader reader(value, path);
     TARNDeviceAppConfigurationModel app;
     app.id = QUuid::createUuid(); // never read from the document
-    app.name = reader.text(QStringLiteral("name"));
-    app.version = reader.text(QStringLiteral("version"));
-    app.mandatory = reader.boolean(QStringLiteral("mandatory"));
-    app.installer = reader.text(QStringLiteral("installer"));
-    app.hash = reader.text(QStringLiteral("hash"));
-    app.pkgId = reader.text(QStringLiteral("pkgId"));
-    app.licenseType = licenseTypeFromEntryText(reader.text(QStringLiteral("licenseType")));
-    app.descriptionLocalized = reader.optionalTextMap(QStringLiteral("descriptionLocalized"));
+    app.name = reader.text(u"name"_s);
+    app.version = reader.text(u"version"_s);
+    app.mandatory = reader.boolean(u"mandatory"_s);
+    app.installer = reader.text(u"installer"_s);
+    app.hash = reader.text(u"hash"_s);
+    app.pkgId = reader.text(u"pkgId"_s);
+    app.licenseType = licenseTypeFromEntryText(reader.text(u"licenseType"_s));
+    app.descriptionLocalized = reader.optionalTextMap(u"descriptionLocalized"_s);
     return app;
 }
 
@@ -175,7 +168,7 @@ std::optional<QList<TARNDeviceModel>> decodeDeviceCatalogue(const QByteArray& js
         return std::nullopt;
     }
     if (!root.isArray()) {
-        throwMismatch(QString(), QStringLiteral("an array"), root);
+        throwMismatch(QString(), u"an array"_s, root);
     }
     const QJsonArray elements = root.toArray();
     QList<TARNDeviceModel> devices;
@@ -189,12 +182,12 @@ std::optional<QList<TARNDeviceModel>> decodeDeviceCatalogue(const QByteArray& js
 TARNDeviceAppsConfigurationModel decodeAppsConfiguration(const QByteArray& json) {
     const ObjectReader reader(parseRoot(json), QString());
     TARNDeviceAppsConfigurationModel configuration;
-    configuration.name = reader.text(QStringLiteral("name"));
-    configuration.vid = reader.text(QStringLiteral("vid"));
-    configuration.pid = reader.text(QStringLiteral("pid"));
-    configuration.successUrl = reader.text(QStringLiteral("successUrl"));
-    const QJsonArray apps = reader.array(QStringLiteral("apps"));
-    const QString appsPath = reader.childPath(QStringLiteral("apps"));
+    configuration.name = reader.text(u"name"_s);
+    configuration.vid = reader.text(u"vid"_s);
+    configuration.pid = reader.text(u"pid"_s);
+    configuration.successUrl = reader.text(u"successUrl"_s);
+    const QJsonArray apps = reader.array(u"apps"_s);
+    const QString appsPath = reader.childPath(u"apps"_s);
     configuration.apps.reserve(apps.size());
     for (qsizetype index = 0; index < apps.size(); ++index) {
         configuration.apps.append(decodeApp(apps.at(index), indexPath(appsPath, index)));

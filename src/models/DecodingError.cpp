@@ -1,33 +1,30 @@
 #include "models/DecodingError.h"
 
+#include <iterator>
+
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 QString kindName(DecodingError::Kind kind) {
-    switch (kind) {
-    case DecodingError::Kind::dataCorrupted:
-        return QStringLiteral("dataCorrupted");
-    case DecodingError::Kind::keyNotFound:
-        return QStringLiteral("keyNotFound");
-    case DecodingError::Kind::valueNotFound:
-        return QStringLiteral("valueNotFound");
-    case DecodingError::Kind::typeMismatch:
-        return QStringLiteral("typeMismatch");
-    }
-    return {};
+    // In declaration order.
+    static constexpr QStringView names[] = {u"dataCorrupted", u"keyNotFound", u"valueNotFound", u"typeMismatch"};
+    const auto index = static_cast<size_t>(kind);
+    return index < std::size(names) ? names[index].toString() : QString();
 }
 
 } // namespace
 
 QString DecodingError::localizedDescription() const {
-    const QString where = path.isEmpty() ? QStringLiteral("the document root") : u'\'' + path + u'\'';
-    return QStringLiteral("The data could not be read at %1: %2.").arg(where, problemText);
+    const QString where = path.isEmpty() ? u"the document root"_s : u"'%1'"_s.arg(path);
+    return u"The data could not be read at %1: %2."_s.arg(where, problemText);
 }
 
 QString DecodingError::debugDescription() const {
-    return QStringLiteral("DecodingError.%1(path: %2, %3)")
-            .arg(kindName(errorKind), quotedForDebug(path), quotedForDebug(problemText));
+    return u"DecodingError.%1(path: %2, %3)"_s.arg(kindName(errorKind), quotedForDebug(path),
+                                                   quotedForDebug(problemText));
 }
 
 } // namespace tarn

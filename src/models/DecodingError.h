@@ -20,8 +20,6 @@ public:
         : errorKind(kind), path(std::move(codingPath)), problemText(std::move(problem)) {}
 
     Kind kind() const { return errorKind; }
-    const QString& codingPath() const { return path; }
-    const QString& problem() const { return problemText; }
 
     QString localizedDescription() const override;
     QString debugDescription() const override;

@@ -1,17 +1,16 @@
 #include "models/LicenseType.h"
 
+#include <iterator>
+
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 QString rawValue(LicenseType type) {
-    switch (type) {
-    case LicenseType::trial:
-        return QStringLiteral("trial");
-    case LicenseType::full:
-        return QStringLiteral("free");
-    case LicenseType::unknown:
-        return QStringLiteral("Unknown");
-    }
-    return QStringLiteral("Unknown");
+    // In declaration order; note that `full` is written "free".
+    static constexpr QStringView texts[] = {u"trial", u"free", u"Unknown"};
+    const auto index = static_cast<size_t>(type);
+    return index < std::size(texts) ? texts[index].toString() : u"Unknown"_s;
 }
 
 std::optional<LicenseType> licenseTypeFromRawValue(const QString& text) {

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QHash>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 namespace tarn {
@@ -19,13 +17,4 @@ std::optional<LicenseType> licenseTypeFromRawValue(const QString& text);
 // The rule an application entry uses: lower-cased, then "trial" or "free"; everything else is `unknown`.
 LicenseType licenseTypeFromEntryText(const QString& text);
 
-inline size_t qHash(LicenseType type, size_t seed = 0) noexcept {
-    return qHash(rawValue(type), seed);
-}
-
 } // namespace tarn
-
-template <>
-struct std::hash<tarn::LicenseType> {
-    size_t operator()(tarn::LicenseType type) const noexcept { return tarn::qHash(type); }
-};

@@ -2,6 +2,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 LocaleCodes LocaleCodes::from(const QLocale& locale) {
     LocaleCodes codes;
     if (locale.language() != QLocale::AnyLanguage && locale.language() != QLocale::C) {
@@ -14,7 +16,7 @@ LocaleCodes LocaleCodes::from(const QLocale& locale) {
 }
 
 QString TARNDeviceAppConfigurationModel::localizedDescription(const LocaleCodes& locale) const {
-    const QString fallback = descriptionLocalized.value(QStringLiteral("en"));
+    const QString fallback = descriptionLocalized.value(u"en"_s);
     if (!locale.languageCode || !locale.regionCode) {
         return fallback;
     }

@@ -2,14 +2,12 @@
 
 #include "models/LicenseType.h"
 
-#include <QHash>
 #include <QList>
 #include <QLocale>
 #include <QMap>
 #include <QString>
 #include <QUuid>
 
-#include <functional>
 #include <optional>
 
 namespace tarn {
@@ -55,19 +53,4 @@ struct TARNDeviceAppsConfigurationModel {
     friend bool operator==(const TARNDeviceAppsConfigurationModel&, const TARNDeviceAppsConfigurationModel&) = default;
 };
 
-inline size_t qHash(const TARNDeviceAppConfigurationModel& app, size_t seed = 0) noexcept {
-    seed = qHashMulti(seed, app.id, app.name, app.version, app.mandatory, rawValue(app.licenseType), app.installer,
-                      app.hash, app.pkgId);
-    // QMap iterates in key order, so equal maps feed the same sequence.
-    for (auto it = app.descriptionLocalized.cbegin(); it != app.descriptionLocalized.cend(); ++it) {
-        seed = qHashMulti(seed, it.key(), it.value());
-    }
-    return seed;
-}
-
 } // namespace tarn
-
-template <>
-struct std::hash<tarn::TARNDeviceAppConfigurationModel> {
-    size_t operator()(const tarn::TARNDeviceAppConfigurationModel& app) const noexcept { return tarn::qHash(app); }
-};

@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QHash>
 #include <QList>
 #include <QString>
-
-#include <functional>
 
 namespace tarn {
 
@@ -29,26 +26,4 @@ struct TARNDevicesListModel {
     friend bool operator==(const TARNDevicesListModel&, const TARNDevicesListModel&) = default;
 };
 
-inline size_t qHash(const TARNDeviceModel& device, size_t seed = 0) noexcept {
-    return qHashMulti(seed, device.name, device.vid, device.pid, device.configLink, device.hash);
-}
-
-inline size_t qHash(const TARNDevicesListModel& catalogue, size_t seed = 0) noexcept {
-    seed = ::qHash(catalogue.list.size(), seed);
-    for (const auto& device : catalogue.list) {
-        seed = qHash(device, seed);
-    }
-    return seed;
-}
-
 } // namespace tarn
-
-template <>
-struct std::hash<tarn::TARNDeviceModel> {
-    size_t operator()(const tarn::TARNDeviceModel& device) const noexcept { return tarn::qHash(device); }
-};
-
-template <>
-struct std::hash<tarn::TARNDevicesListModel> {
-    size_t operator()(const tarn::TARNDevicesListModel& catalogue) const noexcept { return tarn::qHash(catalogue); }
-};

@@ -6,6 +6,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 std::optional<std::int64_t> readBase16(const QString& text) {
     qsizetype position = 0;
     bool negative = false;
@@ -50,6 +52,9 @@ std::int64_t parseBase16(const QString& text) {
     return readBase16(text).value_or(0);
 }
 
+namespace {
+
+// Upper-case hexadecimal without prefix or leading zeros; negative numbers keep their sign.
 QString upperHex(std::int64_t value) {
     if (value >= 0) {
         return QString::number(static_cast<qulonglong>(value), 16).toUpper();
@@ -58,17 +63,17 @@ QString upperHex(std::int64_t value) {
     return u'-' + QString::number(static_cast<qulonglong>(magnitude), 16).toUpper();
 }
 
+} // namespace
+
 QString USBDeviceModel::description() const {
-    return QStringLiteral("Vendor ID = ") + upperHex(vendorID) + QStringLiteral(", Product ID = ") +
-           upperHex(productID) + QStringLiteral(", Vendor Name = ") + vendorName + QStringLiteral(", Device Name = ") +
-           deviceName;
+    return u"Vendor ID = %1, Product ID = %2, Vendor Name = %3, Device Name = %4"_s.arg(
+            upperHex(vendorID), upperHex(productID), vendorName, deviceName);
 }
 
 QString USBDeviceModel::debugDescription() const {
-    return QStringLiteral("T_A_R_N__Installer.USBDeviceModel(vendorID: %1, productID: %2, vendorName: %3, "
-                          "deviceName: %4)")
-            .arg(QString::number(vendorID), QString::number(productID), quotedForDebug(vendorName),
-                 quotedForDebug(deviceName));
+    return u"T_A_R_N__Installer.USBDeviceModel(vendorID: %1, productID: %2, vendorName: %3, "
+           "deviceName: %4)"_s.arg(QString::number(vendorID), QString::number(productID), quotedForDebug(vendorName),
+                                   quotedForDebug(deviceName));
 }
 
 QList<USBDeviceModel> toUSBDeviceModels(const QList<TARNDeviceModel>& catalogue) {
@@ -90,7 +95,7 @@ QString debugDescription(const QList<USBDeviceModel>& devices) {
     for (const auto& device : devices) {
         parts.append(device.debugDescription());
     }
-    return u'[' + parts.join(QStringLiteral(", ")) + u']';
+    return u'[' + parts.join(u", "_s) + u']';
 }
 
 } // namespace tarn

@@ -35,9 +35,6 @@ std::optional<std::int64_t> readBase16(const QString& text);
 // `readBase16`, with 0 for no number.
 std::int64_t parseBase16(const QString& text);
 
-// Upper-case hexadecimal without prefix or leading zeros; negative numbers keep their sign.
-QString upperHex(std::int64_t value);
-
 // The identities to look for on the bus, one per catalogue entry, in catalogue order, names empty.
 // An entry whose `vid` or `pid` is no base-16 number is left out: it names no device, and reading
 // it as 0 would let it match one.

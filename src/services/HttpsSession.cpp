@@ -25,6 +25,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // What libcurl hands a download per write: fewer, larger writes cost less per byte.
@@ -38,15 +40,14 @@ constexpr int cancellationCheckMs = 100;
 QString sizeText(qint64 bytes) {
     for (const auto& [unit, shift] : {std::pair("GiB", 30), std::pair("MiB", 20), std::pair("KiB", 10)}) {
         if (bytes >= (qint64(1) << shift) && bytes % (qint64(1) << shift) == 0) {
-            return QStringLiteral("%1 %2").arg(bytes >> shift).arg(QLatin1String(unit));
+            return u"%1 %2"_s.arg(bytes >> shift).arg(QLatin1String(unit));
         }
     }
-    return QStringLiteral("%1 bytes").arg(bytes);
+    return u"%1 bytes"_s.arg(bytes);
 }
 
 QString durationText(std::chrono::milliseconds duration) {
-    return duration.count() % 1000 == 0 ? QStringLiteral("%1 s").arg(duration.count() / 1000)
-                                        : QStringLiteral("%1 ms").arg(duration.count());
+    return duration.count() % 1000 == 0 ? u"%1 s"_s.arg(duration.count() / 1000) : u"%1 ms"_s.arg(duration.count());
 }
 
 std::exception_ptr transportError(QNetworkReply::NetworkError code, const QString& description) {
@@ -60,16 +61,16 @@ std::exception_ptr refusal(const QUrl& url) {
         return nullptr;
     }
     if (url.isValid() && scheme == QLatin1String("http")) {
-        return transportError(QNetworkReply::InsecureRedirectError,
-                              QStringLiteral("Plain HTTP is not allowed, a secure connection is required: ") +
-                                      url.toDisplayString());
+        return transportError(
+                QNetworkReply::InsecureRedirectError,
+                u"Plain HTTP is not allowed, a secure connection is required: %1"_s.arg(url.toDisplayString()));
     }
     return transportError(QNetworkReply::ProtocolUnknownError,
-                          QStringLiteral("Only HTTPS URLs can be requested: '") + url.toDisplayString() + u'\'');
+                          u"Only HTTPS URLs can be requested: '%1'"_s.arg(url.toDisplayString()));
 }
 
 std::exception_ptr sessionStopped() {
-    return transportError(QNetworkReply::OperationCanceledError, QStringLiteral("The HTTPS session was stopped"));
+    return transportError(QNetworkReply::OperationCanceledError, u"The HTTPS session was stopped"_s);
 }
 
 // The proxy exceptions of the environment plus the loopback hosts: a proxy would reach its own
@@ -338,9 +339,8 @@ private:
             curl_off_t connected = 0;
             curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &connected);
             if (connected == 0) {
-                return transportError(QNetworkReply::TimeoutError,
-                                      QStringLiteral("No secure connection was made within ") +
-                                              durationText(limits.connectTimeout));
+                return transportError(QNetworkReply::TimeoutError, u"No secure connection was made within %1"_s.arg(
+                                                                           durationText(limits.connectTimeout)));
             }
             return timedOut();
         }
@@ -348,7 +348,7 @@ private:
             return tooLarge();
         }
         if (code == CURLE_TOO_MANY_REDIRECTS) {
-            return transportError(QNetworkReply::TooManyRedirectsError, QStringLiteral("Too many redirects"));
+            return transportError(QNetworkReply::TooManyRedirectsError, u"Too many redirects"_s);
         }
         if (code == CURLE_UNSUPPORTED_PROTOCOL) {
             // A redirect left HTTPS: libcurl stops at the address it refuses to follow.
@@ -389,8 +389,8 @@ private:
     }
 
     std::exception_ptr timedOut() override {
-        return transportError(QNetworkReply::TimeoutError, QStringLiteral("The document did not arrive within ") +
-                                                                   durationText(limits.documentTimeout));
+        return transportError(QNetworkReply::TimeoutError,
+                              u"The document did not arrive within %1"_s.arg(durationText(limits.documentTimeout)));
     }
 
     void settle(std::exception_ptr error) override {
@@ -403,9 +403,9 @@ private:
     }
 
     std::exception_ptr tooLarge() const override {
-        return transportError(QNetworkReply::ProtocolFailure, QStringLiteral("The document is larger than the ") +
-                                                                      sizeText(limits.maxDocumentBytes) +
-                                                                      QStringLiteral(" a document may have"));
+        return transportError(
+                QNetworkReply::ProtocolFailure,
+                u"The document is larger than the %1 a document may have"_s.arg(sizeText(limits.maxDocumentBytes)));
     }
 
     std::shared_ptr<Outcome<HttpsSession::Response>> outcome;
@@ -435,9 +435,8 @@ private:
             announced = announcedLength();
         }
         if (announced >= 0 && stored + length > announced) {
-            stopReason = transportError(
-                    QNetworkReply::ProtocolFailure,
-                    QStringLiteral("The server sent more than the %1 bytes it announced").arg(announced));
+            stopReason = transportError(QNetworkReply::ProtocolFailure,
+                                        u"The server sent more than the %1 bytes it announced"_s.arg(announced));
             return false;
         }
         if (announced < 0 && stored + length > limits.maxUnannouncedDownloadBytes) {
@@ -453,9 +452,8 @@ private:
                 continue;
             }
             if (result <= 0) {
-                stopReason = std::make_exception_ptr(
-                        SystemError(QStringLiteral("The download cannot be stored in '%1': %2")
-                                            .arg(file->fileName(), QString::fromLocal8Bit(std::strerror(errno)))));
+                stopReason = std::make_exception_ptr(SystemError(u"The download cannot be stored in '%1': %2"_s.arg(
+                        file->fileName(), QString::fromLocal8Bit(std::strerror(errno)))));
                 return false;
             }
             written += result;
@@ -477,8 +475,8 @@ private:
         nextDiskCheck = stored + diskCheckInterval;
         if (available && *available - needed < limits.diskMarginBytes) {
             stopReason = std::make_exception_ptr(
-                    SystemError(QStringLiteral("The download would leave less than %1 free on the disk of '%2'")
-                                        .arg(sizeText(limits.diskMarginBytes), folder)));
+                    SystemError(u"The download would leave less than %1 free on the disk of '%2'"_s.arg(
+                            sizeText(limits.diskMarginBytes), folder)));
             return false;
         }
         return true;
@@ -486,16 +484,14 @@ private:
 
     std::exception_ptr tooLarge() const override {
         return transportError(QNetworkReply::ProtocolFailure,
-                              QStringLiteral("The download is larger than the ") +
-                                      sizeText(limits.maxUnannouncedDownloadBytes) +
-                                      QStringLiteral(" allowed without an announced length"));
+                              u"The download is larger than the %1 allowed without an announced length"_s.arg(
+                                      sizeText(limits.maxUnannouncedDownloadBytes)));
     }
 
     std::exception_ptr timedOut() override {
-        return transportError(
-                QNetworkReply::TimeoutError,
-                QStringLiteral("The download stayed below %1 bytes a second for ").arg(limits.lowSpeedBytesPerSecond) +
-                        durationText(limits.lowSpeedTime));
+        return transportError(QNetworkReply::TimeoutError, u"The download stayed below %1 bytes a second for %2"_s.arg(
+                                                                   QString::number(limits.lowSpeedBytesPerSecond),
+                                                                   durationText(limits.lowSpeedTime)));
     }
 
     void settle(std::exception_ptr error) override {
@@ -664,15 +660,14 @@ public:
         // put the download wherever the process happens to run.
         const QString temporaryFolder = QDir::tempPath();
         if (temporaryFolder.isEmpty()) {
-            settleWithoutTransfer(std::make_exception_ptr(SystemError(
-                    QStringLiteral("The temporary folder '%1' does not exist").arg(qEnvironmentVariable("TMPDIR")))));
+            settleWithoutTransfer(std::make_exception_ptr(
+                    SystemError(u"The temporary folder '%1' does not exist"_s.arg(qEnvironmentVariable("TMPDIR")))));
             return;
         }
-        auto file = std::make_unique<QTemporaryFile>(
-                QDir(temporaryFolder).filePath(QStringLiteral(".tarn-download-XXXXXX")));
+        auto file = std::make_unique<QTemporaryFile>(QDir(temporaryFolder).filePath(u".tarn-download-XXXXXX"_s));
         if (!file->open()) {
-            settleWithoutTransfer(std::make_exception_ptr(SystemError(
-                    QStringLiteral("No temporary file can be created for the download: ") + file->errorString())));
+            settleWithoutTransfer(std::make_exception_ptr(
+                    SystemError(u"No temporary file can be created for the download: %1"_s.arg(file->errorString()))));
             return;
         }
         start(std::make_unique<DownloadTransfer>(url, limits, *validator, std::move(cancellation), std::move(file),
@@ -683,8 +678,8 @@ private:
     void start(std::unique_ptr<Transfer> transfer) {
         if (!transfer->handle() || !transfer->configure() ||
             curl_multi_add_handle(multi, transfer->handle()) != CURLM_OK) {
-            transfer->abandon(transportError(QNetworkReply::UnknownNetworkError,
-                                             QStringLiteral("The HTTPS transfer cannot be set up")));
+            transfer->abandon(
+                    transportError(QNetworkReply::UnknownNetworkError, u"The HTTPS transfer cannot be set up"_s));
             return;
         }
         CURL* handle = transfer->handle();
@@ -725,8 +720,8 @@ private:
             }
             for (CURL* handle : cancelled) {
                 end(handle, [](Transfer& transfer) {
-                    transfer.abandon(transportError(QNetworkReply::OperationCanceledError,
-                                                    QStringLiteral("The transfer was cancelled")));
+                    transfer.abandon(
+                            transportError(QNetworkReply::OperationCanceledError, u"The transfer was cancelled"_s));
                 });
             }
             int running = 0;

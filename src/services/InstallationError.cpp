@@ -1,41 +1,34 @@
 #include "services/InstallationError.h"
 
+#include <iterator>
+
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 QString caseName(InstallationError::Case errorCase) {
-    switch (errorCase) {
-    case InstallationError::Case::unableToMountDMG:
-        return QStringLiteral("unableToMountDMG");
-    case InstallationError::Case::pkgNotFound:
-        return QStringLiteral("pkgNotFound");
-    case InstallationError::Case::installationFailed:
-        return QStringLiteral("installationFailed");
-    case InstallationError::Case::unmountFailed:
-        return QStringLiteral("unmountFailed");
-    case InstallationError::Case::unsupportedFileExtension:
-        return QStringLiteral("unsupportedFileExtension");
-    case InstallationError::Case::mismatchHash:
-        return QStringLiteral("mismatchHash");
-    case InstallationError::Case::mismatchSignature:
-        return QStringLiteral("mismatchSignature");
-    case InstallationError::Case::invalidInput:
-        return QStringLiteral("invalidInput");
-    case InstallationError::Case::invalidPath:
-        return QStringLiteral("invalidPath");
-    case InstallationError::Case::invalidUrl:
-        return QStringLiteral("invalidUrl");
-    case InstallationError::Case::noProcessOutput:
-        return QStringLiteral("noProcessOutput");
-    }
-    return QStringLiteral("unknown");
+    // In declaration order.
+    static constexpr QStringView names[] = {u"unableToMountDMG",
+                                            u"pkgNotFound",
+                                            u"installationFailed",
+                                            u"unmountFailed",
+                                            u"unsupportedFileExtension",
+                                            u"mismatchHash",
+                                            u"mismatchSignature",
+                                            u"invalidInput",
+                                            u"invalidPath",
+                                            u"invalidUrl",
+                                            u"noProcessOutput"};
+    const auto index = static_cast<size_t>(errorCase);
+    return index < std::size(names) ? names[index].toString() : u"unknown"_s;
 }
 
 QString InstallationError::localizedDescription() const {
-    return QStringLiteral("The operation could not be completed. (InstallationError error %1.)").arg(caseNumber());
+    return u"The operation could not be completed. (InstallationError error %1.)"_s.arg(caseNumber());
 }
 
 QString InstallationError::debugDescription() const {
-    return caseName(errorCase) + u'(' + quotedForDebug(payload) + u')';
+    return u"%1(%2)"_s.arg(caseName(errorCase), quotedForDebug(payload));
 }
 
 } // namespace tarn

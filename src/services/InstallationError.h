@@ -35,7 +35,6 @@ public:
     }
     static InstallationError mismatchHash(QString text) { return {Case::mismatchHash, std::move(text)}; }
     static InstallationError mismatchSignature(QString text) { return {Case::mismatchSignature, std::move(text)}; }
-    static InstallationError invalidInput(QString text) { return {Case::invalidInput, std::move(text)}; }
     static InstallationError invalidPath(QString text) { return {Case::invalidPath, std::move(text)}; }
     static InstallationError invalidUrl(QString text) { return {Case::invalidUrl, std::move(text)}; }
     static InstallationError noProcessOutput(QString text) { return {Case::noProcessOutput, std::move(text)}; }

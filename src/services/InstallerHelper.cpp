@@ -14,6 +14,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 InstallerHelper::InstallerHelper(std::shared_ptr<LoggerProtocol> logger,
                                  std::shared_ptr<ProcessRunnerProtocol> processRunner,
                                  std::shared_ptr<InstallerValidatorProtocol> validator, QString hdiutilPath,
@@ -33,7 +35,7 @@ QCoro::Task<> InstallerHelper::install(QString filePath, QString appName, QStrin
         co_await installStandalonePKG(std::move(filePath), std::move(appName), std::move(expectedHash),
                                       std::move(trustedSigners));
     } else {
-        const QString message = QStringLiteral("Unsupported file extension for installation: ") + extension;
+        const QString message = u"Unsupported file extension for installation: %1"_s.arg(extension);
         logger->critical(message);
         throw InstallationError::unsupportedFileExtension(message);
     }
@@ -55,27 +57,20 @@ QString InstallerHelper::lowerCasedExtension(const QString& filePath) {
 
 QString InstallerHelper::quotedForShell(const QString& text) {
     QString quoted = text;
-    quoted.replace(u'\'', QStringLiteral("'\\''"));
-    return u'\'' + quoted + u'\'';
+    quoted.replace(u'\'', u"'\\''"_s);
+    return u"'%1'"_s.arg(quoted);
 }
 
 QCoro::Task<> InstallerHelper::installStandalonePKG(QString filePath, QString appName, QString expectedHash,
                                                     QStringList trustedSigners) {
     co_await validator->validateHash(filePath, expectedHash);
     co_await validator->validateSignature(filePath, trustedSigners);
-    try {
-        co_await installPKG(filePath, appName);
-    } catch (const std::exception& failure) {
-        const QString message = QStringLiteral("Failed to install from standalone PKG: '") + filePath +
-                                QStringLiteral("'. Error: ") + debugDescription(failure);
-        logger->critical(message);
-        throw InstallationError::installationFailed(message);
-    }
+    co_await installPKGFrom(filePath, appName, u"standalone PKG"_s, filePath, InstallationError::installationFailed);
 }
 
 QCoro::Task<> InstallerHelper::installFromDMG(QString imagePath, QString appName, QString expectedHash,
                                               QStringList trustedSigners) {
-    logger->info(QStringLiteral("Installing from DMG: '") + imagePath + u'\'');
+    logger->info(u"Installing from DMG: '%1'"_s.arg(imagePath));
     co_await validator->validateHash(imagePath, expectedHash);
     const QString mountPoint = co_await mountDMG(imagePath);
     // From here on, every way out (a failure, or success) starts one detach of this mount point.
@@ -83,34 +78,25 @@ QCoro::Task<> InstallerHelper::installFromDMG(QString imagePath, QString appName
 
     const QString packagePath = findPKG(mountPoint);
     co_await validator->validateSignature(packagePath, trustedSigners);
-    try {
-        co_await installPKG(packagePath, appName);
-    } catch (const std::exception& failure) {
-        const QString message = QStringLiteral("Failed to install from DMG: '") + imagePath +
-                                QStringLiteral("'. Error: ") + debugDescription(failure);
-        logger->critical(message);
-        throw InstallationError::unableToMountDMG(message);
-    }
+    co_await installPKGFrom(packagePath, appName, u"DMG"_s, imagePath, InstallationError::unableToMountDMG);
 }
 
 QCoro::Task<QString> InstallerHelper::mountDMG(QString imagePath) {
-    logger->info(QStringLiteral("Mount DMG: '") + imagePath + u'\'');
+    logger->info(u"Mount DMG: '%1'"_s.arg(imagePath));
     std::optional<QByteArray> output;
     try {
-        const QStringList arguments{QString::fromLatin1("attach"), imagePath, QString::fromLatin1("-nobrowse"),
-                                    QString::fromLatin1("-plist")};
+        const QStringList arguments{u"attach"_s, imagePath, u"-nobrowse"_s, u"-plist"_s};
         output = co_await processRunner->runProcess(hdiutilPath, arguments);
     } catch (const std::exception& failure) {
-        const QString message = QStringLiteral("Failed to mount DMG: '") + imagePath + QStringLiteral("'. Error: ") +
-                                localizedDescription(failure);
+        const QString message = u"Failed to mount DMG: '%1'. Error: %2"_s.arg(imagePath, localizedDescription(failure));
         logger->critical(message);
         throw InstallationError::unableToMountDMG(message);
     }
     const QByteArray bytes = output.value_or(QByteArray());
-    logger->info(QStringLiteral("Successfully mounted DMG: '") + imagePath + u'\'');
+    logger->info(u"Successfully mounted DMG: '%1'"_s.arg(imagePath));
 
-    const QString parseFailure = QStringLiteral("Failed to parse mount point for DMG '") + imagePath +
-                                 QStringLiteral("' ") + decodedUtf8(bytes).value_or(QStringLiteral("Unknown error"));
+    const QString parseFailure = u"Failed to parse mount point for DMG '%1' %2"_s.arg(
+            imagePath, decodedUtf8(bytes).value_or(u"Unknown error"_s));
     std::optional<PropertyList> attached;
     try {
         attached = PropertyList::parse(bytes);
@@ -119,13 +105,13 @@ QCoro::Task<QString> InstallerHelper::mountDMG(QString imagePath) {
         throw InstallationError::unableToMountDMG(parseFailure);
     }
     // Only a list made wholly of dictionaries counts: one stray element spoils the whole answer.
-    const QList<PropertyListNode> entities = attached->root().value(QStringLiteral("system-entities")).elements();
+    const QList<PropertyListNode> entities = attached->root().value(u"system-entities"_s).elements();
     const bool allDictionaries =
             std::all_of(entities.begin(), entities.end(), [](const auto& entity) { return entity.isDictionary(); });
     if (allDictionaries) {
         for (const PropertyListNode& entity : entities) {
-            if (const std::optional<QString> mountPoint = entity.value(QStringLiteral("mount-point")).string()) {
-                logger->info(QStringLiteral("Mount point was successfully identified: ") + *mountPoint);
+            if (const std::optional<QString> mountPoint = entity.value(u"mount-point"_s).string()) {
+                logger->info(u"Mount point was successfully identified: %1"_s.arg(*mountPoint));
                 co_return *mountPoint;
             }
         }
@@ -143,11 +129,10 @@ QCoro::Task<QString> InstallerHelper::mountDMG(QString imagePath) {
 QStringList InstallerHelper::attachedTargets(const QList<PropertyListNode>& entities) {
     QStringList mountPoints;
     for (const PropertyListNode& entity : entities) {
-        if (const std::optional<QString> device = entity.value(QStringLiteral("dev-entry")).string();
-            device && !device->isEmpty()) {
+        if (const std::optional<QString> device = entity.value(u"dev-entry"_s).string(); device && !device->isEmpty()) {
             return {*device};
         }
-        if (const std::optional<QString> mountPoint = entity.value(QStringLiteral("mount-point")).string();
+        if (const std::optional<QString> mountPoint = entity.value(u"mount-point"_s).string();
             mountPoint && !mountPoint->isEmpty()) {
             mountPoints.append(*mountPoint);
         }
@@ -156,7 +141,7 @@ QStringList InstallerHelper::attachedTargets(const QList<PropertyListNode>& enti
 }
 
 QString InstallerHelper::findPKG(const QString& mountPoint) const {
-    logger->info(QStringLiteral("Searching for PKG in DMG at mount point '") + mountPoint + u'\'');
+    logger->info(u"Searching for PKG in DMG at mount point '%1'"_s.arg(mountPoint));
     std::error_code error;
     std::filesystem::directory_iterator entries(QFile::encodeName(mountPoint).toStdString(), error);
     const std::filesystem::directory_iterator end;
@@ -168,36 +153,47 @@ QString InstallerHelper::findPKG(const QString& mountPoint) const {
         }
     }
     if (error) {
-        throw SystemError(QStringLiteral("Could not list the contents of '%1': %2")
-                                  .arg(mountPoint, QString::fromStdString(error.message())));
+        throw SystemError(
+                u"Could not list the contents of '%1': %2"_s.arg(mountPoint, QString::fromStdString(error.message())));
     }
-    const QString message = QStringLiteral("No PKG found in DMG '") + mountPoint + u'\'';
+    const QString message = u"No PKG found in DMG '%1'"_s.arg(mountPoint);
     logger->critical(message);
     throw InstallationError::pkgNotFound(message);
 }
 
 QCoro::Task<> InstallerHelper::installPKG(QString packagePath, QString appName) {
-    logger->info(QStringLiteral("Install PKG '") + packagePath + u'\'');
+    logger->info(u"Install PKG '%1'"_s.arg(packagePath));
     const QString prompt = qtTrId("installer.disclaimer").arg(appName);
     // The privileged run hands its arguments to the shell unquoted; the path must stay one word.
-    const QStringList arguments{QString::fromLatin1("-pkg"), quotedForShell(packagePath),
-                                QString::fromLatin1("-target"), QString::fromLatin1("/")};
+    const QStringList arguments{u"-pkg"_s, quotedForShell(packagePath), u"-target"_s, u"/"_s};
     co_await processRunner->runWithAdminPrivileges(installerPath, arguments, prompt);
-    logger->info(QStringLiteral("PKG installed succsessfully: '") + packagePath + u'\'');
+    logger->info(u"PKG installed succsessfully: '%1'"_s.arg(packagePath));
+}
+
+QCoro::Task<> InstallerHelper::installPKGFrom(QString packagePath, QString appName, QString sourceKind,
+                                              QString sourcePath, InstallationError (*failed)(QString)) {
+    try {
+        co_await installPKG(packagePath, appName);
+    } catch (const std::exception& failure) {
+        const QString message =
+                u"Failed to install from %1: '%2'. Error: %3"_s.arg(sourceKind, sourcePath, debugDescription(failure));
+        logger->critical(message);
+        throw failed(message);
+    }
 }
 
 QCoro::Task<> InstallerHelper::unmountDMG(QString mountPoint) {
-    logger->info(QStringLiteral("Unmount ") + mountPoint);
+    logger->info(u"Unmount %1"_s.arg(mountPoint));
     try {
-        const QStringList arguments{QString::fromLatin1("detach"), mountPoint, QString::fromLatin1("-quiet")};
+        const QStringList arguments{u"detach"_s, mountPoint, u"-quiet"_s};
         co_await processRunner->runProcess(hdiutilPath, arguments);
     } catch (const std::exception& failure) {
-        const QString message = QStringLiteral("Failed to unmount DMG at: '") + mountPoint +
-                                QStringLiteral("'. Details: ") + localizedDescription(failure);
+        const QString message =
+                u"Failed to unmount DMG at: '%1'. Details: %2"_s.arg(mountPoint, localizedDescription(failure));
         logger->critical(message);
         throw InstallationError::unmountFailed(message);
     }
-    logger->info(QStringLiteral("DMG mount point '") + mountPoint + QStringLiteral("' successfully unmounted"));
+    logger->info(u"DMG mount point '%1' successfully unmounted"_s.arg(mountPoint));
 }
 
 void InstallerHelper::startDetach(const QString& mountPoint) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "services/InstallationError.h"
 #include "services/InstallerHelperProtocol.h"
 #include "services/InstallerValidatorProtocol.h"
 #include "services/LoggerProtocol.h"
@@ -36,6 +37,9 @@ private:
     static QStringList attachedTargets(const QList<PropertyListNode>& entities);
     QString findPKG(const QString& mountPoint) const;
     QCoro::Task<> installPKG(QString packagePath, QString appName);
+    // installPKG, a failure logged and raised as `failed` with a text naming the file it came from.
+    QCoro::Task<> installPKGFrom(QString packagePath, QString appName, QString sourceKind, QString sourcePath,
+                                 InstallationError (*failed)(QString));
     QCoro::Task<> unmountDMG(QString mountPoint);
     void startDetach(const QString& mountPoint);
     static QCoro::Task<> detachInBackground(std::shared_ptr<InstallerHelper> self, QString mountPoint);

@@ -15,6 +15,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // One SHA-512 computation; OpenSSL picks the fastest implementation the processor supports.
@@ -23,7 +25,7 @@ public:
     Sha512() : context(EVP_MD_CTX_new()) {
         if (context == nullptr || EVP_DigestInit_ex(context, EVP_sha512(), nullptr) != 1) {
             EVP_MD_CTX_free(context);
-            throw SystemError(QStringLiteral("SHA-512 is not available."));
+            throw SystemError(u"SHA-512 is not available."_s);
         }
     }
     ~Sha512() { EVP_MD_CTX_free(context); }
@@ -32,7 +34,7 @@ public:
 
     void update(const char* bytes, qint64 count) {
         if (EVP_DigestUpdate(context, bytes, static_cast<size_t>(count)) != 1) {
-            throw SystemError(QStringLiteral("SHA-512 computation failed."));
+            throw SystemError(u"SHA-512 computation failed."_s);
         }
     }
 
@@ -40,7 +42,7 @@ public:
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
         if (EVP_DigestFinal_ex(context, digest, &length) != 1) {
-            throw SystemError(QStringLiteral("SHA-512 computation failed."));
+            throw SystemError(u"SHA-512 computation failed."_s);
         }
         return QString::fromLatin1(
                 QByteArray::fromRawData(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(length)).toHex());
@@ -50,12 +52,34 @@ private:
     EVP_MD_CTX* context;
 };
 
+// Blocks the calling thread while it reads; throws SystemError when the file cannot be read.
+QString sha512HashOfFile(const QString& localPath) {
+    QFile file(localPath);
+    // Unbuffered: every read goes straight to the system into our one chunk, nothing is copied twice.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        throw SystemError(u"Could not open '%1' for reading: %2"_s.arg(localPath, file.errorString()));
+    }
+    Sha512 digest;
+    std::vector<char> chunk(static_cast<size_t>(InstallerValidator::chunkSize));
+    for (;;) {
+        const qint64 count = file.read(chunk.data(), InstallerValidator::chunkSize);
+        if (count < 0) {
+            throw SystemError(u"Could not read '%1': %2"_s.arg(localPath, file.errorString()));
+        }
+        if (count == 0) {
+            break;
+        }
+        digest.update(chunk.data(), count);
+    }
+    return digest.hexDigest();
+}
+
 // What the worker thread hands back: exceptions do not cross a QFuture unless they are QExceptions.
 using DigestOutcome = std::variant<QString, SystemError>;
 
 DigestOutcome digestOfFile(const QString& localPath) {
     try {
-        return InstallerValidator::sha512HashOfFile(localPath);
+        return sha512HashOfFile(localPath);
     } catch (const SystemError& error) {
         return error;
     }
@@ -85,7 +109,7 @@ std::optional<QString> signingCertificate(const QString& report) {
 // "Developer ID Installer: TARN (Q7XK2M9P4D)" names the identity "TARN (Q7XK2M9P4D)"; so does the
 // identity alone.
 bool certificateNames(const QString& certificate, const QString& identity) {
-    return certificate == identity || certificate.endsWith(QStringLiteral(": ") + identity);
+    return certificate == identity || certificate.endsWith(u": "_s + identity);
 }
 
 } // namespace
@@ -95,26 +119,26 @@ InstallerValidator::InstallerValidator(std::shared_ptr<LoggerProtocol> logger,
     : logger(std::move(logger)), processRunner(std::move(processRunner)), pkgutilPath(std::move(pkgutilPath)) {}
 
 QCoro::Task<> InstallerValidator::validateHash(QByteArray content, QString expectedHash, QString label) {
-    logger->info(QStringLiteral("Validating SHA512 hash for ") + label);
+    logger->info(u"Validating SHA512 hash for %1"_s.arg(label));
     if (!matches(sha512Hash(content), expectedHash)) {
-        const QString message = QStringLiteral("Could not validate SHA512 for ") + label + u'.';
+        const QString message = u"Could not validate SHA512 for %1."_s.arg(label);
         logger->critical(message);
         throw InstallationError::mismatchHash(message);
     }
-    logger->info(QStringLiteral("SHA512 matches for provided ") + label);
+    logger->info(u"SHA512 matches for provided %1"_s.arg(label));
     co_return;
 }
 
 QCoro::Task<> InstallerValidator::validateHash(QUrl fileURL, QString expectedHash) {
     const QString location = locationText(fileURL);
-    logger->info(QStringLiteral("Validating SHA512 hash for ") + location);
+    logger->info(u"Validating SHA512 hash for %1"_s.arg(location));
     const QString digest = co_await sha512Hash(fileURL);
     if (!matches(digest, expectedHash)) {
-        const QString message = QStringLiteral("Could not validate SHA512 for ") + location + u'.';
+        const QString message = u"Could not validate SHA512 for %1."_s.arg(location);
         logger->critical(message);
         throw InstallationError::mismatchHash(message);
     }
-    logger->info(QStringLiteral("SHA512 matches for ") + location);
+    logger->info(u"SHA512 matches for %1"_s.arg(location));
 }
 
 QCoro::Task<> InstallerValidator::validateHash(QString filePath, QString expectedHash) {
@@ -127,18 +151,18 @@ QCoro::Task<> InstallerValidator::validateHash(QString filePath, QString expecte
 
 QCoro::Task<> InstallerValidator::validateSignature(QUrl fileURL, QStringList trustedSigners) {
     const QString location = locationText(fileURL);
-    logger->info(QStringLiteral("Validating code signature for ") + location);
+    logger->info(u"Validating code signature for %1"_s.arg(location));
     std::exception_ptr failure;
     try {
         co_await requireTrustedSigner(fileURL, std::move(trustedSigners));
-        logger->info(QStringLiteral("Code signature is valid for ") + location);
+        logger->info(u"Code signature is valid for %1"_s.arg(location));
         co_return;
     } catch (const std::exception&) {
         failure = std::current_exception();
     }
     // Whatever went wrong, the caller learns one thing: this package is not to be trusted.
-    const QString message = QStringLiteral("Error during code signature validation for ") + location +
-                            QStringLiteral(". ") + localizedDescription(failure);
+    const QString message =
+            u"Error during code signature validation for %1. %2"_s.arg(location, localizedDescription(failure));
     logger->critical(message);
     throw InstallationError::mismatchSignature(message);
 }
@@ -157,33 +181,12 @@ QString InstallerValidator::sha512Hash(const QByteArray& content) {
     return digest.hexDigest();
 }
 
-QString InstallerValidator::sha512HashOfFile(const QString& localPath) {
-    QFile file(localPath);
-    // Unbuffered: every read goes straight to the system into our one chunk, nothing is copied twice.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        throw SystemError(QStringLiteral("Could not open '%1' for reading: %2").arg(localPath, file.errorString()));
-    }
-    Sha512 digest;
-    std::vector<char> chunk(static_cast<size_t>(chunkSize));
-    for (;;) {
-        const qint64 count = file.read(chunk.data(), chunkSize);
-        if (count < 0) {
-            throw SystemError(QStringLiteral("Could not read '%1': %2").arg(localPath, file.errorString()));
-        }
-        if (count == 0) {
-            break;
-        }
-        digest.update(chunk.data(), count);
-    }
-    return digest.hexDigest();
-}
-
 QCoro::Task<QString> InstallerValidator::sha512Hash(QUrl fileURL) const {
     const std::optional<QString> localPath = localFilePath(fileURL);
     if (!localPath) {
-        throw SystemError(QStringLiteral("'%1' is not a file on this machine.").arg(locationText(fileURL)));
+        throw SystemError(u"'%1' is not a file on this machine."_s.arg(locationText(fileURL)));
     }
-    // Started in a statement of its own: g++ 12 destroys temporaries of a co_await operand twice.
+    // Named first [gcc12-await-temporaries].
     QFuture<DigestOutcome> digest = QtConcurrent::run(digestOfFile, *localPath);
     const DigestOutcome outcome = co_await digest;
     if (const auto* error = std::get_if<SystemError>(&outcome)) {
@@ -195,12 +198,12 @@ QCoro::Task<QString> InstallerValidator::sha512Hash(QUrl fileURL) const {
 QCoro::Task<> InstallerValidator::requireTrustedSigner(QUrl fileURL, QStringList trustedSigners) const {
     const std::optional<QString> localPath = localFilePath(fileURL);
     if (!localPath) {
-        throw SystemError(QStringLiteral("'%1' is not a file on this machine.").arg(locationText(fileURL)));
+        throw SystemError(u"'%1' is not a file on this machine."_s.arg(locationText(fileURL)));
     }
-    const QStringList arguments{QString::fromLatin1("--check-signature"), *localPath};
+    const QStringList arguments{u"--check-signature"_s, *localPath};
     const std::optional<QByteArray> output = co_await processRunner->runProcess(pkgutilPath, arguments);
     if (!output) {
-        throw InstallationError::noProcessOutput(QStringLiteral("No output data from pkgutil"));
+        throw InstallationError::noProcessOutput(u"No output data from pkgutil"_s);
     }
     // An empty identity would match every certificate, so it trusts nothing.
     const std::optional<QString> report = decodedUtf8(*output);
@@ -211,7 +214,7 @@ QCoro::Task<> InstallerValidator::requireTrustedSigner(QUrl fileURL, QStringList
             }
         }
     }
-    throw InstallationError::mismatchSignature(QStringLiteral("No valid code signature found."));
+    throw InstallationError::mismatchSignature(u"No valid code signature found."_s);
 }
 
 } // namespace tarn

@@ -27,8 +27,6 @@ public:
 
     // 128 lower-case hexadecimal digits.
     static QString sha512Hash(const QByteArray& content);
-    // Blocks the calling thread while it reads; throws SystemError when the file cannot be read.
-    static QString sha512HashOfFile(const QString& localPath);
 
 private:
     QCoro::Task<QString> sha512Hash(QUrl fileURL) const;

@@ -7,17 +7,19 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString logFolderName = QStringLiteral("T.A.R.N. Installer");
+const QString logFolderName = u"T.A.R.N. Installer"_s;
 
 QString prefix(LogLevel level) {
-    return level == LogLevel::critical ? QStringLiteral("[CRITICAL] ") : QStringLiteral("[INFO] ");
+    return level == LogLevel::critical ? u"[CRITICAL] "_s : u"[INFO] "_s;
 }
 
 // The system log shows the level twice, as its format string puts it before the prefixed text.
 QString systemLogFormatPrefix(LogLevel level) {
-    return level == LogLevel::critical ? QStringLiteral("[CRITICAL]: ") : QStringLiteral("[INFO]: ");
+    return level == LogLevel::critical ? u"[CRITICAL]: "_s : u"[INFO]: "_s;
 }
 
 } // namespace
@@ -26,7 +28,7 @@ Logger::Logger() : Logger(std::make_shared<JournalLogSink>(), std::make_shared<S
 
 Logger::Logger(std::shared_ptr<SystemLogSink> systemLog, std::shared_ptr<LoggerEnvironment> environment)
     : systemLog(std::move(systemLog)), environment(std::move(environment)) {
-    logSubsystem = this->environment->bundleIdentifier().value_or(QStringLiteral("com.tarn.installer"));
+    logSubsystem = this->environment->bundleIdentifier().value_or(u"com.tarn.installer"_s);
     setUpLogFile();
     logMachineDescription();
 }
@@ -40,7 +42,7 @@ void Logger::critical(const QString& message) {
 }
 
 QString Logger::cpuDescription(std::uint32_t cpuType) {
-    return cpuType == cpuTypeArm64 ? QStringLiteral("Apple Silicon (ARM64)") : QStringLiteral("Intel (x86_64)");
+    return cpuType == cpuTypeArm64 ? u"Apple Silicon (ARM64)"_s : u"Intel (x86_64)"_s;
 }
 
 void Logger::setUpLogFile() {
@@ -55,8 +57,7 @@ void Logger::setUpLogFile() {
     if (!QFileInfo(logDirectory).isDir() && !QDir().mkpath(logDirectory)) {
         logDirectory = supportDirectory;
     }
-    const QString fileName =
-            QStringLiteral("installer_") + environment->now().date().toString(QStringLiteral("yyyy-MM-dd")) + ".log";
+    const QString fileName = u"installer_%1.log"_s.arg(environment->now().date().toString(u"yyyy-MM-dd"_s));
     fileURL = QUrl::fromLocalFile(QDir(logDirectory).filePath(fileName));
 }
 
@@ -64,18 +65,18 @@ void Logger::logMachineDescription() {
     QString freeSpace;
     const FreeDiskSpace disk = environment->freeDiskSpace();
     if (!disk.attributesReadable) {
-        info(QStringLiteral("Could not read free disk space information."));
+        info(u"Could not read free disk space information."_s);
     } else if (disk.freeBytes) {
         const double gibibytes = static_cast<double>(*disk.freeBytes) * 9.313225746154785e-10;
-        freeSpace = QString::asprintf("%.2f", gibibytes) + QStringLiteral(" GB");
+        freeSpace = u"%1 GB"_s.arg(QString::asprintf("%.2f", gibibytes));
     }
-    info(QStringLiteral("OS Version: ") + environment->operatingSystemDescription() + QStringLiteral(", CPU: ") +
-         cpuDescription(environment->cpuType()) + QStringLiteral(", Free disk space: ") + freeSpace);
+    info(u"OS Version: %1, CPU: %2, Free disk space: %3"_s.arg(environment->operatingSystemDescription(),
+                                                               cpuDescription(environment->cpuType()), freeSpace));
 }
 
 void Logger::log(LogLevel level, const QString& message) {
     const QString prefixed = prefix(level) + message;
-    systemLog->write(level, logSubsystem, logCategory, systemLogFormatPrefix(level) + prefixed);
+    systemLog->write(level, logSubsystem, u"Application"_s, systemLogFormatPrefix(level) + prefixed);
     appendToFile(prefixed);
 }
 
@@ -84,9 +85,7 @@ void Logger::appendToFile(const QString& prefixedMessage) {
         return;
     }
     const QDateTime utc = environment->now().toUTC();
-    const QByteArray line =
-            (utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000: ") + prefixedMessage + u'\n')
-                    .toUtf8();
+    const QByteArray line = u"%1 +0000: %2\n"_s.arg(utc.toString(u"yyyy-MM-dd HH:mm:ss"_s), prefixedMessage).toUtf8();
     QMutexLocker lock(&fileMutex);
     // Append mode creates the file on the first line of the day and never replaces what another
     // process appended meanwhile; one unbuffered write keeps the line whole.

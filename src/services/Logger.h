@@ -37,7 +37,6 @@ private:
     std::shared_ptr<SystemLogSink> systemLog;
     std::shared_ptr<LoggerEnvironment> environment;
     QString logSubsystem;
-    const QString logCategory = QStringLiteral("Application");
     std::optional<QUrl> fileURL;
     QMutex fileMutex; // one line at a time, so lines from different threads never interleave
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace tarn {
@@ -16,16 +17,50 @@ namespace tarn {
 // Far above any Info.plist, receipt or table of contents, far below a stack's end.
 inline constexpr int maxDocumentDepth = 128;
 
+namespace nesting {
+
+// Just past the first `terminator` at or after `from`, or `end` when there is none.
+inline const char* skipPast(const QByteArray& bytes, const char* from, const char* end, const QByteArray& terminator) {
+    const qsizetype at = bytes.indexOf(terminator, from - bytes.constData());
+    return at < 0 ? end : bytes.constData() + at + terminator.size();
+}
+
+// Just past a declaration that starts at `from` ("!..."); an internal DTD subset ends with "]>".
+inline const char* skipDeclaration(const char* from, const char* end) {
+    const char* close = from;
+    bool inSubset = false;
+    while (close < end && (inSubset || *close != '>')) {
+        inSubset = (*close == '[') || (inSubset && *close != ']');
+        ++close;
+    }
+    return close < end ? close + 1 : end;
+}
+
+// The '>' that closes a tag whose name starts at `from`; quoted attribute values may hold '>'. `end` when
+// the tag never closes.
+inline const char* tagClose(const char* from, const char* end) {
+    char quote = 0;
+    for (const char* close = from; close < end; ++close) {
+        if (quote != 0) {
+            quote = *close == quote ? 0 : quote;
+        } else if (*close == '"' || *close == '\'') {
+            quote = *close;
+        } else if (*close == '>') {
+            return close;
+        }
+    }
+    return end;
+}
+
+} // namespace nesting
+
 // Whether the XML elements of `bytes` nest deeper than `limit`. Comments, processing instructions,
 // declarations and character data are skipped; quoted attribute values may hold '>'. Bytes that are no
 // well-formed XML are left for the parser to refuse.
 inline bool xmlNestsDeeperThan(const QByteArray& bytes, int limit) {
+    using nesting::skipPast;
     const char* cursor = bytes.constData();
     const char* const end = cursor + bytes.size();
-    const auto skipPast = [&](const char* from, const QByteArray& terminator) {
-        const qsizetype at = bytes.indexOf(terminator, from - bytes.constData());
-        return at < 0 ? end : bytes.constData() + at + terminator.size();
-    };
     int depth = 0;
     while (cursor < end) {
         if (*cursor != '<') {
@@ -34,35 +69,18 @@ inline bool xmlNestsDeeperThan(const QByteArray& bytes, int limit) {
         }
         const char* next = cursor + 1;
         if (next < end && *next == '?') {
-            cursor = skipPast(next, QByteArrayLiteral("?>"));
+            cursor = skipPast(bytes, next, end, QByteArrayLiteral("?>"));
         } else if (end - next >= 3 && next[0] == '!' && next[1] == '-' && next[2] == '-') {
-            cursor = skipPast(next, QByteArrayLiteral("-->"));
+            cursor = skipPast(bytes, next, end, QByteArrayLiteral("-->"));
         } else if (end - next >= 8 && QByteArray::fromRawData(next, 8) == QByteArrayLiteral("![CDATA[")) {
-            cursor = skipPast(next, QByteArrayLiteral("]]>"));
+            cursor = skipPast(bytes, next, end, QByteArrayLiteral("]]>"));
         } else if (next < end && *next == '!') {
-            // A declaration; an internal DTD subset ends with "]>".
-            const char* close = next;
-            bool inSubset = false;
-            while (close < end && (inSubset || *close != '>')) {
-                inSubset = (*close == '[') || (inSubset && *close != ']');
-                ++close;
-            }
-            cursor = close < end ? close + 1 : end;
+            cursor = nesting::skipDeclaration(next, end);
         } else if (next < end && *next == '/') {
             --depth;
-            cursor = skipPast(next, QByteArrayLiteral(">"));
+            cursor = skipPast(bytes, next, end, QByteArrayLiteral(">"));
         } else {
-            char quote = 0;
-            const char* close = next;
-            for (; close < end; ++close) {
-                if (quote != 0) {
-                    quote = *close == quote ? 0 : quote;
-                } else if (*close == '"' || *close == '\'') {
-                    quote = *close;
-                } else if (*close == '>') {
-                    break;
-                }
-            }
+            const char* close = nesting::tagClose(next, end);
             if (close >= end) {
                 return false;
             }
@@ -75,43 +93,52 @@ inline bool xmlNestsDeeperThan(const QByteArray& bytes, int limit) {
     return false;
 }
 
-// Whether a binary property list ("bplist00") nests its arrays, sets and dictionaries deeper than
-// `limit`, or refers back to an object that contains the reference (which no parser can finish). Each
-// object is visited once, so shared objects cost nothing twice. Other damage is left to the parser.
-inline bool binaryPlistNestsDeeperThan(const QByteArray& bytes, int limit) {
-    constexpr qsizetype trailerSize = 32;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const auto size = static_cast<uint64_t>(bytes.size());
-    if (size < 8 + trailerSize || !bytes.startsWith("bplist")) {
-        return false;
-    }
-    const auto number = [&](uint64_t at, unsigned width) {
-        uint64_t value = 0;
-        for (unsigned index = 0; index < width; ++index) {
-            value = (value << 8) | data[at + index];
+namespace nesting {
+
+// The references an object holds: [first, first + count * referenceSize); none for scalars.
+struct Container {
+    uint64_t first = 0;
+    uint64_t count = 0;
+    bool nests = false; // an array, set or dictionary: a level, even when empty
+};
+
+// The object table of a binary property list, read from its trailer; every offset it hands out lies
+// inside the content.
+class BinaryPlistObjects {
+public:
+    static std::optional<BinaryPlistObjects> read(const QByteArray& bytes) {
+        constexpr qsizetype trailerSize = 32;
+        const auto size = static_cast<uint64_t>(bytes.size());
+        if (size < 8 + trailerSize || !bytes.startsWith("bplist")) {
+            return std::nullopt;
         }
-        return value;
-    };
-    const unsigned char* trailer = data + size - trailerSize;
-    const unsigned offsetSize = trailer[6];
-    const unsigned referenceSize = trailer[7];
-    const uint64_t objectCount = number(size - trailerSize + 8, 8);
-    const uint64_t topObject = number(size - trailerSize + 16, 8);
-    const uint64_t tableOffset = number(size - trailerSize + 24, 8);
-    const uint64_t contentEnd = size - trailerSize;
-    if (offsetSize < 1 || offsetSize > 8 || referenceSize < 1 || referenceSize > 8 || objectCount == 0 ||
-        objectCount > contentEnd || topObject >= objectCount || tableOffset > contentEnd ||
-        objectCount > (contentEnd - tableOffset) / offsetSize) {
-        return false;
+        BinaryPlistObjects objects;
+        objects.data = reinterpret_cast<const unsigned char*>(bytes.constData());
+        objects.contentEnd = size - trailerSize;
+        const unsigned char* trailer = objects.data + objects.contentEnd;
+        objects.offsetSize = trailer[6];
+        objects.referenceSize = trailer[7];
+        objects.objectCount = objects.number(objects.contentEnd + 8, 8);
+        objects.topObject = objects.number(objects.contentEnd + 16, 8);
+        objects.tableOffset = objects.number(objects.contentEnd + 24, 8);
+        if (objects.offsetSize < 1 || objects.offsetSize > 8 || objects.referenceSize < 1 ||
+            objects.referenceSize > 8 || objects.objectCount == 0 || objects.objectCount > objects.contentEnd ||
+            objects.topObject >= objects.objectCount || objects.tableOffset > objects.contentEnd ||
+            objects.objectCount > (objects.contentEnd - objects.tableOffset) / objects.offsetSize) {
+            return std::nullopt;
+        }
+        return objects;
     }
 
-    // The references an object holds: [first, first + count * referenceSize); none for scalars.
-    struct Container {
-        uint64_t first = 0;
-        uint64_t count = 0;
-        bool nests = false; // an array, set or dictionary: a level, even when empty
-    };
-    const auto containerAt = [&](uint64_t object) -> Container {
+    uint64_t objectCount = 0;
+    uint64_t topObject = 0;
+
+    // The `index`th reference `container` holds.
+    uint64_t reference(const Container& container, uint64_t index) const {
+        return number(container.first + index * referenceSize, referenceSize);
+    }
+
+    Container containerAt(uint64_t object) const {
         const uint64_t offset = number(tableOffset + object * offsetSize, offsetSize);
         if (offset >= contentEnd) {
             return {};
@@ -138,21 +165,50 @@ inline bool binaryPlistNestsDeeperThan(const QByteArray& bytes, int limit) {
             count = count > available / 2 ? 0 : count * 2;
         }
         return count > available ? Container{} : Container{first, count, true};
-    };
+    }
 
+private:
+    uint64_t number(uint64_t at, unsigned width) const {
+        uint64_t value = 0;
+        for (unsigned index = 0; index < width; ++index) {
+            value = (value << 8) | data[at + index];
+        }
+        return value;
+    }
+
+    const unsigned char* data = nullptr;
+    uint64_t contentEnd = 0;
+    uint64_t tableOffset = 0;
+    unsigned offsetSize = 0;
+    unsigned referenceSize = 0;
+};
+
+} // namespace nesting
+
+// Whether a binary property list ("bplist00") nests its arrays, sets and dictionaries deeper than
+// `limit`, or refers back to an object that contains the reference (which no parser can finish). Each
+// object is visited once, so shared objects cost nothing twice. Other damage is left to the parser.
+inline bool binaryPlistNestsDeeperThan(const QByteArray& bytes, int limit) {
+    const std::optional<nesting::BinaryPlistObjects> objects = nesting::BinaryPlistObjects::read(bytes);
+    if (!objects) {
+        return false;
+    }
     // Depth-first, iteratively; `height` is how deep an object nests once it has been left.
     enum : int { unvisited = -1, open = -2 };
-    std::vector<int> height(static_cast<size_t>(objectCount), unvisited);
+    std::vector<int> height(static_cast<size_t>(objects->objectCount), unvisited);
     struct Frame {
         uint64_t object;
-        Container container;
+        nesting::Container container;
         uint64_t next = 0;
         int deepest = 0;
     };
     std::vector<Frame> stack;
-    stack.push_back({topObject, containerAt(topObject)});
-    height[topObject] = open;
-    if (limit < 1 && stack.back().container.nests) {
+    const auto enter = [&](uint64_t object) {
+        height[object] = open;
+        stack.push_back({object, objects->containerAt(object)});
+        return stack.back().container.nests && static_cast<qsizetype>(stack.size()) > limit;
+    };
+    if (enter(objects->topObject)) {
         return true;
     }
     while (!stack.empty()) {
@@ -166,9 +222,8 @@ inline bool binaryPlistNestsDeeperThan(const QByteArray& bytes, int limit) {
             }
             continue;
         }
-        const uint64_t child = number(frame.container.first + frame.next * referenceSize, referenceSize);
-        ++frame.next;
-        if (child >= objectCount) {
+        const uint64_t child = objects->reference(frame.container, frame.next++);
+        if (child >= objects->objectCount) {
             continue;
         }
         if (height[child] == open) {
@@ -181,9 +236,7 @@ inline bool binaryPlistNestsDeeperThan(const QByteArray& bytes, int limit) {
             }
             continue;
         }
-        height[child] = open;
-        stack.push_back({child, containerAt(child)});
-        if (stack.back().container.nests && static_cast<qsizetype>(stack.size()) > limit) {
+        if (enter(child)) {
             return true;
         }
     }

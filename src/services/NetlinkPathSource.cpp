@@ -15,6 +15,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Kernel messages carry no alignment guarantee we may rely on in C++: every struct is copied out.
@@ -114,7 +116,7 @@ std::optional<NetworkLink> parseLinkMessage(QByteArrayView message) {
         return std::nullopt;
     }
     const auto info = read<ifinfomsg>(message, NLMSG_HDRLEN);
-    NetworkLink link{info.ifi_index, QStringLiteral("#%1").arg(info.ifi_index), info.ifi_flags};
+    NetworkLink link{info.ifi_index, u"#%1"_s.arg(info.ifi_index), info.ifi_flags};
     const qsizetype attributesStart = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(ifinfomsg));
     const bool whole = forEachAttribute(
             message.sliced(0, head->nlmsg_len).sliced(std::min<qsizetype>(attributesStart, head->nlmsg_len)),

@@ -7,6 +7,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // No real Info.plist comes near this; a larger file is refused rather than read into memory.
@@ -15,20 +17,20 @@ constexpr qint64 maxInfoPlistSize = 16 * 1024 * 1024;
 // The bundle's own Info.plist sits at "<Bundle>/Contents/Info.plist", directly under the install location.
 bool isTopLevelInfoPlist(const QString& relativePath) {
     const QStringList components = relativePath.split(u'/', Qt::SkipEmptyParts);
-    return !components.isEmpty() && relativePath == components.first() + QStringLiteral("/Contents/Info.plist");
+    return !components.isEmpty() && relativePath == components.first() + u"/Contents/Info.plist"_s;
 }
 
 QByteArray readWholeFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw SystemError(QStringLiteral("Could not open '%1' for reading: %2").arg(path, file.errorString()));
+        throw SystemError(u"Could not open '%1' for reading: %2"_s.arg(path, file.errorString()));
     }
     if (file.size() > maxInfoPlistSize) {
-        throw SystemError(QStringLiteral("'%1' is larger than %2 bytes.").arg(path).arg(maxInfoPlistSize));
+        throw SystemError(u"'%1' is larger than %2 bytes."_s.arg(path).arg(maxInfoPlistSize));
     }
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        throw SystemError(QStringLiteral("Could not read '%1': %2").arg(path, file.errorString()));
+        throw SystemError(u"Could not read '%1': %2"_s.arg(path, file.errorString()));
     }
     return bytes;
 }
@@ -72,8 +74,8 @@ struct ChosenVersion {
 std::optional<ChosenVersion> chooseVersion(const PkgDetails& details) {
     const auto present = [](const std::optional<QString>& version) { return version && !version->isEmpty(); };
     const auto dotted = [](const std::optional<QString>& version) { return version && version->contains(u'.'); };
-    const QString bundle = QStringLiteral("bundle version");
-    const QString shortBundle = QStringLiteral("short bundle version");
+    const QString bundle = u"bundle version"_s;
+    const QString shortBundle = u"short bundle version"_s;
     if (dotted(details.bundleVersion)) {
         return ChosenVersion{*details.bundleVersion, bundle};
     }
@@ -98,7 +100,7 @@ PkgUtilHelper::PkgUtilHelper(std::shared_ptr<LoggerProtocol> logger,
 QCoro::Task<bool> PkgUtilHelper::isInstallationNeeded(QString pkgId, QString requestedVersion) {
     const std::optional<PkgDetails> details = co_await packageDetails(pkgId);
     if (!details) {
-        logger->info(QStringLiteral("Failed to get info for package: ") + pkgId);
+        logger->info(u"Failed to get info for package: %1"_s.arg(pkgId));
         co_return true;
     }
 
@@ -106,23 +108,20 @@ QCoro::Task<bool> PkgUtilHelper::isInstallationNeeded(QString pkgId, QString req
     std::optional<QString> installedVersion;
     if (chosen) {
         installedVersion = chosen->version;
-        logger->info(QStringLiteral("Found ") + chosen->which + u' ' + chosen->version + QStringLiteral(" for ") +
-                     pkgId);
+        logger->info(u"Found %1 %2 for %3"_s.arg(chosen->which, chosen->version, pkgId));
     }
 
-    logger->info(QStringLiteral("Comparing ") + installedVersion.value_or(QStringLiteral("unknown")) +
-                 QStringLiteral(" for ") + requestedVersion);
+    logger->info(u"Comparing %1 for %2"_s.arg(installedVersion.value_or(u"unknown"_s), requestedVersion));
     if (!installedVersion) {
         // Nothing to compare with: installing again is safe, skipping might leave the app out of date.
-        logger->info(QStringLiteral("Result no installed version to compare with requested version ") +
-                     requestedVersion);
+        logger->info(u"Result no installed version to compare with requested version %1"_s.arg(requestedVersion));
         co_return true;
     }
     if (compareVersions(*installedVersion, requestedVersion) < 0) {
-        logger->info(QStringLiteral("Result is ") + *installedVersion + QStringLiteral(" < ") + requestedVersion);
+        logger->info(u"Result is %1 < %2"_s.arg(*installedVersion, requestedVersion));
         co_return true;
     }
-    logger->info(QStringLiteral("Result installed app is newer or equal than requested version ") + requestedVersion);
+    logger->info(u"Result installed app is newer or equal than requested version %1"_s.arg(requestedVersion));
     co_return false;
 }
 
@@ -167,12 +166,12 @@ int PkgUtilHelper::compareVersions(const QString& left, const QString& right) {
 }
 
 QCoro::Task<std::optional<PkgDetails>> PkgUtilHelper::packageDetails(QString pkgId) {
-    logger->info(QStringLiteral("Retrieving info for package: ") + pkgId);
-    const QString failure = QStringLiteral("Failed to get info for package: ") + pkgId;
+    logger->info(u"Retrieving info for package: %1"_s.arg(pkgId));
+    const QString failure = u"Failed to get info for package: %1"_s.arg(pkgId);
 
     std::optional<QByteArray> output;
     try {
-        const QStringList arguments{QString::fromLatin1("--export-plist"), pkgId};
+        const QStringList arguments{u"--export-plist"_s, pkgId};
         output = co_await processRunner->runProcess(launchPath, arguments);
     } catch (const std::exception&) {
         // Also the ordinary answer for a package that was never installed.
@@ -194,9 +193,9 @@ QCoro::Task<std::optional<PkgDetails>> PkgUtilHelper::packageDetails(QString pkg
     if (!root.isDictionary()) {
         co_return std::nullopt;
     }
-    const std::optional<QString> installLocation = root.value(QStringLiteral("install-location")).string();
-    const PropertyListNode paths = root.value(QStringLiteral("paths"));
-    const std::optional<QString> packageVersion = root.value(QStringLiteral("pkg-version")).string();
+    const std::optional<QString> installLocation = root.value(u"install-location"_s).string();
+    const PropertyListNode paths = root.value(u"paths"_s);
+    const std::optional<QString> packageVersion = root.value(u"pkg-version"_s).string();
 
     QStringList relativePaths;
     std::optional<QString> infoPlistPath;
@@ -219,25 +218,25 @@ QCoro::Task<std::optional<PkgDetails>> PkgUtilHelper::packageDetails(QString pkg
 }
 
 std::optional<BundleVersions> PkgUtilHelper::readBundleVersions(const QString& plistPath) const {
-    logger->info(QStringLiteral("Reading plist content ") + plistPath);
+    logger->info(u"Reading plist content %1"_s.arg(plistPath));
     if (!QFileInfo::exists(plistPath)) {
-        logger->info(QStringLiteral("Info.plist Path doesn't exist ") + plistPath);
+        logger->info(u"Info.plist Path doesn't exist %1"_s.arg(plistPath));
         return std::nullopt;
     }
     std::optional<PropertyList> infoPlist;
     try {
         infoPlist = PropertyList::parse(readWholeFile(plistPath));
     } catch (const Error& failure) {
-        logger->info(QStringLiteral("Info.plist Failed to read ") + plistPath + u' ' + failure.debugDescription());
+        logger->info(u"Info.plist Failed to read %1 %2"_s.arg(plistPath, failure.debugDescription()));
         return std::nullopt;
     }
     const PropertyListNode root = infoPlist->root();
     if (!root.isDictionary()) {
-        logger->info(QStringLiteral("Info.plist Failed parse plist content ") + plistPath);
+        logger->info(u"Info.plist Failed parse plist content %1"_s.arg(plistPath));
         return std::nullopt;
     }
-    return BundleVersions{root.value(QStringLiteral("CFBundleShortVersionString")).string(),
-                          root.value(QStringLiteral("CFBundleVersion")).string()};
+    return BundleVersions{root.value(u"CFBundleShortVersionString"_s).string(),
+                          root.value(u"CFBundleVersion"_s).string()};
 }
 
 } // namespace tarn

@@ -9,6 +9,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Standard error as the failure text: exactly as written, or "Unknown error" when it is not UTF-8.
@@ -16,7 +18,7 @@ QString failureText(const QByteArray& standardError) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(standardError);
     if (decoder.hasError()) {
-        return QStringLiteral("Unknown error");
+        return u"Unknown error"_s;
     }
     return text;
 }
@@ -27,7 +29,7 @@ ProcessRunner::ProcessRunner(std::shared_ptr<LoggerProtocol> logger, QString scr
     : logger(std::move(logger)), scriptRunnerPath(std::move(scriptRunnerPath)) {}
 
 QCoro::Task<std::optional<QByteArray>> ProcessRunner::runProcess(QString launchPath, QStringList arguments) {
-    logger->info(QStringLiteral("Executing '") + launchPath + u' ' + arguments.join(u' ') + u'\'');
+    logger->info(u"Executing '%1 %2'"_s.arg(launchPath, arguments.join(u' ')));
 
     // QProcess drains both pipes from the event loop as data arrives, so a child that fills one pipe
     // while we wait for the other can never stall.
@@ -43,11 +45,10 @@ QCoro::Task<std::optional<QByteArray>> ProcessRunner::runProcess(QString launchP
         co_await NextStateChange(process);
     }
     if (process.error() == QProcess::FailedToStart) {
-        throw SystemError(QStringLiteral("Could not start '%1': %2").arg(launchPath, process.errorString()));
+        throw SystemError(u"Could not start '%1': %2"_s.arg(launchPath, process.errorString()));
     }
     if (process.error() == QProcess::ReadError) {
-        throw SystemError(
-                QStringLiteral("Could not read the output of '%1': %2").arg(launchPath, process.errorString()));
+        throw SystemError(u"Could not read the output of '%1': %2"_s.arg(launchPath, process.errorString()));
     }
 
     const QByteArray standardOutput = process.readAllStandardOutput();
@@ -64,18 +65,15 @@ QCoro::Task<std::optional<QByteArray>> ProcessRunner::runProcess(QString launchP
 QCoro::Task<std::optional<QByteArray>> ProcessRunner::runWithAdminPrivileges(QString command, QStringList arguments,
                                                                              QString prompt) {
     const QString script = adminScript(command + u' ' + arguments.join(u' '), prompt);
-    logger->info(QStringLiteral("Executing '") + script + u'\'');
-    // Built outside the call: g++ 12 rejects QStringLiteral inside a braced list in a coroutine.
-    const QStringList scriptArguments{QString::fromLatin1("-e"), script};
-    // Named first: g++ 12 mishandles the temporaries of `co_return co_await f(...)` when f throws.
-    auto run = runProcess(scriptRunnerPath, scriptArguments);
+    logger->info(u"Executing '%1'"_s.arg(script));
+    // Named first [gcc12-await-temporaries].
+    auto run = runProcess(scriptRunnerPath, {u"-e"_s, script});
     co_return co_await std::move(run);
 }
 
 QString ProcessRunner::adminScript(const QString& commandLine, const QString& prompt) {
-    return QStringLiteral("do shell script \"") + escapedForAppleScriptString(commandLine) +
-           QStringLiteral("\" with administrator privileges with prompt \"") + escapedForAppleScriptString(prompt) +
-           u'"';
+    return u"do shell script \"%1\" with administrator privileges with prompt \"%2\""_s.arg(
+            escapedForAppleScriptString(commandLine), escapedForAppleScriptString(prompt));
 }
 
 QString escapedForAppleScriptString(const QString& text) {

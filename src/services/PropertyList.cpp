@@ -11,8 +11,10 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 QString PropertyListError::debugDescription() const {
-    return QStringLiteral("PropertyListError(%1)").arg(quotedForDebug(message));
+    return u"PropertyListError(%1)"_s.arg(quotedForDebug(message));
 }
 
 bool PropertyListNode::isDictionary() const {
@@ -88,19 +90,19 @@ void PropertyList::Free::operator()(void* node) const {
 PropertyList PropertyList::parse(const QByteArray& bytes) {
     // The library takes a 32-bit length; a longer buffer would be read truncated.
     if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max()) {
-        throw PropertyListError(QStringLiteral("The data is not a property list in XML or binary format."));
+        throw PropertyListError(u"The data is not a property list in XML or binary format."_s);
     }
     if (plistNestsDeeperThan(bytes, maxDocumentDepth)) {
-        throw PropertyListError(QStringLiteral("The property list nests deeper than %1 levels.").arg(maxDocumentDepth));
+        throw PropertyListError(u"The property list nests deeper than %1 levels."_s.arg(maxDocumentDepth));
     }
     plist_t parsed = nullptr;
     plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &parsed);
     if (parsed == nullptr) {
-        throw PropertyListError(QStringLiteral("The data is not a property list in XML or binary format."));
+        throw PropertyListError(u"The data is not a property list in XML or binary format."_s);
     }
     PropertyList list(parsed);
     if (bytes.startsWith("bplist") && plistHoldsNulBytes(parsed)) {
-        throw PropertyListError(QStringLiteral("The property list holds a NUL character in a key or a text."));
+        throw PropertyListError(u"The property list holds a NUL character in a key or a text."_s);
     }
     return list;
 }
@@ -141,22 +143,26 @@ PropertyList& PropertyList::append(PropertyList value) {
     return *this;
 }
 
-QByteArray PropertyList::toXml() const {
-    char* text = nullptr;
+namespace {
+
+// Runs one of libplist's writers and copies out what it wrote before handing its buffer back.
+QByteArray written(plist_t node, void (*write)(plist_t, char**, uint32_t*), void (*release)(char*)) {
+    char* bytes = nullptr;
     uint32_t length = 0;
-    plist_to_xml(node.get(), &text, &length);
-    QByteArray result(text, static_cast<qsizetype>(length));
-    plist_to_xml_free(text);
+    write(node, &bytes, &length);
+    QByteArray result(bytes, static_cast<qsizetype>(length));
+    release(bytes);
     return result;
 }
 
+} // namespace
+
+QByteArray PropertyList::toXml() const {
+    return written(node.get(), plist_to_xml, plist_to_xml_free);
+}
+
 QByteArray PropertyList::toBinary() const {
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(node.get(), &bytes, &length);
-    QByteArray result(bytes, static_cast<qsizetype>(length));
-    plist_to_bin_free(bytes);
-    return result;
+    return written(node.get(), plist_to_bin, plist_to_bin_free);
 }
 
 } // namespace tarn

@@ -31,7 +31,6 @@ public:
     PropertyListNode() = default;
     explicit PropertyListNode(void* node) : node(node) {}
 
-    bool isNull() const { return node == nullptr; }
     bool isDictionary() const;
     bool isArray() const;
     bool isString() const;

@@ -17,6 +17,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QString freshUuidText() {
@@ -55,9 +57,8 @@ QUrl moveIntoTemporaryFolder(const HttpsSession::DownloadOutcome& outcome) {
 
     QFile downloaded(*outcome.location);
     if (!downloaded.rename(destination)) {
-        throw RestClientError::fileHandlingError(
-                std::make_exception_ptr(SystemError(QStringLiteral("The downloaded file cannot be moved to '%1': %2")
-                                                            .arg(destination, downloaded.errorString()))));
+        throw RestClientError::fileHandlingError(std::make_exception_ptr(SystemError(
+                u"The downloaded file cannot be moved to '%1': %2"_s.arg(destination, downloaded.errorString()))));
     }
     return QUrl::fromLocalFile(destination);
 }
@@ -125,6 +126,7 @@ RestClient::~RestClient() {
 }
 
 QCoro::Task<QByteArray> RestClient::fetchVerifiedBody(QUrl url, std::optional<QString> expectedHash, QString name) {
+    // Each task named first [gcc12-await-temporaries].
     auto transfer = urlSession->data(std::move(url), cancellation);
     const HttpsSession::Response response = co_await std::move(transfer);
     if (!response.statusCode || *response.statusCode < 200 || *response.statusCode > 299) {
@@ -143,8 +145,7 @@ QCoro::Task<QUrl> RestClient::downloadFile(QUrl url, std::function<void(Download
     }
     auto current = std::make_shared<ProgressObservation>(std::move(progressHandler));
     observation = current;
-    // The task is named first: g++ 12 mishandles the temporaries of a `co_return co_await f(...)`
-    // whose task throws (destroying them out of turn or never), which corrupted the heap here.
+    // Named first [gcc12-await-temporaries].
     auto transfer = urlSession->download(
             std::move(url), [current](qint64 received, qint64 expected) { current->update(received, expected); },
             moveIntoTemporaryFolder, downloadCancellation);

@@ -8,17 +8,19 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 SSLValidator::SSLValidator(std::shared_ptr<LoggerProtocol> logger, QList<QSslCertificate> extraAuthorities)
     : logger(std::move(logger)), extraAuthorities(std::move(extraAuthorities)) {}
 
 QList<QSslCertificate> SSLValidator::loadCertificateBundle(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw SystemError(QStringLiteral("The CA bundle '%1' cannot be read: %2").arg(path, file.errorString()));
+        throw SystemError(u"The CA bundle '%1' cannot be read: %2"_s.arg(path, file.errorString()));
     }
     const QList<QSslCertificate> certificates = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
     if (certificates.isEmpty()) {
-        throw SystemError(QStringLiteral("The CA bundle '%1' holds no PEM certificate").arg(path));
+        throw SystemError(u"The CA bundle '%1' holds no PEM certificate"_s.arg(path));
     }
     return certificates;
 }

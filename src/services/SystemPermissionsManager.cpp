@@ -10,6 +10,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // How a shell would report a child killed by a signal.
@@ -19,7 +21,7 @@ constexpr int releaseWaitMilliseconds = 5000;
 
 // sudo expands %-sequences in its prompt, so a literal % is doubled.
 QString sudoPrompt(QString prompt) {
-    return prompt.replace(u'%', QStringLiteral("%%"));
+    return prompt.replace(u'%', u"%%"_s);
 }
 
 // Why sudo said no, from what the dialog reported: it asks only when sudo lets this account act as
@@ -67,20 +69,18 @@ QCoro::Task<AdminRights> SystemPermissionsManager::requestAdminPrivileges() {
         co_await NextStateChange(*release);
     }
     const QTemporaryDir scratch;
-    const QString report = scratch.filePath(QStringLiteral("answers"));
+    const QString report = scratch.filePath(u"answers"_s);
     QProcess process;
-    quietProcess(process, sudoPath,
-                 {QStringLiteral("-A"), QStringLiteral("-p"), sudoPrompt(qtTrId("permissions.prompt")),
-                  QStringLiteral("-v")});
+    quietProcess(process, sudoPath, {u"-A"_s, u"-p"_s, sudoPrompt(qtTrId("permissions.prompt")), u"-v"_s});
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("SUDO_ASKPASS"), askpassPath);
-    environment.insert(QStringLiteral("TARN_ASKPASS_REPORT"), report);
+    environment.insert(u"SUDO_ASKPASS"_s, askpassPath);
+    environment.insert(u"TARN_ASKPASS_REPORT"_s, report);
     process.setProcessEnvironment(environment);
 
     // Without the dialog sudo could only fail, and would say so as if this account were refused.
     if (!scratch.isValid() || !QFileInfo(askpassPath).isExecutable()) {
         const int status = QFileInfo::exists(askpassPath) ? cannotExecuteStatus : notFoundStatus;
-        logger->critical(QStringLiteral("Authorization create failed: ") + QString::number(status));
+        logger->critical(u"Authorization create failed: %1"_s.arg(status));
         co_return AdminRights::unavailable;
     }
     process.start();
@@ -89,7 +89,7 @@ QCoro::Task<AdminRights> SystemPermissionsManager::requestAdminPrivileges() {
     }
     if (process.error() == QProcess::FailedToStart) {
         const int status = QFileInfo::exists(sudoPath) ? cannotExecuteStatus : notFoundStatus;
-        logger->critical(QStringLiteral("Authorization create failed: ") + QString::number(status));
+        logger->critical(u"Authorization create failed: %1"_s.arg(status));
         co_return AdminRights::unavailable;
     }
     authRef = true;
@@ -98,7 +98,7 @@ QCoro::Task<AdminRights> SystemPermissionsManager::requestAdminPrivileges() {
     if (status == 0) {
         co_return AdminRights::granted;
     }
-    logger->critical(QStringLiteral("Authorization copy rights failed: ") + QString::number(status));
+    logger->critical(u"Authorization copy rights failed: %1"_s.arg(status));
     if (crashed) {
         co_return AdminRights::failed;
     }
@@ -114,7 +114,7 @@ void SystemPermissionsManager::releaseAuthorization() {
         return; // no request since, so no grant that this release would not end
     }
     release = std::make_unique<QProcess>();
-    quietProcess(*release, sudoPath, {QStringLiteral("-k")});
+    quietProcess(*release, sudoPath, {u"-k"_s});
     release->start();
 }
 

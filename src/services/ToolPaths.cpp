@@ -5,12 +5,14 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 ToolPaths ToolPaths::forThisSystem() {
 #ifdef Q_OS_MACOS
-    return {QStringLiteral("/usr/sbin/pkgutil"),
-            QStringLiteral("/usr/sbin/installer"),
-            QStringLiteral("/usr/bin/hdiutil"),
-            QStringLiteral("/usr/bin/osascript"),
+    return {u"/usr/sbin/pkgutil"_s,
+            u"/usr/sbin/installer"_s,
+            u"/usr/bin/hdiutil"_s,
+            u"/usr/bin/osascript"_s,
             QString(),
             QString()};
 #else
@@ -22,9 +24,8 @@ ToolPaths ToolPaths::forThisSystem() {
 
 ToolPaths ToolPaths::inDirectory(const QString& directory) {
     const QDir tools(directory);
-    return {tools.filePath(QStringLiteral("pkgutil")), tools.filePath(QStringLiteral("installer")),
-            tools.filePath(QStringLiteral("hdiutil")), tools.filePath(QStringLiteral("osascript")),
-            tools.filePath(QStringLiteral("askpass")), QStringLiteral("/usr/bin/sudo")};
+    return {tools.filePath(u"pkgutil"_s),   tools.filePath(u"installer"_s), tools.filePath(u"hdiutil"_s),
+            tools.filePath(u"osascript"_s), tools.filePath(u"askpass"_s),   u"/usr/bin/sudo"_s};
 }
 
 } // namespace tarn

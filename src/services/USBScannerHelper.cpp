@@ -12,6 +12,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // sysfs attributes never exceed a page; anything longer is not what we are looking for.
@@ -58,30 +60,28 @@ std::optional<QStringList> listDevices(const QString& folder) {
 
 QList<USBDeviceModel> matchingDevices(const std::shared_ptr<LoggerProtocol>& logger, const QString& sysfsRoot,
                                       const QList<USBDeviceModel>& vendorDevices) {
-    const QDir devicesFolder(QDir(sysfsRoot).filePath(QStringLiteral("bus/usb/devices")));
+    const QDir devicesFolder(QDir(sysfsRoot).filePath(u"bus/usb/devices"_s));
     const std::optional<QStringList> entries = listDevices(devicesFolder.path());
     if (!entries) {
         return {};
     }
-    logger->info(QStringLiteral("Searching for USB devices..."));
+    logger->info(u"Searching for USB devices..."_s);
 
     QList<USBDeviceModel> matches;
     for (const QString& entry : *entries) {
         const QDir device(devicesFolder.filePath(entry));
-        const auto vendorText = readAttribute(device, QStringLiteral("idVendor"));
-        const auto productText = readAttribute(device, QStringLiteral("idProduct"));
+        const auto vendorText = readAttribute(device, u"idVendor"_s);
+        const auto productText = readAttribute(device, u"idProduct"_s);
         if (!vendorText && !productText) {
             continue; // an interface, not a device
         }
         const USBDeviceModel found{
                 vendorText ? parseBase16(vendorText->trimmed()) : 0,
                 productText ? parseBase16(productText->trimmed()) : 0,
-                readAttribute(device, QStringLiteral("manufacturer"))
-                        .value_or(QStringLiteral("Unknown Vendor"))
-                        .trimmed(),
-                readAttribute(device, QStringLiteral("product")).value_or(QStringLiteral("Unknown Device")).trimmed(),
+                readAttribute(device, u"manufacturer"_s).value_or(u"Unknown Vendor"_s).trimmed(),
+                readAttribute(device, u"product"_s).value_or(u"Unknown Device"_s).trimmed(),
         };
-        logger->info(QStringLiteral("Found USB device: ") + found.description());
+        logger->info(u"Found USB device: %1"_s.arg(found.description()));
         // Names take no part: USBDeviceModel compares identifiers only.
         if (vendorDevices.contains(found)) {
             matches.append(found);
@@ -89,9 +89,9 @@ QList<USBDeviceModel> matchingDevices(const std::shared_ptr<LoggerProtocol>& log
     }
 
     if (matches.isEmpty()) {
-        logger->info(QStringLiteral("No matching USB devices found."));
+        logger->info(u"No matching USB devices found."_s);
     } else {
-        logger->info(QStringLiteral("Found matching USB device: ") + debugDescription(matches));
+        logger->info(u"Found matching USB device: %1"_s.arg(debugDescription(matches)));
     }
     return matches;
 }
@@ -102,6 +102,7 @@ USBScannerHelper::USBScannerHelper(std::shared_ptr<LoggerProtocol> logger, QStri
     : logger(std::move(logger)), sysfsRoot(std::move(sysfsRoot)) {}
 
 QCoro::Task<QList<USBDeviceModel>> USBScannerHelper::findMatchingUSBDevices(QList<USBDeviceModel> vendorDevices) {
+    // Named first [gcc12-await-temporaries].
     QFuture<QList<USBDeviceModel>> walk = QtConcurrent::run(matchingDevices, logger, sysfsRoot, vendorDevices);
     co_return co_await walk;
 }

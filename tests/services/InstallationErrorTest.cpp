@@ -6,37 +6,28 @@
 #include <gtest/gtest.h>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
-TEST(InstallationError, GenericDescriptionNamesTheCaseNumberWhereverItIsSeen) {
-    const std::pair<InstallationError, int> cases[] = {{InstallationError::unableToMountDMG({}), 0},
-                                                       {InstallationError::pkgNotFound({}), 1},
-                                                       {InstallationError::installationFailed({}), 2},
-                                                       {InstallationError::unmountFailed({}), 3},
-                                                       {InstallationError::unsupportedFileExtension({}), 4},
-                                                       {InstallationError::mismatchHash({}), 5},
-                                                       {InstallationError::mismatchSignature({}), 6},
-                                                       {InstallationError::invalidInput({}), 7},
-                                                       {InstallationError::invalidPath({}), 8},
-                                                       {InstallationError::invalidUrl({}), 9},
-                                                       {InstallationError::noProcessOutput({}), 10}};
-    for (const auto& [error, number] : cases) {
+// The case number is what the user sees, wherever the error is described; debug text escapes its detail.
+TEST(InstallationError, DescriptionsNameTheCaseNumberAndDebugTextEscapesTheDetail) {
+    using enum InstallationError::Case;
+    const InstallationError::Case cases[] = {
+            unableToMountDMG,  pkgNotFound,  installationFailed, unmountFailed, unsupportedFileExtension, mismatchHash,
+            mismatchSignature, invalidInput, invalidPath,        invalidUrl,    noProcessOutput};
+    for (int number = 0; number < std::ssize(cases); ++number) {
+        const InstallationError error(cases[number], {});
         const QString expected = test::genericDescription(number);
         EXPECT_EQ(error.localizedDescription(), expected);
-        // Also through code that only knows exceptions.
         EXPECT_EQ(localizedDescription(std::make_exception_ptr(error)), expected);
         EXPECT_EQ(QString::fromUtf8(error.what()), expected);
     }
-    EXPECT_EQ(localizedDescription(std::make_exception_ptr(std::runtime_error("plain"))), QStringLiteral("plain"));
-}
-
-TEST(InstallationError, DebugTextEscapesQuotesBackslashesAndLineBreaks) {
-    EXPECT_EQ(InstallationError::pkgNotFound(QStringLiteral("No PKG found in DMG '/Volumes/\"X\"'")).debugDescription(),
-              QStringLiteral("pkgNotFound(\"No PKG found in DMG '/Volumes/\\\"X\\\"'\")"));
-    EXPECT_EQ(
-            debugDescription(std::make_exception_ptr(InstallationError::installationFailed(QStringLiteral("a\\b\nc")))),
-            QStringLiteral("installationFailed(\"a\\\\b\\nc\")"));
-    EXPECT_EQ(InstallationError::invalidUrl(QString()).debugDescription(), QStringLiteral("invalidUrl(\"\")"));
+    EXPECT_EQ(localizedDescription(std::make_exception_ptr(std::runtime_error("plain"))), u"plain"_s);
+    EXPECT_EQ(InstallationError::pkgNotFound(u"No PKG in '/V/\"X\"'"_s).debugDescription(),
+              u"pkgNotFound(\"No PKG in '/V/\\\"X\\\"'\")"_s);
+    EXPECT_EQ(debugDescription(std::make_exception_ptr(InstallationError::installationFailed(u"a\\b\nc"_s))),
+              u"installationFailed(\"a\\\\b\\nc\")"_s);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "services/InstallerHelper.h"
 
 #include "PackageServicesSupport.h"
+#include "support/Gate.h"
 #include "support/Mocks.h"
 
 #include <QDirIterator>
@@ -9,39 +10,28 @@
 #include <gmock/gmock.h>
 
 namespace tarn::test {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::InSequence;
 using ::testing::StrictMock;
+using IE = InstallationError;
 
-const QString hdiutil = QStringLiteral("/opt/tools/hdiutil");
-const QString installer = QStringLiteral("/opt/tools/installer");
-const QString expectedHash = QStringLiteral("ABCDEF0123");
-const QString appName = QStringLiteral("Scan Pro");
-const QString image = QStringLiteral("/downloads/Scan Pro 2.dmg");
-const QString package = QStringLiteral("/downloads/Scan Pro.PKG");
+const QString hdiutil = u"/opt/tools/hdiutil"_s;
+const QString installer = u"/opt/tools/installer"_s;
+const QString expectedHash = u"ABCDEF0123"_s;
+const QString appName = u"Scan Pro"_s;
+const QString image = u"/downloads/Scan Pro 2.dmg"_s;
+const QString package = u"/downloads/Scan Pro.PKG"_s;
+const QStringList signers{u"TARN (Q7XK2M9P4D)"_s};
+const QStringList attachArguments{u"attach"_s, image, u"-nobrowse"_s, u"-plist"_s};
 
 // What the mocked steps fail with when a row makes them fail.
-const auto hashFailure = InstallationError::mismatchHash(QStringLiteral("digest differs"));
-const auto signatureFailure = InstallationError::mismatchSignature(QStringLiteral("not signed"));
-const auto attachFailure = InstallationError::installationFailed(QStringLiteral("hdiutil: attach failed"));
-const auto installFailure = InstallationError::installationFailed(QStringLiteral("User \"canceled\".\n"));
-
-const QStringList signers{QStringLiteral("TARN (Q7XK2M9P4D)")};
-const QStringList attachArguments{QStringLiteral("attach"), image, QStringLiteral("-nobrowse"),
-                                  QStringLiteral("-plist")};
-
-QStringList detachArguments(const QString& mountPoint) {
-    return {QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet")};
-}
-
-QStringList installArguments(const QString& pkg) {
-    return {QStringLiteral("-pkg"), u'\'' + pkg + u'\'', QStringLiteral("-target"), QStringLiteral("/")};
-}
-
-std::optional<InstallationError> failureIf(bool fails, const InstallationError& error) {
-    return fails ? std::optional(error) : std::nullopt;
-}
+const auto hashFailure = IE::mismatchHash(u"digest differs"_s);
+const auto signatureFailure = IE::mismatchSignature(u"not signed"_s);
+const auto attachFailure = IE::installationFailed(u"hdiutil: attach failed"_s);
+const auto installFailure = IE::installationFailed(u"User \"canceled\".\n"_s);
 
 auto step(std::optional<InstallationError> failure) {
     return [failure](auto&&...) { return failure ? failingTask<void>(*failure) : readyTask(); };
@@ -53,13 +43,19 @@ auto toolStep(std::optional<InstallationError> failure, std::optional<QByteArray
     };
 }
 
+// A detach that fails once the test opens the gate.
+QCoro::Task<std::optional<QByteArray>> failedDetach(Gate* gate) {
+    co_await qCoro(gate, &Gate::opened);
+    throw IE::installationFailed(u"hdiutil: couldn't unmount"_s);
+}
+
 class InstallerHelperTest : public ::testing::Test {
 protected:
     ~InstallerHelperTest() override { drainPostedEvents(); }
 
     // A mounted volume: a folder holding the given entries (a name ending in "/" is a folder).
     QString volumeWith(const QStringList& entries) {
-        const QString mountPoint = directory.filePath(QStringLiteral("Volume"));
+        const QString mountPoint = directory.filePath(u"Volume \u00e9"_s); // the reports' texts are UTF-8
         QDir(mountPoint).removeRecursively();
         QDir().mkpath(mountPoint);
         for (const QString& entry : entries) {
@@ -69,16 +65,32 @@ protected:
         return mountPoint;
     }
 
-    // The steps of an image install that ends well, with the package found at `pkg`; the detach is the caller's.
-    void expectImageInstall(const QByteArray& report, const QString& pkg) {
-        EXPECT_CALL(*validator, validateHash(image, expectedHash)).WillOnce(step({}));
-        EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments)).WillOnce(toolStep({}, report));
-        EXPECT_CALL(*validator, validateSignature(pkg, signers)).WillOnce(step({}));
-        EXPECT_CALL(*runner, runWithAdminPrivileges(installer, installArguments(pkg), prompt())).WillOnce(toolStep({}));
+    // The checks, tool runs and their outcomes of one install, in order; a failing step ends the steps.
+    void expectSteps(const QString& file, const std::optional<QByteArray>& report, const QString& pkg,
+                     const std::optional<InstallationError>& failure = {}, std::optional<QString> detached = {}) {
+        InSequence order;
+        const auto fails = [&](const IE& e) { return failure == e ? failure : std::nullopt; };
+        EXPECT_CALL(*validator, validateHash(file, expectedHash)).WillOnce(step(fails(hashFailure)));
+        if (file == image && !fails(hashFailure)) {
+            EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments)).WillOnce(toolStep(fails(attachFailure), report));
+        }
+        if (!pkg.isEmpty() && !fails(hashFailure) && !fails(attachFailure)) {
+            EXPECT_CALL(*validator, validateSignature(pkg, signers)).WillOnce(step(fails(signatureFailure)));
+            if (!fails(signatureFailure)) {
+                const QStringList arguments{u"-pkg"_s, u'\'' + pkg + u'\'', u"-target"_s, u"/"_s};
+                EXPECT_CALL(*runner,
+                            runWithAdminPrivileges(installer, arguments,
+                                                   QString::fromLatin1(DisclaimerTranslator::format).arg(appName)))
+                        .WillOnce(toolStep(fails(installFailure)));
+            }
+        }
+        if (detached) {
+            EXPECT_CALL(*runner, runProcess(hdiutil, QStringList{u"detach"_s, *detached, u"-quiet"_s}))
+                    .WillOnce(toolStep({}));
+        }
     }
 
     QCoro::Task<> install(const QString& path) { return helper->install(path, appName, expectedHash, signers); }
-    static QString prompt() { return QString::fromLatin1(DisclaimerTranslator::format).arg(appName); }
 
     DisclaimerTranslator translator;
     QTemporaryDir directory;
@@ -90,247 +102,130 @@ protected:
             std::make_shared<InstallerHelper>(logger, runner, validator, hdiutil, installer);
 };
 
-TEST_F(InstallerHelperTest, StandalonePackageInAnyCaseIsVerifiedThenInstalledAsAdministrator) {
-    {
-        InSequence order;
-        EXPECT_CALL(*validator, validateHash(package, expectedHash)).WillOnce(step({}));
-        EXPECT_CALL(*validator, validateSignature(package, signers)).WillOnce(step({}));
-        EXPECT_CALL(*runner, runWithAdminPrivileges(installer, installArguments(package), prompt()))
-                .WillOnce(toolStep({}, "installer: The install was successful."));
-    }
-
+TEST_F(InstallerHelperTest, PackagesAndImagesAreVerifiedMountedSearchedInstalledAndDetachedInOrder) {
+    expectSteps(package, {}, package);
     test::waitFor(install(package));
+    EXPECT_EQ(logger->lines(), QStringList({u"[INFO] Install PKG '%1'"_s.arg(package),
+                                            u"[INFO] PKG installed succsessfully: '%1'"_s.arg(package)}));
 
-    EXPECT_EQ(logger->lines(),
-              QStringList({QStringLiteral("[INFO] Install PKG '") + package + u'\'',
-                           QStringLiteral("[INFO] PKG installed succsessfully: '") + package + u'\''}));
-}
-
-TEST_F(InstallerHelperTest, DiskImageIsVerifiedMountedSearchedInstalledThenDetachedOnce) {
-    const QString mountPoint = volumeWith({QStringLiteral("Read Me.txt"), QStringLiteral("Scan Pro.pkg")});
-    const QString pkg = mountPoint + QStringLiteral("/Scan Pro.pkg");
-    {
-        InSequence order;
-        expectImageInstall(attachReport({std::nullopt, mountPoint}).toXml(), pkg);
-        EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce(toolStep({}));
-    }
-
-    test::waitFor(install(image));
-
-    // %1 the image, %2 the mount point, %3 the package.
-    QStringList expected = QStringLiteral("Installing from DMG: '%1'|Mount DMG: '%1'|Successfully mounted DMG: '%1'|"
-                                          "Mount point was successfully identified: %2|Searching for PKG in DMG at "
-                                          "mount point '%2'|Install PKG '%3'|PKG installed succsessfully: '%3'|"
-                                          "Unmount %2|DMG mount point '%2' successfully unmounted")
-                                   .arg(image, mountPoint, pkg)
-                                   .split(u'|');
-    EXPECT_EQ(logger->lines(), expected.replaceInStrings(QRegularExpression(QStringLiteral("^")), "[INFO] "));
-}
-
-TEST_F(InstallerHelperTest, BinaryReportTrailingSlashAndTheFirstListedPackageAreUnderstood) {
-    const QString mountPoint = volumeWith({QStringLiteral("b.pkg"), QStringLiteral("a.pkg"), QStringLiteral("c.pkg"),
-                                           QStringLiteral("d.pkg"), QStringLiteral("e.pkg")}) +
-                               u'/';
-    // The first package in directory order, not in sorted order.
-    QDirIterator listing(mountPoint, {QStringLiteral("*.pkg")}, QDir::Files);
+    logger->clear();
+    // A binary report with a partition before the volume, whose mount point ends in a slash; the first package in
+    // directory order, not in sorted order.
+    const QString mountPoint = volumeWith({u"Read Me.txt"_s, u"b.pkg"_s, u"a.pkg"_s, u"c.pkg"_s, u"e.pkg"_s}) + u'/';
+    QDirIterator listing(mountPoint, {u"*.pkg"_s}, QDir::Files);
     ASSERT_TRUE(listing.hasNext());
     listing.next();
-    expectImageInstall(attachReport({mountPoint}).toBinary(), mountPoint + listing.fileName());
-    EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce(toolStep({}));
-
+    const QString pkg = mountPoint + listing.fileName();
+    expectSteps(image, toBinary(attachReport("<dict/>" + mountedAt(mountPoint))), pkg, {}, mountPoint);
     test::waitFor(install(image));
+    QStringList expected = u"Installing from DMG: '%1'|Mount DMG: '%1'|Successfully mounted DMG: '%1'|"
+                           "Mount point was successfully identified: %2|Searching for PKG in DMG at "
+                           "mount point '%2'|Install PKG '%3'|PKG installed succsessfully: '%3'|"
+                           "Unmount %2|DMG mount point '%2' successfully unmounted"_s.arg(image, mountPoint, pkg)
+                                   .split(u'|');
+    EXPECT_EQ(logger->lines(), expected.replaceInStrings(QRegularExpression(u"^"_s), "[INFO] "));
 }
 
 // Every way an install can fail. Texts may hold %1 (the installer file) and %2 (the mount point).
-enum class Step { none, hash, attach, signature, install };
-using AttachOutput = std::optional<std::optional<QByteArray>>;
-struct FailureRow {
-    const char* name;
-    QString file;
-    Step failing;
-    InstallationError expected;
-    bool critical;
-    bool detached;
-    AttachOutput attachOutput = {}; // unset: a usable report naming the volume
-    QStringList volume = {QStringLiteral("Scan.pkg")};
-    QString detachTarget = {}; // what is detached when not the volume's mount point
-};
-
-FailureRow unsupported(const char* name, const char* file, const char* extension) {
-    return {name,
-            QString::fromLatin1(file),
-            Step::none,
-            InstallationError::unsupportedFileExtension(
-                    QStringLiteral("Unsupported file extension for installation: ") + QLatin1String(extension)),
-            true,
-            false};
-}
-
-FailureRow unusableReport(const char* name, const std::optional<QByteArray>& output, bool critical,
-                          const char* shown = nullptr, const char* detached = nullptr) {
-    const QString text = shown ? QString::fromLatin1(shown) : QString::fromUtf8(output.value_or(QByteArray()));
-    return {name,
-            image,
-            Step::none,
-            InstallationError::unableToMountDMG(QStringLiteral("Failed to parse mount point for DMG '%1' ") + text),
-            critical,
-            detached != nullptr,
-            AttachOutput(output),
-            {QStringLiteral("Scan.pkg")},
-            QString::fromLatin1(detached)};
-}
-
-template <typename... Entity>
-PropertyList withEntities(Entity... list) {
-    PropertyList entities = PropertyList::array();
-    (entities.append(std::move(list)), ...);
-    PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("system-entities"), std::move(entities));
-    return root;
-}
-
-PropertyList mountPointEntity(PropertyList mountPoint) {
-    PropertyList entity = PropertyList::dictionary();
-    entity.insert(QStringLiteral("mount-point"), std::move(mountPoint));
-    return entity;
-}
-
-PropertyList deviceEntity(const char* device) {
-    PropertyList entity = PropertyList::dictionary();
-    entity.insert(QStringLiteral("dev-entry"), PropertyList::string(QString::fromLatin1(device)));
-    return entity;
-}
-
-QList<FailureRow> failureRows() {
-    using IE = InstallationError;
-    const QString canceled = QStringLiteral("'. Error: installationFailed(\"User \\\"canceled\\\".\\n\")");
-    QList<FailureRow> rows{
-            unsupported("zip", "/downloads/Scan.zip", "zip"),
-            unsupported("upper-case zip", "/downloads/Scan.ZIP", "zip"),
-            unsupported("no extension", "/downloads.d/Scan", ""),
-            {"package digest", package, Step::hash, hashFailure, false, false},
-            {"package signature", package, Step::signature, signatureFailure, false, false},
-            {"package install", package, Step::install,
-             IE::installationFailed(QStringLiteral("Failed to install from standalone PKG: '%1") + canceled), true,
-             false},
-            {"image digest", image, Step::hash, hashFailure, false, false},
-            {"attach", image, Step::attach,
-             IE::unableToMountDMG(QStringLiteral("Failed to mount DMG: '%1'. Error: ") + genericDescription(2)), true,
-             false},
-            unusableReport("report not a property list", "hdiutil: attach: \"done\"\n", true),
-            unusableReport("report neither UTF-8 nor a property list", "\xff\xfe\x01", true, "Unknown error"),
-            unusableReport("no report", std::nullopt, true),
-            unusableReport("no mount point in any entity", attachReport({std::nullopt, std::nullopt}).toXml(), false),
-            unusableReport("entities missing", PropertyList::dictionary().toXml(), false),
-            // Whatever an unusable report names as attached is detached.
-            unusableReport("one stray entity beside a mount point",
-                           withEntities(PropertyList::string(QStringLiteral("stray")),
-                                        mountPointEntity(PropertyList::string(QStringLiteral("/V"))))
-                                   .toXml(),
-                           false, nullptr, "/V"),
-            unusableReport("device entries without mount point",
-                           withEntities(mountPointEntity(PropertyList::integer(7)), deviceEntity("/dev/disk4"),
-                                        deviceEntity("/dev/disk4s1"))
-                                   .toXml(),
-                           false, nullptr, "/dev/disk4"),
-            unusableReport("mount point not text", withEntities(mountPointEntity(PropertyList::integer(7))).toXml(),
-                           false),
-            {"only nested, upper-case or suffixed packages", image, Step::none,
-             IE::pkgNotFound(QStringLiteral("No PKG found in DMG '%2'")), true, true},
-            {"signature inside image", image, Step::signature, signatureFailure, false, true},
-            {"install inside image", image, Step::install,
-             IE::unableToMountDMG(QStringLiteral("Failed to install from DMG: '%1") + canceled), true, true},
+TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyWhatWasAttached) {
+    const QString unparsed = u"Failed to parse mount point for DMG '%1' "_s;
+    const QString canceled = u"'. Error: installationFailed(\"User \\\"canceled\\\".\\n\")"_s;
+    const QString inVolume = u"%2/Scan.pkg"_s;
+    const QString mounted = u"%2"_s;
+    const auto unsupported = [](const char* extension) {
+        return IE::unsupportedFileExtension(u"Unsupported file extension for installation: "_s +
+                                            QLatin1String(extension));
     };
-    rows[rows.size() - 3].volume = {QStringLiteral("Scan.PKG"), QStringLiteral("Inner/"),
-                                    QStringLiteral("Inner/Scan.pkg"), QStringLiteral("Scan.pkg.txt")};
-    return rows;
-}
-
-TEST_F(InstallerHelperTest, EachFailureHasItsErrorAndLogLevelAndDetachesExactlyWhenMounted) {
-    for (const FailureRow& row : failureRows()) {
-        SCOPED_TRACE(row.name);
+    const auto unusable = [&](const QByteArray& report) {
+        return IE::unableToMountDMG(unparsed + QString::fromUtf8(report));
+    };
+    const QByteArray volumeReport; // a usable report naming the volume
+    const QByteArray notPlist = "hdiutil: \"done\"\n";
+    const QByteArray noMountPoint = attachReport("<dict/><dict/>");
+    const QByteArray noEntities = "<plist><dict/></plist>";
+    const QByteArray numberMountPoint = attachReport("<dict><key>mount-point</key><integer>7</integer></dict>");
+    const QByteArray stray = attachReport("<string>s</string><dict><key>mount-point</key><string>/V</string></dict>");
+    const QByteArray devices =
+            attachReport("<dict><key>mount-point</key><integer>7</integer></dict><dict><key>dev-entry</key><string>"
+                         "/dev/disk4</string></dict><dict><key>dev-entry</key><string>/dev/disk4s1</string></dict>");
+    const auto pkgInstall = IE::installationFailed(u"Failed to install from standalone PKG: '%1"_s + canceled);
+    const auto dmgInstall = IE::unableToMountDMG(u"Failed to install from DMG: '%1"_s + canceled);
+    const auto notMounted = IE::unableToMountDMG(u"Failed to mount DMG: '%1'. Error: "_s + genericDescription(2));
+    const auto noPkg = IE::pkgNotFound(u"No PKG found in DMG '%2'"_s);
+    const QStringList decoys{u"Scan.PKG"_s, u"Inner/"_s, u"Inner/Scan.pkg"_s, u"Scan.pkg.txt"_s};
+    // The file, hdiutil's report, the package signed and installed (if any), the step that fails, the error, whether
+    // it is critical, and what is detached.
+    using Row = std::tuple<const char*, QString, std::optional<QByteArray>, QString, std::optional<InstallationError>,
+                           InstallationError, bool, std::optional<QString>>;
+    const Row rows[] = {
+            {"zip", u"/downloads/Scan.zip"_s, {}, {}, {}, unsupported("zip"), true, {}},
+            {"upper-case zip", u"/downloads/Scan.ZIP"_s, {}, {}, {}, unsupported("zip"), true, {}},
+            {"no extension", u"/downloads.d/Scan"_s, {}, {}, {}, unsupported(""), true, {}},
+            {"package digest", package, {}, package, hashFailure, hashFailure, false, {}},
+            {"package signature", package, {}, package, signatureFailure, signatureFailure, false, {}},
+            {"package install", package, {}, package, installFailure, pkgInstall, true, {}},
+            {"image digest", image, {}, {}, hashFailure, hashFailure, false, {}},
+            {"attach", image, {}, {}, attachFailure, notMounted, true, {}},
+            {"report not a property list", image, notPlist, {}, {}, unusable(notPlist), true, {}},
+            {"report neither UTF-8 nor a plist", image, "\xff\xfe\x01", {}, {}, unusable("Unknown error"), true, {}},
+            {"no report", image, std::nullopt, {}, {}, unusable({}), true, {}},
+            {"no mount point in any entity", image, noMountPoint, {}, {}, unusable(noMountPoint), false, {}},
+            {"entities missing", image, noEntities, {}, {}, unusable(noEntities), false, {}},
+            {"mount point not text", image, numberMountPoint, {}, {}, unusable(numberMountPoint), false, {}},
+            // Whatever an unusable report names as attached is detached.
+            {"one stray entity beside a mount point", image, stray, {}, {}, unusable(stray), false, u"/V"_s},
+            {"device entries without mount point", image, devices, {}, {}, unusable(devices), false, u"/dev/disk4"_s},
+            {"only nested, upper-case or suffixed packages", image, volumeReport, {}, {}, noPkg, true, mounted},
+            {"signature in image", image, volumeReport, inVolume, signatureFailure, signatureFailure, false, mounted},
+            {"install in image", image, volumeReport, inVolume, installFailure, dmgInstall, true, mounted},
+    };
+    for (const auto& [name, file, report, pkg, failing, expected, critical, detached] : rows) {
+        SCOPED_TRACE(name);
         logger->clear();
-        const QString mountPoint = volumeWith(row.volume);
-        const bool isImage = row.file.endsWith(QLatin1String(".dmg"));
-        const QString pkg = isImage ? mountPoint + QStringLiteral("/Scan.pkg") : row.file;
-        const auto fails = [&](Step s) { return row.failing == s; };
-        if (isImage || row.file == package) {
-            InSequence order;
-            EXPECT_CALL(*validator, validateHash(row.file, expectedHash))
-                    .WillOnce(step(failureIf(fails(Step::hash), hashFailure)));
-            if (isImage && !fails(Step::hash)) {
-                EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments))
-                        .WillOnce(toolStep(failureIf(fails(Step::attach), attachFailure),
-                                           row.attachOutput.value_or(attachReport({mountPoint}).toXml())));
-            }
-            const bool packageFound =
-                    !isImage || (!row.attachOutput && row.volume.contains(QStringLiteral("Scan.pkg")));
-            if (packageFound && !fails(Step::hash) && !fails(Step::attach)) {
-                EXPECT_CALL(*validator, validateSignature(pkg, signers))
-                        .WillOnce(step(failureIf(fails(Step::signature), signatureFailure)));
-                if (!fails(Step::signature)) {
-                    EXPECT_CALL(*runner, runWithAdminPrivileges(installer, installArguments(pkg), prompt()))
-                            .WillOnce(toolStep(installFailure));
-                }
-            }
-            if (row.detached) {
-                EXPECT_CALL(*runner,
-                            runProcess(hdiutil,
-                                       detachArguments(row.detachTarget.isEmpty() ? mountPoint : row.detachTarget)))
-                        .WillOnce(toolStep({}));
-            }
+        // Decoys the search must pass over, beside the package when one is found.
+        const QString mountPoint = volumeWith(pkg.isEmpty() ? decoys : decoys + QStringList(u"Scan.pkg"_s));
+        const auto filled = [&](QString text) { return text.replace(u"%1"_s, file).replace(u"%2"_s, mountPoint); };
+        const bool usable = report && report->isEmpty(); // names the volume
+        if (file == image || file == package) {
+            expectSteps(file, usable ? attachReport(mountedAt(mountPoint)) : report, filled(pkg), failing,
+                        detached ? std::optional(filled(*detached)) : std::nullopt);
         }
 
-        const InstallationError expected(row.expected.kind(), QString(row.expected.text())
-                                                                      .replace(QStringLiteral("%1"), row.file)
-                                                                      .replace(QStringLiteral("%2"), mountPoint));
-        EXPECT_EQ(failureOf<InstallationError>(install(row.file)), expected);
+        EXPECT_EQ(failureOf<InstallationError>(install(file)),
+                  InstallationError(expected.kind(), filled(expected.text())));
         drainPostedEvents();
         EXPECT_EQ(logger->criticalLines(),
-                  row.critical ? QStringList(QStringLiteral("[CRITICAL] ") + expected.text()) : QStringList());
+                  critical ? QStringList(u"[CRITICAL] "_s + filled(expected.text())) : QStringList());
         ::testing::Mock::VerifyAndClearExpectations(runner.get());
         ::testing::Mock::VerifyAndClearExpectations(validator.get());
     }
-}
-
-TEST_F(InstallerHelperTest, UnlistableMountPointPassesThePlatformErrorOnAndDetaches) {
-    const QString mountPoint = directory.filePath(QStringLiteral("Vanished Volume"));
-    EXPECT_CALL(*validator, validateHash(image, expectedHash)).WillOnce(step({}));
-    EXPECT_CALL(*runner, runProcess(hdiutil, attachArguments))
-            .WillOnce(toolStep({}, attachReport({mountPoint}).toXml()));
-    EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce(toolStep({}));
-
-    const auto failure = failureOf<SystemError>(install(image));
-
-    ASSERT_TRUE(failure);
-    EXPECT_TRUE(failure->localizedDescription().contains(mountPoint));
+    logger->clear(); // a mount point that cannot be listed: the platform's error, not critical, and detached
+    const QString vanished = directory.filePath(u"Vanished Volume"_s);
+    expectSteps(image, attachReport(mountedAt(vanished)), {}, {}, vanished);
+    EXPECT_TRUE(failureOf<SystemError>(install(image))->localizedDescription().contains(vanished));
     EXPECT_TRUE(logger->criticalLines().isEmpty());
 }
 
 TEST_F(InstallerHelperTest, DetachIsNotAwaitedKeepsTheHelperAliveAndItsFailureIsOnlyLogged) {
-    const QString mountPoint = volumeWith({QStringLiteral("Scan.pkg")});
-    PendingTask<std::optional<QByteArray>> detach;
-    expectImageInstall(attachReport({mountPoint}).toXml(), mountPoint + QStringLiteral("/Scan.pkg"));
-    EXPECT_CALL(*runner, runProcess(hdiutil, detachArguments(mountPoint))).WillOnce([&](auto&&...) {
-        return detach.task();
-    });
+    const QString mountPoint = volumeWith({u"Scan.pkg"_s});
+    Gate detached;
+    expectSteps(image, attachReport(mountedAt(mountPoint)), mountPoint + u"/Scan.pkg"_s);
+    EXPECT_CALL(*runner, runProcess(hdiutil, QStringList{u"detach"_s, mountPoint, u"-quiet"_s}))
+            .WillOnce([&](auto&&...) { return failedDetach(&detached); });
 
     test::waitFor(install(image));
     const std::weak_ptr<InstallerHelper> watched = helper;
     helper.reset();
     ASSERT_FALSE(watched.expired());
-    EXPECT_EQ(logger->lines().last(), QStringLiteral("[INFO] Unmount ") + mountPoint);
+    EXPECT_EQ(logger->lines().last(), u"[INFO] Unmount "_s + mountPoint);
 
-    detach.fail(InstallationError::installationFailed(QStringLiteral("hdiutil: couldn't unmount")));
+    detached.open();
     EXPECT_TRUE(processEventsUntil([&] { return watched.expired(); }));
-    EXPECT_EQ(logger->criticalLines(),
-              QStringList(QStringLiteral("[CRITICAL] Failed to unmount DMG at: '") + mountPoint +
-                          QStringLiteral("'. Details: ") + genericDescription(2)));
+    EXPECT_EQ(logger->criticalLines(), QStringList(u"[CRITICAL] Failed to unmount DMG at: '"_s + mountPoint +
+                                                   u"'. Details: "_s + genericDescription(2)));
     EXPECT_EQ(logger->lines().last(), logger->criticalLines().last());
-}
 
-TEST_F(InstallerHelperTest, HelperNotOwnedBySharedPointerRefusesBeforeAnythingRuns) {
-    InstallerHelper unshared(logger, runner, validator, hdiutil, installer);
+    InstallerHelper unshared(logger, runner, validator, hdiutil, installer); // refuses before anything runs
     EXPECT_THROW(test::waitFor(unshared.install(image, appName, expectedHash, signers)), std::bad_weak_ptr);
 }
 

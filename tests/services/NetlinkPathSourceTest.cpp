@@ -4,66 +4,58 @@
 
 #include <gmock/gmock.h>
 
-#include <cstring>
+#include <cstddef>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <sys/socket.h>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
+using enum NetworkPathStatus;
 constexpr unsigned upAndRunning = IFF_UP | IFF_RUNNING;
 constexpr quint32 ourPort = 4242;
 
 // Builds rtnetlink messages as the kernel lays them out.
-QByteArray attribute(quint16 type, const QByteArray& payload) {
-    rtattr header{};
-    header.rta_len = RTA_LENGTH(payload.size());
-    header.rta_type = type;
-    QByteArray bytes(reinterpret_cast<const char*>(&header), sizeof header);
-    bytes += payload;
-    bytes.append(RTA_ALIGN(header.rta_len) - header.rta_len, '\0');
-    return bytes;
-}
-
-QByteArray u32(quint32 value) {
+template <typename T>
+QByteArray bytes(const T& value) {
     return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-template <typename Body>
-QByteArray message(quint16 type, const Body& body, const QByteArray& attributes, quint32 sequence, quint32 port,
-                   quint16 flags = 0) {
-    QByteArray fixed(reinterpret_cast<const char*>(&body), sizeof body);
-    fixed.append(NLMSG_ALIGN(sizeof body) - sizeof body, '\0');
-    nlmsghdr header{};
-    header.nlmsg_len = NLMSG_HDRLEN + fixed.size() + attributes.size();
-    header.nlmsg_type = type;
-    header.nlmsg_flags = flags;
-    header.nlmsg_seq = sequence;
-    header.nlmsg_pid = port;
-    QByteArray bytes(reinterpret_cast<const char*>(&header), sizeof header);
-    bytes.append(NLMSG_HDRLEN - sizeof header, '\0');
-    return bytes + fixed + attributes;
+QByteArray attribute(quint16 type, const QByteArray& payload) {
+    const rtattr header{static_cast<unsigned short>(RTA_LENGTH(payload.size())), type};
+    return (bytes(header) + payload).leftJustified(RTA_ALIGN(header.rta_len), '\0');
 }
 
-QByteArray linkMessage(int index, const QString& name, unsigned flags) {
+template <typename Body>
+QByteArray message(quint16 type, const Body& body, const QByteArray& attributes = {}, quint32 sequence = 0,
+                   quint32 port = 0, quint16 flags = 0) {
+    const QByteArray fixed = bytes(body).leftJustified(NLMSG_ALIGN(sizeof body), '\0');
+    const nlmsghdr header{quint32(NLMSG_HDRLEN + fixed.size() + attributes.size()), type, flags, sequence, port};
+    return bytes(header).leftJustified(NLMSG_HDRLEN, '\0') + fixed + attributes;
+}
+
+QByteArray linkMessage(int index, const char* name, unsigned flags) {
     ifinfomsg info{};
     info.ifi_index = index;
     info.ifi_flags = flags;
-    return message(RTM_NEWLINK, info, attribute(IFLA_IFNAME, name.toUtf8() + '\0'), 0, 0);
+    return message(RTM_NEWLINK, info, attribute(IFLA_IFNAME, QByteArray(name) + '\0'));
 }
 
-QByteArray defaultRoute(int outputInterface, quint32 sequence = 0, quint32 port = 0) {
+QByteArray routeMessage(const QByteArray& attributes, unsigned char table = RT_TABLE_MAIN, quint32 sequence = 0,
+                        quint32 port = 0) {
     rtmsg info{};
     info.rtm_family = AF_INET;
-    info.rtm_table = RT_TABLE_MAIN;
+    info.rtm_table = table;
     info.rtm_type = RTN_UNICAST;
-    return message(RTM_NEWROUTE, info, attribute(RTA_OIF, u32(outputInterface)), sequence, port);
+    return message(RTM_NEWROUTE, info, attributes, sequence, port);
 }
 
-QByteArray done(quint32 sequence, quint32 port = ourPort, quint16 flags = NLM_F_MULTI) {
-    return message(NLMSG_DONE, 0, {}, sequence, port, flags);
+QByteArray defaultRoute(int outputInterface) {
+    return routeMessage(attribute(RTA_OIF, bytes(quint32(outputInterface))));
 }
 
 NetworkRoute route(int oif, int prefixLength = 0, unsigned type = RTN_UNICAST, unsigned table = RT_TABLE_MAIN,
@@ -72,15 +64,11 @@ NetworkRoute route(int oif, int prefixLength = 0, unsigned type = RTN_UNICAST, u
 }
 
 TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
-    const QList<NetworkLink> machine{{1, "lo", IFF_UP | IFF_RUNNING | IFF_LOOPBACK},
+    const QList<NetworkLink> machine{{1, "lo", upAndRunning | IFF_LOOPBACK},
                                      {2, "eth0", upAndRunning},
                                      {3, "wlan0", upAndRunning},
                                      {4, "eth1", IFF_UP}};
-    const struct {
-        const char* name;
-        QList<NetworkRoute> routes;
-        QStringList usableInterfaces;
-    } cases[] = {
+    const std::tuple<const char*, QList<NetworkRoute>, QStringList> cases[] = {
             {"default through ethernet", {route(2)}, {"eth0"}},
             {"no routes", {}, {}},
             {"only a local subnet", {route(2, 24)}, {}},
@@ -94,59 +82,37 @@ TEST(EvaluateNetworkPathTest, SatisfiedExactlyThroughUsableDefaultRoutes) {
             {"multipath with one usable hop", {NetworkRoute{AF_INET, RT_TABLE_MAIN, RTN_UNICAST, 0, {4, 2}}}, {"eth0"}},
             {"several interfaces, sorted", {route(3), route(2), route(2)}, {"eth0", "wlan0"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const NetworkPath path = evaluateNetworkPath(machine, c.routes);
-        EXPECT_EQ(path.interfaces, c.usableInterfaces);
-        EXPECT_EQ(path.status,
-                  c.usableInterfaces.isEmpty() ? NetworkPathStatus::unsatisfied : NetworkPathStatus::satisfied);
+    for (const auto& [name, routes, usableInterfaces] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(evaluateNetworkPath(machine, routes),
+                  (NetworkPath{usableInterfaces.isEmpty() ? unsatisfied : satisfied, usableInterfaces}));
     }
 }
 
-TEST(NetlinkMessagesTest, LinkAndRouteMessagesAreParsed) {
-    const auto parsedLink = parseLinkMessage(linkMessage(7, QStringLiteral("enp3s0"), upAndRunning));
-    ASSERT_TRUE(parsedLink);
-    EXPECT_EQ(parsedLink->index, 7);
-    EXPECT_EQ(parsedLink->name, QStringLiteral("enp3s0"));
-    EXPECT_EQ(parsedLink->flags, upAndRunning);
+TEST(NetlinkMessagesTest, LinkAndRouteMessagesAreParsedAndMalformedOnesRefused) {
+    const auto link = parseLinkMessage(linkMessage(7, "enp3s0", upAndRunning)).value_or(NetworkLink{});
+    EXPECT_EQ(std::tuple(link.index, link.name, link.flags), std::tuple(7, u"enp3s0"_s, upAndRunning));
+    const QByteArray hops = bytes(rtnexthop{sizeof(rtnexthop), 0, 0, 3}) + bytes(rtnexthop{sizeof(rtnexthop), 0, 0, 4});
+    // The real table is in RTA_TABLE when it does not fit a byte.
+    const auto parsed =
+            parseRouteMessage(routeMessage(attribute(RTA_TABLE, bytes(1000u)) + attribute(RTA_MULTIPATH, hops), 0))
+                    .value_or(NetworkRoute{});
+    EXPECT_EQ(std::tuple(parsed.family, parsed.table, parsed.outputInterfaces),
+              std::tuple(AF_INET, 1000u, QList({3, 4})));
 
-    rtmsg info{};
-    info.rtm_family = AF_INET6;
-    info.rtm_table = RT_TABLE_UNSPEC; // the real table is in RTA_TABLE when it does not fit a byte
-    info.rtm_type = RTN_UNICAST;
-    info.rtm_dst_len = 0;
-    QByteArray hops;
-    for (const int index : {3, 4}) {
-        rtnexthop hop{};
-        hop.rtnh_len = sizeof hop;
-        hop.rtnh_ifindex = index;
-        hops += QByteArray(reinterpret_cast<const char*>(&hop), sizeof hop);
-    }
-    const auto parsedRoute = parseRouteMessage(
-            message(RTM_NEWROUTE, info, attribute(RTA_TABLE, u32(1000)) + attribute(RTA_MULTIPATH, hops), 0, 0));
-    ASSERT_TRUE(parsedRoute);
-    EXPECT_EQ(parsedRoute->family, AF_INET6);
-    EXPECT_EQ(parsedRoute->table, 1000u);
-    EXPECT_EQ(parsedRoute->outputInterfaces, QList<int>({3, 4}));
-}
-
-TEST(NetlinkMessagesTest, MalformedMessagesAreRefused) {
-    const QByteArray good = linkMessage(7, QStringLiteral("eth0"), upAndRunning);
-    EXPECT_FALSE(parseLinkMessage(good.first(good.size() - 4))) << "claims more bytes than it has";
-    EXPECT_FALSE(parseLinkMessage(good.first(NLMSG_HDRLEN))) << "no room for its fixed part";
-    EXPECT_FALSE(parseRouteMessage(good)) << "a link is not a route";
-
-    ifinfomsg info{};
+    const QByteArray good = linkMessage(7, "eth0", upAndRunning);
     QByteArray overlong = attribute(IFLA_IFNAME, "eth0");
     overlong[0] = char(0x7f); // the attribute claims to run past the message
-    EXPECT_FALSE(parseLinkMessage(message(RTM_NEWLINK, info, overlong, 0, 0)));
-
-    rtmsg routeInfo{};
-    rtnexthop hop{};
-    hop.rtnh_len = 200; // past its attribute
-    EXPECT_FALSE(parseRouteMessage(
-            message(RTM_NEWROUTE, routeInfo,
-                    attribute(RTA_MULTIPATH, QByteArray(reinterpret_cast<const char*>(&hop), sizeof hop)), 0, 0)));
+    const std::pair<const char*, QByteArray> links[] = {
+            {"claims more bytes than it has", good.first(good.size() - 4)},
+            {"no room for its fixed part", good.first(NLMSG_HDRLEN)},
+            {"attribute past the end", message(RTM_NEWLINK, ifinfomsg{}, overlong)}};
+    for (const auto& [name, bytes] : links) {
+        EXPECT_FALSE(parseLinkMessage(bytes)) << name;
+    }
+    EXPECT_FALSE(parseRouteMessage(good)) << "a link is not a route";
+    EXPECT_FALSE(parseRouteMessage(routeMessage(attribute(RTA_MULTIPATH, bytes(rtnexthop{200, 0, 0, 1})))))
+            << "next hop past its attribute";
 }
 
 // A source without a socket: the test plays the kernel.
@@ -162,23 +128,20 @@ protected:
         ASSERT_EQ(requests.last().first, type);
         const quint32 sequence = requests.last().second;
         QByteArray datagram;
-        for (QByteArray reply : replies) {
-            nlmsghdr header;
-            std::memcpy(&header, reply.constData(), sizeof header);
-            header.nlmsg_seq = sequence;
-            header.nlmsg_pid = ourPort;
-            std::memcpy(reply.data(), &header, sizeof header);
-            datagram += reply;
+        for (QByteArray reply : replies) { // addressed to our request
+            datagram += reply.replace(offsetof(nlmsghdr, nlmsg_seq), 8, bytes(sequence) + bytes(ourPort));
         }
-        source.receive(datagram + done(sequence, ourPort, doneFlags));
+        source.receive(datagram + message(NLMSG_DONE, 0, {}, sequence, ourPort, doneFlags));
     }
 
-    void answerDumps(const QList<QByteArray>& routes, quint16 routeDoneFlags = NLM_F_MULTI) {
+    // After a change notification when `notify`, the link dump and then the route dump.
+    void answerDumps(const QList<QByteArray>& routes, bool notify = true, quint16 routeDoneFlags = NLM_F_MULTI) {
+        if (notify) {
+            source.receive(defaultRoute(2));
+        }
         answer(RTM_GETLINK, links);
         answer(RTM_GETROUTE, routes, routeDoneFlags);
     }
-
-    void notifyRouteChange() { source.receive(defaultRoute(2)); }
 
     QList<QPair<quint16, quint32>> requests;
     QList<NetworkPathStatus> reports;
@@ -187,70 +150,48 @@ protected:
                                  return true;
                              },
                              ourPort};
-    const QList<QByteArray> links{linkMessage(1, QStringLiteral("lo"), IFF_UP | IFF_RUNNING | IFF_LOOPBACK),
-                                  linkMessage(2, QStringLiteral("eth0"), upAndRunning),
-                                  linkMessage(3, QStringLiteral("wlan0"), upAndRunning)};
+    const QList<QByteArray> links{linkMessage(1, "lo", upAndRunning | IFF_LOOPBACK),
+                                  linkMessage(2, "eth0", upAndRunning), linkMessage(3, "wlan0", upAndRunning)};
 };
 
 TEST_F(NetlinkPathSourceTest, ReportsTheStateOnceAtStartThenOnlyChangesOfStatusOrInterfaces) {
-    using enum NetworkPathStatus;
-    answerDumps({defaultRoute(2)});
-    ASSERT_EQ(requests.size(), 2);
+    answerDumps({defaultRoute(2)}, false);
     EXPECT_EQ(reports, QList({satisfied}));
-
-    notifyRouteChange(); // something changed, but not the path
-    answerDumps({defaultRoute(2)});
+    answerDumps({defaultRoute(2)}); // something changed, but not the path
     EXPECT_EQ(reports, QList({satisfied}));
-
-    notifyRouteChange(); // another interface carries the path
-    answerDumps({defaultRoute(3)});
+    answerDumps({defaultRoute(3)}); // another interface carries the path
     EXPECT_EQ(reports, QList({satisfied, satisfied}));
-
-    notifyRouteChange(); // the default route is gone
-    answerDumps({});
+    answerDumps({}); // the default route is gone
     EXPECT_EQ(reports, QList({satisfied, satisfied, unsatisfied}));
+    EXPECT_EQ(requests.size(), 8);
 }
 
 TEST_F(NetlinkPathSourceTest, ABurstOfChangesDuringADumpMakesOneMoreDump) {
     for (int i = 0; i < 5; ++i) {
-        notifyRouteChange();
+        source.receive(defaultRoute(2));
     }
     EXPECT_EQ(requests.size(), 1) << "a dump is already running";
-    answerDumps({});
+    answerDumps({}, false);
     EXPECT_EQ(requests.size(), 3) << "one more dump for the whole burst";
-    answerDumps({defaultRoute(2)});
-    EXPECT_EQ(reports, QList<NetworkPathStatus>({NetworkPathStatus::unsatisfied, NetworkPathStatus::satisfied}));
+    answerDumps({defaultRoute(2)}, false);
+    EXPECT_EQ(reports, QList({unsatisfied, satisfied}));
     EXPECT_EQ(requests.size(), 4);
 }
 
-TEST_F(NetlinkPathSourceTest, RepliesToSomeoneElsesRequestAreNotTakenForOurs) {
+TEST_F(NetlinkPathSourceTest, RepliesToOthersAreIgnoredAndAnInterruptedOrFailedDumpIsReadAgain) {
     const quint32 sequence = requests.last().second;
     // Same sequence, another port: a notification caused by another program's request.
-    source.receive(defaultRoute(2, sequence, ourPort + 1) + done(sequence, ourPort + 1));
+    source.receive(routeMessage(attribute(RTA_OIF, bytes(2u)), RT_TABLE_MAIN, sequence, ourPort + 1) +
+                   message(NLMSG_DONE, 0, {}, sequence, ourPort + 1, NLM_F_MULTI));
     EXPECT_EQ(requests.last().first, RTM_GETLINK) << "still waiting for our own link dump";
+
+    answerDumps({defaultRoute(2)}, false, NLM_F_MULTI | NLM_F_DUMP_INTR);
     EXPECT_TRUE(reports.isEmpty());
-}
-
-TEST_F(NetlinkPathSourceTest, AnInterruptedDumpIsReadAgainAndAFailedOneStillGivesTheFirstReport) {
-    answerDumps({defaultRoute(2)}, NLM_F_MULTI | NLM_F_DUMP_INTR);
-    EXPECT_TRUE(reports.isEmpty());
-    answer(RTM_GETLINK, links); // the dump read again fails half way
-    nlmsgerr error{};
-    error.error = -EBUSY;
-    source.receive(message(NLMSG_ERROR, error, {}, requests.last().second, ourPort));
-    EXPECT_EQ(reports, QList<NetworkPathStatus>({NetworkPathStatus::unsatisfied}));
-
-    notifyRouteChange(); // the next change tries again
-    answerDumps({defaultRoute(2)});
-    EXPECT_EQ(reports.last(), NetworkPathStatus::satisfied);
-}
-
-TEST(NetlinkPathSourceSocketTest, ReportsTheCurrentStateSoonAfterStart) {
-    // Whatever the machine's network, the kernel's tables (or their absence) give one first report.
-    NetlinkPathSource source;
-    QList<NetworkPathStatus> reports;
-    source.start([&](NetworkPathStatus status) { reports.append(status); });
-    EXPECT_TRUE(test::processEventsUntil([&] { return !reports.isEmpty(); }, std::chrono::seconds(10)));
+    answer(RTM_GETLINK, links); // the dump read again fails half way: the first report all the same
+    source.receive(message(NLMSG_ERROR, nlmsgerr{-EBUSY, {}}, {}, requests.last().second, ourPort));
+    EXPECT_EQ(reports, QList({unsatisfied}));
+    answerDumps({defaultRoute(2)}); // the next change tries again
+    EXPECT_EQ(reports, QList({unsatisfied, satisfied}));
 }
 
 } // namespace

@@ -4,72 +4,47 @@
 #include "services/PropertyList.h"
 
 #include <QCoreApplication>
-#include <QFuture>
-#include <QPromise>
 #include <QTranslator>
-#include <qcoro/qcorofuture.h>
 
 #include <optional>
 
 namespace tarn::test {
 
-// What `hdiutil attach -plist` prints: one entity per partition, the volume's with a mount point.
-inline PropertyList attachReport(const QList<std::optional<QString>>& mountPoints) {
-    PropertyList entities = PropertyList::array();
-    for (const auto& mountPoint : mountPoints) {
-        PropertyList entity = PropertyList::dictionary();
-        if (mountPoint) {
-            entity.insert(QStringLiteral("mount-point"), PropertyList::string(*mountPoint));
-        }
-        entities.append(std::move(entity));
-    }
-    PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("system-entities"), std::move(entities));
-    return root;
+using namespace Qt::StringLiterals;
+
+// Property lists as the tools print them, written as XML; toBinary gives the same list in binary form.
+inline QByteArray plistXml(const QByteArray& root) {
+    return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + root + "</plist>";
+}
+inline QByteArray toBinary(const QByteArray& xml) {
+    return PropertyList::parse(xml).toBinary();
+}
+inline QByteArray entry(const char* key, const QString& text) {
+    return "<key>" + QByteArray(key) + "</key><string>" + text.toUtf8() + "</string>";
+}
+
+// What `hdiutil attach -plist` prints, around the given entities (one per partition).
+inline QByteArray attachReport(const QByteArray& entities) {
+    return plistXml("<dict><key>system-entities</key><array>" + entities + "</array></dict>");
+}
+inline QByteArray mountedAt(const QString& mountPoint) {
+    return "<dict>" + entry("mount-point", mountPoint) + "</dict>";
 }
 
 // What `pkgutil --export-plist` prints for an installed package.
-inline PropertyList receipt(const QString& installLocation, const QStringList& paths) {
-    PropertyList pathEntries = PropertyList::dictionary();
+inline QByteArray receipt(const QString& installLocation, const QStringList& paths) {
+    QByteArray pathKeys;
     for (const QString& path : paths) {
-        pathEntries.insert(path, PropertyList::dictionary());
+        pathKeys += "<key>" + path.toUtf8() + "</key><dict/>";
     }
-    PropertyList root = PropertyList::dictionary();
-    root.insert(QStringLiteral("install-location"), PropertyList::string(installLocation));
-    root.insert(QStringLiteral("paths"), std::move(pathEntries));
-    root.insert(QStringLiteral("pkg-version"), PropertyList::string(QStringLiteral("1.0.0")));
-    return root;
+    return plistXml("<dict>" + entry("install-location", installLocation) + "<key>paths</key><dict>" + pathKeys +
+                    "</dict>" + entry("pkg-version", u"1.0.0"_s) + "</dict>");
 }
 
-inline PropertyList infoPlist(const std::optional<QString>& shortVersion, const std::optional<QString>& version) {
-    PropertyList root = PropertyList::dictionary();
-    if (shortVersion) {
-        root.insert(QStringLiteral("CFBundleShortVersionString"), PropertyList::string(*shortVersion));
-    }
-    if (version) {
-        root.insert(QStringLiteral("CFBundleVersion"), PropertyList::string(*version));
-    }
-    return root;
+inline QByteArray infoPlist(const std::optional<QString>& shortVersion, const std::optional<QString>& version) {
+    return plistXml("<dict>" + (shortVersion ? entry("CFBundleShortVersionString", *shortVersion) : QByteArray()) +
+                    (version ? entry("CFBundleVersion", *version) : QByteArray()) + "</dict>");
 }
-
-// A task that stays pending until the test finishes it, for operations that must not be awaited.
-template <typename T>
-class PendingTask {
-public:
-    PendingTask() { promise.start(); }
-
-    QCoro::Task<T> task() {
-        return [](QFuture<T> future) -> QCoro::Task<T> { co_return co_await future; }(promise.future());
-    }
-    template <typename E>
-    void fail(E error) {
-        promise.setException(std::make_exception_ptr(std::move(error)));
-        promise.finish();
-    }
-
-private:
-    QPromise<T> promise;
-};
 
 // The translation the application ships for the installer's administrator prompt, installed for its lifetime.
 class DisclaimerTranslator final : public QTranslator {

@@ -6,15 +6,15 @@
 #include <gmock/gmock.h>
 
 namespace tarn::test {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::ElementsAre;
 
 class ProcessRunnerTest : public ::testing::Test {
 protected:
-    QString script(const QString& body) {
-        return writeScript(scripts, QStringLiteral("tool-%1").arg(++scriptCount), body);
-    }
+    QString script(const QString& body) { return writeScript(scripts, u"tool-%1"_s.arg(++scriptCount), body); }
 
     int scriptCount = 0;
     QTemporaryDir scripts;
@@ -23,76 +23,62 @@ protected:
 };
 
 TEST_F(ProcessRunnerTest, SuccessAnswersStandardOutputAndPassesArgumentsVerbatim) {
-    const QString tool = script(QStringLiteral("for a in \"$@\"; do printf '<%s>' \"$a\"; done; echo noise >&2\n"));
-    const QStringList arguments{QStringLiteral("two words"), QStringLiteral("it's \"quoted\""), QString(),
-                                QStringLiteral("$HOME;`x`")};
+    const QString tool = script(u"for a in \"$@\"; do printf '<%s>' \"$a\"; done; echo noise >&2\n"_s);
+    const QStringList arguments{u"two words"_s, u"it's \"quoted\""_s, QString(), u"$HOME;`x`"_s};
     EXPECT_EQ(test::waitFor(runner.runProcess(tool, arguments)),
               QByteArray("<two words><it's \"quoted\"><><$HOME;`x`>"));
-    const QString silent = script(QStringLiteral("exit 0\n"));
+    const QString silent = script(u"exit 0\n"_s);
     EXPECT_EQ(test::waitFor(runner.runProcess(silent, {})), QByteArray());
 
     // The log joins the arguments with spaces; an empty list still leaves the separating space.
-    EXPECT_THAT(logger->lines(), ElementsAre(QStringLiteral("[INFO] Executing '") + tool +
-                                                     QStringLiteral(" two words it's \"quoted\"  $HOME;`x`'"),
-                                             QStringLiteral("[INFO] Executing '") + silent + QStringLiteral(" '")));
+    EXPECT_THAT(logger->lines(),
+                ElementsAre(u"[INFO] Executing '"_s + tool + u" two words it's \"quoted\"  $HOME;`x`'"_s,
+                            u"[INFO] Executing '"_s + silent + u" '"_s));
 }
 
-TEST_F(ProcessRunnerTest, FailingChildIsInstallationFailedWithStandardErrorLoggedAsCritical) {
-    const struct {
-        const char* body;
-        QString text;
-    } cases[] = {
-            {"echo partial; printf '  No receipt\\n' >&2; exit 3\n", QStringLiteral("  No receipt\n")},
+TEST_F(ProcessRunnerTest, FailingChildIsInstallationFailedWithStandardErrorLoggedAsCriticalUnlessItNeverStarts) {
+    const std::tuple<const char*, QString> cases[] = {
+            {"echo partial; printf '  No receipt\\n' >&2; exit 3\n", u"  No receipt\n"_s},
             {"exit 1\n", QString()},
-            {"printf 'bad \\377\\376 bytes' >&2; exit 2\n", QStringLiteral("Unknown error")},
-            {"echo dying >&2; kill -9 $$\n", QStringLiteral("dying\n")},
+            {"printf 'bad \\377\\376 bytes' >&2; exit 2\n", u"Unknown error"_s},
+            {"echo dying >&2; kill -9 $$\n", u"dying\n"_s},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.body);
+    for (const auto& [body, text] : cases) {
+        SCOPED_TRACE(body);
         logger->clear();
-        EXPECT_EQ(failureOf<InstallationError>(runner.runProcess(script(QString::fromLatin1(c.body)), {})),
-                  InstallationError::installationFailed(c.text));
-        EXPECT_THAT(logger->criticalLines(), ElementsAre(QStringLiteral("[CRITICAL] ") + c.text));
+        EXPECT_EQ(failureOf<InstallationError>(runner.runProcess(script(QString::fromLatin1(body)), {})),
+                  InstallationError::installationFailed(text));
+        EXPECT_THAT(logger->criticalLines(), ElementsAre(u"[CRITICAL] "_s + text));
     }
-}
-
-TEST_F(ProcessRunnerTest, ExecutableThatCannotStartRaisesThePlatformErrorAndLogsNothingMore) {
-    const QString missing = scripts.filePath(QStringLiteral("does-not-exist"));
-    EXPECT_TRUE(failureOf<SystemError>(runner.runProcess(missing, {QStringLiteral("a")})));
-    EXPECT_THAT(logger->lines(), ElementsAre(QStringLiteral("[INFO] Executing '") + missing + QStringLiteral(" a'")));
+    logger->clear(); // one that cannot start raises the platform's error and logs nothing more
+    const QString missing = scripts.filePath(u"does-not-exist"_s);
+    EXPECT_TRUE(failureOf<SystemError>(runner.runProcess(missing, {u"a"_s})));
+    EXPECT_THAT(logger->lines(), ElementsAre(u"[INFO] Executing '"_s + missing + u" a'"_s));
 }
 
 TEST_F(ProcessRunnerTest, LargeOutputOnBothPipesAtOnceIsCapturedWhole) {
     // 8 MiB on each pipe, interleaved: a reader that drained one pipe first would deadlock here.
-    const QString flood = script(QStringLiteral("i=0; while [ $i -lt 128 ]; do\n"
-                                                "  head -c 65536 /dev/zero | tr '\\0' 'o'\n"
-                                                "  head -c 65536 /dev/zero | tr '\\0' 'e' >&2\n"
-                                                "  i=$((i+1)); done\nexit $1\n"));
-    const auto output = test::waitFor(runner.runProcess(flood, {QStringLiteral("0")}));
-    ASSERT_TRUE(output.has_value());
-    EXPECT_EQ(output->size(), 8 * 1024 * 1024);
-    EXPECT_EQ(output->count('o'), output->size());
-
-    const auto failure = failureOf<InstallationError>(runner.runProcess(flood, {QStringLiteral("9")}));
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->text(), QString(8 * 1024 * 1024, u'e'));
+    const QString flood = script(u"i=0; while [ $i -lt 128 ]; do\n"
+                                 "  head -c 65536 /dev/zero | tr '\\0' 'o'\n"
+                                 "  head -c 65536 /dev/zero | tr '\\0' 'e' >&2\n"
+                                 "  i=$((i+1)); done\nexit $1\n"_s);
+    EXPECT_EQ(test::waitFor(runner.runProcess(flood, {u"0"_s})), QByteArray(8 << 20, 'o'));
+    EXPECT_EQ(failureOf<InstallationError>(runner.runProcess(flood, {u"9"_s})),
+              InstallationError::installationFailed(QString(8 << 20, u'e')));
 }
 
 TEST_F(ProcessRunnerTest, PrivilegedRunHandsAnEscapedStatementToTheScriptRunner) {
     // Stands in for the script runner: echoes its arguments one per line.
-    const QString scriptRunner = script(QStringLiteral("for a in \"$@\"; do printf '%s\\n' \"$a\"; done\n"));
+    const QString scriptRunner = script(u"for a in \"$@\"; do printf '%s\\n' \"$a\"; done\n"_s);
     ProcessRunner privileged(logger, scriptRunner);
     const auto output = test::waitFor(privileged.runWithAdminPrivileges(
-            QStringLiteral("/usr/sbin/installer"), {QStringLiteral("-pkg"), QStringLiteral("'/tmp/\"My\" App\\.pkg'")},
-            QStringLiteral("Say \"hi\" \\o/")));
+            u"/usr/sbin/installer"_s, {u"-pkg"_s, u"'/tmp/\"My\" App\\.pkg'"_s}, u"Say \"hi\" \\o/"_s));
 
-    const QString statement =
-            QStringLiteral("do shell script \"/usr/sbin/installer -pkg '/tmp/\\\"My\\\" App\\\\.pkg'\" "
-                           "with administrator privileges with prompt \"Say \\\"hi\\\" \\\\o/\"");
-    EXPECT_EQ(output, (QStringLiteral("-e\n") + statement + u'\n').toUtf8());
-    EXPECT_THAT(logger->lines(), ElementsAre(QStringLiteral("[INFO] Executing '") + statement + u'\'',
-                                             QStringLiteral("[INFO] Executing '") + scriptRunner +
-                                                     QStringLiteral(" -e ") + statement + u'\''));
+    const QString statement = u"do shell script \"/usr/sbin/installer -pkg '/tmp/\\\"My\\\" App\\\\.pkg'\" "
+                              "with administrator privileges with prompt \"Say \\\"hi\\\" \\\\o/\""_s;
+    EXPECT_EQ(output, (u"-e\n"_s + statement + u'\n').toUtf8());
+    EXPECT_THAT(logger->lines(), ElementsAre(u"[INFO] Executing '"_s + statement + u'\'',
+                                             u"[INFO] Executing '"_s + scriptRunner + u" -e "_s + statement + u'\''));
 }
 
 } // namespace

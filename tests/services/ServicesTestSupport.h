@@ -15,6 +15,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 inline void PrintTo(const InstallationError& error, std::ostream* out) {
     *out << error.debugDescription().toStdString();
 }
@@ -51,7 +53,7 @@ std::optional<E> errorAs(const std::exception_ptr& error) {
 
 // The description every InstallationError of case `number` shows the user.
 inline QString genericDescription(int number) {
-    return QStringLiteral("The operation could not be completed. (InstallationError error %1.)").arg(number);
+    return u"The operation could not be completed. (InstallationError error %1.)"_s.arg(number);
 }
 
 inline bool writeFile(const QString& path, const QByteArray& bytes) {

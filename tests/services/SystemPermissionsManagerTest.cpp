@@ -4,117 +4,72 @@
 #include "ServicesTestSupport.h"
 #include "services/InstallerHelper.h"
 #include "services/ProcessRunner.h"
-#include "support/WorkflowFixture.h"
+#include "support/Mocks.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <gmock/gmock.h>
 
 #include <sys/stat.h>
 
 namespace tarn::test {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using ::testing::_;
+using ::testing::An;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::NiceMock;
 using ::testing::SizeIs;
 
-// Behaves as Debian's sudo does without a terminal: a grant is cached per parent process ("-v" makes
-// one, "-k" ends it), a missing grant asks the askpass dialog up to three times, an empty answer is a
-// cancel. Every call leaves "PARENT MODE cached|asked" in `log`. Files in the state folder change it:
-// "refuse" (this account may not use sudo), "die" (killed by a signal).
-constexpr char debianLikeSudo[] = R"(
-state='%1'
-prompt=
-mode=
-while [ "$#" -gt 0 ]; do
-    case "$1" in
-        -p) prompt=$2; shift 2 ;;
-        -v) mode=validate; shift ;;
-        -k) mode=release; shift ;;
-        --) mode=run; shift; break ;;
-        *) shift ;;
-    esac
-done
-[ -e "$state/die" ] && kill -TERM $$
-key="$state/grant-$PPID"
-if [ "$mode" = release ]; then rm -f "$key"; echo "$PPID release" >> "$state/log"; exit 0; fi
-[ -e "$state/refuse" ] && { echo "Sorry, user may not run sudo" >&2; exit 1; }
-if [ -e "$key" ]; then
-    echo "$PPID $mode cached" >> "$state/log"
-else
-    echo "$PPID $mode asked" >> "$state/log"
-    tries=0
-    while :; do
-        answer=$("$SUDO_ASKPASS" "$prompt")
-        [ -n "$answer" ] || { echo "sudo: no password was provided" >&2; exit 1; }
-        [ "$answer" = secret ] && break
-        tries=$((tries + 1))
-        [ "$tries" -lt 3 ] || { echo "sudo: 3 incorrect password attempts" >&2; exit 1; }
-    done
-    : > "$key"
-fi
-[ "$mode" = run ] && exec "$@"
-exit 0
-)";
-
-// The password dialog: records each prompt, answers what "answer" holds (default "secret"; empty is a
-// cancel) and reports each answer as the real dialog does. "fifo", when there, holds the dialog open
-// until the test writes the answer into it.
-constexpr char recordingAskpass[] = R"(
-state='%1'
-printf '%s\n' "$1" >> "$state/prompts"
-if [ -p "$state/fifo" ]; then
-    : > "$state/open"
-    read -r answer < "$state/fifo"
-elif [ -e "$state/answer" ]; then
-    answer=$(cat "$state/answer")
-else
-    answer=secret
-fi
-if [ -z "$answer" ]; then
-    echo cancelled >> "${TARN_ASKPASS_REPORT:-/dev/null}"
-    exit 1
-fi
-echo answered >> "${TARN_ASKPASS_REPORT:-/dev/null}"
-echo "$answer"
-)";
+// Stand-ins for Debian's sudo and the password dialog, with '%1' filled with the state folder.
+QString standIn(const QTemporaryDir& state, const char* name) {
+    const QString text = QString::fromUtf8(
+            readFile(QStringLiteral(TARN_TEST_SOURCE_DIR "/services/stand-ins/") + QLatin1String(name) + u".sh"_s));
+    return writeScript(state, QLatin1String(name), text.arg(state.path()));
+}
 
 class SystemPermissionsManagerTest : public ::testing::Test {
 protected:
-    QTemporaryDir state;
-    QString sudo = writeScript(state, QStringLiteral("sudo"), QString::fromLatin1(debianLikeSudo).arg(state.path()));
-    QString askpass =
-            writeScript(state, QStringLiteral("askpass"), QString::fromLatin1(recordingAskpass).arg(state.path()));
-    std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
-
-    QStringList linesOf(const QString& name) const {
-        return QString::fromUtf8(readFile(state.filePath(name))).split(u'\n', Qt::SkipEmptyParts);
+    QStringList linesOf(const char* name) const {
+        return QString::fromUtf8(readFile(state.filePath(QString::fromLatin1(name)))).split(u'\n', Qt::SkipEmptyParts);
     }
-    QStringList log() const { return linesOf(QStringLiteral("log")); }
-    QStringList prompts() const { return linesOf(QStringLiteral("prompts")); }
-    bool mark(const QString& name, const QByteArray& content = {}) const {
-        return writeFile(state.filePath(name), content);
-    }
+    QStringList log() const { return linesOf("log"); }
+    QStringList prompts() const { return linesOf("prompts"); }
     // "PARENT MODE ..." as the sudo stand-in logs it for a call made by this process.
     static QString byThisProcess(const char* what) {
-        return QString::number(QCoreApplication::applicationPid()) + u' ' + QString::fromLatin1(what);
+        return u"%1 %2"_s.arg(QCoreApplication::applicationPid()).arg(QLatin1String(what));
     }
+
+    QTemporaryDir state;
+    QString sudo = standIn(state, "sudo");
+    QString askpass = standIn(state, "askpass");
+    std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
 };
 
-TEST_F(SystemPermissionsManagerTest, GrantsThroughTheDialogWithTheInstallersOwnPromptAndReleasesOnlyAfterARequest) {
+// The event loop keeps turning while the dialog is open; a grant is released only after a request, and the
+// manager lets its last release finish.
+TEST_F(SystemPermissionsManagerTest, GrantsThroughTheDialogWithoutBlockingAndReleasesOnlyAfterARequest) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(state.filePath(u"fifo"_s)).constData(), 0600), 0);
     {
         SystemPermissionsManager permissions(logger, sudo, askpass);
         permissions.releaseAuthorization();
         EXPECT_THAT(log(), IsEmpty()) << "nothing to release yet";
-        EXPECT_EQ(test::waitFor(permissions.requestAdminPrivileges()), AdminRights::granted);
+        auto request = permissions.requestAdminPrivileges();
+        // A request that blocked this thread would never let the dialog open.
+        ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(u"open"_s)); }));
+        EXPECT_FALSE(request.isReady()) << "still waiting for the dialog";
+        ASSERT_TRUE(writeFile(state.filePath(u"fifo"_s), "secret\n"));
+        QFile::remove(state.filePath(u"fifo"_s));
+        EXPECT_EQ(test::waitFor(std::move(request)), AdminRights::granted);
+
         permissions.releaseAuthorization();
         ASSERT_TRUE(processEventsUntil([&] { return log().size() == 2; }));
         EXPECT_EQ(test::waitFor(permissions.requestAdminPrivileges()), AdminRights::granted);
         permissions.releaseAuthorization();
-    } // the manager lets its last release finish
-
+    }
     EXPECT_THAT(log(), ElementsAre(byThisProcess("validate asked"), byThisProcess("release"),
                                    byThisProcess("validate asked"), byThisProcess("release")));
     EXPECT_THAT(prompts(), ElementsAre(qtTrId("permissions.prompt"), qtTrId("permissions.prompt")));
@@ -123,166 +78,65 @@ TEST_F(SystemPermissionsManagerTest, GrantsThroughTheDialogWithTheInstallersOwnP
 
 // Each way of not getting the rights is told apart, and logged once with its status.
 TEST_F(SystemPermissionsManagerTest, TellsCancelWrongPasswordNotPermittedAndUnavailableApart) {
-    ASSERT_TRUE(writeFile(state.filePath(QStringLiteral("plain-file")), "#!/bin/sh\nexit 0\n"));
-    const QString missing = state.filePath(QStringLiteral("missing"));
-    const QString plainFile = state.filePath(QStringLiteral("plain-file"));
-    const struct {
-        const char* situation;
-        QString sudo;
-        QString askpass;
-        const char* marker;
-        QByteArray answer;
-        AdminRights rights;
-        qsizetype prompts;
-        const char* line;
-    } cases[] = {
-            {"cancelled", sudo, askpass, "answer", "", AdminRights::cancelled, 1,
-             "[CRITICAL] Authorization copy rights failed: 1"},
-            {"wrong three times", sudo, askpass, "answer", "guess", AdminRights::wrongPassword, 3,
-             "[CRITICAL] Authorization copy rights failed: 1"},
-            {"not in sudoers",
-             sudo,
-             askpass,
-             "refuse",
-             {},
-             AdminRights::notPermitted,
-             0,
-             "[CRITICAL] Authorization copy rights failed: 1"},
-            {"killed",
-             sudo,
-             askpass,
-             "die",
-             {},
-             AdminRights::failed,
-             0,
-             "[CRITICAL] Authorization copy rights failed: 143"},
-            {"no sudo",
-             missing,
-             askpass,
-             nullptr,
-             {},
-             AdminRights::unavailable,
-             0,
-             "[CRITICAL] Authorization create failed: 127"},
-            {"sudo not executable",
-             plainFile,
-             askpass,
-             nullptr,
-             {},
-             AdminRights::unavailable,
-             0,
-             "[CRITICAL] Authorization create failed: 126"},
-            {"no dialog",
-             sudo,
-             missing,
-             nullptr,
-             {},
-             AdminRights::unavailable,
-             0,
-             "[CRITICAL] Authorization create failed: 127"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.situation);
+    const QString missing = state.filePath(u"missing"_s);
+    const QString plainFile = state.filePath(u"plain-file"_s);
+    ASSERT_TRUE(writeFile(plainFile, "#!/bin/sh\nexit 0\n"));
+    using enum AdminRights;
+    // The state file written (holding the answer), the rights, the prompts, the line after "[CRITICAL] Authorization ".
+    const std::tuple<const char*, const char*, QByteArray, AdminRights, qsizetype, const char*, QString, QString>
+            cases[] = {
+                    {"cancelled", "answer", "", cancelled, 1, "copy rights failed: 1", sudo, askpass},
+                    {"wrong three times", "answer", "guess", wrongPassword, 3, "copy rights failed: 1", sudo, askpass},
+                    {"not in sudoers", "refuse", {}, notPermitted, 0, "copy rights failed: 1", sudo, askpass},
+                    {"killed", "die", {}, failed, 0, "copy rights failed: 143", sudo, askpass},
+                    {"no sudo", nullptr, {}, unavailable, 0, "create failed: 127", missing, askpass},
+                    {"sudo not executable", nullptr, {}, unavailable, 0, "create failed: 126", plainFile, askpass},
+                    {"no dialog", nullptr, {}, unavailable, 0, "create failed: 127", sudo, missing},
+            };
+    for (const auto& [situation, marker, answer, rights, promptCount, line, sudoPath, askpassPath] : cases) {
+        SCOPED_TRACE(situation);
         for (const char* name : {"answer", "refuse", "die", "prompts"}) {
             QFile::remove(state.filePath(QString::fromLatin1(name)));
         }
-        if (c.marker) {
-            ASSERT_TRUE(mark(QString::fromLatin1(c.marker), c.answer));
-        }
+        ASSERT_TRUE(!marker || writeFile(state.filePath(QString::fromLatin1(marker)), answer));
         logger->clear();
 
-        EXPECT_EQ(test::waitFor(SystemPermissionsManager(logger, c.sudo, c.askpass).requestAdminPrivileges()),
-                  c.rights);
-        EXPECT_THAT(prompts(), SizeIs(c.prompts));
-        EXPECT_THAT(logger->lines(), ElementsAre(c.line));
+        EXPECT_EQ(test::waitFor(SystemPermissionsManager(logger, sudoPath, askpassPath).requestAdminPrivileges()),
+                  rights);
+        EXPECT_THAT(prompts(), SizeIs(promptCount));
+        EXPECT_THAT(logger->lines(), ElementsAre(u"[CRITICAL] Authorization "_s + QLatin1String(line)));
     }
 }
 
-TEST_F(SystemPermissionsManagerTest, TheEventLoopKeepsTurningWhileTheDialogIsOpen) {
-    ASSERT_EQ(::mkfifo(QFile::encodeName(state.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
-    SystemPermissionsManager permissions(logger, sudo, askpass);
-    int ticks = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-    ticker.start(1);
-
-    std::optional<AdminRights> answer;
-    // Named, so that its captures outlive the coroutine that reads them.
-    const auto awaitAnswer = [&]() -> QCoro::Task<> { answer = co_await permissions.requestAdminPrivileges(); };
-    auto request = awaitAnswer();
-    ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(QStringLiteral("open"))); }));
-    const int ticksWhenOpened = ticks;
-    ASSERT_TRUE(processEventsUntil([&] { return ticks >= ticksWhenOpened + 20; }));
-    EXPECT_FALSE(answer) << "still waiting for the dialog";
-
-    QFile fifo(state.filePath(QStringLiteral("fifo")));
-    ASSERT_TRUE(fifo.open(QIODevice::WriteOnly));
-    fifo.write("secret\n");
-    fifo.close();
-    ASSERT_TRUE(processEventsUntil([&] { return answer.has_value(); }));
-    EXPECT_EQ(answer, AdminRights::granted);
-}
-
-// The whole chain of a run with Debian's sudo: the up-front grant, then three packages installed
-// through the process runner and the real script runner, each privileged command reaching sudo as a
-// child of this process, so the dialog is shown once.
-class OnePromptPerRunTest : public WorkflowTest {
-protected:
-    OnePromptPerRunTest() {
-        qputenv("TARN_SUDO", QFile::encodeName(sudo));
-        qputenv("TARN_ASKPASS", QFile::encodeName(askpass));
-    }
-    ~OnePromptPerRunTest() override {
-        qunsetenv("TARN_SUDO");
-        qunsetenv("TARN_ASKPASS");
-    }
-
-    QStringList linesOf(const QString& name) const {
-        return QString::fromUtf8(readFile(state.filePath(name))).split(u'\n', Qt::SkipEmptyParts);
-    }
-
+// The real chain of a run: one grant through the dialog, then each privileged install goes through the
+// script runner to sudo as a child of this process, runs on that grant, and hands the installer the package
+// path as one argument whatever the shell makes of its characters.
+TEST_F(SystemPermissionsManagerTest, OneGrantCarriesEveryPrivilegedInstallWithItsPathAsOneArgument) {
+    qputenv("TARN_SUDO", QFile::encodeName(sudo));
+    qputenv("TARN_ASKPASS", QFile::encodeName(askpass));
+    const auto restore = qScopeGuard([] { qunsetenv("TARN_SUDO"), qunsetenv("TARN_ASKPASS"); });
     DisclaimerTranslator translator;
-    QTemporaryDir state;
-    QString sudo = writeScript(state, QStringLiteral("sudo"), QString::fromLatin1(debianLikeSudo).arg(state.path()));
-    QString askpass =
-            writeScript(state, QStringLiteral("askpass"), QString::fromLatin1(recordingAskpass).arg(state.path()));
-    QString installerTool = writeScript(state, QStringLiteral("installer"),
-                                        QStringLiteral("echo \"$2\" >> '%1/installed'\n").arg(state.path()));
-    std::shared_ptr<ProcessRunner> runner =
-            std::make_shared<ProcessRunner>(logger, QStringLiteral(TARN_TOOLS_DIR "/osascript"));
-};
+    const QString installer =
+            writeScript(state, u"installer"_s, u"printf '%s\\n' \"$2\" >> '%1/installed'\n"_s.arg(state.path()));
+    auto runner = std::make_shared<ProcessRunner>(logger, QStringLiteral(TARN_TOOLS_DIR "/osascript"));
+    auto validator = std::make_shared<NiceMock<MockInstallerValidator>>();
+    ON_CALL(*validator, validateHash(An<QString>(), An<QString>())).WillByDefault(ReturnVoidTask());
+    ON_CALL(*validator, validateSignature(An<QString>(), _)).WillByDefault(ReturnVoidTask());
+    const auto helper = std::make_shared<InstallerHelper>(logger, runner, validator, u"/bin/false"_s, installer);
+    SystemPermissionsManager permissions(logger, sudo, askpass);
+    const QStringList packages{u"/tmp/Scan 'Pro' \"v2\" $HOME `id` \\ it's.pkg"_s, u"/tmp/B.pkg"_s};
 
-TEST_F(OnePromptPerRunTest, ThreePackagesAskOnceBeforeTheFirstRow) {
-    const QString thisProcess = QString::number(QCoreApplication::applicationPid());
-    InstallationServices chain = services();
-    chain.systemPermissionsManager = std::make_shared<SystemPermissionsManager>(logger, sudo, askpass);
-    chain.processRunner = runner;
-    chain.installHelper =
-            std::make_shared<InstallerHelper>(logger, runner, validator, QStringLiteral("/bin/false"), installerTool);
-    viewModel = std::make_unique<InstallationViewModel>(chain, settings);
-    model().selectedAppsForInstallation = {appEntry("A", true), appEntry("B", false), appEntry("C", false)};
-    EXPECT_CALL(*validator, validateHash(testing::An<QString>(), testing::An<QString>()))
-            .Times(3)
-            .WillRepeatedly(ReturnVoidTask());
-    EXPECT_CALL(*validator, validateSignature(testing::An<QString>(), _)).Times(3).WillRepeatedly(ReturnVoidTask());
-    for (const char* name : {"A", "B", "C"}) {
-        expectNeeded(QString::fromLatin1(name), true);
-        expectDownload(QString::fromLatin1(name), downloaded(QString::fromLatin1(name)));
+    ASSERT_EQ(test::waitFor(permissions.requestAdminPrivileges()), AdminRights::granted);
+    for (const QString& package : packages) {
+        test::waitFor(helper->install(package, u"Scan"_s, u"00"_s, {}));
     }
+    permissions.releaseAuthorization();
+    ASSERT_TRUE(processEventsUntil([&] { return log().size() == 4; }));
 
-    test::waitFor(model().installSelectedApplications());
-    drainPostedEvents();
-    ASSERT_TRUE(processEventsUntil([&] { return linesOf(QStringLiteral("log")).size() == 5; }));
-
-    for (const auto& task : model().tasksToRun()) {
-        EXPECT_EQ(task.state, ToInstallListItemViewState::done) << task.name.toStdString();
-    }
-    EXPECT_THAT(linesOf(QStringLiteral("installed")), SizeIs(3));
-    EXPECT_THAT(linesOf(QStringLiteral("log")),
-                ElementsAre(thisProcess + QStringLiteral(" validate asked"),
-                            thisProcess + QStringLiteral(" run cached"), thisProcess + QStringLiteral(" run cached"),
-                            thisProcess + QStringLiteral(" run cached"), thisProcess + QStringLiteral(" release")));
-    EXPECT_THAT(linesOf(QStringLiteral("prompts")), ElementsAre(qtTrId("permissions.prompt")));
+    EXPECT_EQ(linesOf("installed"), packages);
+    EXPECT_THAT(log(), ElementsAre(byThisProcess("validate asked"), byThisProcess("run cached"),
+                                   byThisProcess("run cached"), byThisProcess("release")));
+    EXPECT_THAT(prompts(), ElementsAre(qtTrId("permissions.prompt")));
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 namespace {
 
 using fixtures::UsbDevice;
@@ -24,9 +26,8 @@ USBDeviceModel identity(std::int64_t vendorID, std::int64_t productID) {
 class USBScannerHelperTest : public ::testing::Test {
 protected:
     USBScannerHelperTest() {
-        tree.addDevice(UsbDevice::withIdentity(QStringLiteral("usb1"), 0x1D6B, 0x0002,
-                                               QStringLiteral("Linux 6.1.0 xhci-hcd"),
-                                               QStringLiteral("xHCI Host Controller")));
+        tree.addDevice(UsbDevice::withIdentity(u"usb1"_s, 0x1D6B, 0x0002, u"Linux 6.1.0 xhci-hcd"_s,
+                                               u"xHCI Host Controller"_s));
     }
 
     QList<USBDeviceModel> find(const QList<USBDeviceModel>& vendorDevices) {
@@ -41,17 +42,14 @@ protected:
 };
 
 TEST_F(USBScannerHelperTest, LogsEveryDeviceAndReturnsOnlyTheMatchingOnes) {
-    tree.addDevice(UsbDevice::withIdentity(QStringLiteral("1-1"), tarnVendor, scannerProduct, QStringLiteral("TARN"),
-                                           QStringLiteral("TARN S1")));
+    tree.addDevice(UsbDevice::withIdentity(u"1-1"_s, tarnVendor, scannerProduct, u"TARN"_s, u"TARN S1"_s));
     // Same vendor, another product: seen, not returned.
-    tree.addDevice(UsbDevice::withIdentity(QStringLiteral("1-2"), tarnVendor, 0xFFFF, QStringLiteral("TARN"),
-                                           QStringLiteral("TARN Card Reader")));
+    tree.addDevice(UsbDevice::withIdentity(u"1-2"_s, tarnVendor, 0xFFFF, u"TARN"_s, u"TARN Card Reader"_s));
 
     const auto matches = find({identity(0x1234, 0x5678), identity(tarnVendor, scannerProduct)});
 
-    ASSERT_EQ(matches.size(), 1);
-    EXPECT_EQ(matches.first().vendorName, QStringLiteral("TARN"));
-    EXPECT_EQ(matches.first().deviceName, QStringLiteral("TARN S1"));
+    EXPECT_EQ(debugDescription(matches), u"[T_A_R_N__Installer.USBDeviceModel(vendorID: 1193, productID: 6667, "
+                                         "vendorName: \"TARN\", deviceName: \"TARN S1\")]"_s);
     EXPECT_THAT(logger->lines(),
                 ElementsAre("[INFO] Searching for USB devices...",
                             "[INFO] Found USB device: Vendor ID = 4A9, Product ID = 1A0B, Vendor Name = TARN, "
@@ -60,85 +58,55 @@ TEST_F(USBScannerHelperTest, LogsEveryDeviceAndReturnsOnlyTheMatchingOnes) {
                             "Device Name = TARN Card Reader",
                             "[INFO] Found USB device: Vendor ID = 1D6B, Product ID = 2, Vendor Name = Linux 6.1.0 "
                             "xhci-hcd, Device Name = xHCI Host Controller",
-                            "[INFO] Found matching USB device: [T_A_R_N__Installer.USBDeviceModel(vendorID: 1193, "
-                            "productID: 6667, vendorName: \"TARN\", deviceName: \"TARN S1\")]"));
+                            "[INFO] Found matching USB device: " + debugDescription(matches)));
 
     // Nothing asked for: every device is still logged.
     EXPECT_THAT(find({}), IsEmpty());
     EXPECT_EQ(logger->lines().size(), 5);
-    EXPECT_EQ(logger->lines().last(), QStringLiteral("[INFO] No matching USB devices found."));
+    EXPECT_EQ(logger->lines().last(), u"[INFO] No matching USB devices found."_s);
 }
 
-TEST_F(USBScannerHelperTest, IdenticalScannersAreBothReturnedInRegistryOrder) {
-    // Plugged in out of order, and named so that a plain text sort would put 1-10 first.
-    for (const char* port : {"2-1", "1-10", "1-2"}) {
-        tree.addDevice(UsbDevice::withIdentity(QString::fromLatin1(port), tarnVendor, scannerProduct,
-                                               QStringLiteral("TARN"), QString::fromLatin1(port)));
-    }
-
-    const auto matches = find({identity(tarnVendor, scannerProduct), identity(tarnVendor, scannerProduct)});
-
-    QStringList order;
-    for (const auto& device : matches) {
-        order.append(device.deviceName);
-    }
-    EXPECT_EQ(order, QStringList({"1-2", "1-10", "2-1"}));
-}
-
-TEST_F(USBScannerHelperTest, MissingNamesFallBackAndNamesAreTrimmed) {
-    auto nameless =
-            UsbDevice::withIdentity(QStringLiteral("1-1"), tarnVendor, scannerProduct, std::nullopt, std::nullopt);
-    auto padded = UsbDevice::withIdentity(QStringLiteral("1-2"), tarnVendor, 0x1A0C, std::nullopt, std::nullopt);
+// Identical scanners come in registry order (plugged in out of order, and named so that a plain text sort
+// would put 1-10 first); missing or unreadable names fall back, present ones are trimmed.
+TEST_F(USBScannerHelperTest, IdenticalScannersComeInRegistryOrderWithTrimmedOrFallbackNames) {
+    auto garbled = UsbDevice::withIdentity(u"2-1"_s, tarnVendor, scannerProduct, std::nullopt, u"S3"_s);
+    garbled.manufacturer = QByteArray("\xff\xfe\n"); // not text: as good as absent
+    auto padded = UsbDevice::withIdentity(u"1-2"_s, tarnVendor, scannerProduct, std::nullopt, std::nullopt);
     padded.manufacturer = QByteArray(" \tTARN Corp.  \n");
     padded.product = QByteArray("TARN S2   \n\n");
-    auto garbled = UsbDevice::withIdentity(QStringLiteral("1-3"), tarnVendor, 0x1A0D, std::nullopt, std::nullopt);
-    garbled.manufacturer = QByteArray("\xff\xfe\n"); // not text: as good as absent
-    tree.addDevice(nameless);
-    tree.addDevice(padded);
-    tree.addDevice(garbled);
+    for (const auto& device :
+         {garbled, UsbDevice::withIdentity(u"1-10"_s, tarnVendor, scannerProduct, std::nullopt, std::nullopt),
+          padded}) {
+        tree.addDevice(device);
+    }
 
-    const auto matches =
-            find({identity(tarnVendor, scannerProduct), identity(tarnVendor, 0x1A0C), identity(tarnVendor, 0x1A0D)});
-
-    ASSERT_EQ(matches.size(), 3);
-    EXPECT_EQ(matches[0].vendorName, QStringLiteral("Unknown Vendor"));
-    EXPECT_EQ(matches[0].deviceName, QStringLiteral("Unknown Device"));
-    EXPECT_EQ(matches[1].vendorName, QStringLiteral("TARN Corp."));
-    EXPECT_EQ(matches[1].deviceName, QStringLiteral("TARN S2"));
-    EXPECT_EQ(matches[2].vendorName, QStringLiteral("Unknown Vendor"));
-    EXPECT_THAT(logger->lines(), ::testing::Contains("[INFO] Found USB device: Vendor ID = 4A9, Product ID = 1A0C, "
+    QStringList names;
+    for (const auto& device : find({identity(tarnVendor, scannerProduct), identity(tarnVendor, scannerProduct)})) {
+        names.append(device.vendorName + u'/' + device.deviceName);
+    }
+    EXPECT_EQ(names, QStringList({"TARN Corp./TARN S2", "Unknown Vendor/Unknown Device", "Unknown Vendor/S3"}));
+    EXPECT_THAT(logger->lines(), ::testing::Contains("[INFO] Found USB device: Vendor ID = 4A9, Product ID = 1A0B, "
                                                      "Vendor Name = TARN Corp., Device Name = TARN S2"));
 }
 
 TEST_F(USBScannerHelperTest, MissingOrUnreadableIdentifiersReadAsZero) {
-    auto noVendor = UsbDevice::withIdentity(QStringLiteral("1-1"), 0, scannerProduct, QStringLiteral("TARN"),
-                                            QStringLiteral("S1"));
+    auto noVendor = UsbDevice::withIdentity(u"1-1"_s, 0, scannerProduct, u"TARN"_s, u"S1"_s);
     noVendor.idVendor.reset();
-    auto garbage =
-            UsbDevice::withIdentity(QStringLiteral("1-2"), 0, 0x1A0C, QStringLiteral("TARN"), QStringLiteral("S2"));
-    garbage.idVendor = QByteArray("zz\n");
     tree.addDevice(noVendor);
-    tree.addDevice(garbage);
+    noVendor = UsbDevice::withIdentity(u"1-2"_s, 0, 0x1A0C, u"TARN"_s, u"S2"_s);
+    noVendor.idVendor = QByteArray("zz\n"); // unreadable
+    tree.addDevice(noVendor);
 
     // A catalogue vid that could not be read is vendor 0 too: such an entry matches by product alone.
-    const auto withZeroVendor = find({identity(0, scannerProduct), identity(0, 0x1A0C)});
-    const auto withRealVendor = find({identity(tarnVendor, scannerProduct)});
-
-    ASSERT_EQ(withZeroVendor.size(), 2);
-    EXPECT_EQ(withZeroVendor[0].vendorID, 0);
-    EXPECT_EQ(withZeroVendor[0].productID, scannerProduct);
-    EXPECT_EQ(withZeroVendor[1].productID, 0x1A0C);
-    EXPECT_THAT(withRealVendor, IsEmpty());
+    const QList<USBDeviceModel> zeroVendor{identity(0, scannerProduct), identity(0, 0x1A0C)};
+    EXPECT_EQ(find(zeroVendor), zeroVendor); // equal identities: the numbers read
+    EXPECT_THAT(find({identity(tarnVendor, scannerProduct)}), IsEmpty());
 }
 
-TEST(USBScannerHelperFailureTest, ATreeThatCannotBeReadYieldsNothingAndLogsNothing) {
-    QTemporaryDir folder;
-    ASSERT_TRUE(test::writeFile(folder.filePath(QStringLiteral("file/bus/usb/devices")), {}));
-
-    for (const QString& root : {folder.filePath(QStringLiteral("missing")), folder.filePath(QStringLiteral("file"))}) {
-        auto logger = std::make_shared<test::RecordingLogger>();
-        USBScannerHelper helper(logger, root);
-        EXPECT_THAT(test::waitFor(helper.findMatchingUSBDevices({identity(0, 0)})), IsEmpty()) << root.toStdString();
+TEST_F(USBScannerHelperTest, ATreeThatCannotBeReadYieldsNothingAndLogsNothing) {
+    ASSERT_TRUE(test::writeFile(sysfs.filePath(u"file/bus/usb/devices"_s), {}));
+    for (const QString& root : {sysfs.filePath(u"missing"_s), sysfs.filePath(u"file"_s)}) {
+        EXPECT_THAT(test::waitFor(USBScannerHelper(logger, root).findMatchingUSBDevices({identity(0, 0)})), IsEmpty());
         EXPECT_THAT(logger->lines(), IsEmpty()) << root.toStdString();
     }
 }
