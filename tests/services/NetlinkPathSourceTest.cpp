@@ -194,5 +194,13 @@ TEST_F(NetlinkPathSourceTest, RepliesToOthersAreIgnoredAndAnInterruptedOrFailedD
     EXPECT_EQ(reports, QList({unsatisfied, satisfied}));
 }
 
+TEST(NetlinkPathSourceSocketTest, ReportsTheCurrentStateSoonAfterStart) {
+    // Whatever the machine's network, the kernel's tables (or their absence) give one first report.
+    NetlinkPathSource source;
+    QList<NetworkPathStatus> reports;
+    source.start([&](NetworkPathStatus status) { reports.append(status); });
+    EXPECT_TRUE(test::processEventsUntil([&] { return !reports.isEmpty(); }, std::chrono::seconds(10)));
+}
+
 } // namespace
 } // namespace tarn
