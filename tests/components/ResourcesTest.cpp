@@ -97,9 +97,10 @@ TEST(ResourceNamesTest, EveryTextIdTheSourcesUseIsInEachShippedLanguageWithItsPl
 }
 
 TEST(ResourceNamesTest, EveryColourAndImageTheSourcesNameResolves) {
-    const QSet<QString> colours = namesInSources(QRegularExpression(QStringLiteral(R"re(theme::color\(u"([^"]+)")re")));
+    const QSet<QString> colours =
+            namesInSources(QRegularExpression(QStringLiteral(R"re(theme::color\(u"([^"%]+)")re")));
     const QSet<QString> images = namesInSources(QRegularExpression(
-            QStringLiteral(R"re((?:ImageView\(QStringLiteral\(|drawImage\(painter, u)"([^"]+)")re")));
+            QStringLiteral(R"re((?:ImageView\((?:QStringLiteral\(|u)|drawImage\(painter, u)"([^"]+)")re")));
     EXPECT_TRUE(colours.contains(QStringLiteral("labelText")) && colours.contains(QStringLiteral("FocusRing")));
     EXPECT_TRUE(images.contains(QStringLiteral("background")) && images.contains(QStringLiteral("connect")));
     for (const QString& name : colours) {
