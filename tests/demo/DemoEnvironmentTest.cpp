@@ -190,35 +190,6 @@ TEST_F(DemoDocumentsTest, EveryApplicationIsServedWithItsDigestAndDescribedInThr
     EXPECT_TRUE(anyDiskImage);
 }
 
-// The real services against the demo: TLS through the demo's own authority, the USB walk over its tree,
-// and a scanner that shows up only once the search has started.
-TEST_F(DemoDocumentsTest, TheWorkflowFetchesTheCatalogueAndFindsTheScannerOnlyAfterTheSearchStarts) {
-    DemoOptions options = quickOptions();
-    options.scannerDelay = 150ms;
-    DemoEnvironment delayed(options);
-    InstallationSettings settings = delayed.settings();
-    settings.pauseBetweenQueries = 20ms;
-    InstallationViewModel model(delayed.services(), settings);
-    delayed.simulateScannerFor(model);
-
-    test::waitFor(model.fetchSupportedDevices());
-    EXPECT_EQ(model.supportedDeviceNames().size(), 3);
-    EXPECT_TRUE(model.fatalErrorMessage().isEmpty()) << model.fatalErrorMessage().toStdString();
-    const QString scannerFolder = QDir(delayed.usbRoot()).filePath(QStringLiteral("bus/usb/devices/1-2"));
-    EXPECT_FALSE(QFileInfo::exists(scannerFolder)) << "plugged in before any search";
-
-    std::optional<bool> pluggedWhenSearchStarted;
-    const Subscription watch = model.deviceSearchStatus.subscribe([&](const DeviceSearchState& state) {
-        if (state.is(DeviceSearchState::Case::searching)) {
-            pluggedWhenSearchStarted = QFileInfo::exists(scannerFolder);
-        }
-    });
-    test::waitFor(model.searchForDevice());
-    EXPECT_EQ(pluggedWhenSearchStarted, false);
-    ASSERT_TRUE(model.deviceSearchStatus().is(DeviceSearchState::Case::found));
-    EXPECT_EQ(model.deviceSearchStatus().device()->name, simulatedScanner().name);
-}
-
 TEST(DemoVariantTest, TheDemoSetsItsVariablesForItsLifetimeOnlyAndCleansItsSandbox) {
     const auto variables = [] {
         QStringList values;

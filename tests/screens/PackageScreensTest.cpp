@@ -1,8 +1,6 @@
 #include "components/LinkButton.h"
 #include "components/Theme.h"
 #include "components/ToInstallListItemView.h"
-#include "screens/CancelInstallationScreenView.h"
-#include "screens/InstallManagerScreenView.h"
 #include "screens/InstallationResultScreenView.h"
 #include "screens/PackageChoice.h"
 #include "screens/PackageManagerScreenView.h"
@@ -214,39 +212,6 @@ TEST_F(PackageScreensTest, WithoutMandatoryApplicationsUncheckingEverythingDisab
     EXPECT_FALSE(packages.buttons().next->isEnabled());
 }
 
-TEST_F(PackageScreensTest, RowsFollowTheRunAndCancelRecordsThePress) {
-    Gate installed;
-    loadSampleConfiguration();
-    const SampleApp capture = sampleApps().first();
-    model().selectedAppsForInstallation = {model().deviceApplicationsModel()->apps.first()};
-    EXPECT_CALL(*pkgHelper, isInstallationNeeded(capture.pkgId(), _)).WillOnce([&installed](auto&&...) {
-        return afterGate(&installed, true);
-    });
-    EXPECT_CALL(*rest, downloadFile(capture.installerUrl(), _)).WillOnce(ThrowTask<QUrl>(std::runtime_error("gone")));
-
-    auto& installing = showScreen<InstallManagerScreenView>();
-    settle();
-    ASSERT_EQ(installing.rows().size(), 1);
-    EXPECT_EQ(installing.rows().first()->name(), QStringLiteral("TARN Capture"));
-    EXPECT_EQ(installing.rows().first()->state(), ToInstallListItemViewState::processing);
-    EXPECT_TRUE(installing.cancelButton()->isEnabled());
-    EXPECT_FALSE(installing.doneButton()->isEnabled());
-
-    click(installing.cancelButton());
-    EXPECT_TRUE(model().isInstallationCancelled());
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
-
-    installed.open();
-    settle();
-    EXPECT_EQ(installing.rows().first()->state(), ToInstallListItemViewState::failed);
-    EXPECT_TRUE(installing.doneButton()->isEnabled()) << "a failed run hands over too";
-    EXPECT_FALSE(installing.cancelButton()->isEnabled());
-    click(installing.doneButton());
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::installResult);
-}
-
 TEST_F(PackageScreensTest, ResultShowsTheFailuresAndTheErrorAndOffersSupport) {
     loadSampleConfiguration();
     model().selectedAppsForInstallation = model().deviceApplicationsModel()->apps;
@@ -288,18 +253,6 @@ TEST_F(PackageScreensTest, CloseOpensTheSuccessPageOnlyAfterSuccessThenQuits) {
     model().isInstallationSuccessful = false;
     click(result.closeButton());
     EXPECT_EQ(host->terminationRequests, 2);
-}
-
-TEST_F(PackageScreensTest, CancelConfirmationNoReturnsAndYesQuits) {
-    coordinator.push(Screen::eula);
-    coordinator.push(Screen::exit);
-    settle();
-    auto& confirmation = showScreen<CancelInstallationScreenView>();
-    click(confirmation.yesButton());
-    EXPECT_EQ(host->terminationRequests, 1);
-    click(confirmation.noButton());
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "screens/RootView.h"
 
+#include "components/ToInstallListItemView.h"
 #include "screens/ConsentScreenView.h"
 #include "screens/InstallManagerScreenView.h"
 #include "screens/ScreenView.h"
@@ -171,24 +172,34 @@ TEST_F(RootViewTest, DocumentArrivingForAGoneScreenIsDropped) {
     EXPECT_FALSE(licence->text()->isEmpty());
 }
 
+// The run goes on behind the cancel confirmation, the screen shown again joins it, and a failed run
+// hands over to the result as a successful one does.
 TEST_F(RootViewTest, RunOutlivesItsScreenAndTheScreenShownAgainJoinsIt) {
-    Gate gate;
+    Gate installed;
     loadSampleConfiguration();
-    const SampleApp app = sampleApps().first();
+    const SampleApp capture = sampleApps().first();
     model().selectedAppsForInstallation = {model().deviceApplicationsModel()->apps.first()};
     EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(1).WillOnce(ReturnTask(AdminRights::granted));
-    EXPECT_CALL(*pkgHelper, isInstallationNeeded(app.pkgId(), _)).WillOnce([&gate](auto&&...) {
-        return afterGate(&gate, false);
+    EXPECT_CALL(*pkgHelper, isInstallationNeeded(capture.pkgId(), _)).WillOnce([&installed](auto&&...) {
+        return afterGate(&installed, true);
     });
+    EXPECT_CALL(*rest, downloadFile(capture.installerUrl(), _)).WillOnce(ThrowTask<QUrl>(std::runtime_error("gone")));
     EXPECT_CALL(*permissions, releaseAuthorization()).Times(1);
 
     root();
     coordinator.push(Screen::installer);
     settle();
-    QPointer<ScreenView> first = root().currentView();
-    click(buttonWithKey(*first, QStringLiteral("button.cancel")));
+    QPointer<InstallManagerScreenView> first = qobject_cast<InstallManagerScreenView*>(root().currentView());
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->rows().size(), 1);
+    EXPECT_EQ(first->rows().first()->name(), QStringLiteral("TARN Capture"));
+    EXPECT_EQ(first->rows().first()->state(), ToInstallListItemViewState::processing);
+    EXPECT_TRUE(first->cancelButton()->isEnabled());
+    EXPECT_FALSE(first->doneButton()->isEnabled());
+    click(first->cancelButton());
     settle();
     EXPECT_TRUE(model().isInstallationCancelled());
+    EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
     EXPECT_FALSE(first);
 
     click(buttonWithKey(*root().currentView(), QStringLiteral("button.no")));
@@ -197,11 +208,14 @@ TEST_F(RootViewTest, RunOutlivesItsScreenAndTheScreenShownAgainJoinsIt) {
     ASSERT_NE(again, nullptr);
     EXPECT_FALSE(again->doneButton()->isEnabled());
 
-    gate.open();
+    installed.open();
     settle();
-    EXPECT_TRUE(again->doneButton()->isEnabled());
+    EXPECT_EQ(again->rows().first()->state(), ToInstallListItemViewState::failed);
+    EXPECT_TRUE(again->doneButton()->isEnabled()) << "a failed run hands over too";
     EXPECT_FALSE(again->cancelButton()->isEnabled());
-    EXPECT_EQ(model().tasksToRun().first().state, ToInstallListItemViewState::done);
+    click(again->doneButton());
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::installResult);
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 namespace tarn {
 namespace {
 
+using namespace Qt::StringLiterals;
+
 struct Fragment {
     QString text;
     QTextCharFormat format;
@@ -51,14 +53,55 @@ protected:
     RtfReader reader;
 };
 
-TEST_F(RtfReaderTest, PlainTextAndParagraphs) {
-    EXPECT_EQ(text("{\\rtf1 Hello}"), QStringLiteral("Hello"));
+TEST_F(RtfReaderTest, TextOfTheDocument) {
+    const std::pair<const char*, QString> cases[] = {
+            {"{\\rtf1 Hello}", u"Hello"_s},
+            // Line ends in the file are not text; a backslash before one is a paragraph.
+            {"{\\rtf1 a\r\nb\\\nc}", u"ab\nc"_s},
+            {"{\\rtf1 a\\{b\\}c\\\\d}", u"a{b}c\\d"_s},
+            // Bytes in the document's code page, or in the code page of the font's character set.
+            {"{\\rtf1\\ansi caf\\'e9 \\'80 \\'93q\\'94}", u"café € “q”"_s},
+            {"{\\rtf1\\ansi\\ansicpg1251 \\'c0\\'e1}", u"Аб"_s},
+            {"{\\rtf1\\mac \\'8a\\'a5}", u"ä•"_s},
+            {"{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset238 Arial CE;}}\\f0 \\'b9\\f1 \\'b9}", u"¹ą"_s},
+            // Unicode characters skip their fallbacks, which may be escapes or control words, one
+            // character each; \ucN is scoped by its group, and the end of a group ends a fallback.
+            {"{\\rtf1 \\u8364?x}", u"€x"_s},
+            {"{\\rtf1 \\uc2\\u8364??x}", u"€x"_s},
+            {"{\\rtf1 \\uc0\\u8364 x}", u"€x"_s},
+            {"{\\rtf1 \\u233\\'e9x}", u"éx"_s},
+            {"{\\rtf1 \\uc1\\u8212\\emdash x}", u"—x"_s},
+            {"{\\rtf1 {\\uc3\\u8364 a}b\\u8364?c}", u"€b€c"_s},
+            {"{\\rtf1 {\\uc3\\u8364}xyz}", u"€xyz"_s},
+            // Negative values are the upper half; two in a row make a surrogate pair.
+            {"{\\rtf1 \\u-3913?}", QString(QChar(0xF0B7))},
+            {"{\\rtf1 \\u-10179?\\u-8704?}", u"😀"_s},
+            // Destinations that are not text, hidden text, and what follows the document's group.
+            {"{\\rtf1{\\*\\unknowndest secret {nested} text}shown}", u"shown"_s},
+            {"{\\rtf1{\\info{\\title Title}{\\author Me}}{\\stylesheet{\\s0 Normal;}}body}", u"body"_s},
+            {"{\\rtf1{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}} after}", u"link after"_s},
+            {"{\\rtf1 {\\v hidden}seen}", u"seen"_s},
+            // Binary data may hold braces and backslashes; it is skipped by its length.
+            {"{\\rtf1{\\pict\\bin6 }{\\x}{}after}", u"after"_s},
+            {"{\\rtf1 body}\r\ngarbage}}", u"body"_s},
+    };
+    for (const auto& [rtf, expected] : cases) {
+        EXPECT_EQ(text(rtf), expected) << rtf;
+    }
+}
+
+TEST_F(RtfReaderTest, ParagraphsAndLines) {
     const auto document = read("{\\rtf1\\ansi One\\par Two\\par\n\\par Four}");
     EXPECT_EQ(document->blockCount(), 4);
     EXPECT_EQ(document->findBlockByNumber(1).text(), QStringLiteral("Two"));
     EXPECT_EQ(document->findBlockByNumber(2).text(), QString());
-    // Line ends in the file are not text; a backslash before one is a paragraph.
-    EXPECT_EQ(text("{\\rtf1 a\r\nb\\\nc}"), QStringLiteral("ab\nc"));
+    const auto lines = read("{\\rtf1 one\\line two}");
+    EXPECT_EQ(lines->blockCount(), 1);
+    EXPECT_EQ(lines->firstBlock().text(), QStringLiteral("one\u2028two"));
+    const auto symbols =
+            read("{\\rtf1 \\bullet\\tab x\\~y\\emdash z\\endash\\lquote q\\rquote\\ldblquote Q\\rdblquote}");
+    EXPECT_EQ(symbols->toRawText(),
+              QStringLiteral("•\tx\u00A0y—z–‘q’“Q”")); // raw: plain text turns \u00A0 into a space
 }
 
 TEST_F(RtfReaderTest, GroupsScopeCharacterFormatting) {
@@ -93,6 +136,9 @@ TEST_F(RtfReaderTest, FontTableSizesAndPlain) {
     const QTextCharFormat d = formatOf(*document, "D");
     EXPECT_EQ(d.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
     EXPECT_EQ(d.font().pixelSize(), 12);
+    // An escaped ';' in a font name is part of the name, not the end of the entry.
+    const auto odd = read("{\\rtf1{\\fonttbl{\\f0 Odd\\'3bName;}}\\f0 x}");
+    EXPECT_EQ(formatOf(*odd, "x").fontFamilies().toStringList(), QStringList{QStringLiteral("Odd;Name")});
 }
 
 TEST_F(RtfReaderTest, ColourTableWithAutomaticFirstEntry) {
@@ -104,56 +150,6 @@ TEST_F(RtfReaderTest, ColourTableWithAutomaticFirstEntry) {
     EXPECT_FALSE(formatOf(*document, "auto").hasProperty(QTextFormat::ForegroundBrush));
     EXPECT_FALSE(formatOf(*document, "missing").hasProperty(QTextFormat::ForegroundBrush));
     EXPECT_EQ(formatOf(*document, "marked").background().color(), QColor(255, 0, 0));
-}
-
-TEST_F(RtfReaderTest, HexEscapesUseTheDocumentsAndTheFontsCodePage) {
-    EXPECT_EQ(text("{\\rtf1\\ansi caf\\'e9 \\'80 \\'93q\\'94}"), QStringLiteral("café € “q”"));
-    EXPECT_EQ(text("{\\rtf1\\ansi\\ansicpg1251 \\'c0\\'e1}"), QStringLiteral("Аб"));
-    EXPECT_EQ(text("{\\rtf1\\mac \\'8a\\'a5}"), QStringLiteral("ä•"));
-    EXPECT_EQ(text("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset238 Arial CE;}}\\f0 \\'b9\\f1 \\'b9}"),
-              QStringLiteral("¹ą"));
-    // An escaped ';' in a font name is part of the name, not the end of the entry.
-    const auto document = read("{\\rtf1{\\fonttbl{\\f0 Odd\\'3bName;}}\\f0 x}");
-    EXPECT_EQ(formatOf(*document, "x").fontFamilies().toStringList(), QStringList{QStringLiteral("Odd;Name")});
-}
-
-TEST_F(RtfReaderTest, UnicodeEscapesSkipTheirFallbacks) {
-    EXPECT_EQ(text("{\\rtf1 \\u8364?x}"), QStringLiteral("€x"));
-    EXPECT_EQ(text("{\\rtf1 \\uc2\\u8364??x}"), QStringLiteral("€x"));
-    EXPECT_EQ(text("{\\rtf1 \\uc0\\u8364 x}"), QStringLiteral("€x"));
-    // A fallback may be a hex escape or a control word, and counts as one character.
-    EXPECT_EQ(text("{\\rtf1 \\u233\\'e9x}"), QStringLiteral("éx"));
-    EXPECT_EQ(text("{\\rtf1 \\uc1\\u8212\\emdash x}"), QStringLiteral("—x"));
-    // Negative values are the upper half; two in a row make a surrogate pair.
-    EXPECT_EQ(text("{\\rtf1 \\u-3913?}"), QString(QChar(0xF0B7)));
-    EXPECT_EQ(text("{\\rtf1 \\u-10179?\\u-8704?}"), QStringLiteral("😀"));
-    // \ucN is scoped by its group; the end of a group ends a pending fallback.
-    EXPECT_EQ(text("{\\rtf1 {\\uc3\\u8364 a}b\\u8364?c}"), QStringLiteral("€b€c"));
-    EXPECT_EQ(text("{\\rtf1 {\\uc3\\u8364}xyz}"), QStringLiteral("€xyz"));
-}
-
-TEST_F(RtfReaderTest, SymbolsAndSpecialCharacters) {
-    EXPECT_EQ(text("{\\rtf1 a\\{b\\}c\\\\d}"), QStringLiteral("a{b}c\\d"));
-    const auto symbols =
-            read("{\\rtf1 \\bullet\\tab x\\~y\\emdash z\\endash\\lquote q\\rquote\\ldblquote Q\\rdblquote}");
-    EXPECT_EQ(symbols->toRawText(),
-              QStringLiteral("•\tx\u00A0y—z–‘q’“Q”")); // raw: plain text turns \u00A0 into a space
-    const auto lines = read("{\\rtf1 one\\line two}");
-    EXPECT_EQ(lines->blockCount(), 1);
-    EXPECT_EQ(lines->firstBlock().text(), QStringLiteral("one\u2028two"));
-}
-
-TEST_F(RtfReaderTest, IgnorableAndNonTextDestinationsAreSkipped) {
-    EXPECT_EQ(text("{\\rtf1{\\*\\unknowndest secret {nested} text}shown}"), QStringLiteral("shown"));
-    EXPECT_EQ(text("{\\rtf1{\\info{\\title Title}{\\author Me}}{\\stylesheet{\\s0 Normal;}}body}"),
-              QStringLiteral("body"));
-    EXPECT_EQ(text("{\\rtf1{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}} after}"),
-              QStringLiteral("link after"));
-    EXPECT_EQ(text("{\\rtf1 {\\v hidden}seen}"), QStringLiteral("seen"));
-    // Binary data may hold braces and backslashes; it is skipped by its length.
-    EXPECT_EQ(text("{\\rtf1{\\pict\\bin6 }{\\x}{}after}"), QStringLiteral("after"));
-    // What follows the document's group is not part of it.
-    EXPECT_EQ(text("{\\rtf1 body}\r\ngarbage}}"), QStringLiteral("body"));
 }
 
 TEST_F(RtfReaderTest, ParagraphFormattingAppliesToItsParagraphUntilPard) {
