@@ -1,11 +1,11 @@
 #include "components/CustomButtonView.h"
 
 #include "components/Accessibility.h"
+#include "components/Animation.h"
 #include "components/Resources.h"
 #include "components/Theme.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextDocument>
@@ -14,6 +14,9 @@
 #include <algorithm>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr qreal strokeWidth = 4;
@@ -25,13 +28,13 @@ constexpr qreal arrowSpacing = 8;
 QString styleName(ButtonStyleType style) {
     switch (style) {
     case ButtonStyleType::primary:
-        return QStringLiteral("Primary");
+        return u"Primary"_s;
     case ButtonStyleType::primaryDestructive:
-        return QStringLiteral("PrimaryDestructive");
+        return u"PrimaryDestructive"_s;
     case ButtonStyleType::secondary:
-        return QStringLiteral("Secondary");
+        return u"Secondary"_s;
     case ButtonStyleType::ternary:
-        return QStringLiteral("Ternary");
+        return u"Ternary"_s;
     }
     return {};
 }
@@ -39,11 +42,11 @@ QString styleName(ButtonStyleType style) {
 QString stateName(ButtonVisualState state) {
     switch (state) {
     case ButtonVisualState::base:
-        return QStringLiteral("Base");
+        return u"Base"_s;
     case ButtonVisualState::hover:
-        return QStringLiteral("Hover");
+        return u"Hover"_s;
     case ButtonVisualState::disabled:
-        return QStringLiteral("Disabled");
+        return u"Disabled"_s;
     }
     return {};
 }
@@ -68,9 +71,8 @@ ButtonVisualState buttonVisualState(bool isEnabled, bool isHovered) {
 }
 
 ButtonColors buttonColors(ButtonStyleType style, ButtonVisualState state) {
-    const QString prefix = QStringLiteral("Button") + styleName(style);
-    const QColor background = theme::color(QString(prefix + QStringLiteral("Background") + stateName(state)));
-    const QColor text = theme::color(QString(prefix + QStringLiteral("Text") + stateName(state)));
+    const QColor background = theme::color(u"Button%1Background%2"_s.arg(styleName(style), stateName(state)));
+    const QColor text = theme::color(u"Button%1Text%2"_s.arg(styleName(style), stateName(state)));
     if (style == ButtonStyleType::secondary) {
         return {QColor(Qt::transparent), text, background};
     }
@@ -89,21 +91,15 @@ ButtonColors blendedColors(const ButtonColors& from, const ButtonColors& to, qre
 }
 
 CustomButtonView::CustomButtonView(const QString& textKey, ButtonStyleType style, QWidget* parent)
-    : QAbstractButton(parent), styleType(style), animation(new QVariantAnimation(this)) {
+    : InteractiveButton(parent), styleType(style),
+      animation(repaintingAnimation(
+              this, {1.0, hoverAnimationMilliseconds, QEasingCurve::InOutQuad},
+              [this](qreal progress) { shownColors = blendedColors(animationStart, animationTarget, progress); })) {
     installAccessibleFactories();
     // Like the platform's buttons, a click does not take the focus; Tab does.
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-
-    animation->setStartValue(0.0);
-    animation->setEndValue(1.0);
-    animation->setDuration(hoverAnimationMilliseconds);
-    animation->setEasingCurve(QEasingCurve::InOutQuad);
-    connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& progress) {
-        shownColors = blendedColors(animationStart, animationTarget, progress.toReal());
-        update();
-    });
 
     snapTo(buttonColors(styleType, visualState()));
     setTextKey(textKey);
@@ -117,11 +113,6 @@ void CustomButtonView::setTextKey(const QString& textKey) {
 void CustomButtonView::setAttributedString(std::optional<StyledText> styled) {
     styledCaption = std::move(styled);
     updateAccessibleText();
-}
-
-void CustomButtonView::setButtonStyle(ButtonStyleType style) {
-    styleType = style;
-    snapTo(buttonColors(styleType, visualState()));
 }
 
 void CustomButtonView::setArrowShown(bool shown) {
@@ -204,46 +195,16 @@ void CustomButtonView::paintEvent(QPaintEvent*) {
     }
 }
 
-void CustomButtonView::enterEvent(QEnterEvent* event) {
-    setHovered(true);
-    QAbstractButton::enterEvent(event);
-}
-
-void CustomButtonView::leaveEvent(QEvent* event) {
-    setHovered(false);
-    QAbstractButton::leaveEvent(event);
-}
-
 void CustomButtonView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::EnabledChange) {
         snapTo(buttonColors(styleType, visualState()));
     } else if (event->type() == QEvent::LanguageChange) {
         updateAccessibleText();
     }
-    QAbstractButton::changeEvent(event);
+    InteractiveButton::changeEvent(event);
 }
 
-void CustomButtonView::keyPressEvent(QKeyEvent* event) {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
-        click();
-        event->accept();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
-}
-
-void CustomButtonView::focusInEvent(QFocusEvent* event) {
-    QAbstractButton::focusInEvent(event);
-    update();
-}
-
-void CustomButtonView::focusOutEvent(QFocusEvent* event) {
-    QAbstractButton::focusOutEvent(event);
-    update();
-}
-
-void CustomButtonView::setHovered(bool isHovered) {
-    hovered = isHovered;
+void CustomButtonView::hoverChanged() {
     animateTo(buttonColors(styleType, visualState()));
 }
 

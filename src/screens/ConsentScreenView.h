@@ -42,6 +42,8 @@ protected:
         std::unique_ptr<QTextDocument> (*loadDocument)();
         Coordinator::Screen next;
     };
+    static const Content eulaContent;
+    static const Content legalContent;
 
     ConsentScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, Content content,
                       QWidget* parent = nullptr);

@@ -7,6 +7,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 Coordinator::Coordinator(std::shared_ptr<WindowHost> windowHost, QObject* parent)
     : QObject(parent), host(std::move(windowHost)) {}
 
@@ -54,29 +56,29 @@ void Coordinator::quit() {
 QString screenName(Coordinator::Screen screen) {
     switch (screen) {
     case Coordinator::Screen::welcome:
-        return QStringLiteral("welcome");
+        return u"welcome"_s;
     case Coordinator::Screen::eula:
-        return QStringLiteral("eula");
+        return u"eula"_s;
     case Coordinator::Screen::legal:
-        return QStringLiteral("legal");
+        return u"legal"_s;
     case Coordinator::Screen::deviceSearch:
-        return QStringLiteral("deviceSearch");
+        return u"deviceSearch"_s;
     case Coordinator::Screen::deviceConnect:
-        return QStringLiteral("deviceConnect");
+        return u"deviceConnect"_s;
     case Coordinator::Screen::deviceDetected:
-        return QStringLiteral("deviceDetected");
+        return u"deviceDetected"_s;
     case Coordinator::Screen::appManager:
-        return QStringLiteral("appManager");
+        return u"appManager"_s;
     case Coordinator::Screen::installer:
-        return QStringLiteral("installer");
+        return u"installer"_s;
     case Coordinator::Screen::networkingIssue:
-        return QStringLiteral("networkingIssue");
+        return u"networkingIssue"_s;
     case Coordinator::Screen::installResult:
-        return QStringLiteral("installResult");
+        return u"installResult"_s;
     case Coordinator::Screen::exit:
-        return QStringLiteral("exit");
+        return u"exit"_s;
     }
-    return QStringLiteral("unknown");
+    return u"unknown"_s;
 }
 
 } // namespace tarn

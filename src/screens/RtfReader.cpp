@@ -16,6 +16,9 @@
 #include <limits>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int maximumGroupDepth = 256;
@@ -145,7 +148,7 @@ public:
             ++position;
         }
         if (!input.sliced(position).startsWith("{\\rtf")) {
-            fail(QStringLiteral("the data does not start with {\\rtf"));
+            fail(u"the data does not start with {\\rtf"_s);
         }
         while (position < input.size()) {
             const char c = input[position++];
@@ -170,7 +173,7 @@ public:
                 byte(c, false);
             }
         }
-        fail(QStringLiteral("the document ends inside a group"));
+        fail(u"the document ends inside a group"_s);
     }
 
 private:
@@ -180,7 +183,7 @@ private:
         flushText();
         pendingFallback = 0;
         if (groups.size() >= maximumGroupDepth) {
-            fail(QStringLiteral("groups are nested too deeply"));
+            fail(u"groups are nested too deeply"_s);
         }
         groups.append(state);
     }
@@ -189,7 +192,7 @@ private:
         flushText();
         pendingFallback = 0;
         if (groups.isEmpty()) {
-            fail(QStringLiteral("a group is closed that was never opened"));
+            fail(u"a group is closed that was never opened"_s);
         }
         if (state.destination == Destination::fontTable && !fontName.trimmed().isEmpty()) {
             commitFont(); // some writers leave out the closing ';' of the last font
@@ -199,7 +202,7 @@ private:
 
     void readControl() {
         if (position >= input.size()) {
-            fail(QStringLiteral("the document ends after a backslash"));
+            fail(u"the document ends after a backslash"_s);
         }
         const char first = input[position];
         if (isLetter(first)) {
@@ -209,7 +212,7 @@ private:
         ++position;
         if (first == '\'') {
             if (position + 2 > input.size() || hexValue(input[position]) < 0 || hexValue(input[position + 1]) < 0) {
-                fail(QStringLiteral("a \\' escape is not followed by two hexadecimal digits"));
+                fail(u"a \\' escape is not followed by two hexadecimal digits"_s);
             }
             const char value = static_cast<char>(hexValue(input[position]) * 16 + hexValue(input[position + 1]));
             position += 2;
@@ -252,7 +255,7 @@ private:
             ++position;
         }
         if (position - start > maximumControlWordLength) {
-            fail(QStringLiteral("a control word is too long"));
+            fail(u"a control word is too long"_s);
         }
         const QByteArray word = input.sliced(start, position - start).toByteArray();
 
@@ -269,7 +272,7 @@ private:
             parameter = parameter * 10 + (input[position] - '0');
             ++position;
             if (position - digitsStart > maximumParameterDigits) {
-                fail(QStringLiteral("a control word has too long a number"));
+                fail(u"a control word has too long a number"_s);
             }
         }
         hasParameter = position > digitsStart;
@@ -302,7 +305,7 @@ private:
     // Binary data is skipped whatever the destination, and is never a fallback character.
     void skipBinary(qsizetype length) {
         if (length > input.size() - position) {
-            fail(QStringLiteral("binary data runs past the end of the document"));
+            fail(u"binary data runs past the end of the document"_s);
         }
         position += length;
     }
