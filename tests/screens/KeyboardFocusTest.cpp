@@ -32,8 +32,8 @@ protected:
 TEST_F(KeyboardFocusTest, DocumentAcceptanceBoxAndButtons) {
     auto& licence = showScreen<EULAScreenView>();
     settle();
-    expectFocusShows(licence.documentView());
-    expectFocusShows(licence.acceptance());
+    expectFocusShows(licence.findChild<QTextBrowser*>());
+    expectFocusShows(toggleTitled(licence, QStringLiteral("eula.accept")));
     expectFocusShows(licence.buttons().cancel);
     expectFocusShows(licence.buttons().back);
 }
@@ -47,7 +47,7 @@ TEST_F(KeyboardFocusTest, DevicePicker) {
 
 TEST_F(KeyboardFocusTest, SupportLink) {
     auto& result = showScreen<InstallationResultScreenView>();
-    expectFocusShows(result.supportLink());
+    expectFocusShows(result.findChild<LinkButton*>());
 }
 
 } // namespace

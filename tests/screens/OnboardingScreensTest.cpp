@@ -20,17 +20,17 @@ TEST_F(OnboardingScreensTest, AcceptanceBoxBindsTheConsentAndNextFollowsIt) {
     const auto& bar = licence.buttons();
     EXPECT_FALSE(bar.next->isEnabled());
 
-    click(licence.acceptance());
+    click(toggleTitled(licence, QStringLiteral("eula.accept")));
     EXPECT_TRUE(model().isEulaAccepted());
     EXPECT_TRUE(bar.next->isEnabled());
 
-    click(licence.acceptance());
+    click(toggleTitled(licence, QStringLiteral("eula.accept")));
     EXPECT_FALSE(model().isEulaAccepted());
     EXPECT_FALSE(bar.next->isEnabled());
 
     // The flag set elsewhere shows in the box.
     model().isEulaAccepted = true;
-    EXPECT_TRUE(licence.acceptance()->isChecked());
+    EXPECT_TRUE(toggleTitled(licence, QStringLiteral("eula.accept"))->isChecked());
     EXPECT_TRUE(bar.next->isEnabled());
 }
 
@@ -42,7 +42,7 @@ TEST_F(OnboardingScreensTest, EachTickOfTheSecondConsentStartsACatalogueFetch) {
             .WillRepeatedly(ReturnTask(catalogueJson(sampleCatalogue())));
 
     for (int tick = 0; tick < 3; ++tick) {
-        click(legal.acceptance());
+        click(toggleTitled(legal, QStringLiteral("legal.accept")));
         settle();
     }
     EXPECT_TRUE(model().isLegalAccepted());
@@ -71,8 +71,8 @@ TEST_F(OnboardingScreensTest, TabReachesEveryEnabledControl) {
             visited.append(focused);
         }
     }
-    EXPECT_TRUE(visited.contains(licence.documentView()));
-    EXPECT_TRUE(visited.contains(licence.acceptance()));
+    EXPECT_TRUE(visited.contains(licence.findChild<QTextBrowser*>()));
+    EXPECT_TRUE(visited.contains(toggleTitled(licence, QStringLiteral("eula.accept"))));
     EXPECT_TRUE(visited.contains(licence.buttons().cancel));
     EXPECT_TRUE(visited.contains(licence.buttons().back));
     EXPECT_FALSE(visited.contains(licence.buttons().next)) << "a disabled button is skipped";

@@ -122,10 +122,6 @@ TEST(ResultPresentationTest, OutcomeChoosesPictureTextsAndAFailureListOnlyWhenSo
 
 class PackageScreensTest : public ScreenTest {
 protected:
-    PackageScreensTest() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
-    }
-
     // Two mandatory applications and one optional one.
     static QByteArray threeApps() {
         const QList<SampleApp> apps = sampleApps();
@@ -231,7 +227,7 @@ TEST_F(PackageScreensTest, ResultShowsTheFailuresAndTheErrorAndOffersSupport) {
     EXPECT_TRUE(lines.contains(QStringLiteral("TARN OCR Studio - A downloaded file failed its integrity check")));
     EXPECT_EQ(result.errorLabel()->text(), QStringLiteral("A downloaded file failed its integrity check"));
 
-    LinkButton* support = result.supportLink();
+    auto* support = result.findChild<LinkButton*>();
 
     EXPECT_CALL(*opener,
                 open(QUrl(QStringLiteral("https://support.test/EN-GB/c2473/Official-TARN-customer-Support.aspx"))))
@@ -247,11 +243,11 @@ TEST_F(PackageScreensTest, CloseOpensTheSuccessPageOnlyAfterSuccessThenQuits) {
     auto& result = showScreen<InstallationResultScreenView>();
     EXPECT_TRUE(result.failureList()->isHidden()) << "nothing failed";
     EXPECT_CALL(*opener, open(QUrl(QStringLiteral("https://tarn.test/welcome"))));
-    click(result.closeButton());
+    click(buttonWithKey(result, QStringLiteral("button.close")));
     EXPECT_EQ(host->terminationRequests, 1);
 
     model().isInstallationSuccessful = false;
-    click(result.closeButton());
+    click(buttonWithKey(result, QStringLiteral("button.close")));
     EXPECT_EQ(host->terminationRequests, 2);
 }
 

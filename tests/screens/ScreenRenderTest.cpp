@@ -28,10 +28,7 @@ using testing::Return;
 // documentation's screenshots are copied from them.
 class ScreenRenderTest : public ScreenTest {
 protected:
-    ScreenRenderTest() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
-        goOnline();
-    }
+    ScreenRenderTest() { goOnline(); }
 
     // Shows a fresh view of `screen` on the window background at 900 by 700, lets its on-appear work
     // land, and saves the picture as screen-<name>.png.

@@ -113,7 +113,11 @@ inline void click(QWidget* widget) {
 // the screens are shown with, in English.
 class ScreenTest : public WorkflowTest {
 protected:
-    ScreenTest() { useShippedResources(); }
+    // The rights an installation run asks for are granted unless a test says otherwise.
+    ScreenTest() {
+        useShippedResources();
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
+    }
     // Other suites of the same binary read the text ids themselves.
     ~ScreenTest() override { removeTranslations(); }
 
@@ -150,9 +154,8 @@ protected:
         test::waitFor(model().fetchDeviceApplications());
     }
 
-    // A run over an empty choice, finished with the rights granted: the outcome now describes a run.
+    // A run over an empty choice, finished: the outcome now describes a run.
     void finishEmptyRun() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
         model().selectedAppsForInstallation = QList<TARNDeviceAppConfigurationModel>();
         test::waitFor(model().installSelectedApplications());
     }
