@@ -12,6 +12,7 @@
 #include <QVariantAnimation>
 
 #include <algorithm>
+#include <array>
 
 namespace tarn {
 
@@ -25,30 +26,13 @@ constexpr qreal verticalPadding = 12;
 constexpr qreal arrowSize = 16;
 constexpr qreal arrowSpacing = 8;
 
-QString styleName(ButtonStyleType style) {
-    switch (style) {
-    case ButtonStyleType::primary:
-        return u"Primary"_s;
-    case ButtonStyleType::primaryDestructive:
-        return u"PrimaryDestructive"_s;
-    case ButtonStyleType::secondary:
-        return u"Secondary"_s;
-    case ButtonStyleType::ternary:
-        return u"Ternary"_s;
-    }
-    return {};
-}
+// The parts of the colour assets' names, in the order of the enumerations.
+constexpr std::array<QStringView, 4> styleNames{u"Primary", u"PrimaryDestructive", u"Secondary", u"Ternary"};
+constexpr std::array<QStringView, 3> stateNames{u"Base", u"Hover", u"Disabled"};
 
-QString stateName(ButtonVisualState state) {
-    switch (state) {
-    case ButtonVisualState::base:
-        return u"Base"_s;
-    case ButtonVisualState::hover:
-        return u"Hover"_s;
-    case ButtonVisualState::disabled:
-        return u"Disabled"_s;
-    }
-    return {};
+QColor assetColor(ButtonStyleType style, QStringView part, ButtonVisualState state) {
+    return theme::color(u"Button%1%2%3"_s.arg(styleNames.at(static_cast<std::size_t>(style)), part,
+                                              stateNames.at(static_cast<std::size_t>(state))));
 }
 
 QColor blended(const QColor& from, const QColor& to, qreal progress) {
@@ -71,8 +55,8 @@ ButtonVisualState buttonVisualState(bool isEnabled, bool isHovered) {
 }
 
 ButtonColors buttonColors(ButtonStyleType style, ButtonVisualState state) {
-    const QColor background = theme::color(u"Button%1Background%2"_s.arg(styleName(style), stateName(state)));
-    const QColor text = theme::color(u"Button%1Text%2"_s.arg(styleName(style), stateName(state)));
+    const QColor background = assetColor(style, u"Background", state);
+    const QColor text = assetColor(style, u"Text", state);
     if (style == ButtonStyleType::secondary) {
         return {QColor(Qt::transparent), text, background};
     }

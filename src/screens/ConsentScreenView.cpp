@@ -93,10 +93,6 @@ ConsentScreenView::~ConsentScreenView() {
     delete browser;
 }
 
-const QTextDocument* ConsentScreenView::text() const {
-    return browser->document();
-}
-
 void ConsentScreenView::onAppear() {
     loadText(this, content.loadDocument);
 }

@@ -28,10 +28,6 @@ public:
 
     ~ConsentScreenView() override;
 
-    // The document shown; empty until it has been loaded.
-    const QTextDocument* text() const;
-    CustomToggleView* acceptance() const { return acceptanceToggle; }
-    QTextBrowser* documentView() const { return browser; }
     const screen::BottomBar& buttons() const { return bar; }
 
 protected:

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <array>
+
 namespace tarn {
 
 using namespace Qt::StringLiterals;
@@ -54,31 +56,12 @@ void Coordinator::quit() {
 }
 
 QString screenName(Coordinator::Screen screen) {
-    switch (screen) {
-    case Coordinator::Screen::welcome:
-        return u"welcome"_s;
-    case Coordinator::Screen::eula:
-        return u"eula"_s;
-    case Coordinator::Screen::legal:
-        return u"legal"_s;
-    case Coordinator::Screen::deviceSearch:
-        return u"deviceSearch"_s;
-    case Coordinator::Screen::deviceConnect:
-        return u"deviceConnect"_s;
-    case Coordinator::Screen::deviceDetected:
-        return u"deviceDetected"_s;
-    case Coordinator::Screen::appManager:
-        return u"appManager"_s;
-    case Coordinator::Screen::installer:
-        return u"installer"_s;
-    case Coordinator::Screen::networkingIssue:
-        return u"networkingIssue"_s;
-    case Coordinator::Screen::installResult:
-        return u"installResult"_s;
-    case Coordinator::Screen::exit:
-        return u"exit"_s;
-    }
-    return u"unknown"_s;
+    // In the order of Coordinator::Screen.
+    static constexpr std::array<QStringView, 11> names{
+            u"welcome",    u"eula",      u"legal",           u"deviceSearch",  u"deviceConnect", u"deviceDetected",
+            u"appManager", u"installer", u"networkingIssue", u"installResult", u"exit"};
+    const auto index = static_cast<std::size_t>(screen);
+    return index < names.size() ? names[index].toString() : u"unknown"_s;
 }
 
 } // namespace tarn
