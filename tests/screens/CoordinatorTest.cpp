@@ -77,17 +77,6 @@ TEST_F(CoordinatorTest, NavigatedSearchIsNotRecordedSoBackAndTheNetworkingIssueR
     EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
 }
 
-TEST_F(CoordinatorTest, NetworkingIssueShowsAtOnceAndRetryReturns) {
-    pushAll({Screen::eula});
-    coordinator.showNetworkingIssue();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::networkingIssue);
-    EXPECT_EQ(coordinator.stack.last(), Screen::networkingIssue);
-    coordinator.pop();
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
-}
-
 TEST_F(CoordinatorTest, NetworkingIssueLeavesWelcomeResultAndExitAlone) {
     for (const Screen screen : {Screen::welcome, Screen::installResult, Screen::exit}) {
         SCOPED_TRACE(screenName(screen).toStdString());
