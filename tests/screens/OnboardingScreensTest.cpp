@@ -1,81 +1,100 @@
+#include "components/LinkButton.h"
+#include "screens/DeviceDetectedScreenView.h"
+#include "screens/DevicePicker.h"
 #include "screens/EULAScreenView.h"
+#include "screens/InstallationResultScreenView.h"
 #include "screens/LegalNotesScreenView.h"
 #include "screens/ViewExt.h"
 #include "support/ScreenFixture.h"
 
 #include <QApplication>
+#include <QSet>
 #include <QTextBrowser>
 
 namespace tarn::test {
 namespace {
 
+using namespace Qt::StringLiterals;
 using Screen = Coordinator::Screen;
 using testing::_;
 using testing::ElementsAre;
 
-using OnboardingScreensTest = ScreenTest;
+class OnboardingScreensTest : public ScreenTest {
+protected:
+    // Whether `control`, on the active stage, takes the keyboard's focus and draws it.
+    bool showsFocus(QWidget* control) {
+        if (!control || !showActive(*stage)) {
+            return false;
+        }
+        if (QWidget* focused = QApplication::focusWidget()) {
+            focused->clearFocus();
+        }
+        settle();
+        const QImage without = control->grab().toImage();
+        control->setFocus(Qt::TabFocusReason);
+        settle();
+        return control->hasFocus() && control->grab().toImage() != without;
+    }
+};
 
 TEST_F(OnboardingScreensTest, AcceptanceBoxBindsTheConsentAndNextFollowsIt) {
     auto& licence = showScreen<EULAScreenView>();
-    const auto& bar = licence.buttons();
-    EXPECT_FALSE(bar.next->isEnabled());
-
-    click(toggleTitled(licence, QStringLiteral("eula.accept")));
-    EXPECT_TRUE(model().isEulaAccepted());
-    EXPECT_TRUE(bar.next->isEnabled());
-
-    click(toggleTitled(licence, QStringLiteral("eula.accept")));
-    EXPECT_FALSE(model().isEulaAccepted());
-    EXPECT_FALSE(bar.next->isEnabled());
-
-    // The flag set elsewhere shows in the box.
-    model().isEulaAccepted = true;
-    EXPECT_TRUE(toggleTitled(licence, QStringLiteral("eula.accept"))->isChecked());
-    EXPECT_TRUE(bar.next->isEnabled());
+    CustomToggleView* accept = toggleTitled(licence, u"eula.accept"_s);
+    for (const bool accepted : {true, false}) {
+        click(accept);
+        EXPECT_EQ(model().isEulaAccepted(), accepted);
+        EXPECT_EQ(licence.buttons().next->isEnabled(), accepted);
+    }
+    model().isEulaAccepted = true; // set elsewhere, it shows in the box
+    EXPECT_TRUE(accept->isChecked());
+    EXPECT_TRUE(licence.buttons().next->isEnabled());
 }
 
-TEST_F(OnboardingScreensTest, EachTickOfTheSecondConsentStartsACatalogueFetch) {
+TEST_F(OnboardingScreensTest, EachTickOfTheSecondConsentStartsACatalogueFetchAndBackReturnsToTheLicence) {
+    coordinator.push(Screen::eula);
+    coordinator.push(Screen::legal);
+    settle();
     model().isEulaAccepted = true;
     auto& legal = showScreen<LegalNotesScreenView>();
     EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
             .Times(2)
             .WillRepeatedly(ReturnTask(catalogueJson(sampleCatalogue())));
-
     for (int tick = 0; tick < 3; ++tick) {
-        click(toggleTitled(legal, QStringLiteral("legal.accept")));
+        click(toggleTitled(legal, u"legal.accept"_s));
         settle();
     }
     EXPECT_TRUE(model().isLegalAccepted());
     EXPECT_EQ(model().supportedDeviceNames().size(), 3);
-}
-
-// Start, Next and Cancel are walked in the whole flow; Back only here.
-TEST_F(OnboardingScreensTest, BackFromTheLegalNoticeReturnsToTheLicence) {
-    coordinator.push(Screen::eula);
-    coordinator.push(Screen::legal);
-    settle();
-    click(showScreen<LegalNotesScreenView>().buttons().back);
+    click(legal.buttons().back);
     settle();
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
 }
 
-TEST_F(OnboardingScreensTest, TabReachesEveryEnabledControl) {
+// Every kind of control draws the keyboard's focus, so a person using Tab sees where they are (the
+// action button's ring is checked with the button).
+TEST_F(OnboardingScreensTest, TabReachesEveryEnabledControlAndEachKindShowsItsFocus) {
     auto& licence = showScreen<EULAScreenView>();
     ASSERT_TRUE(showActive(*stage));
     settle();
-
-    QList<QWidget*> visited;
+    QSet<QWidget*> visited;
     for (int step = 0; step < 8; ++step) {
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : stage.get(), Qt::Key_Tab);
-        if (QWidget* focused = QApplication::focusWidget(); focused && !visited.contains(focused)) {
-            visited.append(focused);
-        }
+        visited.insert(QApplication::focusWidget());
     }
-    EXPECT_TRUE(visited.contains(licence.findChild<QTextBrowser*>()));
-    EXPECT_TRUE(visited.contains(toggleTitled(licence, QStringLiteral("eula.accept"))));
-    EXPECT_TRUE(visited.contains(licence.buttons().cancel));
-    EXPECT_TRUE(visited.contains(licence.buttons().back));
+    auto* document = licence.findChild<QTextBrowser*>();
+    CustomToggleView* accept = toggleTitled(licence, u"eula.accept"_s);
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{document, accept, licence.buttons().cancel, licence.buttons().back}) {
+        EXPECT_TRUE(visited.contains(control)) << control->metaObject()->className();
+    }
     EXPECT_FALSE(visited.contains(licence.buttons().next)) << "a disabled button is skipped";
+    EXPECT_TRUE(showsFocus(document));
+    EXPECT_TRUE(showsFocus(accept));
+
+    loadCatalogue(sampleCatalogue());
+    model().deviceSearchStatus = DeviceSearchState::notFound();
+    EXPECT_TRUE(showsFocus(showScreen<DeviceDetectedScreenView>().picker()));
+    EXPECT_TRUE(showsFocus(showScreen<InstallationResultScreenView>().findChild<LinkButton*>()));
 }
 
 } // namespace

@@ -93,30 +93,29 @@ TEST_F(RtfReaderTest, TextOfTheDocument) {
 TEST_F(RtfReaderTest, ParagraphsAndLines) {
     const auto document = read("{\\rtf1\\ansi One\\par Two\\par\n\\par Four}");
     EXPECT_EQ(document->blockCount(), 4);
-    EXPECT_EQ(document->findBlockByNumber(1).text(), QStringLiteral("Two"));
+    EXPECT_EQ(document->findBlockByNumber(1).text(), u"Two"_s);
     EXPECT_EQ(document->findBlockByNumber(2).text(), QString());
     const auto lines = read("{\\rtf1 one\\line two}");
     EXPECT_EQ(lines->blockCount(), 1);
-    EXPECT_EQ(lines->firstBlock().text(), QStringLiteral("one\u2028two"));
+    EXPECT_EQ(lines->firstBlock().text(), u"one\u2028two"_s);
     const auto symbols =
             read("{\\rtf1 \\bullet\\tab x\\~y\\emdash z\\endash\\lquote q\\rquote\\ldblquote Q\\rdblquote}");
     EXPECT_EQ(symbols->toRawText(),
-              QStringLiteral("•\tx\u00A0y—z–‘q’“Q”")); // raw: plain text turns \u00A0 into a space
+              u"•\tx\u00A0y—z–‘q’“Q”"_s); // raw: plain text turns \u00A0 into a space
 }
 
 TEST_F(RtfReaderTest, GroupsScopeCharacterFormatting) {
     const auto document = read("{\\rtf1 a{\\b b{\\i c}}d\\ul e\\ulnone f\\strike g\\strike0 h\\b i\\b0 j}");
-    EXPECT_FALSE(formatOf(*document, "a").font().bold());
-    EXPECT_TRUE(formatOf(*document, "b").font().bold());
-    EXPECT_TRUE(formatOf(*document, "c").font().bold());
-    EXPECT_TRUE(formatOf(*document, "c").font().italic());
-    EXPECT_FALSE(formatOf(*document, "d").font().bold());
-    EXPECT_TRUE(formatOf(*document, "e").font().underline());
-    EXPECT_FALSE(formatOf(*document, "f").font().underline());
-    EXPECT_TRUE(formatOf(*document, "g").font().strikeOut());
-    EXPECT_FALSE(formatOf(*document, "h").font().strikeOut());
-    EXPECT_TRUE(formatOf(*document, "i").font().bold());
-    EXPECT_FALSE(formatOf(*document, "j").font().bold());
+    // Bold, italic, underline and strike-out of each run.
+    const std::pair<const char*, const char*> runs[] = {{"a", "...."}, {"b", "b..."}, {"c", "bi.."}, {"d", "...."},
+                                                        {"e", "..u."}, {"f", "...."}, {"g", "...s"}, {"h", "...."},
+                                                        {"i", "b..."}, {"j", "...."}};
+    for (const auto& [run, expected] : runs) {
+        const QFont font = formatOf(*document, QString::fromLatin1(run)).font();
+        const char shown[] = {font.bold() ? 'b' : '.', font.italic() ? 'i' : '.', font.underline() ? 'u' : '.',
+                              font.strikeOut() ? 's' : '.', '\0'};
+        EXPECT_STREQ(shown, expected) << run;
+    }
 }
 
 TEST_F(RtfReaderTest, FontTableSizesAndPlain) {
@@ -124,21 +123,21 @@ TEST_F(RtfReaderTest, FontTableSizesAndPlain) {
                                "{\\f2 Helvetica-Oblique}}"
                                "\\f0\\fs32 A\\f1\\fs21 B\\f2 C\\plain D}");
     const QTextCharFormat a = formatOf(*document, "A");
-    EXPECT_EQ(a.fontFamilies().toStringList(), QStringList{QStringLiteral("Poppins")});
+    EXPECT_EQ(a.fontFamilies().toStringList(), QStringList{u"Poppins"_s});
     EXPECT_EQ(a.fontWeight(), QFont::Bold);
     EXPECT_EQ(a.font().pixelSize(), 16); // half points
     const QTextCharFormat b = formatOf(*document, "B");
-    EXPECT_EQ(b.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
+    EXPECT_EQ(b.fontFamilies().toStringList(), QStringList{u"Times New Roman"_s});
     EXPECT_EQ(b.fontWeight(), QFont::Normal);
     EXPECT_EQ(b.font().pixelSize(), 11);
     EXPECT_TRUE(formatOf(*document, "C").fontItalic()); // the last entry lacks its ';'
     // \plain returns to the default font (\deff1) at 12 points.
     const QTextCharFormat d = formatOf(*document, "D");
-    EXPECT_EQ(d.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
+    EXPECT_EQ(d.fontFamilies().toStringList(), QStringList{u"Times New Roman"_s});
     EXPECT_EQ(d.font().pixelSize(), 12);
     // An escaped ';' in a font name is part of the name, not the end of the entry.
     const auto odd = read("{\\rtf1{\\fonttbl{\\f0 Odd\\'3bName;}}\\f0 x}");
-    EXPECT_EQ(formatOf(*odd, "x").fontFamilies().toStringList(), QStringList{QStringLiteral("Odd;Name")});
+    EXPECT_EQ(formatOf(*odd, "x").fontFamilies().toStringList(), QStringList{u"Odd;Name"_s});
 }
 
 TEST_F(RtfReaderTest, ColourTableWithAutomaticFirstEntry) {

@@ -1,28 +1,23 @@
-#include "components/CustomToggleView.h"
-#include "components/Resources.h"
 #include "components/ToInstallListItemView.h"
-#include "screens/InstallManagerScreenView.h"
 #include "screens/PackageManagerScreenView.h"
 #include "screens/RootView.h"
 #include "screens/ScreenView.h"
 #include "screens/ViewExt.h"
 #include "services/InstallationError.h"
-#include "services/RestClientError.h"
 #include "support/Gate.h"
 #include "support/ScreenFixture.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QPainter>
 #include <QTemporaryDir>
 
 namespace tarn::test {
 namespace {
 
+using namespace Qt::StringLiterals;
 using Screen = Coordinator::Screen;
 using testing::_;
-using testing::Return;
 
 // Pictures of every screen at the window's size, with sample data, for people to look at; the
 // documentation's screenshots are copied from them.
@@ -31,8 +26,8 @@ protected:
     ScreenRenderTest() { goOnline(); }
 
     // Shows a fresh view of `screen` on the window background at 900 by 700, lets its on-appear work
-    // land, and saves the picture as screen-<name>.png.
-    QImage render(Screen screen, const QString& name, const std::function<void(ScreenView&)>& prepare = {}) {
+    // land, and saves the picture, without the keyboard focus the test stage gave, as screen-<name>.png.
+    void render(Screen screen, const QString& name, const std::function<void(ScreenView&)>& prepare = {}) {
         auto* view = makeScreenView(screen, coordinator, model());
         BackgroundWidget stage(view);
         stage.resize(900, 700);
@@ -42,45 +37,28 @@ protected:
             prepare(*view);
             settle();
         }
-        // Pictures of the screens as they open, without the keyboard focus the test stage gave.
         if (QWidget* focused = QApplication::focusWidget()) {
             focused->clearFocus();
         }
-        // Opaque, like the window: no alpha channel to store.
-        QImage image(stage.size(), QImage::Format_RGB32);
+        QImage image(stage.size(), QImage::Format_RGB32); // opaque, like the window
         image.fill(Qt::black);
         stage.render(&image);
-        EXPECT_TRUE(saveRender(image, QStringLiteral("screen-") + name));
-        return image;
+        EXPECT_TRUE(saveRender(image, u"screen-"_s + name));
     }
 
-    // Answers the installation run's calls for one sample application.
-    void expectInstalled(const SampleApp& app) {
-        const QString path = downloads.filePath(app.slug() + QStringLiteral(".pkg"));
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    // Answers the installation run's calls for `app`: its download as `download` does, then its
+    // installation as `install` does.
+    template <typename Download, typename Install>
+    void answer(const SampleApp& app, Download download, Install install) {
         EXPECT_CALL(*pkgHelper, isInstallationNeeded(app.pkgId(), _)).WillRepeatedly(ReturnTask(true));
-        EXPECT_CALL(*rest, downloadFile(app.installerUrl(), _)).WillRepeatedly(ReturnTask(QUrl::fromLocalFile(path)));
-        EXPECT_CALL(*installer, install(path, app.name, _, _)).WillRepeatedly(ReturnVoidTask());
+        EXPECT_CALL(*rest, downloadFile(app.installerUrl(), _)).WillRepeatedly(download);
+        EXPECT_CALL(*installer, install(_, app.name, _, _)).WillRepeatedly(install);
     }
-
-    // The sample run: both mandatory applications installed, the trial's download refused by a
-    // digest mismatch, and the last one held in its installation until `gate` opens.
-    void expectSampleRun(Gate& gate) {
-        const QList<SampleApp> apps = sampleApps();
-        expectInstalled(apps[0]);
-        expectInstalled(apps[1]);
-        EXPECT_CALL(*pkgHelper, isInstallationNeeded(apps[2].pkgId(), _)).WillRepeatedly(ReturnTask(true));
-        EXPECT_CALL(*rest, downloadFile(apps[2].installerUrl(), _))
-                .WillRepeatedly(ThrowTask<QUrl>(InstallationError::mismatchHash(QStringLiteral("digest differs"))));
-        const QString held = downloads.filePath(QStringLiteral("held.pkg"));
-        QFile(held).open(QIODevice::WriteOnly);
-        EXPECT_CALL(*pkgHelper, isInstallationNeeded(apps[3].pkgId(), _)).WillRepeatedly(ReturnTask(true));
-        EXPECT_CALL(*rest, downloadFile(apps[3].installerUrl(), _))
-                .WillRepeatedly(ReturnTask(QUrl::fromLocalFile(held)));
-        EXPECT_CALL(*installer, install(held, apps[3].name, _, _)).WillRepeatedly([&gate](auto&&...) {
-            return afterGate(&gate);
-        });
+    void answerInstalled(const SampleApp& app) { answer(app, ReturnTask(downloaded()), ReturnVoidTask()); }
+    QUrl downloaded() {
+        const QString path = downloads.filePath(u"app.pkg"_s);
+        QFile(path).open(QIODevice::WriteOnly);
+        return QUrl::fromLocalFile(path);
     }
 
     // Every application chosen, as a Download with all boxes ticked leaves it.
@@ -90,14 +68,15 @@ protected:
     }
 
     QTemporaryDir downloads;
+    const QList<SampleApp> apps = sampleApps();
 };
 
 TEST_F(ScreenRenderTest, Onboarding) {
-    render(Screen::welcome, QStringLiteral("welcome"));
-    render(Screen::eula, QStringLiteral("eula"));
+    render(Screen::welcome, u"welcome"_s);
+    render(Screen::eula, u"eula"_s);
     model().isEulaAccepted = true;
     serveSampleCatalogue();
-    render(Screen::legal, QStringLiteral("legal"));
+    render(Screen::legal, u"legal"_s);
 }
 
 TEST_F(ScreenRenderTest, DeviceScreens) {
@@ -105,74 +84,61 @@ TEST_F(ScreenRenderTest, DeviceScreens) {
     settings.searchTimeLimit = std::chrono::milliseconds(0);
     settings.pauseBetweenQueries = std::chrono::milliseconds(0);
     serveSampleCatalogue();
-    render(Screen::deviceConnect, QStringLiteral("connect"));
-
+    render(Screen::deviceConnect, u"connect"_s);
     model().deviceSearchStatus = DeviceSearchState::searching();
     EXPECT_CALL(*usb, findMatchingUSBDevices(_)).WillRepeatedly(ReturnTask(QList<USBDeviceModel>()));
-    render(Screen::deviceSearch, QStringLiteral("search"));
-
+    render(Screen::deviceSearch, u"search"_s);
     detect(sampleCatalogue().first());
-    render(Screen::deviceDetected, QStringLiteral("detected"));
-
+    render(Screen::deviceDetected, u"detected"_s);
     model().deviceModel = std::nullopt;
     model().deviceSearchStatus = DeviceSearchState::notFound();
-    render(Screen::deviceDetected, QStringLiteral("detected-not-found"));
-
-    render(Screen::networkingIssue, QStringLiteral("no-connection"));
+    render(Screen::deviceDetected, u"detected-not-found"_s);
+    render(Screen::networkingIssue, u"no-connection"_s);
 }
 
 TEST_F(ScreenRenderTest, PackageChoice) {
     detect(sampleCatalogue().first());
     serveConfiguration(sampleCatalogue().first());
-    render(Screen::appManager, QStringLiteral("packages"), [](ScreenView& view) {
-        auto& packages = static_cast<PackageManagerScreenView&>(view);
-        for (const auto& [entry, toggle] : packages.rows()) {
-            if (entry.name == QLatin1String("PaperStack Organizer")) {
-                toggle->click();
-            }
-        }
-    });
+    render(Screen::appManager, u"packages"_s,
+           [](ScreenView& view) { toggleTitled(view, u"PaperStack Organizer"_s)->click(); });
 }
 
+// Both mandatory applications installed, the trial's download refused by a digest mismatch, and the
+// last one held in its installation.
 TEST_F(ScreenRenderTest, InstallationAndResult) {
     Gate gate;
     chooseAllSampleApps();
-    expectSampleRun(gate);
-    render(Screen::installer, QStringLiteral("installer"));
-
+    answerInstalled(apps[0]);
+    answerInstalled(apps[1]);
+    answer(apps[2], ThrowTask<QUrl>(InstallationError::mismatchHash(u"digest differs"_s)), ReturnVoidTask());
+    answer(apps[3], ReturnTask(downloaded()), [&gate](auto&&...) { return afterGate(&gate); });
+    render(Screen::installer, u"installer"_s);
     gate.open();
     settle();
-    render(Screen::installResult, QStringLiteral("result-optional-failed"));
+    render(Screen::installResult, u"result-optional-failed"_s);
 }
 
 // The second application a third of the way through a 418 MB download, the first one installed.
 TEST_F(ScreenRenderTest, InstallationMidDownload) {
     Gate gate;
     chooseAllSampleApps();
-    const QList<SampleApp> apps = sampleApps();
-    expectInstalled(apps[0]);
-    expectInstalled(apps[2]);
-    expectInstalled(apps[3]);
-    const QString held = downloads.filePath(QStringLiteral("held.pkg"));
-    QFile(held).open(QIODevice::WriteOnly);
-    EXPECT_CALL(*pkgHelper, isInstallationNeeded(apps[1].pkgId(), _)).WillRepeatedly(ReturnTask(true));
-    EXPECT_CALL(*rest, downloadFile(apps[1].installerUrl(), _))
-            .WillRepeatedly([&gate, held](QUrl, std::function<void(DownloadProgress)> progress) {
+    for (const int index : {0, 2, 3}) {
+        answerInstalled(apps[index]);
+    }
+    answer(
+            apps[1],
+            [this, &gate](QUrl, std::function<void(DownloadProgress)> progress) {
                 progress({142'300'000, 418'000'000});
-                return afterGate(&gate, QUrl::fromLocalFile(held));
-            });
-    EXPECT_CALL(*installer, install(held, apps[1].name, _, _)).WillRepeatedly(ReturnVoidTask());
-
-    render(Screen::installer, QStringLiteral("installer-downloading"), [](ScreenView& view) {
+                return afterGate(&gate, downloaded());
+            },
+            ReturnVoidTask());
+    render(Screen::installer, u"installer-downloading"_s, [](ScreenView& view) {
         // The figures come with the next redraw the row allows.
         const auto rows = view.findChildren<ToInstallListItemView*>();
         ASSERT_EQ(rows.size(), 4);
-        QElapsedTimer waited;
-        waited.start();
-        while (rows[1]->displayedProgressText().isEmpty() && waited.elapsed() < 5000) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        }
-        EXPECT_EQ(rows[1]->displayedProgressText(), QStringLiteral("34 % · 142 of 418 MB"));
+        ASSERT_TRUE(processEventsUntil([&] { return !rows[1]->displayedProgressText().isEmpty(); },
+                                       std::chrono::seconds(5)));
+        EXPECT_EQ(rows[1]->displayedProgressText(), u"34 % · 142 of 418 MB"_s);
     });
     gate.open();
     settle();
@@ -180,21 +146,19 @@ TEST_F(ScreenRenderTest, InstallationMidDownload) {
 
 TEST_F(ScreenRenderTest, ResultVariantsAndCancel) {
     chooseAllSampleApps();
-    for (const SampleApp& app : sampleApps()) {
-        expectInstalled(app);
+    for (const SampleApp& app : apps) {
+        answerInstalled(app);
     }
     test::waitFor(model().installSelectedApplications());
     settle();
-    render(Screen::installResult, QStringLiteral("result-success"));
-
+    render(Screen::installResult, u"result-success"_s);
     model().tasksToRun.modify([](QList<AppInstallTask>& tasks) {
         tasks[0].state = ToInstallListItemViewState::failed;
         tasks[0].errorMessage = localized(u"error.code.signature.mismatch");
     });
     model().fatalErrorMessage = localized(u"error.code.signature.mismatch");
-    render(Screen::installResult, QStringLiteral("result-failed"));
-
-    render(Screen::exit, QStringLiteral("cancel"));
+    render(Screen::installResult, u"result-failed"_s);
+    render(Screen::exit, u"cancel"_s);
 }
 
 TEST_F(ScreenRenderTest, LongerGermanTexts) {
@@ -202,13 +166,13 @@ TEST_F(ScreenRenderTest, LongerGermanTexts) {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     detect(sampleCatalogue().first());
     serveConfiguration(sampleCatalogue().first());
-    render(Screen::eula, QStringLiteral("de-eula"));
-    render(Screen::deviceDetected, QStringLiteral("de-detected"));
-    render(Screen::appManager, QStringLiteral("de-packages"));
-    render(Screen::networkingIssue, QStringLiteral("de-no-connection"));
+    render(Screen::eula, u"de-eula"_s);
+    render(Screen::deviceDetected, u"de-detected"_s);
+    render(Screen::appManager, u"de-packages"_s);
+    render(Screen::networkingIssue, u"de-no-connection"_s);
     model().isInstallationSuccessful = false;
     model().fatalErrorMessage = localized(u"error.connectivity");
-    render(Screen::installResult, QStringLiteral("de-result-failed"));
+    render(Screen::installResult, u"de-result-failed"_s);
     QLocale::setDefault(QLocale::system());
     useShippedResources();
 }

@@ -11,6 +11,8 @@
 
 namespace tarn::test {
 
+using namespace Qt::StringLiterals;
+
 void useShippedResources(const QLocale& locale) {
     static const bool fontsRegistered = registerFonts();
     (void)fontsRegistered;
@@ -18,14 +20,13 @@ void useShippedResources(const QLocale& locale) {
 }
 
 QString renderDirectory() {
-    const QString directory =
-            QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../renders"));
+    const QString directory = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(u"../renders"_s);
     QDir().mkpath(directory);
     return QDir::cleanPath(directory);
 }
 
 bool saveRender(const QImage& image, const QString& name) {
-    return !image.isNull() && image.save(renderDirectory() + u'/' + name + QStringLiteral(".png"));
+    return !image.isNull() && image.save(renderDirectory() + u'/' + name + u".png"_s);
 }
 
 void sendHoverEnter(QWidget& widget) {
