@@ -19,14 +19,10 @@ void useShippedResources(const QLocale& locale) {
     installTranslations(locale);
 }
 
-QString renderDirectory() {
-    const QString directory = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(u"../renders"_s);
-    QDir().mkpath(directory);
-    return QDir::cleanPath(directory);
-}
-
 bool saveRender(const QImage& image, const QString& name) {
-    return !image.isNull() && image.save(renderDirectory() + u'/' + name + u".png"_s);
+    const QString directory = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(u"../renders"_s);
+    return !image.isNull() && QDir().mkpath(directory) &&
+           image.save(QDir::cleanPath(directory) + u'/' + name + u".png"_s);
 }
 
 void sendHoverEnter(QWidget& widget) {

@@ -12,9 +12,8 @@ namespace tarn::test {
 // does at start-up.
 void useShippedResources(const QLocale& locale = QLocale(QLocale::English, QLocale::UnitedStates));
 
-// Where rendered pictures of components and screens go for people to look at: <build>/renders.
-QString renderDirectory();
-// Saves `image` as <renderDirectory>/<name>.png; answers whether it was written.
+// Saves `image` as <build>/renders/<name>.png, where pictures of the screens go for people to look at;
+// answers whether it was written.
 bool saveRender(const QImage& image, const QString& name);
 
 // The pointer entering and leaving a widget, as the window system reports it.
