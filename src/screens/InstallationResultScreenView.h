@@ -29,10 +29,6 @@ public:
 
     InstallationResultScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, QWidget* parent = nullptr);
 
-    const ResultPresentation& presentation() const { return shown; }
-    QWidget* failureList() const { return failures; }
-    QLabel* errorLabel() const { return error; }
-
 protected:
     void refresh() override;
 
