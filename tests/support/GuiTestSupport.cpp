@@ -5,24 +5,15 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
 #include <QEnterEvent>
 #include <QWidget>
 
 namespace tarn::test {
 
-using namespace Qt::StringLiterals;
-
 void useShippedResources(const QLocale& locale) {
     static const bool fontsRegistered = registerFonts();
     (void)fontsRegistered;
     installTranslations(locale);
-}
-
-bool saveRender(const QImage& image, const QString& name) {
-    const QString directory = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(u"../renders"_s);
-    return !image.isNull() && QDir().mkpath(directory) &&
-           image.save(QDir::cleanPath(directory) + u'/' + name + u".png"_s);
 }
 
 void sendHoverEnter(QWidget& widget) {

@@ -23,7 +23,6 @@ struct SampleApp {
     bool mandatory = false;
     QString licenseType;
     QString english;
-    QString german;
 
     QString slug() const { return QString(name).remove(u' ').toLower(); }
     QUrl installerUrl() const { return QUrl(u"https://downloads.test/"_s + slug() + u".pkg"_s); }
@@ -31,19 +30,10 @@ struct SampleApp {
 };
 
 inline QList<SampleApp> sampleApps() {
-    return {
-            {u"TARN Capture"_s, true, u"free"_s,
-             u"Scan to PDF, JPEG or searchable text with one press of the scan button."_s,
-             u"Scannt mit einem Tastendruck in PDF, JPEG oder durchsuchbaren Text."_s},
-            {u"TARN Scanner Driver"_s, true, u"free"_s, u"Lets this computer talk to your scanner over USB."_s,
-             u"Verbindet diesen Computer über USB mit Ihrem Scanner."_s},
-            {u"PaperStack Organizer"_s, false, u"trial"_s,
-             u"Sorts, tags and finds your scanned documents. Free for 30 days."_s,
-             u"Sortiert, verschlagwortet und findet Ihre gescannten Dokumente. 30 Tage kostenlos."_s},
-            {u"TARN OCR Studio"_s, false, u"free"_s,
-             u"Turns scans into editable Word and Excel files, in more than 120 languages."_s,
-             u"Macht aus Scans bearbeitbare Word- und Excel-Dateien, in über 120 Sprachen."_s},
-    };
+    return {{u"TARN Capture"_s, true, u"free"_s, u"Scan to PDF with one press of the scan button."_s},
+            {u"TARN Scanner Driver"_s, true, u"free"_s, u"Lets this computer talk to your scanner."_s},
+            {u"PaperStack Organizer"_s, false, u"trial"_s, u"Sorts and finds your scanned documents."_s},
+            {u"TARN OCR Studio"_s, false, u"free"_s, u"Turns scans into editable Word and Excel files."_s}};
 }
 
 // The configuration document of the sample scanner listing `apps`.
@@ -51,9 +41,9 @@ inline QByteArray sampleConfigurationJson(const QList<SampleApp>& apps = sampleA
     QStringList entries;
     for (const SampleApp& app : apps) {
         entries.append(uR"({"name":"%1","version":"3.2","mandatory":%2,"licenseType":"%3","installer":"%4",)"
-                       uR"("hash":"ABCD%5","pkgId":"%6","descriptionLocalized":{"en":"%7","de":"%8"}})"_s.arg(
+                       uR"("hash":"ABCD%5","pkgId":"%6","descriptionLocalized":{"en":"%7"}})"_s.arg(
                                app.name, app.mandatory ? u"true"_s : u"false"_s, app.licenseType,
-                               app.installerUrl().toString(), app.slug(), app.pkgId(), app.english, app.german));
+                               app.installerUrl().toString(), app.slug(), app.pkgId(), app.english));
     }
     return uR"({"name":"ScanDesk 600","vid":"2F1A","pid":"0600","successUrl":"https://tarn.test/welcome",)"
            uR"("apps":[%1]})"_s.arg(entries.join(u','))
@@ -118,8 +108,6 @@ protected:
         pathSource->report(NetworkPathStatus::unsatisfied);
         drainPostedEvents();
     }
-
-    void serveSampleCatalogue() { serveCatalogue(catalogueJson(sampleCatalogue())); }
 
     // Answers the configuration fetch of `device` with `body`.
     void serveConfiguration(const TARNDeviceModel& device, const QByteArray& body = sampleConfigurationJson()) {
