@@ -26,11 +26,6 @@ protected:
         settle();
     }
 
-    void walkTo(Screen screen) {
-        coordinator.push(screen);
-        settle();
-    }
-
     TARNInstallerApp app{coordinator, model(), host};
 };
 
@@ -74,7 +69,7 @@ TEST_F(TARNInstallerAppTest, CloseQuitOrASystemQuitOnAWorkingScreenAsksToCancelA
     start();
     for (const auto& [name, ask] : ways) {
         SCOPED_TRACE(name);
-        walkTo(Screen::eula);
+        walkTo({Screen::eula});
         ask();
         settle();
         EXPECT_TRUE(app.window()->isVisible());
@@ -100,7 +95,7 @@ TEST_F(TARNInstallerAppTest, OnTheFinalScreensTheSuccessPageOpensOnceAndOnlyAfte
         EXPECT_CALL(*opener, open(page)).Times(runFinished ? 1 : 0);
         for (const Screen screen : {Screen::exit, Screen::installResult}) {
             SCOPED_TRACE(screenName(screen).toStdString() + (runFinished ? " after a run" : " before any run"));
-            walkTo(screen);
+            walkTo({screen});
             const QList<Screen> history = coordinator.stack;
             EXPECT_FALSE(app.window()->close());
             app.quitAction()->trigger();

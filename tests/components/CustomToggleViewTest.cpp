@@ -31,20 +31,16 @@ TEST(ToggleLabelTest, TitleTagAndSubtitleTakeTheirOwnColoursUnlessTheRowIsDisabl
     test::useShippedResources();
     const QColor title(250, 250, 250);
     const QColor subtitle(200, 210, 220);
-    ToggleLabelContent content{u"Scan Suite"_s,
-                               u"Scans to PDF"_s,
-                               u"software.type.trial"_s,
-                               theme::font(u"Poppins-Bold", 16),
-                               title,
-                               subtitle,
-                               false};
+    const QFont bold = theme::font(u"Poppins-Bold", 16);
+    ToggleLabelContent content{
+            u"Scan Suite"_s, u"Scans to PDF"_s, u"software.type.trial"_s, bold, title, subtitle, false};
     const ToggleLabel enabled = toggleLabel(content);
     const QList<StyledRun> runs = enabled.titleLine.runs();
     ASSERT_EQ(runs.size(), 2);
     EXPECT_EQ(runs[0].text + runs[1].text, u"Scan Suite - Trial"_s);
     EXPECT_EQ(runs[0].style.color, title);
     EXPECT_EQ(runs[1].style.color, theme::color(u"LabelTrialSoftware"));
-    EXPECT_EQ(runs[1].style.font, theme::font(u"Poppins-Bold", 16));
+    EXPECT_EQ(runs[1].style.font, bold);
     ASSERT_TRUE(enabled.subtitleLine.has_value());
     EXPECT_EQ(enabled.subtitleLine->string(), u"Scans to PDF"_s);
     EXPECT_EQ(enabled.subtitleLine->styleAt(0), (TextStyle{subtitle, theme::font(u"Poppins-Light", 14), false}));

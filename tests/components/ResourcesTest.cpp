@@ -123,26 +123,19 @@ TEST(ThemeTest, TintedSymbolTakesTheTintWhereItIsOpaque) {
 }
 
 TEST(ThemeTest, PostScriptNamesSplitOnlyAtAKnownStyle) {
-    struct Case {
-        const char* name;
-        const char* family;
-        QFont::Weight weight;
-        bool italic;
-    };
-    const Case cases[] = {{"Poppins-Medium", "Poppins", QFont::Medium, false},
-                          {"Poppins-Light", "Poppins", QFont::Light, false},
-                          {"Poppins-Bold", "Poppins", QFont::Bold, false},
-                          {"Helvetica-BoldOblique", "Helvetica", QFont::Bold, true},
-                          {"Times-Italic", "Times", QFont::Normal, true},
-                          {"Noto-Sans", "Noto-Sans", QFont::Normal, false},
-                          {"Times New Roman", "Times New Roman", QFont::Normal, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QFont font = theme::font(QString::fromLatin1(c.name), 16);
-        EXPECT_EQ(font.family(), QString::fromLatin1(c.family));
-        EXPECT_EQ(font.weight(), c.weight);
-        EXPECT_EQ(font.italic(), c.italic);
-        EXPECT_EQ(font.pixelSize(), 16);
+    const std::tuple<const char*, const char*, QFont::Weight, bool> cases[] = {
+            {"Poppins-Medium", "Poppins", QFont::Medium, false},
+            {"Poppins-Light", "Poppins", QFont::Light, false},
+            {"Poppins-Bold", "Poppins", QFont::Bold, false},
+            {"Helvetica-BoldOblique", "Helvetica", QFont::Bold, true},
+            {"Times-Italic", "Times", QFont::Normal, true},
+            {"Noto-Sans", "Noto-Sans", QFont::Normal, false},
+            {"Times New Roman", "Times New Roman", QFont::Normal, false}};
+    for (const auto& [name, family, weight, italic] : cases) {
+        const QFont font = theme::font(QString::fromLatin1(name), 16);
+        EXPECT_EQ(std::tuple(font.family(), font.weight(), font.italic(), font.pixelSize()),
+                  std::tuple(QString::fromLatin1(family), weight, italic, 16))
+                << name;
     }
 }
 

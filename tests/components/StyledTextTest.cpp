@@ -2,7 +2,6 @@
 
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextFragment>
 #include <gtest/gtest.h>
 
 namespace tarn {

@@ -4,7 +4,6 @@
 #include "screens/EULAScreenView.h"
 #include "screens/InstallationResultScreenView.h"
 #include "screens/LegalNotesScreenView.h"
-#include "screens/ViewExt.h"
 #include "support/ScreenFixture.h"
 
 #include <QApplication>

@@ -1,6 +1,5 @@
 #include "components/LinkButton.h"
 #include "components/Theme.h"
-#include "components/ToInstallListItemView.h"
 #include "screens/InstallationResultScreenView.h"
 #include "screens/PackageChoice.h"
 #include "screens/PackageManagerScreenView.h"
@@ -90,17 +89,15 @@ TEST(ResultPresentationTest, OutcomeChoosesPictureTextsAndAFailureListOnlyWhenSo
         const char* title;
         QStringList failureLines;
     };
+    const char* const ok = "info.success.title";
+    const char* const failed = "info.error.install.fail.title";
+    const QStringList listed{u"OCR - Checksum differs"_s};
     const Case cases[] = {
-            {true, false, nullptr, "success", "info.success.title", {}},
-            {true, true, "Checksum differs", "failure", "info.success.title", {u"OCR - Checksum differs"_s}},
-            {false,
-             false,
-             "Checksum differs",
-             "failure",
-             "info.error.install.fail.title",
-             {u"OCR - Checksum differs"_s}},
-            {false, false, "", "failure", "info.error.install.fail.title", {u"OCR - "_s}}, // the separator stays
-            {false, false, nullptr, "failure", "info.error.install.fail.title", {}}, // fetch failed over a seeded list
+            {true, false, nullptr, "success", ok, {}},
+            {true, true, "Checksum differs", "failure", ok, listed},
+            {false, false, "Checksum differs", "failure", failed, listed},
+            {false, false, "", "failure", failed, {u"OCR - "_s}}, // the separator stays
+            {false, false, nullptr, "failure", failed, {}},       // fetch failed over a seeded list
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title + std::string(c.image) + (c.failedText ? c.failedText : "-"));

@@ -3,8 +3,6 @@
 #include "components/ToInstallListItemView.h"
 #include "screens/ConsentScreenView.h"
 #include "screens/InstallManagerScreenView.h"
-#include "screens/ScreenView.h"
-#include "screens/ViewExt.h"
 #include "support/Gate.h"
 #include "support/ScreenFixture.h"
 
@@ -33,12 +31,6 @@ protected:
     CustomButtonView* button(const QString& key) { return buttonWithKey(*root().currentView(), key); }
     // Lets only the navigation's deferred change land, not the work the new screen starts.
     void navigationOnly() { QCoreApplication::sendPostedEvents(&coordinator, QEvent::MetaCall); }
-    void walkTo(std::initializer_list<Screen> screens) {
-        for (const Screen screen : screens) {
-            coordinator.push(screen);
-            settle();
-        }
-    }
 
     std::unique_ptr<BackgroundWidget> rootView;
 };

@@ -4,18 +4,12 @@
 #include <QRandomGenerator>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextFragment>
 #include <gtest/gtest.h>
 
 namespace tarn {
 namespace {
 
 using namespace Qt::StringLiterals;
-
-struct Fragment {
-    QString text;
-    QTextCharFormat format;
-};
 
 class RtfReaderTest : public ::testing::Test {
 protected:
@@ -30,20 +24,12 @@ protected:
         return document ? document->toPlainText() : QString();
     }
 
-    static QList<Fragment> fragments(const QTextDocument& document) {
-        QList<Fragment> result;
+    static QTextCharFormat formatOf(const QTextDocument& document, const QString& text) {
         for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
             for (auto it = block.begin(); !it.atEnd(); ++it) {
-                result.append({it.fragment().text(), it.fragment().charFormat()});
-            }
-        }
-        return result;
-    }
-
-    static QTextCharFormat formatOf(const QTextDocument& document, const QString& text) {
-        for (const Fragment& fragment : fragments(document)) {
-            if (fragment.text.contains(text)) {
-                return fragment.format;
+                if (it.fragment().text().contains(text)) {
+                    return it.fragment().charFormat();
+                }
             }
         }
         ADD_FAILURE() << "no run reads " << text.toStdString();

@@ -137,6 +137,14 @@ protected:
 
     static void settle() { drainPostedEvents(); }
 
+    // Each screen pushed and shown in turn, as the screens' buttons do.
+    void walkTo(std::initializer_list<Coordinator::Screen> screens) {
+        for (const Coordinator::Screen screen : screens) {
+            coordinator.push(screen);
+            settle();
+        }
+    }
+
     // A new screen on the window background at the window's size, shown as the root view shows it.
     template <typename View>
     View& showScreen() {
