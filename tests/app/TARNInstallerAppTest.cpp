@@ -38,7 +38,6 @@ TEST_F(TARNInstallerAppTest, WindowOpensAt900By700CentredWithItsTitleAndIsRestor
     EXPECT_GE(host->centerings, 1);
     ASSERT_FALSE(host->titles.isEmpty());
     EXPECT_THAT(host->titles, Each(u"T.A.R.N. Installer"_s));
-    EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
 
     host->contentSizes.clear();
     host->centerings = 0;
