@@ -7,8 +7,6 @@
 #include "support/Gate.h"
 #include "support/ScreenFixture.h"
 
-#include <QLabel>
-
 namespace tarn::test {
 namespace {
 
@@ -119,17 +117,6 @@ TEST(ResultPresentationTest, OutcomeChoosesPictureTextsAndAFailureListOnlyWhenSo
 
 class PackageScreensTest : public ScreenTest {
 protected:
-    // The texts of the labels `view` shows.
-    static QStringList shownTexts(const QWidget& view) {
-        QStringList texts;
-        for (const QLabel* label : view.findChildren<QLabel*>()) {
-            if (label->isVisibleTo(&view)) {
-                texts.append(label->text());
-            }
-        }
-        return texts;
-    }
-
     // The package screen of the detected scanner with `configuration` loaded: by default two mandatory
     // applications and one optional one.
     PackageManagerScreenView& showPackages(const QByteArray& configuration = sampleConfigurationJson(
@@ -223,19 +210,6 @@ TEST_F(PackageScreensTest, ResultShowsTheFailuresAndTheErrorAndOffersSupport) {
     click(support);
     support->setFocus(Qt::TabFocusReason);
     QTest::keyClick(support, Qt::Key_Return);
-}
-
-TEST_F(PackageScreensTest, CloseOpensTheSuccessPageOnlyAfterSuccessThenQuits) {
-    loadSampleConfiguration();
-    finishEmptyRun();
-    auto& result = showScreen<InstallationResultScreenView>();
-    EXPECT_FALSE(shownTexts(result).contains(localized(u"failed.to.install.title"))) << "nothing failed";
-    EXPECT_CALL(*opener, open(QUrl(u"https://tarn.test/welcome"_s)));
-    click(buttonWithKey(result, u"button.close"_s));
-    EXPECT_EQ(host->terminationRequests, 1);
-    model().isInstallationSuccessful = false;
-    click(buttonWithKey(result, u"button.close"_s));
-    EXPECT_EQ(host->terminationRequests, 2);
 }
 
 } // namespace

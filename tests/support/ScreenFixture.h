@@ -9,6 +9,7 @@
 #include "support/RecordingWindowHost.h"
 #include "support/WorkflowFixture.h"
 
+#include <QLabel>
 #include <QTest>
 
 #include <memory>
@@ -78,6 +79,17 @@ inline CustomToggleView* toggleTitled(const QWidget& root, const QString& title)
         }
     }
     return nullptr;
+}
+
+// The texts of the labels `view` shows.
+inline QStringList shownTexts(const QWidget& view) {
+    QStringList texts;
+    for (const QLabel* label : view.findChildren<QLabel*>()) {
+        if (label->isVisibleTo(&view)) {
+            texts.append(label->text());
+        }
+    }
+    return texts;
 }
 
 // A person's click in the middle of `widget`.
