@@ -3,7 +3,6 @@
 #include "screens/DevicePicker.h"
 #include "screens/EULAScreenView.h"
 #include "screens/InstallationResultScreenView.h"
-#include "screens/LegalNotesScreenView.h"
 #include "support/ScreenFixture.h"
 
 #include <QApplication>
@@ -14,9 +13,6 @@ namespace tarn::test {
 namespace {
 
 using namespace Qt::StringLiterals;
-using Screen = Coordinator::Screen;
-using testing::_;
-using testing::ElementsAre;
 
 class OnboardingScreensTest : public ScreenTest {
 protected:
@@ -47,26 +43,6 @@ TEST_F(OnboardingScreensTest, AcceptanceBoxBindsTheConsentAndNextFollowsIt) {
     model().isEulaAccepted = true; // set elsewhere, it shows in the box
     EXPECT_TRUE(accept->isChecked());
     EXPECT_TRUE(licence.buttons().next->isEnabled());
-}
-
-TEST_F(OnboardingScreensTest, EachTickOfTheSecondConsentStartsACatalogueFetchAndBackReturnsToTheLicence) {
-    coordinator.push(Screen::eula);
-    coordinator.push(Screen::legal);
-    settle();
-    model().isEulaAccepted = true;
-    auto& legal = showScreen<LegalNotesScreenView>();
-    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
-            .Times(2)
-            .WillRepeatedly(ReturnTask(catalogueJson(sampleCatalogue())));
-    for (int tick = 0; tick < 3; ++tick) {
-        click(toggleTitled(legal, u"legal.accept"_s));
-        settle();
-    }
-    EXPECT_TRUE(model().isLegalAccepted());
-    EXPECT_EQ(model().supportedDeviceNames().size(), 3);
-    click(legal.buttons().back);
-    settle();
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
 }
 
 // Every kind of control draws the keyboard's focus, so a person using Tab sees where they are (the
