@@ -36,7 +36,6 @@ DemoOptions optionsFrom(std::initializer_list<std::pair<const char*, const char*
 }
 
 TEST(DemoOptionsTest, EmptyIsUnsetAndAWrongValueNamesItsVariable) {
-    EXPECT_EQ(optionsFrom({{"TARN_DEMO_SCANNER_DELAY_MS", "250"}}).scannerDelay, 250ms);
     const DemoOptions empty =
             optionsFrom({{"TARN_DEMO_SANDBOX", ""}, {"TARN_DEMO_VARIANT", ""}, {"TARN_DEMO_SCANNER_DELAY_MS", ""}});
     EXPECT_FALSE(empty.keptSandbox);
@@ -62,7 +61,7 @@ TEST(DemoOptionsTest, EmptyIsUnsetAndAWrongValueNamesItsVariable) {
     }
 }
 
-TEST(DemoSandboxTest, AFreshSandboxGoesWithEverythingInItButNothingOutsideAndANamedOneIsKept) {
+TEST(DemoSandboxTest, AFreshSandboxGoesWithEverythingInItButNothingOutside) {
     QTemporaryDir outside;
     const QString keep = outside.filePath(u"keep.txt"_s);
     ASSERT_TRUE(QFile(keep).open(QIODevice::WriteOnly));
@@ -85,14 +84,8 @@ TEST(DemoSandboxTest, AFreshSandboxGoesWithEverythingInItButNothingOutsideAndANa
     EXPECT_TRUE(QFileInfo::exists(keep)) << "the removal followed a link out of the sandbox";
     EXPECT_TRUE(QFileInfo(outside.path()).isWritable());
 
-    const QString named = outside.filePath(u"sandbox"_s);
-    {
-        const DemoSandbox sandbox(named);
-        EXPECT_TRUE(sandbox.isKept());
-        EXPECT_TRUE(QFileInfo(sandbox.systemRoot()).isDir());
-    }
-    EXPECT_TRUE(QFileInfo(QDir(named).filePath(u"root"_s)).isDir());
-    EXPECT_THROW(DemoSandbox{keep}, DemoError) << "a file in its place";
+    // A named sandbox, kept, is the end-to-end suite's; a file in its place is refused.
+    EXPECT_THROW(DemoSandbox{keep}, DemoError);
 }
 
 TEST(DemoEnvironmentTest, DocumentsMatchTheirDigestsInThreeLanguagesAndTheVariablesLastAsLongAsTheDemo) {
@@ -111,9 +104,6 @@ TEST(DemoEnvironmentTest, DocumentsMatchTheirDigestsInThreeLanguagesAndTheVariab
         const DemoEnvironment demo(options);
         systemRoot = demo.systemRoot();
         EXPECT_EQ(qEnvironmentVariable("TARN_SYSTEM_ROOT"), systemRoot);
-        EXPECT_TRUE(QFileInfo(qEnvironmentVariable("TARN_SUDO")).isExecutable());
-        EXPECT_TRUE(qEnvironmentVariable("TMPDIR").startsWith(demo.sandboxFolder()));
-        EXPECT_TRUE(QFileInfo::exists(systemRoot + u"/etc/tarn-installer/package-signing-anchors.pem"_s));
 
         const auto served = [&demo](const QString& url) {
             const QUrl parsed(url, QUrl::StrictMode);
