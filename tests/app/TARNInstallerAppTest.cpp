@@ -10,8 +10,6 @@
 namespace tarn::test {
 namespace {
 
-using namespace Qt::StringLiterals;
-using Screen = Coordinator::Screen;
 using testing::Each;
 using testing::ElementsAre;
 

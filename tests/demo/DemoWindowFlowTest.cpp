@@ -21,8 +21,6 @@ namespace tarn::test {
 namespace {
 
 using namespace std::chrono_literals;
-using namespace Qt::StringLiterals;
-using Screen = Coordinator::Screen;
 using demo::sampleApplication;
 using demo::simulatedScanner;
 

@@ -11,9 +11,6 @@
 namespace tarn::test {
 namespace {
 
-using namespace Qt::StringLiterals;
-using Screen = Coordinator::Screen;
-using testing::_;
 using testing::ElementsAre;
 
 const TARNDeviceModel& scanDesk600() {

@@ -12,8 +12,6 @@
 namespace tarn::test {
 namespace {
 
-using namespace Qt::StringLiterals;
-
 class OnboardingScreensTest : public ScreenTest {
 protected:
     // Whether `control`, on the active stage, takes the keyboard's focus and draws it.

@@ -10,9 +10,6 @@
 namespace tarn::test {
 namespace {
 
-using namespace Qt::StringLiterals;
-using Screen = Coordinator::Screen;
-using testing::_;
 using testing::ElementsAre;
 using testing::IsSupersetOf;
 

@@ -14,10 +14,6 @@
 namespace tarn::test {
 namespace {
 
-using namespace Qt::StringLiterals;
-using Screen = Coordinator::Screen;
-using testing::_;
-
 class RootViewTest : public ScreenTest {
 protected:
     RootViewTest() {

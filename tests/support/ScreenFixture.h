@@ -17,6 +17,8 @@
 namespace tarn::test {
 
 using namespace Qt::StringLiterals;
+using Screen = Coordinator::Screen;
+using testing::_;
 
 // One application of the sample configuration the screens are shown with.
 struct SampleApp {
@@ -110,16 +112,12 @@ protected:
     // Other suites of the same binary read the text ids themselves.
     ~ScreenTest() override { removeTranslations(); }
 
-    // The network monitor's first report: connected.
-    void goOnline() {
-        pathSource->report(NetworkPathStatus::satisfied);
+    // A report of the network monitor: connected, or not.
+    void goOnline(bool online = true) {
+        pathSource->report(online ? NetworkPathStatus::satisfied : NetworkPathStatus::unsatisfied);
         drainPostedEvents();
     }
-
-    void goOffline() {
-        pathSource->report(NetworkPathStatus::unsatisfied);
-        drainPostedEvents();
-    }
+    void goOffline() { goOnline(false); }
 
     // Answers the configuration fetch of `device` with `body`.
     void serveConfiguration(const TARNDeviceModel& device, const QByteArray& body = sampleConfigurationJson()) {
