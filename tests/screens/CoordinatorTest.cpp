@@ -53,13 +53,6 @@ TEST_F(CoordinatorTest, PushIsRecordedAtOnceAndShownInOrderOnTheNextTurnAndQuitM
     EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
 }
 
-// Back and the networking issue from the search are proven through the root view and the search screen.
-TEST_F(CoordinatorTest, NavigatedSearchIsNotRecordedSoBackFromTheDetectedScannerReturnsToConnect) {
-    steps({push(Screen::deviceConnect), [](Coordinator& c) { c.navigate(Screen::deviceSearch); },
-           push(Screen::deviceDetected), pop()});
-    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
-}
-
 TEST_F(CoordinatorTest, NetworkingIssueLeavesWelcomeResultAndExitAlone) {
     for (const Screen screen : {Screen::welcome, Screen::installResult, Screen::exit}) {
         SCOPED_TRACE(screenName(screen).toStdString());
