@@ -40,12 +40,7 @@ QSet<QString> keysUsedBySources() {
                            R"re(menu|package|software|spinner|support|welcome)(?:\.[a-z0-9]+)+)")re")));
 }
 
-class LocalizationTest : public ::testing::Test {
-protected:
-    void TearDown() override { test::useShippedResources(); }
-};
-
-TEST_F(LocalizationTest, SystemLocaleChoosesTheLanguageEnglishIsTheFallbackAndCountsTakePlurals) {
+TEST(LocalizationTest, SystemLocaleChoosesTheLanguageEnglishIsTheFallbackAndCountsTakePlurals) {
     const std::tuple<QLocale, const char*, const char*, int, const char*> cases[] = {
             {QLocale(QLocale::German, QLocale::Germany), "de", "Weiter", 1, "Herunterladen (1 App)"},
             {QLocale(QLocale::German, QLocale::Switzerland), "de", "Weiter", 12, "Herunterladen (12 Apps)"},
@@ -59,6 +54,7 @@ TEST_F(LocalizationTest, SystemLocaleChoosesTheLanguageEnglishIsTheFallbackAndCo
         EXPECT_EQ(localized(u"button.download", count), QString::fromUtf8(download));
         EXPECT_EQ(localized(u"no.such.key"), u"no.such.key"_s) << "an unknown id shows itself";
     }
+    test::useShippedResources();
 }
 
 TEST(ResourceNamesTest, EveryTextIdTheSourcesUseIsInEachShippedLanguageWithItsPlaceholders) {

@@ -18,14 +18,10 @@ namespace {
 using namespace Qt::StringLiterals;
 using RowState = ToInstallListItemViewState;
 
-class TaskRowTest : public ::testing::Test {
-protected:
-    void SetUp() override { test::useShippedResources(); }
-};
-
 // The row as drawn for each state: the icon, or the turning spinner while work is in progress, and the
 // name (not looked up as a text id) with the state in its own colour.
-TEST_F(TaskRowTest, StateSelectsIconSpinnerAndStateText) {
+TEST(TaskRowTest, StateSelectsIconSpinnerAndStateText) {
+    test::useShippedResources();
     struct Case {
         RowState state;
         const char* icon;
@@ -65,7 +61,7 @@ TEST_F(TaskRowTest, StateSelectsIconSpinnerAndStateText) {
     }
 }
 
-TEST_F(TaskRowTest, DownloadFiguresUseTheLocaleAndTheUnitOfTheTotal) {
+TEST(TaskRowTest, DownloadFiguresUseTheLocaleAndTheUnitOfTheTotal) {
     constexpr qint64 MB = 1'000'000;
     const std::tuple<QLocale::Language, qint64, std::optional<qint64>, const char*> cases[] = {
             {QLocale::English, 142'300'000, 418 * MB, "34 % · 142 of 418 MB"},
@@ -85,7 +81,7 @@ TEST_F(TaskRowTest, DownloadFiguresUseTheLocaleAndTheUnitOfTheTotal) {
     test::useShippedResources();
 }
 
-TEST_F(TaskRowTest, ThrottleLetsOneUpdatePerIntervalAndOwesTheRest) {
+TEST(TaskRowTest, ThrottleLetsOneUpdatePerIntervalAndOwesTheRest) {
     using std::chrono::milliseconds;
     std::chrono::steady_clock::time_point now{};
     UpdateThrottle throttle(milliseconds(100), [&now] { return now; });
@@ -99,7 +95,8 @@ TEST_F(TaskRowTest, ThrottleLetsOneUpdatePerIntervalAndOwesTheRest) {
     EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(0));
 }
 
-TEST_F(TaskRowTest, DownloadingRowShowsBarFiguresAndValueAndHidesThemAfterwards) {
+TEST(TaskRowTest, DownloadingRowShowsBarFiguresAndValueAndHidesThemAfterwards) {
+    test::useShippedResources();
     constexpr qint64 total = 418'000'000;
     ToInstallListItemView row(u"Scan Suite"_s, RowState::processing);
     QList<int> announced;

@@ -152,7 +152,6 @@ TEST_F(RootViewTest, RunOutlivesItsScreenAndTheScreenShownAgainJoinsIt) {
     loadSampleConfiguration();
     const SampleApp capture = sampleApps().first();
     model().selectedAppsForInstallation = {model().deviceApplicationsModel()->apps.first()};
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::granted));
     EXPECT_CALL(*pkgHelper, isInstallationNeeded(capture.pkgId(), _)).WillOnce([&installed](auto&&...) {
         return afterGate(&installed, true);
     });

@@ -19,11 +19,6 @@ protected:
         return document;
     }
 
-    QString text(const char* rtf) {
-        const auto document = read(rtf);
-        return document ? document->toPlainText() : QString();
-    }
-
     static QTextCharFormat formatOf(const QTextDocument& document, const QString& text) {
         for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
             for (auto it = block.begin(); !it.atEnd(); ++it) {
@@ -72,7 +67,8 @@ TEST_F(RtfReaderTest, TextOfTheDocument) {
             {"{\\rtf1 body}\r\ngarbage}}", u"body"_s},
     };
     for (const auto& [rtf, expected] : cases) {
-        EXPECT_EQ(text(rtf), expected) << rtf;
+        const auto document = read(rtf);
+        EXPECT_EQ(document ? document->toPlainText() : QString(), expected) << rtf;
     }
 }
 
