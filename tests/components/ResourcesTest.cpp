@@ -33,13 +33,6 @@ QSet<QString> namesInSources(const QRegularExpression& pattern) {
     return names;
 }
 
-// Text ids written as string literals, recognised by their first part.
-QSet<QString> keysUsedBySources() {
-    return namesInSources(QRegularExpression(
-            QStringLiteral(R"re("((?:button|cancel|connect|device|error|eula|failed|info|install|installer|legal|)re"
-                           R"re(menu|package|software|spinner|support|welcome)(?:\.[a-z0-9]+)+)")re")));
-}
-
 TEST(LocalizationTest, SystemLocaleChoosesTheLanguageEnglishIsTheFallbackAndCountsTakePlurals) {
     const std::tuple<QLocale, const char*, const char*, int, const char*> cases[] = {
             {QLocale(QLocale::German, QLocale::Germany), "de", "Weiter", 1, "Herunterladen (1 App)"},
@@ -58,7 +51,10 @@ TEST(LocalizationTest, SystemLocaleChoosesTheLanguageEnglishIsTheFallbackAndCoun
 }
 
 TEST(ResourceNamesTest, EveryTextIdTheSourcesUseIsInEachShippedLanguageWithItsPlaceholders) {
-    const QSet<QString> used = keysUsedBySources();
+    // Text ids written as string literals, recognised by their first part.
+    const QSet<QString> used = namesInSources(QRegularExpression(
+            QStringLiteral(R"re("((?:button|cancel|connect|device|error|eula|failed|info|install|installer|legal|)re"
+                           R"re(menu|package|software|spinner|support|welcome)(?:\.[a-z0-9]+)+)")re")));
     // Guards the scan itself: a broken pattern would make the loop below vacuous.
     for (const char* known : {"install.state.downloading", "error.filenotfound", "spinner.accessible.name"}) {
         EXPECT_TRUE(used.contains(QLatin1String(known))) << known;
