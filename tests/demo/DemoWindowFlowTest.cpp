@@ -7,7 +7,6 @@
 #include "screens/PackageManagerScreenView.h"
 #include "screens/RootView.h"
 #include "screens/ScreenView.h"
-#include "support/Mocks.h"
 #include "support/ScreenFixture.h"
 
 #include <QAccessible>
