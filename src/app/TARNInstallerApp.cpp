@@ -17,6 +17,9 @@
 #include <QToolBar>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Runs a standard editing slot ("copy", "selectAll") on the widget that has the keyboard, if it has one.
@@ -167,19 +170,19 @@ bool TARNInstallerApp::eventFilter(QObject* watched, QEvent* event) {
 
 void TARNInstallerApp::buildToolbar() {
     auto* toolbar = new QToolBar;
-    toolbar->setObjectName(QStringLiteral("logoBar"));
+    toolbar->setObjectName(u"logoBar"_s);
     toolbar->setMovable(false);
     toolbar->setFloatable(false);
     toolbar->toggleViewAction()->setVisible(false);
-    toolbar->setStyleSheet(QStringLiteral("QToolBar { background: #0B1F3D; border: none;"
-                                          " border-bottom: 1px solid %1; padding: 0; spacing: 0; }")
-                                   .arg(screen::css(QColor(255, 255, 255, 20))));
+    toolbar->setStyleSheet(
+            u"QToolBar { background: #0B1F3D; border: none;"
+            " border-bottom: 1px solid %1; padding: 0; spacing: 0; }"_s.arg(screen::css(QColor(255, 255, 255, 20))));
 
     auto* item = new QWidget;
     auto* row = new QHBoxLayout(item);
     row->setContentsMargins(18, 8, 18, 8);
-    auto* logo = new ImageView(QStringLiteral("tarn-logo-window-bar"), logoSize);
-    logo->setAccessibleName(QStringLiteral("T.A.R.N."));
+    auto* logo = new ImageView(u"tarn-logo-window-bar"_s, logoSize);
+    logo->setAccessibleName(u"T.A.R.N."_s);
     row->addWidget(logo, 0, Qt::AlignVCenter);
     row->addStretch(1);
     toolbar->addWidget(item);
@@ -189,14 +192,14 @@ void TARNInstallerApp::buildToolbar() {
 void TARNInstallerApp::buildMenus() {
     QMenuBar* bar = mainWindow->menuBar();
     bar->setFont(theme::font(u"Poppins-Regular", 13));
-    bar->setStyleSheet(QStringLiteral("QMenuBar { background: #0B1F3D; color: #DCE5F2; }"
-                                      "QMenuBar::item { padding: 4px 10px; background: transparent; }"
-                                      "QMenuBar::item:selected { background: %1; border-radius: 4px; }"
-                                      "QMenu { background: #102B52; color: #FFFFFF; border: 1px solid %2;"
-                                      " padding: 4px; }"
-                                      "QMenu::item { padding: 6px 28px 6px 14px; border-radius: 4px; }"
-                                      "QMenu::item:selected { background: #3D8BFF; }")
-                               .arg(screen::css(QColor(255, 255, 255, 30)), screen::css(QColor(255, 255, 255, 40))));
+    bar->setStyleSheet(u"QMenuBar { background: #0B1F3D; color: #DCE5F2; }"
+                       "QMenuBar::item { padding: 4px 10px; background: transparent; }"
+                       "QMenuBar::item:selected { background: %1; border-radius: 4px; }"
+                       "QMenu { background: #102B52; color: #FFFFFF; border: 1px solid %2;"
+                       " padding: 4px; }"
+                       "QMenu::item { padding: 6px 28px 6px 14px; border-radius: 4px; }"
+                       "QMenu::item:selected { background: #3D8BFF; }"_s.arg(screen::css(QColor(255, 255, 255, 30)),
+                                                                             screen::css(QColor(255, 255, 255, 40))));
 
     QMenu* file = bar->addMenu(localized(u"menu.file"));
     quit = file->addAction(localized(u"menu.quit"));

@@ -9,6 +9,9 @@
 #include <mutex>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A link that a screen reader can follow: named by its text, with the press action.
@@ -43,7 +46,7 @@ public:
         const QVariant percent = currentValue();
         if (kind == QAccessible::Value && percent.isValid()) {
             const QLocale locale;
-            return locale.toString(percent.toInt()) + QStringLiteral(" ") + locale.percent();
+            return u"%1 %2"_s.arg(locale.toString(percent.toInt()), locale.percent());
         }
         return QAccessibleWidget::text(kind);
     }

@@ -1,19 +1,23 @@
 #include "components/CustomButtonView.h"
 
 #include "components/Accessibility.h"
+#include "components/Animation.h"
 #include "components/Resources.h"
 #include "components/Theme.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextDocument>
 #include <QVariantAnimation>
 
 #include <algorithm>
+#include <array>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr qreal strokeWidth = 4;
@@ -22,30 +26,13 @@ constexpr qreal verticalPadding = 12;
 constexpr qreal arrowSize = 16;
 constexpr qreal arrowSpacing = 8;
 
-QString styleName(ButtonStyleType style) {
-    switch (style) {
-    case ButtonStyleType::primary:
-        return QStringLiteral("Primary");
-    case ButtonStyleType::primaryDestructive:
-        return QStringLiteral("PrimaryDestructive");
-    case ButtonStyleType::secondary:
-        return QStringLiteral("Secondary");
-    case ButtonStyleType::ternary:
-        return QStringLiteral("Ternary");
-    }
-    return {};
-}
+// The parts of the colour assets' names, in the order of the enumerations.
+constexpr std::array<QStringView, 4> styleNames{u"Primary", u"PrimaryDestructive", u"Secondary", u"Ternary"};
+constexpr std::array<QStringView, 3> stateNames{u"Base", u"Hover", u"Disabled"};
 
-QString stateName(ButtonVisualState state) {
-    switch (state) {
-    case ButtonVisualState::base:
-        return QStringLiteral("Base");
-    case ButtonVisualState::hover:
-        return QStringLiteral("Hover");
-    case ButtonVisualState::disabled:
-        return QStringLiteral("Disabled");
-    }
-    return {};
+QColor assetColor(ButtonStyleType style, QStringView part, ButtonVisualState state) {
+    return theme::color(u"Button%1%2%3"_s.arg(styleNames.at(static_cast<std::size_t>(style)), part,
+                                              stateNames.at(static_cast<std::size_t>(state))));
 }
 
 QColor blended(const QColor& from, const QColor& to, qreal progress) {
@@ -68,9 +55,8 @@ ButtonVisualState buttonVisualState(bool isEnabled, bool isHovered) {
 }
 
 ButtonColors buttonColors(ButtonStyleType style, ButtonVisualState state) {
-    const QString prefix = QStringLiteral("Button") + styleName(style);
-    const QColor background = theme::color(QString(prefix + QStringLiteral("Background") + stateName(state)));
-    const QColor text = theme::color(QString(prefix + QStringLiteral("Text") + stateName(state)));
+    const QColor background = assetColor(style, u"Background", state);
+    const QColor text = assetColor(style, u"Text", state);
     if (style == ButtonStyleType::secondary) {
         return {QColor(Qt::transparent), text, background};
     }
@@ -89,21 +75,15 @@ ButtonColors blendedColors(const ButtonColors& from, const ButtonColors& to, qre
 }
 
 CustomButtonView::CustomButtonView(const QString& textKey, ButtonStyleType style, QWidget* parent)
-    : QAbstractButton(parent), styleType(style), animation(new QVariantAnimation(this)) {
+    : InteractiveButton(parent), styleType(style),
+      animation(repaintingAnimation(
+              this, {1.0, hoverAnimationMilliseconds, QEasingCurve::InOutQuad},
+              [this](qreal progress) { shownColors = blendedColors(animationStart, animationTarget, progress); })) {
     installAccessibleFactories();
     // Like the platform's buttons, a click does not take the focus; Tab does.
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-
-    animation->setStartValue(0.0);
-    animation->setEndValue(1.0);
-    animation->setDuration(hoverAnimationMilliseconds);
-    animation->setEasingCurve(QEasingCurve::InOutQuad);
-    connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& progress) {
-        shownColors = blendedColors(animationStart, animationTarget, progress.toReal());
-        update();
-    });
 
     snapTo(buttonColors(styleType, visualState()));
     setTextKey(textKey);
@@ -117,11 +97,6 @@ void CustomButtonView::setTextKey(const QString& textKey) {
 void CustomButtonView::setAttributedString(std::optional<StyledText> styled) {
     styledCaption = std::move(styled);
     updateAccessibleText();
-}
-
-void CustomButtonView::setButtonStyle(ButtonStyleType style) {
-    styleType = style;
-    snapTo(buttonColors(styleType, visualState()));
 }
 
 void CustomButtonView::setArrowShown(bool shown) {
@@ -204,46 +179,16 @@ void CustomButtonView::paintEvent(QPaintEvent*) {
     }
 }
 
-void CustomButtonView::enterEvent(QEnterEvent* event) {
-    setHovered(true);
-    QAbstractButton::enterEvent(event);
-}
-
-void CustomButtonView::leaveEvent(QEvent* event) {
-    setHovered(false);
-    QAbstractButton::leaveEvent(event);
-}
-
 void CustomButtonView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::EnabledChange) {
         snapTo(buttonColors(styleType, visualState()));
     } else if (event->type() == QEvent::LanguageChange) {
         updateAccessibleText();
     }
-    QAbstractButton::changeEvent(event);
+    InteractiveButton::changeEvent(event);
 }
 
-void CustomButtonView::keyPressEvent(QKeyEvent* event) {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
-        click();
-        event->accept();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
-}
-
-void CustomButtonView::focusInEvent(QFocusEvent* event) {
-    QAbstractButton::focusInEvent(event);
-    update();
-}
-
-void CustomButtonView::focusOutEvent(QFocusEvent* event) {
-    QAbstractButton::focusOutEvent(event);
-    update();
-}
-
-void CustomButtonView::setHovered(bool isHovered) {
-    hovered = isHovered;
+void CustomButtonView::hoverChanged() {
     animateTo(buttonColors(styleType, visualState()));
 }
 

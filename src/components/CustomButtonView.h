@@ -1,8 +1,8 @@
 #pragma once
 
+#include "components/InteractiveButton.h"
 #include "components/StyledText.h"
 
-#include <QAbstractButton>
 #include <QColor>
 
 #include <optional>
@@ -33,7 +33,7 @@ ButtonColors blendedColors(const ButtonColors& from, const ButtonColors& to, qre
 // The rounded action button of every screen: a caption (a text id, or styled text drawn as it is),
 // an optional trailing arrow, colours by style and state, and a hover colour change that eases in
 // and out. Clicks, Space and Enter act only while the button is enabled.
-class CustomButtonView : public QAbstractButton {
+class CustomButtonView : public InteractiveButton {
     Q_OBJECT
 public:
     static constexpr int hoverAnimationMilliseconds = 180;
@@ -46,38 +46,22 @@ public:
 
     // When present, drawn instead of the caption, with its own fonts and colours.
     void setAttributedString(std::optional<StyledText> styled);
-    const std::optional<StyledText>& attributedString() const { return styledCaption; }
-
-    void setButtonStyle(ButtonStyleType style);
-    ButtonStyleType buttonStyle() const { return styleType; }
 
     void setArrowShown(bool shown);
-    bool isArrowShown() const { return arrowShown; }
 
     void setCornerRadius(qreal radius);
-    qreal cornerRadius() const { return radius; }
 
-    bool isHovered() const { return hovered; }
-    ButtonVisualState visualState() const { return buttonVisualState(isEnabled(), hovered); }
-    // What the button draws now; differs from buttonColors(style, visualState()) only mid-animation.
-    ButtonColors displayedColors() const { return shownColors; }
-    // Exposed so tests can step the hover animation without waiting for real time.
-    QVariantAnimation* hoverAnimation() const { return animation; }
+    ButtonVisualState visualState() const { return buttonVisualState(isEnabled(), isHovered()); }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
+    void hoverChanged() override;
 
 private:
-    void setHovered(bool isHovered);
     void animateTo(const ButtonColors& target);
     void snapTo(const ButtonColors& target);
     void updateAccessibleText();
@@ -88,7 +72,6 @@ private:
     ButtonStyleType styleType;
     bool arrowShown = false;
     qreal radius = 32;
-    bool hovered = false;
     ButtonColors shownColors;
     ButtonColors animationStart;
     ButtonColors animationTarget;

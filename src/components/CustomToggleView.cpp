@@ -5,7 +5,6 @@
 #include "components/Theme.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QTextBlock>
 #include <QTextBlockFormat>
@@ -15,6 +14,9 @@
 #include <algorithm>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr qreal rowPadding = 10;
@@ -47,13 +49,12 @@ std::unique_ptr<QTextDocument> labelDocument(const ToggleLabel& label, qreal wid
 
 QString CheckboxToggleStyle::imageName() const {
     if (isChecked) {
-        return isDisabled ? QStringLiteral("checkbox-selected-disabled") : QStringLiteral("checkbox-selected-enabled");
+        return isDisabled ? u"checkbox-selected-disabled"_s : u"checkbox-selected-enabled"_s;
     }
     if (isDisabled) {
-        return QStringLiteral("checkbox-deselected-disabled");
+        return u"checkbox-deselected-disabled"_s;
     }
-    return isHovered ? QStringLiteral("checkbox-deselected-enabled-hovered")
-                     : QStringLiteral("checkbox-deselected-enabled");
+    return isHovered ? u"checkbox-deselected-enabled-hovered"_s : u"checkbox-deselected-enabled"_s;
 }
 
 ToggleLabel toggleLabel(const ToggleLabelContent& content) {
@@ -63,8 +64,7 @@ ToggleLabel toggleLabel(const ToggleLabelContent& content) {
                                  {content.isDisabled ? disabled : content.titleColor, content.titleFont, false});
     if (content.titleTag) {
         const QColor tagColor = content.isDisabled ? disabled : theme::color(u"LabelTrialSoftware");
-        label.titleLine.append(QStringLiteral(" - ") + localized(*content.titleTag),
-                               {tagColor, content.titleFont, false});
+        label.titleLine.append(u" - %1"_s.arg(localized(*content.titleTag)), {tagColor, content.titleFont, false});
     }
     if (content.subtitle) {
         label.subtitleLine =
@@ -74,7 +74,7 @@ ToggleLabel toggleLabel(const ToggleLabelContent& content) {
     return label;
 }
 
-CustomToggleView::CustomToggleView(const QString& titleKey, QWidget* parent) : QAbstractButton(parent) {
+CustomToggleView::CustomToggleView(const QString& titleKey, QWidget* parent) : InteractiveButton(parent) {
     installAccessibleFactories();
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -88,11 +88,6 @@ CustomToggleView::CustomToggleView(const QString& titleKey, QWidget* parent) : Q
     content.titleColor = theme::color(u"labelText");
     content.subtitleColor = theme::color(u"labelText");
     content.isDisabled = !isEnabled();
-    contentChanged();
-}
-
-void CustomToggleView::setTitleKey(const QString& key) {
-    content.title = key;
     contentChanged();
 }
 
@@ -158,22 +153,8 @@ void CustomToggleView::paintEvent(QPaintEvent*) {
     painter.restore();
 
     if (hasFocus()) {
-        painter.setPen(QPen(theme::color(u"FocusRing"), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(bounds.adjusted(1, 1, -1, -1), cornerRadius, cornerRadius);
+        drawFocusRing(painter, bounds, cornerRadius);
     }
-}
-
-void CustomToggleView::enterEvent(QEnterEvent* event) {
-    hovered = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void CustomToggleView::leaveEvent(QEvent* event) {
-    hovered = false;
-    update();
-    QAbstractButton::leaveEvent(event);
 }
 
 void CustomToggleView::changeEvent(QEvent* event) {
@@ -183,26 +164,7 @@ void CustomToggleView::changeEvent(QEvent* event) {
     } else if (event->type() == QEvent::LanguageChange) {
         contentChanged();
     }
-    QAbstractButton::changeEvent(event);
-}
-
-void CustomToggleView::keyPressEvent(QKeyEvent* event) {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
-        click();
-        event->accept();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
-}
-
-void CustomToggleView::focusInEvent(QFocusEvent* event) {
-    QAbstractButton::focusInEvent(event);
-    update();
-}
-
-void CustomToggleView::focusOutEvent(QFocusEvent* event) {
-    QAbstractButton::focusOutEvent(event);
-    update();
+    InteractiveButton::changeEvent(event);
 }
 
 void CustomToggleView::contentChanged() {

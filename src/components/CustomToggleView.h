@@ -1,8 +1,8 @@
 #pragma once
 
+#include "components/InteractiveButton.h"
 #include "components/StyledText.h"
 
-#include <QAbstractButton>
 #include <QColor>
 #include <QFont>
 
@@ -41,12 +41,11 @@ ToggleLabel toggleLabel(const ToggleLabelContent& content);
 
 // One selectable row: a checkbox image and a label. Checked state is the button's; toggled(bool)
 // reports every change. A disabled row ignores clicks and keys and shows the disabled colours.
-class CustomToggleView : public QAbstractButton {
+class CustomToggleView : public InteractiveButton {
     Q_OBJECT
 public:
     explicit CustomToggleView(const QString& titleKey, QWidget* parent = nullptr);
 
-    void setTitleKey(const QString& key);
     void setSubtitleKey(std::optional<QString> key);
     void setTitleTagKey(std::optional<QString> key);
     void setTitleFont(const QFont& font);
@@ -55,8 +54,7 @@ public:
     void setDisabled(bool isDisabled) { setEnabled(!isDisabled); }
     bool isDisabled() const { return !isEnabled(); }
 
-    bool isHovered() const { return hovered; }
-    CheckboxToggleStyle checkboxStyle() const { return {isChecked(), isDisabled(), hovered}; }
+    CheckboxToggleStyle checkboxStyle() const { return {isChecked(), isDisabled(), isHovered()}; }
     ToggleLabel label() const { return toggleLabel(content); }
 
     QSize sizeHint() const override;
@@ -66,19 +64,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void contentChanged();
     QSizeF labelSize(qreal width) const;
 
     ToggleLabelContent content;
-    bool hovered = false;
 };
 
 } // namespace tarn

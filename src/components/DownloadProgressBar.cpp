@@ -1,5 +1,6 @@
 #include "components/DownloadProgressBar.h"
 
+#include "components/Animation.h"
 #include "components/Theme.h"
 
 #include <QPainter>
@@ -10,19 +11,12 @@
 
 namespace tarn {
 
-DownloadProgressBar::DownloadProgressBar(QWidget* parent) : QWidget(parent), animation(new QVariantAnimation(this)) {
+DownloadProgressBar::DownloadProgressBar(QWidget* parent)
+    : QWidget(parent), animation(repaintingAnimation(this, {1.0, slideMilliseconds, QEasingCurve::InOutSine, -1},
+                                                     [this](qreal position) { slidePosition = position; })) {
     setFixedHeight(barHeight);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFixedWidth(sizeHint().width());
-    animation->setStartValue(0.0);
-    animation->setEndValue(1.0);
-    animation->setDuration(slideMilliseconds);
-    animation->setEasingCurve(QEasingCurve::InOutSine);
-    animation->setLoopCount(-1);
-    connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& position) {
-        slidePosition = position.toReal();
-        update();
-    });
 }
 
 void DownloadProgressBar::setFraction(std::optional<double> fraction) {

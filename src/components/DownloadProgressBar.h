@@ -20,8 +20,6 @@ public:
 
     // From 0 to 1, or none for an indeterminate bar.
     void setFraction(std::optional<double> fraction);
-    std::optional<double> fraction() const { return value; }
-    QVariantAnimation* slide() const { return animation; }
 
     QSize sizeHint() const override { return QSize(240, barHeight); }
 

@@ -4,7 +4,6 @@
 #include "components/Resources.h"
 #include "components/Theme.h"
 
-#include <QKeyEvent>
 #include <QPainter>
 
 namespace tarn {
@@ -14,7 +13,7 @@ constexpr int focusPadding = 4;
 
 } // namespace
 
-LinkButton::LinkButton(const QString& textKey, QWidget* parent) : QAbstractButton(parent), key(textKey) {
+LinkButton::LinkButton(const QString& textKey, QWidget* parent) : InteractiveButton(parent), key(textKey) {
     installAccessibleFactories();
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
@@ -38,19 +37,8 @@ void LinkButton::paintEvent(QPaintEvent*) {
     painter.drawText(rect().adjusted(focusPadding, focusPadding, -focusPadding, -focusPadding), Qt::AlignCenter,
                      text());
     if (hasFocus()) {
-        painter.setPen(QPen(theme::color(u"FocusRing"), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+        drawFocusRing(painter, rect(), 6);
     }
-}
-
-void LinkButton::keyPressEvent(QKeyEvent* event) {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
-        click();
-        event->accept();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
 }
 
 void LinkButton::changeEvent(QEvent* event) {
@@ -58,7 +46,7 @@ void LinkButton::changeEvent(QEvent* event) {
         setText(localized(key));
         updateGeometry();
     }
-    QAbstractButton::changeEvent(event);
+    InteractiveButton::changeEvent(event);
 }
 
 } // namespace tarn

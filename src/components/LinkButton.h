@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "components/InteractiveButton.h"
 
 namespace tarn {
 
 // A line of underlined text that acts like a web link: the pointing-hand cursor while the pointer is
 // over it, a click, Space or Enter activates it, and a focus ring shows when the keyboard is on it.
 // Accessible as a link named by its text.
-class LinkButton final : public QAbstractButton {
+class LinkButton final : public InteractiveButton {
     Q_OBJECT
 public:
     // `textKey` is a text id, looked up here and again when the language changes.
@@ -20,7 +20,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:

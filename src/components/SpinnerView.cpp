@@ -1,6 +1,7 @@
 #include "components/SpinnerView.h"
 
 #include "components/Accessibility.h"
+#include "components/Animation.h"
 #include "components/Resources.h"
 #include "components/Theme.h"
 
@@ -10,20 +11,12 @@
 namespace tarn {
 
 SpinnerView::SpinnerView(int size, QWidget* parent)
-    : QWidget(parent), side(size), animation(new QVariantAnimation(this)) {
+    : QWidget(parent), side(size),
+      animation(repaintingAnimation(this, {360.0, turnMilliseconds, QEasingCurve::Linear, -1},
+                                    [this](qreal value) { angle = value; })) {
     installAccessibleFactories();
     setFixedSize(size, size);
     setAccessibleName(localized(u"spinner.accessible.name"));
-
-    animation->setStartValue(0.0);
-    animation->setEndValue(360.0);
-    animation->setDuration(turnMilliseconds);
-    animation->setEasingCurve(QEasingCurve::Linear);
-    animation->setLoopCount(-1);
-    connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        angle = value.toReal();
-        update();
-    });
 }
 
 void SpinnerView::paintEvent(QPaintEvent*) {

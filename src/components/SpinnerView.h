@@ -15,10 +15,6 @@ public:
 
     explicit SpinnerView(int size = 48, QWidget* parent = nullptr);
 
-    qreal rotationAngle() const { return angle; }
-    // Exposed so tests can set the animation's time instead of waiting for it.
-    QVariantAnimation* rotation() const { return animation; }
-
     QSize sizeHint() const override { return QSize(side, side); }
 
 protected:

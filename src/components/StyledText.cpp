@@ -9,6 +9,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 TextStyle TextStyle::mergedWith(const TextStyle& other) const {
     TextStyle merged = *this;
     if (other.color) {
@@ -88,34 +90,33 @@ QString StyledText::toHtml() const {
         QStringList css;
         if (run.style.color) {
             const QColor& color = *run.style.color;
-            css << QStringLiteral("color:rgba(%1,%2,%3,%4)")
-                            .arg(color.red())
+            css << u"color:rgba(%1,%2,%3,%4)"_s.arg(color.red())
                             .arg(color.green())
                             .arg(color.blue())
                             .arg(color.alphaF(), 0, 'f', 3);
         }
         if (run.style.font) {
             const QFont& font = *run.style.font;
-            css << QStringLiteral("font-family:'%1'").arg(font.family());
-            css << QStringLiteral("font-weight:%1").arg(font.weight());
+            css << u"font-family:'%1'"_s.arg(font.family());
+            css << u"font-weight:%1"_s.arg(font.weight());
             if (font.pixelSize() > 0) {
-                css << QStringLiteral("font-size:%1px").arg(font.pixelSize());
+                css << u"font-size:%1px"_s.arg(font.pixelSize());
             } else if (font.pointSizeF() > 0) {
-                css << QStringLiteral("font-size:%1pt").arg(font.pointSizeF());
+                css << u"font-size:%1pt"_s.arg(font.pointSizeF());
             }
             if (font.italic()) {
-                css << QStringLiteral("font-style:italic");
+                css << u"font-style:italic"_s;
             }
         }
         if (run.style.underline) {
-            css << QStringLiteral("text-decoration:underline");
+            css << u"text-decoration:underline"_s;
         }
         QString escaped = run.text.toHtmlEscaped();
-        escaped.replace(u'\n', QStringLiteral("<br/>"));
+        escaped.replace(u'\n', u"<br/>"_s);
         if (css.isEmpty()) {
             html += escaped;
         } else {
-            html += QStringLiteral("<span style=\"%1\">%2</span>").arg(css.join(u';'), escaped);
+            html += u"<span style=\"%1\">%2</span>"_s.arg(css.join(u';'), escaped);
         }
     }
     return html;

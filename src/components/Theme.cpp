@@ -12,6 +12,9 @@
 #include <memory>
 
 namespace tarn::theme {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 struct NamedColor {
@@ -110,14 +113,6 @@ bool hasColor(QStringView name) {
     return findColor(name) != nullptr;
 }
 
-QStringList colorNames() {
-    QStringList names;
-    for (const auto& entry : colorTable) {
-        names.append(QString::fromLatin1(entry.name));
-    }
-    return names;
-}
-
 QFont font(QStringView postScriptName, qreal size) {
     // "Family-Style" when the part after the last dash names a weight and/or a slant
     // ("Poppins-Medium", "Helvetica-BoldOblique"); otherwise the whole name is the family.
@@ -151,7 +146,7 @@ QFont font(QStringView postScriptName, qreal size) {
 }
 
 QString imagePath(QStringView name) {
-    return QStringLiteral(":/images/%1.svg").arg(name);
+    return u":/images/%1.svg"_s.arg(name);
 }
 
 bool hasImage(QStringView name) {

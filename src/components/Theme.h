@@ -16,7 +16,6 @@ namespace tarn::theme {
 // "ButtonPrimaryBackgroundHover", ...). An unknown name answers an invalid colour.
 QColor color(QStringView name);
 bool hasColor(QStringView name);
-QStringList colorNames();
 
 // A font of the shipped families by its PostScript name ("Poppins-Medium"). Sizes are points in the
 // sense of the layout, one point per device-independent pixel, so text keeps its proportion to the

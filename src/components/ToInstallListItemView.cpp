@@ -15,6 +15,9 @@
 #include <QVBoxLayout>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int iconSize = 32;
@@ -31,20 +34,16 @@ TextStyle rowStyle(QStringView colorName) {
 TaskRowPresentation taskRowPresentation(ToInstallListItemViewState state) {
     switch (state) {
     case ToInstallListItemViewState::ready:
-        return {QStringLiteral("install-ready"), false, std::nullopt, QString()};
+        return {u"install-ready"_s, false, std::nullopt, QString()};
     case ToInstallListItemViewState::downloading:
-        return {QStringLiteral("spinner"), true, QStringLiteral("install.state.downloading"),
-                QStringLiteral("LabelDownloadInProgress")};
+        return {u"spinner"_s, true, u"install.state.downloading"_s, u"LabelDownloadInProgress"_s};
     case ToInstallListItemViewState::installing:
     case ToInstallListItemViewState::processing:
-        return {QStringLiteral("spinner"), true, QStringLiteral("install.state.progress"),
-                QStringLiteral("LabelDownloadInProgress")};
+        return {u"spinner"_s, true, u"install.state.progress"_s, u"LabelDownloadInProgress"_s};
     case ToInstallListItemViewState::done:
-        return {QStringLiteral("install-done"), false, QStringLiteral("install.state.done"),
-                QStringLiteral("LabelDownloadDone")};
+        return {u"install-done"_s, false, u"install.state.done"_s, u"LabelDownloadDone"_s};
     case ToInstallListItemViewState::failed:
-        return {QStringLiteral("install-failed"), false, QStringLiteral("install.state.failure"),
-                QStringLiteral("LabelDownloadFailure")};
+        return {u"install-failed"_s, false, u"install.state.failure"_s, u"LabelDownloadFailure"_s};
     }
     return {};
 }
@@ -53,7 +52,7 @@ StyledText taskRowText(const QString& name, ToInstallListItemViewState state) {
     const TaskRowPresentation presentation = taskRowPresentation(state);
     StyledText text(name, rowStyle(u"labelText"));
     if (presentation.stateTextKey) {
-        text.append(QStringLiteral(" - "), rowStyle(u"labelText"));
+        text.append(u" - "_s, rowStyle(u"labelText"));
         text.append(localized(*presentation.stateTextKey), rowStyle(presentation.stateColorName));
     }
     return text;

@@ -8,110 +8,105 @@
 
 namespace tarn::demo {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString tarnName = QStringLiteral("TARN");
-const QString tarnTeam = QStringLiteral("Q7XK2M9P4D");
-const QString quillonName = QStringLiteral("Quillon Ltd.");
-const QString quillonTeam = QStringLiteral("M2D7S5K9WE");
-const QString norwellName = QStringLiteral("Norwell Labs");
-const QString norwellTeam = QStringLiteral("H4VN8C2T6R");
+const QString tarnName = u"TARN"_s;
+const QString tarnTeam = u"Q7XK2M9P4D"_s;
+const QString quillonName = u"Quillon Ltd."_s;
+const QString quillonTeam = u"M2D7S5K9WE"_s;
+const QString norwellName = u"Norwell Labs"_s;
+const QString norwellTeam = u"H4VN8C2T6R"_s;
 
-const QString scanManager = QStringLiteral("TARN Scan Manager");
-const QString scannerDriver = QStringLiteral("TARN Scanner Driver");
-const QString ocrStudio = QStringLiteral("Quillon OCR Studio");
-const QString cloudSync = QStringLiteral("Norwell Cloud Sync");
-const QString pdfToolkit = QStringLiteral("TARN PDF Toolkit");
+const QString scanManager = u"TARN Scan Manager"_s;
+const QString scannerDriver = u"TARN Scanner Driver"_s;
+const QString ocrStudio = u"Quillon OCR Studio"_s;
+const QString cloudSync = u"Norwell Cloud Sync"_s;
+const QString pdfToolkit = u"TARN PDF Toolkit"_s;
 
 constexpr quint16 vendor = 0x3A7E;
 
 QList<SampleApplication> makeApplications() {
     return {
             {scanManager,
-             QStringLiteral("com.tarn.pkg.scanmanager"),
-             QStringLiteral("4.2.1"),
+             u"com.tarn.pkg.scanmanager"_s,
+             u"4.2.1"_s,
              true,
-             QStringLiteral("free"),
+             u"free"_s,
              tarnName,
              tarnTeam,
              InstallerFormat::productArchive,
-             QStringLiteral("TARN_Scan_Manager_4.2.1.pkg"),
-             {{QStringLiteral("en"), QStringLiteral("Scan, name and file your documents with one button press.")},
-              {QStringLiteral("de"), QStringLiteral("Dokumente per Knopfdruck scannen, benennen und ablegen.")},
-              {QStringLiteral("fr"),
-               QStringLiteral("Numérisez, nommez et classez vos documents d’une simple pression.")}}},
+             u"TARN_Scan_Manager_4.2.1.pkg"_s,
+             {{u"en"_s, u"Scan, name and file your documents with one button press."_s},
+              {u"de"_s, u"Dokumente per Knopfdruck scannen, benennen und ablegen."_s},
+              {u"fr"_s, u"Numérisez, nommez et classez vos documents d’une simple pression."_s}}},
             {scannerDriver,
-             QStringLiteral("com.tarn.pkg.scannerdriver"),
-             QStringLiteral("2.8.0"),
+             u"com.tarn.pkg.scannerdriver"_s,
+             u"2.8.0"_s,
              true,
-             QStringLiteral("free"),
+             u"free"_s,
              tarnName,
              tarnTeam,
              InstallerFormat::componentPackage,
-             QStringLiteral("TARN_Scanner_Driver_2.8.0.pkg"),
-             {{QStringLiteral("en"), QStringLiteral("The driver that lets your computer talk to the scanner.")},
-              {QStringLiteral("de"), QStringLiteral("Der Treiber, über den Ihr Computer mit dem Scanner spricht.")},
-              {QStringLiteral("fr"), QStringLiteral("Le pilote qui permet à votre ordinateur de dialoguer avec le "
-                                                    "scanner.")}}},
+             u"TARN_Scanner_Driver_2.8.0.pkg"_s,
+             {{u"en"_s, u"The driver that lets your computer talk to the scanner."_s},
+              {u"de"_s, u"Der Treiber, über den Ihr Computer mit dem Scanner spricht."_s},
+              {u"fr"_s, u"Le pilote qui permet à votre ordinateur de dialoguer avec le "
+                        "scanner."_s}}},
             {ocrStudio,
-             QStringLiteral("com.quillon.pkg.ocrstudio"),
-             QStringLiteral("11.0.3"),
+             u"com.quillon.pkg.ocrstudio"_s,
+             u"11.0.3"_s,
              false,
-             QStringLiteral("trial"),
+             u"trial"_s,
              quillonName,
              quillonTeam,
              InstallerFormat::componentPackage,
-             QStringLiteral("Quillon_OCR_Studio_11.0.3.pkg"),
-             {{QStringLiteral("en"), QStringLiteral("Turns scans into searchable, editable text. 30-day trial.")},
-              {QStringLiteral("de"),
-               QStringLiteral("Macht aus Scans durchsuchbaren, bearbeitbaren Text. 30 Tage zum Testen.")},
-              {QStringLiteral("fr"), QStringLiteral("Transforme vos numérisations en texte modifiable et "
-                                                    "consultable. Essai de 30 jours.")}}},
+             u"Quillon_OCR_Studio_11.0.3.pkg"_s,
+             {{u"en"_s, u"Turns scans into searchable, editable text. 30-day trial."_s},
+              {u"de"_s, u"Macht aus Scans durchsuchbaren, bearbeitbaren Text. 30 Tage zum Testen."_s},
+              {u"fr"_s, u"Transforme vos numérisations en texte modifiable et "
+                        "consultable. Essai de 30 jours."_s}}},
             {cloudSync,
-             QStringLiteral("com.norwelllabs.pkg.cloudsync"),
-             QStringLiteral("3.1.0"),
+             u"com.norwelllabs.pkg.cloudsync"_s,
+             u"3.1.0"_s,
              false,
-             QStringLiteral("free"),
+             u"free"_s,
              norwellName,
              norwellTeam,
              InstallerFormat::diskImage,
-             QStringLiteral("Norwell_Cloud_Sync_3.1.0.dmg"),
-             {{QStringLiteral("en"), QStringLiteral("Sends every scan to the cloud folder of your choice.")},
-              {QStringLiteral("de"), QStringLiteral("Schickt jeden Scan in den Cloud-Ordner Ihrer Wahl.")},
-              {QStringLiteral("fr"),
-               QStringLiteral("Envoie chaque numérisation vers le dossier cloud de votre choix.")}}},
+             u"Norwell_Cloud_Sync_3.1.0.dmg"_s,
+             {{u"en"_s, u"Sends every scan to the cloud folder of your choice."_s},
+              {u"de"_s, u"Schickt jeden Scan in den Cloud-Ordner Ihrer Wahl."_s},
+              {u"fr"_s, u"Envoie chaque numérisation vers le dossier cloud de votre choix."_s}}},
             {pdfToolkit,
-             QStringLiteral("com.tarn.pkg.pdftoolkit"),
-             QStringLiteral("1.6.2"),
+             u"com.tarn.pkg.pdftoolkit"_s,
+             u"1.6.2"_s,
              false,
-             QStringLiteral("free"),
+             u"free"_s,
              tarnName,
              tarnTeam,
              InstallerFormat::componentPackage,
-             QStringLiteral("TARN_PDF_Toolkit_1.6.2.pkg"),
-             {{QStringLiteral("en"), QStringLiteral("Merge, split and compress the PDF files you scan.")},
-              {QStringLiteral("de"), QStringLiteral("Gescannte PDF-Dateien zusammenführen, teilen und verkleinern.")},
-              {QStringLiteral("fr"), QStringLiteral("Fusionnez, scindez et compressez vos fichiers PDF numérisés.")}}},
+             u"TARN_PDF_Toolkit_1.6.2.pkg"_s,
+             {{u"en"_s, u"Merge, split and compress the PDF files you scan."_s},
+              {u"de"_s, u"Gescannte PDF-Dateien zusammenführen, teilen und verkleinern."_s},
+              {u"fr"_s, u"Fusionnez, scindez et compressez vos fichiers PDF numérisés."_s}}},
     };
 }
 
 QList<SampleScanner> makeScanners() {
     return {
-            {QStringLiteral("T.A.R.N. ScanDesk 410"),
+            {u"T.A.R.N. ScanDesk 410"_s,
              vendor,
              0x0410,
-             QStringLiteral("ScanDesk_410.json"),
+             u"ScanDesk_410.json"_s,
              {scanManager, scannerDriver, ocrStudio, pdfToolkit}},
-            {QStringLiteral("T.A.R.N. ScanDesk 620 Duplex"),
+            {u"T.A.R.N. ScanDesk 620 Duplex"_s,
              vendor,
              0x0620,
-             QStringLiteral("ScanDesk_620_Duplex.json"),
+             u"ScanDesk_620_Duplex.json"_s,
              {scanManager, scannerDriver, ocrStudio, cloudSync, pdfToolkit}},
-            {QStringLiteral("T.A.R.N. PocketScan P1"),
-             vendor,
-             0x0A01,
-             QStringLiteral("PocketScan_P1.json"),
-             {scanManager, cloudSync, ocrStudio}},
+            {u"T.A.R.N. PocketScan P1"_s, vendor, 0x0A01, u"PocketScan_P1.json"_s, {scanManager, cloudSync, ocrStudio}},
     };
 }
 
@@ -164,11 +159,11 @@ QByteArray catalogueDocument(const QList<CatalogueEntry>& entries) {
     QJsonArray catalogue;
     for (const auto& entry : entries) {
         QJsonObject device;
-        device.insert(QStringLiteral("name"), entry.scanner->name);
-        device.insert(QStringLiteral("vid"), catalogueHex(entry.scanner->vendorID));
-        device.insert(QStringLiteral("pid"), catalogueHex(entry.scanner->productID));
-        device.insert(QStringLiteral("configLink"), entry.configLink);
-        device.insert(QStringLiteral("hash"), entry.configurationHash);
+        device.insert(u"name"_s, entry.scanner->name);
+        device.insert(u"vid"_s, catalogueHex(entry.scanner->vendorID));
+        device.insert(u"pid"_s, catalogueHex(entry.scanner->productID));
+        device.insert(u"configLink"_s, entry.configLink);
+        device.insert(u"hash"_s, entry.configurationHash);
         catalogue.append(device);
     }
     return QJsonDocument(catalogue).toJson(QJsonDocument::Indented);
@@ -180,22 +175,22 @@ QByteArray configurationDocument(const SampleScanner& scanner, const QString& su
     for (const auto& announced : applications) {
         const SampleApplication& application = *announced.application;
         QJsonObject app;
-        app.insert(QStringLiteral("name"), application.name);
-        app.insert(QStringLiteral("version"), application.version);
-        app.insert(QStringLiteral("mandatory"), application.mandatory);
-        app.insert(QStringLiteral("licenseType"), application.licenseType);
-        app.insert(QStringLiteral("installer"), announced.installer);
-        app.insert(QStringLiteral("hash"), announced.hash);
-        app.insert(QStringLiteral("pkgId"), application.pkgId);
-        app.insert(QStringLiteral("descriptionLocalized"), descriptionObject(application.description));
+        app.insert(u"name"_s, application.name);
+        app.insert(u"version"_s, application.version);
+        app.insert(u"mandatory"_s, application.mandatory);
+        app.insert(u"licenseType"_s, application.licenseType);
+        app.insert(u"installer"_s, announced.installer);
+        app.insert(u"hash"_s, announced.hash);
+        app.insert(u"pkgId"_s, application.pkgId);
+        app.insert(u"descriptionLocalized"_s, descriptionObject(application.description));
         apps.append(app);
     }
     QJsonObject configuration;
-    configuration.insert(QStringLiteral("name"), scanner.name);
-    configuration.insert(QStringLiteral("vid"), catalogueHex(scanner.vendorID));
-    configuration.insert(QStringLiteral("pid"), catalogueHex(scanner.productID));
-    configuration.insert(QStringLiteral("successUrl"), successUrl);
-    configuration.insert(QStringLiteral("apps"), apps);
+    configuration.insert(u"name"_s, scanner.name);
+    configuration.insert(u"vid"_s, catalogueHex(scanner.vendorID));
+    configuration.insert(u"pid"_s, catalogueHex(scanner.productID));
+    configuration.insert(u"successUrl"_s, successUrl);
+    configuration.insert(u"apps"_s, apps);
     return QJsonDocument(configuration).toJson(QJsonDocument::Indented);
 }
 

@@ -30,6 +30,8 @@
 
 namespace tarn::demo {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using fixtures::Credential;
@@ -100,20 +102,18 @@ DemoVariant variantNamed(const QString& name) {
     if (name == QLatin1String("escaping-links")) {
         return DemoVariant::escapingLinks;
     }
-    throw DemoError(QStringLiteral("TARN_DEMO_VARIANT: '%1' is none of standard, bad-optional-digest, "
-                                   "broken-mandatory, foreign-signer, escaping-links.")
-                            .arg(name)
+    throw DemoError(u"TARN_DEMO_VARIANT: '%1' is none of standard, bad-optional-digest, "
+                    "broken-mandatory, foreign-signer, escaping-links."_s.arg(name)
                             .toStdString());
 }
 
 std::chrono::milliseconds delayFrom(const QString& text) {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    static const QRegularExpression digits(u"^[0-9]+$"_s);
     bool isNumber = false;
     const uint milliseconds = text.toUInt(&isNumber);
     if (!isNumber || !digits.match(text).hasMatch()) {
-        throw DemoError(QStringLiteral("TARN_DEMO_SCANNER_DELAY_MS: '%1' is not a whole number of milliseconds.")
-                                .arg(text)
-                                .toStdString());
+        throw DemoError(
+                u"TARN_DEMO_SCANNER_DELAY_MS: '%1' is not a whole number of milliseconds."_s.arg(text).toStdString());
     }
     return std::chrono::milliseconds(milliseconds);
 }
@@ -123,13 +123,12 @@ ToolPaths checkedTools() {
     const ToolPaths tools = ToolPaths::forThisSystem();
     for (const QString& tool : {tools.pkgutil, tools.installer, tools.hdiutil, tools.osascript}) {
         if (!QFileInfo(tool).isExecutable()) {
-            throw DemoError(QStringLiteral("The demo runs the package-tool stand-in '%1', which is not there: build "
-                                           "the whole project, not only the application.")
-                                    .arg(QDir::cleanPath(tool))
+            throw DemoError(u"The demo runs the package-tool stand-in '%1', which is not there: build "
+                            "the whole project, not only the application."_s.arg(QDir::cleanPath(tool))
                                     .toStdString());
         }
     }
-    if (QStandardPaths::findExecutable(QStringLiteral("7zz")).isEmpty()) {
+    if (QStandardPaths::findExecutable(u"7zz"_s).isEmpty()) {
         throw DemoError("The demo's disk image needs 7-Zip (the command 7zz): run scripts/setup.");
     }
     return tools;
@@ -142,22 +141,21 @@ QByteArray packageWithPayloadCutShort(const fixtures::ComponentPackage& componen
     QByteArray payload = component.payload->archive(fixtures::PayloadCompression::gzip);
     payload.truncate(payload.size() * 3 / 4);
     fixtures::XarBuilder builder;
-    builder.addFile(QStringLiteral("PackageInfo"), fixtures::packageInfo(component), packaging.metadataEncoding);
-    builder.addFile(QStringLiteral("Payload"), payload, packaging.payloadEncoding);
+    builder.addFile(u"PackageInfo"_s, fixtures::packageInfo(component), packaging.metadataEncoding);
+    builder.addFile(u"Payload"_s, payload, packaging.payloadEncoding);
     return builder.build(packaging.checksum, packaging.signer).bytes;
 }
 
 QByteArray page(const QString& title, const QString& body) {
-    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>%1</title></head>\n"
-                          "<body><h1>%1</h1>\n%2\n<p><small>Served by the T.A.R.N. Installer demo.</small></p>"
-                          "</body></html>\n")
-            .arg(title, body)
-            .toUtf8();
+    return u"<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>%1</title></head>\n"
+           "<body><h1>%1</h1>\n%2\n<p><small>Served by the T.A.R.N. Installer demo.</small></p>"
+           "</body></html>\n"_s.arg(title, body)
+                   .toUtf8();
 }
 
 // A signer the demo's authority vouches for, but no trusted identity.
-const QString foreignSignerName = QStringLiteral("Mallory Tools");
-const QString foreignSignerTeam = QStringLiteral("Z9Z9Z9Z9Z9");
+const QString foreignSignerName = u"Mallory Tools"_s;
+const QString foreignSignerTeam = u"Z9Z9Z9Z9Z9"_s;
 
 // A digest of the right form that no file here has.
 QString wrongDigest(const QString& digest) {
@@ -170,12 +168,12 @@ QString wrongDigest(const QString& digest) {
 
 DemoOptions DemoOptions::fromEnvironment(const QProcessEnvironment& environment) {
     DemoOptions options;
-    const QString sandbox = environment.value(QStringLiteral("TARN_DEMO_SANDBOX"));
+    const QString sandbox = environment.value(u"TARN_DEMO_SANDBOX"_s);
     if (!sandbox.isEmpty()) {
         options.keptSandbox = sandbox;
     }
-    options.variant = variantNamed(environment.value(QStringLiteral("TARN_DEMO_VARIANT")));
-    const QString delay = environment.value(QStringLiteral("TARN_DEMO_SCANNER_DELAY_MS"));
+    options.variant = variantNamed(environment.value(u"TARN_DEMO_VARIANT"_s));
+    const QString delay = environment.value(u"TARN_DEMO_SCANNER_DELAY_MS"_s);
     if (!delay.isEmpty()) {
         options.scannerDelay = delayFrom(delay);
     }
@@ -222,12 +220,11 @@ DemoEnvironment::DemoEnvironment(DemoOptions options) : parts(std::make_unique<P
 DemoEnvironment::~DemoEnvironment() = default;
 
 void DemoEnvironment::Parts::setUpProcessEnvironment() {
-    const QString elevation = QDir(sandbox.toolsFolder()).filePath(QStringLiteral("elevate"));
+    const QString elevation = QDir(sandbox.toolsFolder()).filePath(u"elevate"_s);
     QFile script(elevation);
     if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate) || script.write(elevationScript) < 0 ||
         !script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
-        throw DemoError(QStringLiteral("Cannot write the demo's elevation command '%1': %2")
-                                .arg(elevation, script.errorString())
+        throw DemoError(u"Cannot write the demo's elevation command '%1': %2"_s.arg(elevation, script.errorString())
                                 .toStdString());
     }
     tools.sudo = elevation;
@@ -249,9 +246,9 @@ void DemoEnvironment::Parts::makeCredentials() {
     const std::shared_ptr<EVP_PKEY> authorityKey = fixtures::newRsaKey();
     const std::shared_ptr<EVP_PKEY> leafKey = leafKeyBeingMade.get();
 
-    tlsAuthority = Credential::authority(QStringLiteral("T.A.R.N. Installer Demo TLS Authority"), {}, {}, authorityKey);
-    packageAuthority = Credential::authority(QStringLiteral("T.A.R.N. Installer Demo Package Signing Authority"), {},
-                                             {}, authorityKey);
+    tlsAuthority = Credential::authority(u"T.A.R.N. Installer Demo TLS Authority"_s, {}, {}, authorityKey);
+    packageAuthority =
+            Credential::authority(u"T.A.R.N. Installer Demo Package Signing Authority"_s, {}, {}, authorityKey);
     for (const auto& application : sampleApplications()) {
         if (signers.contains(application.signerTeam)) {
             continue;
@@ -267,11 +264,11 @@ void DemoEnvironment::Parts::makeCredentials() {
         signers.insert(foreignSignerTeam, packageAuthority->issue(request));
     }
     fixtures::CertificateRequest serverRequest;
-    serverRequest.commonName = QStringLiteral("127.0.0.1");
-    serverRequest.organization = QStringLiteral("T.A.R.N. Installer Demo");
+    serverRequest.commonName = u"127.0.0.1"_s;
+    serverRequest.organization = u"T.A.R.N. Installer Demo"_s;
     serverRequest.usage = fixtures::CertificateUsage::tlsServer;
-    serverRequest.dnsNames = {QStringLiteral("localhost")};
-    serverRequest.ipAddresses = {QStringLiteral("127.0.0.1")};
+    serverRequest.dnsNames = {u"localhost"_s};
+    serverRequest.ipAddresses = {u"127.0.0.1"_s};
     serverRequest.key = leafKey;
     serverCredential = tlsAuthority->issue(serverRequest);
     // Package signatures are checked against the system root's anchors: the sandbox's, and only there.
@@ -292,24 +289,21 @@ QByteArray DemoEnvironment::Parts::buildInstaller(const SampleApplication& appli
     bundle.name = application.name;
     bundle.shortVersion = application.version;
     bundle.bundleVersion = application.version;
-    bundle.identifier = QString(application.pkgId).replace(QStringLiteral(".pkg."), QStringLiteral("."));
+    bundle.identifier = QString(application.pkgId).replace(u".pkg."_s, u"."_s);
     bundle.executableSize = executableSize;
     fixtures::ComponentPackage component = fixtures::appPackage(application.pkgId, bundle);
     QList<fixtures::ComponentPackage> extraComponents;
     if (options.variant == DemoVariant::escapingLinks) {
         const qsizetype position = simulatedScanner().applications.indexOf(application.name);
         if (position == 0) {
-            fixtures::ComponentPackage links{application.pkgId + QStringLiteral(".links"), application.version,
-                                             QStringLiteral("/")};
-            links.payload = fixtures::Payload()
-                                    .directory(QStringLiteral("./Library"))
-                                    .symlink(QStringLiteral("./Library/back"), QStringLiteral(".."));
+            fixtures::ComponentPackage links{u"%1.links"_s.arg(application.pkgId), application.version, u"/"_s};
+            links.payload = fixtures::Payload().directory(u"./Library"_s).symlink(u"./Library/back"_s, u".."_s);
             extraComponents.append(links);
         } else if (position == 1) {
-            component.installLocation = QStringLiteral("/Library");
-            component.payload->symlink(QStringLiteral("./up"), QStringLiteral("back/.."));
+            component.installLocation = u"/Library"_s;
+            component.payload->symlink(u"./up"_s, u"back/.."_s);
         } else if (position == 2) {
-            component.installLocation = QStringLiteral("/Library/up/Applications");
+            component.installLocation = u"/Library/up/Applications"_s;
         }
     }
 
@@ -325,10 +319,10 @@ QByteArray DemoEnvironment::Parts::buildInstaller(const SampleApplication& appli
     case InstallerFormat::productArchive:
         return fixtures::buildProductArchive(application.name, QList{component} + extraComponents, packaging);
     case InstallerFormat::diskImage: {
-        QString packageName = application.name + QStringLiteral(".pkg");
+        QString packageName = u"%1.pkg"_s.arg(application.name);
         if (options.variant == DemoVariant::foreignSigner) {
             packaging.signer->signer = *signers.constFind(foreignSignerTeam);
-            packageName = QStringLiteral("%1 (%2).pkg").arg(application.signerName, application.signerTeam);
+            packageName = u"%1 (%2).pkg"_s.arg(application.signerName, application.signerTeam);
         }
         const QString image = QDir(sandbox.temporaryFolder()).filePath(application.fileName);
         fixtures::DiskImageBuilder()
@@ -337,7 +331,7 @@ QByteArray DemoEnvironment::Parts::buildInstaller(const SampleApplication& appli
                 .write(image);
         QFile file(image);
         if (!file.open(QIODevice::ReadOnly)) {
-            throw DemoError(QStringLiteral("Cannot read the demo's disk image '%1'.").arg(image).toStdString());
+            throw DemoError(u"Cannot read the demo's disk image '%1'."_s.arg(image).toStdString());
         }
         const QByteArray bytes = file.readAll();
         file.close();
@@ -386,13 +380,12 @@ void DemoEnvironment::Parts::publishDocuments() {
     publish(QString::fromLatin1(cataloguePath), catalogueDocument(catalogue), "application/json");
 
     publish(QString::fromLatin1(successPagePath),
-            page(QStringLiteral("Your T.A.R.N. scanner is ready"),
-                 QStringLiteral("<p>The applications are installed. Place a document in the scanner and press its "
-                                "button.</p>")),
+            page(u"Your T.A.R.N. scanner is ready"_s,
+                 u"<p>The applications are installed. Place a document in the scanner and press its "
+                 "button.</p>"_s),
             "text/html; charset=utf-8");
     publish(QString::fromLatin1(supportPagePath),
-            page(QStringLiteral("T.A.R.N. customer support"),
-                 QStringLiteral("<p>In a real installation this is the vendor's support site.</p>")),
+            page(u"T.A.R.N. customer support"_s, u"<p>In a real installation this is the vendor's support site.</p>"_s),
             "text/html; charset=utf-8");
 }
 
@@ -400,16 +393,13 @@ void DemoEnvironment::Parts::publishDocuments() {
 void DemoEnvironment::Parts::setUpUsbBus() {
     try {
         usbBus = std::make_unique<fixtures::UsbDeviceTree>(sandbox.usbRoot());
-        usbBus->addDevice(fixtures::UsbDevice::withIdentity(QStringLiteral("usb1"), 0x1d6b, 0x0002,
-                                                            QStringLiteral("Linux 6.1.0 xhci-hcd"),
-                                                            QStringLiteral("xHCI Host Controller")));
-        usbBus->addDevice(fixtures::UsbDevice::withIdentity(QStringLiteral("usb2"), 0x1d6b, 0x0003,
-                                                            QStringLiteral("Linux 6.1.0 xhci-hcd"),
-                                                            QStringLiteral("xHCI Host Controller")));
-        usbBus->addDevice(fixtures::UsbDevice::withIdentity(QStringLiteral("1-1"), 0x2b7c, 0x0101,
-                                                            QStringLiteral("Generic"), QStringLiteral("USB Keyboard")));
+        usbBus->addDevice(fixtures::UsbDevice::withIdentity(u"usb1"_s, 0x1d6b, 0x0002, u"Linux 6.1.0 xhci-hcd"_s,
+                                                            u"xHCI Host Controller"_s));
+        usbBus->addDevice(fixtures::UsbDevice::withIdentity(u"usb2"_s, 0x1d6b, 0x0003, u"Linux 6.1.0 xhci-hcd"_s,
+                                                            u"xHCI Host Controller"_s));
+        usbBus->addDevice(fixtures::UsbDevice::withIdentity(u"1-1"_s, 0x2b7c, 0x0101, u"Generic"_s, u"USB Keyboard"_s));
         // A kept sandbox may still hold the scanner of the last run.
-        usbBus->removeDevice(QStringLiteral("1-2"));
+        usbBus->removeDevice(u"1-2"_s);
     } catch (const std::runtime_error& failure) {
         throw DemoError(std::string("Cannot build the demo's USB device tree: ") + failure.what());
     }
@@ -420,9 +410,9 @@ void DemoEnvironment::Parts::setUpUsbBus() {
 void DemoEnvironment::Parts::plugScanner() {
     const SampleScanner& scanner = simulatedScanner();
     QString product = scanner.name;
-    product.remove(QStringLiteral("T.A.R.N. "));
-    usbBus->addDevice(fixtures::UsbDevice::withIdentity(QStringLiteral("1-2"), scanner.vendorID, scanner.productID,
-                                                        QStringLiteral("T.A.R.N."), product));
+    product.remove(u"T.A.R.N. "_s);
+    usbBus->addDevice(
+            fixtures::UsbDevice::withIdentity(u"1-2"_s, scanner.vendorID, scanner.productID, u"T.A.R.N."_s, product));
     scannerPlugged = true;
 }
 
@@ -454,7 +444,7 @@ InstallationServices DemoEnvironment::services() const {
 
 InstallationSettings DemoEnvironment::settings() const {
     InstallationSettings settings;
-    QString base = parts->server->url(QStringLiteral("/")).toString();
+    QString base = parts->server->url(u"/"_s).toString();
     base.chop(1);
     settings.serviceBaseUrl = base;
     settings.supportBaseUrl = base;
@@ -488,34 +478,31 @@ std::optional<QByteArray> DemoEnvironment::servedFile(const QString& path) const
 QStringList DemoEnvironment::summary() const {
     const double delay = static_cast<double>(parts->options.scannerDelay.count()) / 1000;
     QStringList lines{
-            QStringLiteral("Demo: a local configuration service, signed sample packages and a simulated scanner."),
-            QStringLiteral("  Configuration service: %1 (its authority is trusted by this process only)")
-                    .arg(settings().serviceBaseUrl),
-            QStringLiteral("  Sandbox: %1 (%2)")
-                    .arg(parts->sandbox.folder(), parts->sandbox.isKept() ? QStringLiteral("kept after the run")
-                                                                          : QStringLiteral("removed on exit")),
-            QStringLiteral("  Applications install under %1").arg(parts->sandbox.systemRoot()),
-            QStringLiteral("  The scanner '%1' is plugged in %2 s after the device search starts.")
-                    .arg(simulatedScanner().name)
+            u"Demo: a local configuration service, signed sample packages and a simulated scanner."_s,
+            u"  Configuration service: %1 (its authority is trusted by this process only)"_s.arg(
+                    settings().serviceBaseUrl),
+            u"  Sandbox: %1 (%2)"_s.arg(parts->sandbox.folder(),
+                                        parts->sandbox.isKept() ? u"kept after the run"_s : u"removed on exit"_s),
+            u"  Applications install under %1"_s.arg(parts->sandbox.systemRoot()),
+            u"  The scanner '%1' is plugged in %2 s after the device search starts."_s.arg(simulatedScanner().name)
                     .arg(delay),
     };
     switch (parts->options.variant) {
     case DemoVariant::standard:
         break;
     case DemoVariant::badOptionalDigest:
-        lines.append(QStringLiteral("  Variant: '%1' is announced with a wrong digest.")
-                             .arg(optionalWithWrongDigest().name));
+        lines.append(u"  Variant: '%1' is announced with a wrong digest."_s.arg(optionalWithWrongDigest().name));
         break;
     case DemoVariant::brokenMandatory:
-        lines.append(QStringLiteral("  Variant: the package of '%1' is damaged.").arg(damagedMandatory().name));
+        lines.append(u"  Variant: the package of '%1' is damaged."_s.arg(damagedMandatory().name));
         break;
     case DemoVariant::foreignSigner:
-        lines.append(QStringLiteral("  Variant: the disk image's package is signed by %1 (%2).")
-                             .arg(foreignSignerName, foreignSignerTeam));
+        lines.append(u"  Variant: the disk image's package is signed by %1 (%2)."_s.arg(foreignSignerName,
+                                                                                        foreignSignerTeam));
         break;
     case DemoVariant::escapingLinks:
-        lines.append(QStringLiteral("  Variant: the first three applications lay links that climb out of the "
-                                    "system root."));
+        lines.append(u"  Variant: the first three applications lay links that climb out of the "
+                     "system root."_s);
         break;
     }
     return lines;

@@ -12,26 +12,26 @@
 
 namespace tarn::demo {
 
+using namespace Qt::StringLiterals;
+
 namespace fs = std::filesystem;
 
 DemoSandbox::DemoSandbox(const std::optional<QString>& keptFolder) {
     if (keptFolder) {
         const QFileInfo folder(*keptFolder);
         if (folder.exists() && !folder.isDir()) {
-            throw DemoError(QStringLiteral("TARN_DEMO_SANDBOX: '%1' is not a folder.").arg(*keptFolder).toStdString());
+            throw DemoError(u"TARN_DEMO_SANDBOX: '%1' is not a folder."_s.arg(*keptFolder).toStdString());
         }
         if (!QDir().mkpath(folder.absoluteFilePath())) {
-            throw DemoError(
-                    QStringLiteral("TARN_DEMO_SANDBOX: cannot create the folder '%1'.").arg(*keptFolder).toStdString());
+            throw DemoError(u"TARN_DEMO_SANDBOX: cannot create the folder '%1'."_s.arg(*keptFolder).toStdString());
         }
         root = QFileInfo(folder.absoluteFilePath()).canonicalFilePath();
         kept = true;
         return;
     }
-    QTemporaryDir fresh(QDir(QDir::tempPath()).filePath(QStringLiteral("tarn-demo-XXXXXX")));
+    QTemporaryDir fresh(QDir(QDir::tempPath()).filePath(u"tarn-demo-XXXXXX"_s));
     if (!fresh.isValid()) {
-        throw DemoError(QStringLiteral("Cannot create the demo's sandbox in '%1': %2")
-                                .arg(QDir::tempPath(), fresh.errorString())
+        throw DemoError(u"Cannot create the demo's sandbox in '%1': %2"_s.arg(QDir::tempPath(), fresh.errorString())
                                 .toStdString());
     }
     fresh.setAutoRemove(false); // removeTree below copes with what the tools leave read-only
@@ -47,7 +47,7 @@ DemoSandbox::~DemoSandbox() {
 QString DemoSandbox::folderFor(const QString& relative) const {
     const QString path = QDir(root).filePath(relative);
     if (!QDir().mkpath(path)) {
-        throw DemoError(QStringLiteral("Cannot create the folder '%1' in the demo's sandbox.").arg(path).toStdString());
+        throw DemoError(u"Cannot create the folder '%1' in the demo's sandbox."_s.arg(path).toStdString());
     }
     return path;
 }

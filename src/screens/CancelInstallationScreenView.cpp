@@ -8,14 +8,14 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 CancelInstallationScreenView::CancelInstallationScreenView(Coordinator& coordinator, InstallationViewModel& viewModel,
                                                            QWidget* parent)
     : ScreenView(coordinator, viewModel, parent),
-      no(screen::button(QStringLiteral("button.no"), ButtonStyleType::secondary, answerButtonSize)),
-      yes(screen::button(QStringLiteral("button.yes"), ButtonStyleType::primaryDestructive, answerButtonSize)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(100, 100, 100, 100);
-    column->setSpacing(0);
+      no(screen::button(u"button.no"_s, ButtonStyleType::secondary, answerButtonSize)),
+      yes(screen::button(u"button.yes"_s, ButtonStyleType::primaryDestructive, answerButtonSize)) {
+    auto* column = screen::column(this, {100, 100, 100, 100});
     column->addStretch(1);
     auto* title = screen::title(localized(u"cancel.install.title"));
     title->setAlignment(Qt::AlignHCenter);

@@ -13,9 +13,6 @@ public:
 
     CancelInstallationScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, QWidget* parent = nullptr);
 
-    CustomButtonView* noButton() const { return no; }
-    CustomButtonView* yesButton() const { return yes; }
-
 private:
     bool isButtonEnabled = true;
     CustomButtonView* no;

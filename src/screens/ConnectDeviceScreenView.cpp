@@ -9,13 +9,12 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 ConnectDeviceScreenView::ConnectDeviceScreenView(Coordinator& coordinator, InstallationViewModel& viewModel,
                                                  QWidget* parent)
-    : ScreenView(coordinator, viewModel, parent),
-      bar(screen::bottomBar(QStringLiteral("button.next"), spaceBetweenCancelBack)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin);
-    column->setSpacing(0);
+    : ScreenView(coordinator, viewModel, parent), bar(screen::bottomBar(u"button.next"_s, spaceBetweenCancelBack)) {
+    auto* column = screen::column(this, {trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin});
 
     auto* block = new QHBoxLayout;
     block->setSpacing(32);
@@ -25,7 +24,7 @@ ConnectDeviceScreenView::ConnectDeviceScreenView(Coordinator& coordinator, Insta
     texts->addWidget(screen::subtitle(localized(u"connect.device.subtitle")));
     texts->addStretch(1);
     block->addLayout(texts, 1);
-    auto* image = new ImageView(QStringLiteral("connect"), QSize(imageSide, imageSide));
+    auto* image = new ImageView(u"connect"_s, QSize(imageSide, imageSide));
     image->setAccessibleName(localized(u"connect.device.title"));
     block->addWidget(image, 0, Qt::AlignTop);
     column->addLayout(block);

@@ -4,6 +4,7 @@
 #include "components/CustomToggleView.h"
 #include "components/Resources.h"
 #include "components/Theme.h"
+#include "screens/ViewExt.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +15,9 @@
 #include <utility>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int acceptanceRowHeight = 56;
@@ -22,14 +26,19 @@ constexpr int documentInset = 18;
 
 } // namespace
 
+const ConsentScreenView::Content ConsentScreenView::eulaContent{u"eula.title"_s, u"eula.accept"_s,
+                                                                &InstallationViewModel::isEulaAccepted, &loadEULA,
+                                                                Coordinator::Screen::legal};
+const ConsentScreenView::Content ConsentScreenView::legalContent{u"legal.title"_s, u"legal.accept"_s,
+                                                                 &InstallationViewModel::isLegalAccepted,
+                                                                 &loadLegalNotice, Coordinator::Screen::deviceConnect};
+
 ConsentScreenView::ConsentScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, Content content,
                                      QWidget* parent)
     : ScreenView(coordinator, viewModel, parent), content(std::move(content)), browser(new QTextBrowser),
       acceptanceToggle(new CustomToggleView(this->content.acceptKey)),
-      bar(screen::bottomBar(QStringLiteral("button.next"), spaceBetweenCancelBack)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(margin, bottomMargin, margin, bottomMargin);
-    column->setSpacing(0);
+      bar(screen::bottomBar(u"button.next"_s, spaceBetweenCancelBack)) {
+    auto* column = screen::column(this, {margin, bottomMargin, margin, bottomMargin});
 
     const QString titleText = localized(this->content.titleKey);
     column->addWidget(screen::title(titleText));
@@ -43,13 +52,13 @@ ConsentScreenView::ConsentScreenView(Coordinator& coordinator, InstallationViewM
     browser->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     browser->viewport()->setAutoFillBackground(false);
     browser->setAccessibleName(titleText);
-    browser->setStyleSheet(
-            QStringLiteral("QTextBrowser { background: %1; border: 1px solid %2; border-radius: 16px; color: %3;"
+    browser->setStyleSheet(u"QTextBrowser { background: %1; border: 1px solid %2; border-radius: 16px; color: %3;"
                            " padding: 6px 4px 6px 6px; }"
-                           "QTextBrowser:focus { border: 2px solid %4; }")
-                    .arg(screen::css(QColor(255, 255, 255, 12)), screen::css(QColor(255, 255, 255, 28)),
-                         screen::css(theme::color(u"legalContent")), screen::css(theme::color(u"FocusRing"))) +
-            screen::scrollBarStyleSheet());
+                           "QTextBrowser:focus { border: 2px solid %4; }"_s.arg(
+                                   screen::css(QColor(255, 255, 255, 12)), screen::css(QColor(255, 255, 255, 28)),
+                                   screen::css(theme::color(u"legalContent")),
+                                   screen::css(theme::color(u"FocusRing"))) +
+                           screen::scrollBarStyleSheet());
     browser->document()->setDocumentMargin(documentInset);
     column->addWidget(browser, 1);
     column->addSpacing(8);
@@ -82,10 +91,6 @@ ConsentScreenView::ConsentScreenView(Coordinator& coordinator, InstallationViewM
 ConsentScreenView::~ConsentScreenView() {
     // The view goes before the document it shows.
     delete browser;
-}
-
-const QTextDocument* ConsentScreenView::text() const {
-    return browser->document();
 }
 
 void ConsentScreenView::onAppear() {

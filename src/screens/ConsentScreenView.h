@@ -28,10 +28,6 @@ public:
 
     ~ConsentScreenView() override;
 
-    // The document shown; empty until it has been loaded.
-    const QTextDocument* text() const;
-    CustomToggleView* acceptance() const { return acceptanceToggle; }
-    QTextBrowser* documentView() const { return browser; }
     const screen::BottomBar& buttons() const { return bar; }
 
 protected:
@@ -42,6 +38,8 @@ protected:
         std::unique_ptr<QTextDocument> (*loadDocument)();
         Coordinator::Screen next;
     };
+    static const Content eulaContent;
+    static const Content legalContent;
 
     ConsentScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, Content content,
                       QWidget* parent = nullptr);

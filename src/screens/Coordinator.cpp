@@ -5,7 +5,11 @@
 
 #include <QCoreApplication>
 
+#include <array>
+
 namespace tarn {
+
+using namespace Qt::StringLiterals;
 
 Coordinator::Coordinator(std::shared_ptr<WindowHost> windowHost, QObject* parent)
     : QObject(parent), host(std::move(windowHost)) {}
@@ -52,31 +56,12 @@ void Coordinator::quit() {
 }
 
 QString screenName(Coordinator::Screen screen) {
-    switch (screen) {
-    case Coordinator::Screen::welcome:
-        return QStringLiteral("welcome");
-    case Coordinator::Screen::eula:
-        return QStringLiteral("eula");
-    case Coordinator::Screen::legal:
-        return QStringLiteral("legal");
-    case Coordinator::Screen::deviceSearch:
-        return QStringLiteral("deviceSearch");
-    case Coordinator::Screen::deviceConnect:
-        return QStringLiteral("deviceConnect");
-    case Coordinator::Screen::deviceDetected:
-        return QStringLiteral("deviceDetected");
-    case Coordinator::Screen::appManager:
-        return QStringLiteral("appManager");
-    case Coordinator::Screen::installer:
-        return QStringLiteral("installer");
-    case Coordinator::Screen::networkingIssue:
-        return QStringLiteral("networkingIssue");
-    case Coordinator::Screen::installResult:
-        return QStringLiteral("installResult");
-    case Coordinator::Screen::exit:
-        return QStringLiteral("exit");
-    }
-    return QStringLiteral("unknown");
+    // In the order of Coordinator::Screen.
+    static constexpr std::array<QStringView, 11> names{
+            u"welcome",    u"eula",      u"legal",           u"deviceSearch",  u"deviceConnect", u"deviceDetected",
+            u"appManager", u"installer", u"networkingIssue", u"installResult", u"exit"};
+    const auto index = static_cast<std::size_t>(screen);
+    return index < names.size() ? names[index].toString() : u"unknown"_s;
 }
 
 } // namespace tarn

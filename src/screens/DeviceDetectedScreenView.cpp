@@ -13,16 +13,16 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 DeviceDetectedScreenView::DeviceDetectedScreenView(Coordinator& coordinator, InstallationViewModel& viewModel,
                                                    QWidget* parent)
     : ScreenView(coordinator, viewModel, parent), titleTemplate(localized(u"device.detected.title")),
       uknownDevice(localized(u"device.detected.unknown")),
-      image(new ImageView(QStringLiteral("success"), QSize(imageSide, imageSide))), title(new QLabel),
+      image(new ImageView(u"success"_s, QSize(imageSide, imageSide))), title(new QLabel),
       subtitle(screen::subtitle(QString())), pickerRow(new QWidget), devicePicker(new DevicePicker),
-      bar(screen::bottomBar(QStringLiteral("button.next"), spaceBetweenCancelBack)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin);
-    column->setSpacing(0);
+      bar(screen::bottomBar(u"button.next"_s, spaceBetweenCancelBack)) {
+    auto* column = screen::column(this, {trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin});
 
     auto* block = new QHBoxLayout;
     block->setSpacing(32);

@@ -5,20 +5,22 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 DeviceDetectedPresentation deviceDetectedPresentation(const DeviceSearchState& status,
                                                       const std::optional<TARNDeviceModel>& device,
                                                       const QString& titleText, const QString& unknownDevice) {
     const QFont titleFont = theme::font(u"Poppins-Medium", 32);
     DeviceDetectedPresentation presentation;
     if (status.is(DeviceSearchState::Case::notFound)) {
-        presentation.imageName = QStringLiteral("failure");
+        presentation.imageName = u"failure"_s;
         presentation.showsPicker = true;
         presentation.title =
                 StyledText(localized(u"device.not.detected.title"), {theme::color(u"labelText"), titleFont, false});
         presentation.subtitle = localized(u"device.not.detected.subtitle");
         return presentation;
     }
-    presentation.imageName = QStringLiteral("success");
+    presentation.imageName = u"success"_s;
     presentation.title =
             StyledText(device ? device->name : unknownDevice, {theme::color(u"TitleDeviceDetected"), titleFont, false});
     presentation.title.append(titleAfterLastPlaceholder(titleText), {theme::color(u"labelText"), titleFont, false});
@@ -27,7 +29,7 @@ DeviceDetectedPresentation deviceDetectedPresentation(const DeviceSearchState& s
 }
 
 QString titleAfterLastPlaceholder(const QString& titleText) {
-    const QString placeholder = QStringLiteral("%@");
+    const QString placeholder = u"%@"_s;
     const qsizetype last = titleText.lastIndexOf(placeholder);
     return last < 0 ? titleText : titleText.mid(last + placeholder.size());
 }

@@ -8,15 +8,15 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 DeviceSearchScreeView::DeviceSearchScreeView(Coordinator& coordinator, InstallationViewModel& viewModel,
                                              QWidget* parent)
     : ScreenView(coordinator, viewModel, parent), spinner(new SpinnerView(48)),
       title(screen::title(localized(u"device.search.title"))),
       subtitle(screen::subtitle(localized(u"device.search.subtitle"))),
-      bar(screen::bottomBar(QStringLiteral("button.next"), spaceBetweenCancelBack)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(100, 100, 100, 100);
-    column->setSpacing(0);
+      bar(screen::bottomBar(u"button.next"_s, spaceBetweenCancelBack)) {
+    auto* column = screen::column(this, {100, 100, 100, 100});
     column->addStretch(1);
     // The search can take a while; a turning spinner says the installer is at work.
     column->addWidget(spinner, 0, Qt::AlignHCenter);

@@ -10,14 +10,14 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 InstallManagerScreenView::InstallManagerScreenView(Coordinator& coordinator, InstallationViewModel& viewModel,
                                                    QWidget* parent)
     : ScreenView(coordinator, viewModel, parent), list(new QWidget), listLayout(new QVBoxLayout(list)),
-      cancel(screen::button(QStringLiteral("button.cancel"), ButtonStyleType::ternary)),
-      done(screen::button(QStringLiteral("button.done"), ButtonStyleType::primary)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin);
-    column->setSpacing(0);
+      cancel(screen::button(u"button.cancel"_s, ButtonStyleType::ternary)),
+      done(screen::button(u"button.done"_s, ButtonStyleType::primary)) {
+    auto* column = screen::column(this, {trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin});
     column->addWidget(screen::title(localized(u"installer.title")));
     column->addSpacing(12);
     column->addWidget(screen::subtitle(localized(u"installer.subtitle")));

@@ -27,8 +27,6 @@ public:
 
     InstallManagerScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, QWidget* parent = nullptr);
 
-    CustomButtonView* cancelButton() const { return cancel; }
-    CustomButtonView* doneButton() const { return done; }
     const QList<ToInstallListItemView*>& rows() const { return taskRows; }
 
 protected:

@@ -12,6 +12,9 @@
 #include <algorithm>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int failureLineHeight = 26;
@@ -24,12 +27,9 @@ InstallationResultScreenView::InstallationResultScreenView(Coordinator& coordina
     : ScreenView(coordinator, viewModel, parent), image(new ImageView(QString(), QSize(imageSide, imageSide))),
       title(screen::title(QString(), 56)), subtitle(screen::subtitle(QString())), details(new QFrame),
       failures(new QWidget), failureLines(new QVBoxLayout), failureScroll(nullptr),
-      error(screen::label(QString(), u"Poppins-Light", 16)),
-      support(new LinkButton(QStringLiteral("support.link.title"))),
-      close(screen::button(QStringLiteral("button.close"), ButtonStyleType::primary)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(trailingLeadingMargin, 0, trailingLeadingMargin, bottomMargin);
-    column->setSpacing(0);
+      error(screen::label(QString(), u"Poppins-Light", 16)), support(new LinkButton(u"support.link.title"_s)),
+      close(screen::button(u"button.close"_s, ButtonStyleType::primary)) {
+    auto* column = screen::column(this, {trailingLeadingMargin, 0, trailingLeadingMargin, bottomMargin});
     // Gives way first when the details need the room.
     column->addSpacerItem(new QSpacerItem(0, topMargin, QSizePolicy::Minimum, QSizePolicy::Preferred));
     column->addWidget(image, 0, Qt::AlignHCenter);
@@ -41,11 +41,10 @@ InstallationResultScreenView::InstallationResultScreenView(Coordinator& coordina
     column->addSpacing(20);
 
     // The failed applications and the error text, on one card.
-    details->setObjectName(QStringLiteral("resultDetails"));
-    details->setStyleSheet(
-            QStringLiteral("QFrame#resultDetails { background: %1; border: 1px solid %2;"
-                           " border-radius: 16px; }")
-                    .arg(screen::css(QColor(255, 255, 255, 14)), screen::css(QColor(255, 255, 255, 26))));
+    details->setObjectName(u"resultDetails"_s);
+    details->setStyleSheet(u"QFrame#resultDetails { background: %1; border: 1px solid %2;"
+                           " border-radius: 16px; }"_s.arg(screen::css(QColor(255, 255, 255, 14)),
+                                                           screen::css(QColor(255, 255, 255, 26))));
     auto* detailsColumn = new QVBoxLayout(details);
     detailsColumn->setContentsMargins(20, 14, 20, 14);
     detailsColumn->setSpacing(6);

@@ -29,12 +29,6 @@ public:
 
     InstallationResultScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, QWidget* parent = nullptr);
 
-    const ResultPresentation& presentation() const { return shown; }
-    LinkButton* supportLink() const { return support; }
-    CustomButtonView* closeButton() const { return close; }
-    QWidget* failureList() const { return failures; }
-    QLabel* errorLabel() const { return error; }
-
 protected:
     void refresh() override;
 

@@ -9,17 +9,16 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 NoConnectionScreenView::NoConnectionScreenView(Coordinator& coordinator, InstallationViewModel& viewModel,
                                                QWidget* parent)
-    : ScreenView(coordinator, viewModel, parent),
-      cancel(screen::button(QStringLiteral("button.cancel"), ButtonStyleType::ternary)),
-      retry(screen::button(QStringLiteral("button.retry"), ButtonStyleType::primary)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin);
-    column->setSpacing(0);
+    : ScreenView(coordinator, viewModel, parent), cancel(screen::button(u"button.cancel"_s, ButtonStyleType::ternary)),
+      retry(screen::button(u"button.retry"_s, ButtonStyleType::primary)) {
+    auto* column = screen::column(this, {trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin});
 
     const QString titleText = localized(u"info.error.connectivity.fail.title");
-    auto* image = new ImageView(QStringLiteral("network-failure"), QSize(imageSide, imageSide));
+    auto* image = new ImageView(u"network-failure"_s, QSize(imageSide, imageSide));
     image->setAccessibleName(titleText);
     column->addWidget(image, 0, Qt::AlignHCenter);
     column->addSpacing(24);

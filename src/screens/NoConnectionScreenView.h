@@ -21,7 +21,6 @@ public:
     NoConnectionScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, QWidget* parent = nullptr);
 
     CustomButtonView* cancelButton() const { return cancel; }
-    CustomButtonView* retryButton() const { return retry; }
 
 private:
     bool isButtonEnabled = true;

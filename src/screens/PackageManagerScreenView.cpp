@@ -14,15 +14,14 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 PackageManagerScreenView::PackageManagerScreenView(Coordinator& coordinator, InstallationViewModel& viewModel,
                                                    QWidget* parent)
     : ScreenView(coordinator, viewModel, parent), uknownDevice(localized(u"device.detected.unknown")),
       title(new QLabel), pages(new QStackedWidget), loadingSpinner(new SpinnerView(48)), list(new QWidget),
-      listLayout(new QVBoxLayout(list)),
-      bar(screen::bottomBar(QStringLiteral("button.download"), spaceBetweenCancelBack)) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin);
-    column->setSpacing(0);
+      listLayout(new QVBoxLayout(list)), bar(screen::bottomBar(u"button.download"_s, spaceBetweenCancelBack)) {
+    auto* column = screen::column(this, {trailingLeadingMargin, topMargin, trailingLeadingMargin, bottomMargin});
 
     title->setTextFormat(Qt::RichText);
     title->setWordWrap(true);

@@ -2,20 +2,20 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 ResultPresentation resultPresentation(bool isInstallationSuccessful, bool anyOptionalPackageFailedToInstall,
                                       const QList<AppInstallTask>& tasks, const QString& fatalErrorMessage) {
     ResultPresentation presentation;
-    presentation.imageName = isInstallationSuccessful && !anyOptionalPackageFailedToInstall ? QStringLiteral("success")
-                                                                                            : QStringLiteral("failure");
-    presentation.titleKey = isInstallationSuccessful ? QStringLiteral("info.success.title")
-                                                     : QStringLiteral("info.error.install.fail.title");
-    presentation.subtitleKey = isInstallationSuccessful ? QStringLiteral("info.success.subtitle")
-                                                        : QStringLiteral("info.error.install.fail.subtitle");
+    presentation.imageName =
+            isInstallationSuccessful && !anyOptionalPackageFailedToInstall ? u"success"_s : u"failure"_s;
+    presentation.titleKey = isInstallationSuccessful ? u"info.success.title"_s : u"info.error.install.fail.title"_s;
+    presentation.subtitleKey =
+            isInstallationSuccessful ? u"info.success.subtitle"_s : u"info.error.install.fail.subtitle"_s;
     if (!tasks.isEmpty() && (!isInstallationSuccessful || anyOptionalPackageFailedToInstall)) {
         for (const AppInstallTask& task : tasks) {
             if (task.state == ToInstallListItemViewState::failed) {
-                presentation.failureLines.append(task.name + QStringLiteral(" - ") +
-                                                 task.errorMessage.value_or(QString()));
+                presentation.failureLines.append(u"%1 - %2"_s.arg(task.name, task.errorMessage.value_or(QString())));
             }
         }
     }

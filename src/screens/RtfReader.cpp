@@ -16,6 +16,9 @@
 #include <limits>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int maximumGroupDepth = 256;
@@ -145,7 +148,7 @@ public:
             ++position;
         }
         if (!input.sliced(position).startsWith("{\\rtf")) {
-            fail(QStringLiteral("the data does not start with {\\rtf"));
+            fail(u"the data does not start with {\\rtf"_s);
         }
         while (position < input.size()) {
             const char c = input[position++];
@@ -170,7 +173,7 @@ public:
                 byte(c, false);
             }
         }
-        fail(QStringLiteral("the document ends inside a group"));
+        fail(u"the document ends inside a group"_s);
     }
 
 private:
@@ -180,7 +183,7 @@ private:
         flushText();
         pendingFallback = 0;
         if (groups.size() >= maximumGroupDepth) {
-            fail(QStringLiteral("groups are nested too deeply"));
+            fail(u"groups are nested too deeply"_s);
         }
         groups.append(state);
     }
@@ -189,7 +192,7 @@ private:
         flushText();
         pendingFallback = 0;
         if (groups.isEmpty()) {
-            fail(QStringLiteral("a group is closed that was never opened"));
+            fail(u"a group is closed that was never opened"_s);
         }
         if (state.destination == Destination::fontTable && !fontName.trimmed().isEmpty()) {
             commitFont(); // some writers leave out the closing ';' of the last font
@@ -199,7 +202,7 @@ private:
 
     void readControl() {
         if (position >= input.size()) {
-            fail(QStringLiteral("the document ends after a backslash"));
+            fail(u"the document ends after a backslash"_s);
         }
         const char first = input[position];
         if (isLetter(first)) {
@@ -209,7 +212,7 @@ private:
         ++position;
         if (first == '\'') {
             if (position + 2 > input.size() || hexValue(input[position]) < 0 || hexValue(input[position + 1]) < 0) {
-                fail(QStringLiteral("a \\' escape is not followed by two hexadecimal digits"));
+                fail(u"a \\' escape is not followed by two hexadecimal digits"_s);
             }
             const char value = static_cast<char>(hexValue(input[position]) * 16 + hexValue(input[position + 1]));
             position += 2;
@@ -252,7 +255,7 @@ private:
             ++position;
         }
         if (position - start > maximumControlWordLength) {
-            fail(QStringLiteral("a control word is too long"));
+            fail(u"a control word is too long"_s);
         }
         const QByteArray word = input.sliced(start, position - start).toByteArray();
 
@@ -269,7 +272,7 @@ private:
             parameter = parameter * 10 + (input[position] - '0');
             ++position;
             if (position - digitsStart > maximumParameterDigits) {
-                fail(QStringLiteral("a control word has too long a number"));
+                fail(u"a control word has too long a number"_s);
             }
         }
         hasParameter = position > digitsStart;
@@ -283,130 +286,116 @@ private:
 
     void controlWord(const QByteArray& word, bool hasParameter, int parameter) {
         if (word == "bin") {
-            // Binary data is skipped whatever the destination, and is never a fallback character.
-            const qsizetype length = hasParameter ? std::max(parameter, 0) : 0;
-            if (length > input.size() - position) {
-                fail(QStringLiteral("binary data runs past the end of the document"));
-            }
-            position += length;
+            skipBinary(hasParameter ? std::max(parameter, 0) : 0);
             return;
         }
-        if (consumeFallback() || state.destination == Destination::skipped) {
-            return;
-        }
-        const bool on = !hasParameter || parameter != 0;
-
-        if (skippedDestinations().contains(word)) {
-            flushText();
-            state.destination = Destination::skipped;
-            return;
-        }
-        if (word == "fonttbl") {
-            flushText();
-            state.destination = Destination::fontTable;
-            return;
-        }
-        if (word == "colortbl") {
-            flushText();
-            state.destination = Destination::colorTable;
-            componentSeen = false;
+        if (consumeFallback() || state.destination == Destination::skipped || destinationWord(word)) {
             return;
         }
         if (state.destination == Destination::fontTable) {
             fontTableWord(word, parameter);
-            return;
-        }
-        if (state.destination == Destination::colorTable) {
+        } else if (state.destination == Destination::colorTable) {
             colorTableWord(word, parameter);
-            return;
+        } else if (!textWord(word, parameter)) {
+            flushText(); // everything else changes how the text that follows looks
+            formattingWord(word, parameter, !hasParameter || parameter != 0);
         }
+    }
 
+    // Binary data is skipped whatever the destination, and is never a fallback character.
+    void skipBinary(qsizetype length) {
+        if (length > input.size() - position) {
+            fail(u"binary data runs past the end of the document"_s);
+        }
+        position += length;
+    }
+
+    // A word that opens a destination other than the text: the group's content goes there.
+    bool destinationWord(const QByteArray& word) {
+        if (skippedDestinations().contains(word)) {
+            flushText();
+            state.destination = Destination::skipped;
+        } else if (word == "fonttbl") {
+            flushText();
+            state.destination = Destination::fontTable;
+        } else if (word == "colortbl") {
+            flushText();
+            state.destination = Destination::colorTable;
+            componentSeen = false;
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // A word that stands for a character or ends a paragraph.
+    bool textWord(const QByteArray& word, int parameter) {
         if (word == "u") {
             const int unit = parameter < 0 ? parameter + 65536 : parameter;
             character(QChar(static_cast<char16_t>(unit & 0xFFFF)));
             pendingFallback = state.unicodeFallbackLength;
-            return;
-        }
-        if (const auto found = characterWords().constFind(word); found != characterWords().constEnd()) {
+        } else if (const auto found = characterWords().constFind(word); found != characterWords().constEnd()) {
             character(QChar(*found));
-            return;
-        }
-        if (word == "par" || word == "sect" || word == "page" || word == "row") {
+        } else if (word == "par" || word == "sect" || word == "page" || word == "row") {
             paragraph();
-            return;
+        } else {
+            return false;
         }
+        return true;
+    }
 
-        flushText(); // everything below changes how the text that follows looks
-        CharacterState& characterState = state.character;
-        ParagraphState& paragraphState = state.paragraph;
-        if (word == "uc") {
-            state.unicodeFallbackLength = std::max(parameter, 0);
-        } else if (word == "ansi") {
-            documentCodePage = 1252;
-        } else if (word == "mac") {
-            documentCodePage = 10000;
-        } else if (word == "pc") {
-            documentCodePage = 437;
-        } else if (word == "pca") {
-            documentCodePage = 850;
-        } else if (word == "ansicpg") {
-            documentCodePage = parameter;
-        } else if (word == "deff") {
-            defaultFont = parameter;
-        } else if (word == "plain") {
-            characterState = CharacterState{};
-        } else if (word == "b") {
-            characterState.bold = on;
-        } else if (word == "i") {
-            characterState.italic = on;
-        } else if (word == "strike") {
-            characterState.strikeOut = on;
-        } else if (word == "v") {
-            characterState.hidden = on;
-        } else if (word == "ulnone") {
-            characterState.underline = false;
-        } else if (word.startsWith("ul") && word != "ulc") {
-            characterState.underline = on;
-        } else if (word == "f") {
-            characterState.font = parameter;
-        } else if (word == "fs") {
-            characterState.halfPoints = parameter > 0 ? parameter : defaultHalfPoints;
-        } else if (word == "cf") {
-            characterState.foreground = parameter;
-        } else if (word == "cb" || word == "highlight" || word == "chcbpat") {
-            characterState.background = parameter;
-        } else if (word == "super") {
-            characterState.verticalAlignment = QTextCharFormat::AlignSuperScript;
-        } else if (word == "sub") {
-            characterState.verticalAlignment = QTextCharFormat::AlignSubScript;
-        } else if (word == "nosupersub") {
-            characterState.verticalAlignment = QTextCharFormat::AlignNormal;
-        } else if (word == "pard") {
-            paragraphState = ParagraphState{};
-        } else if (word == "ql") {
-            paragraphState.alignment = Qt::AlignLeft;
-        } else if (word == "qc") {
-            paragraphState.alignment = Qt::AlignHCenter;
-        } else if (word == "qr") {
-            paragraphState.alignment = Qt::AlignRight;
-        } else if (word == "qj") {
-            paragraphState.alignment = Qt::AlignJustify;
-        } else if (word == "li") {
-            paragraphState.leftIndent = parameter;
-        } else if (word == "ri") {
-            paragraphState.rightIndent = parameter;
-        } else if (word == "fi") {
-            paragraphState.firstLineIndent = parameter;
-        } else if (word == "sb") {
-            paragraphState.spaceBefore = parameter;
-        } else if (word == "sa") {
-            paragraphState.spaceAfter = parameter;
-        } else if (word == "sl") {
-            paragraphState.lineSpacing = parameter;
-        } else if (word == "slmult") {
-            paragraphState.lineSpacingIsMultiple = on;
-        } else if (word == "tx") {
-            paragraphState.tabStops.append(parameter);
+    using FormattingWord = void (*)(Parser&, int parameter, bool on);
+
+    // Words that set the document's code page and default font, or how characters and paragraphs look.
+    static const QHash<QByteArray, FormattingWord>& formattingWords() {
+        static const QHash<QByteArray, FormattingWord> words{
+                {"uc", [](Parser& p, int n, bool) { p.state.unicodeFallbackLength = std::max(n, 0); }},
+                {"ansi", [](Parser& p, int, bool) { p.documentCodePage = 1252; }},
+                {"mac", [](Parser& p, int, bool) { p.documentCodePage = 10000; }},
+                {"pc", [](Parser& p, int, bool) { p.documentCodePage = 437; }},
+                {"pca", [](Parser& p, int, bool) { p.documentCodePage = 850; }},
+                {"ansicpg", [](Parser& p, int n, bool) { p.documentCodePage = n; }},
+                {"deff", [](Parser& p, int n, bool) { p.defaultFont = n; }},
+                {"plain", [](Parser& p, int, bool) { p.state.character = CharacterState{}; }},
+                {"b", [](Parser& p, int, bool on) { p.state.character.bold = on; }},
+                {"i", [](Parser& p, int, bool on) { p.state.character.italic = on; }},
+                {"strike", [](Parser& p, int, bool on) { p.state.character.strikeOut = on; }},
+                {"v", [](Parser& p, int, bool on) { p.state.character.hidden = on; }},
+                {"ulnone", [](Parser& p, int, bool) { p.state.character.underline = false; }},
+                {"ulc", [](Parser&, int, bool) {}}, // the underline's colour, not an underline
+                {"f", [](Parser& p, int n, bool) { p.state.character.font = n; }},
+                {"fs", [](Parser& p, int n, bool) { p.state.character.halfPoints = n > 0 ? n : defaultHalfPoints; }},
+                {"cf", [](Parser& p, int n, bool) { p.state.character.foreground = n; }},
+                {"cb", [](Parser& p, int n, bool) { p.state.character.background = n; }},
+                {"highlight", [](Parser& p, int n, bool) { p.state.character.background = n; }},
+                {"chcbpat", [](Parser& p, int n, bool) { p.state.character.background = n; }},
+                {"super",
+                 [](Parser& p, int, bool) { p.state.character.verticalAlignment = QTextCharFormat::AlignSuperScript; }},
+                {"sub",
+                 [](Parser& p, int, bool) { p.state.character.verticalAlignment = QTextCharFormat::AlignSubScript; }},
+                {"nosupersub",
+                 [](Parser& p, int, bool) { p.state.character.verticalAlignment = QTextCharFormat::AlignNormal; }},
+                {"pard", [](Parser& p, int, bool) { p.state.paragraph = ParagraphState{}; }},
+                {"ql", [](Parser& p, int, bool) { p.state.paragraph.alignment = Qt::AlignLeft; }},
+                {"qc", [](Parser& p, int, bool) { p.state.paragraph.alignment = Qt::AlignHCenter; }},
+                {"qr", [](Parser& p, int, bool) { p.state.paragraph.alignment = Qt::AlignRight; }},
+                {"qj", [](Parser& p, int, bool) { p.state.paragraph.alignment = Qt::AlignJustify; }},
+                {"li", [](Parser& p, int n, bool) { p.state.paragraph.leftIndent = n; }},
+                {"ri", [](Parser& p, int n, bool) { p.state.paragraph.rightIndent = n; }},
+                {"fi", [](Parser& p, int n, bool) { p.state.paragraph.firstLineIndent = n; }},
+                {"sb", [](Parser& p, int n, bool) { p.state.paragraph.spaceBefore = n; }},
+                {"sa", [](Parser& p, int n, bool) { p.state.paragraph.spaceAfter = n; }},
+                {"sl", [](Parser& p, int n, bool) { p.state.paragraph.lineSpacing = n; }},
+                {"slmult", [](Parser& p, int, bool on) { p.state.paragraph.lineSpacingIsMultiple = on; }},
+                {"tx", [](Parser& p, int n, bool) { p.state.paragraph.tabStops.append(n); }}};
+        return words;
+    }
+
+    void formattingWord(const QByteArray& word, int parameter, bool on) {
+        if (const auto found = formattingWords().constFind(word); found != formattingWords().constEnd()) {
+            (*found)(*this, parameter, on);
+        } else if (word.startsWith("ul")) {
+            state.character.underline = on; // \ul and every kind of underline: \uld, \ulw, \ulwave ...
         }
         // Any other word (page layout, revision marks, list levels ...) does not change the text.
     }

@@ -9,6 +9,8 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 ScreenView::ScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, QWidget* parent)
     : QWidget(parent), coordinator(coordinator), viewModel(viewModel) {
     // The window's background shows through every screen.
@@ -32,11 +34,14 @@ void ScreenView::showEvent(QShowEvent* event) {
 namespace screen {
 
 QString css(const QColor& color) {
-    return QStringLiteral("rgba(%1,%2,%3,%4)")
-            .arg(color.red())
-            .arg(color.green())
-            .arg(color.blue())
-            .arg(color.alphaF(), 0, 'f', 3);
+    return u"rgba(%1,%2,%3,%4)"_s.arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alphaF(), 0, 'f', 3);
+}
+
+QVBoxLayout* column(QWidget* screen, const QMargins& margins) {
+    auto* layout = new QVBoxLayout(screen);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(0);
+    return layout;
 }
 
 QLabel* label(const QString& text, QStringView fontName, qreal size, QStringView colorName) {
@@ -73,8 +78,8 @@ BottomBar bottomBar(const QString& nextKey, int preferredSpace) {
     bar.layout = new QHBoxLayout;
     bar.layout->setContentsMargins(0, 0, 0, 0);
     bar.layout->setSpacing(0);
-    bar.cancel = button(QStringLiteral("button.cancel"), ButtonStyleType::ternary);
-    bar.back = button(QStringLiteral("button.back"), ButtonStyleType::secondary);
+    bar.cancel = button(u"button.cancel"_s, ButtonStyleType::ternary);
+    bar.back = button(u"button.back"_s, ButtonStyleType::secondary);
     bar.next = button(nextKey, ButtonStyleType::primary);
     bar.layout->addWidget(bar.cancel);
     bar.layout->addSpacerItem(new QSpacerItem(preferredSpace, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
@@ -87,13 +92,12 @@ BottomBar bottomBar(const QString& nextKey, int preferredSpace) {
 QString scrollBarStyleSheet() {
     const QColor handle(255, 255, 255, 64);
     const QColor handleHover(255, 255, 255, 120);
-    return QStringLiteral("QScrollBar:vertical { background: transparent; width: 12px; margin: 4px 2px 4px 2px; }"
-                          "QScrollBar::handle:vertical { background: %1; border-radius: 4px; min-height: 36px; }"
-                          "QScrollBar::handle:vertical:hover, QScrollBar::handle:vertical:pressed { background: %2; }"
-                          "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
-                          "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"
-                          "QScrollBar:horizontal { height: 0; }")
-            .arg(css(handle), css(handleHover));
+    return u"QScrollBar:vertical { background: transparent; width: 12px; margin: 4px 2px 4px 2px; }"
+           "QScrollBar::handle:vertical { background: %1; border-radius: 4px; min-height: 36px; }"
+           "QScrollBar::handle:vertical:hover, QScrollBar::handle:vertical:pressed { background: %2; }"
+           "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
+           "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"
+           "QScrollBar:horizontal { height: 0; }"_s.arg(css(handle), css(handleHover));
 }
 
 QScrollArea* scrollArea(QWidget* content) {
@@ -103,10 +107,10 @@ QScrollArea* scrollArea(QWidget* content) {
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setFocusPolicy(Qt::NoFocus);
     // The viewport and the content are plain widgets, which a style sheet would otherwise paint.
-    area->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; border: none; }"
-                                       "QScrollArea > QWidget#qt_scrollarea_viewport,"
-                                       " QScrollArea > QWidget#qt_scrollarea_viewport > QWidget"
-                                       " { background: transparent; }") +
+    area->setStyleSheet(u"QScrollArea { background: transparent; border: none; }"
+                        "QScrollArea > QWidget#qt_scrollarea_viewport,"
+                        " QScrollArea > QWidget#qt_scrollarea_viewport > QWidget"
+                        " { background: transparent; }"_s +
                         scrollBarStyleSheet());
     area->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);

@@ -11,6 +11,7 @@
 #include <vector>
 
 class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QScrollArea;
 
@@ -79,6 +80,9 @@ CustomButtonView* button(const QString& key, ButtonStyleType style, QSize size =
 
 // Cancel, a flexible space, Back, a 24-point gap and the Next-type button. The space takes what the
 // row leaves, `preferredSpace` at most: the 700-point column cannot always hold more.
+// The screen's column of content, inset by `margins`, without spacing of its own.
+QVBoxLayout* column(QWidget* screen, const QMargins& margins);
+
 struct BottomBar {
     QHBoxLayout* layout = nullptr;
     CustomButtonView* cancel = nullptr;

@@ -10,6 +10,9 @@
 #include <QVBoxLayout>
 
 namespace tarn {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 std::unique_ptr<QTextDocument> fallbackDocument() {
@@ -40,15 +43,15 @@ std::unique_ptr<QTextDocument> loadRTFDocument(const QString& fileName, const QS
 }
 
 std::unique_ptr<QTextDocument> loadEULA() {
-    return loadRTFDocument(QStringLiteral("TARN_EULA.RTF"));
+    return loadRTFDocument(u"TARN_EULA.RTF"_s);
 }
 
 std::unique_ptr<QTextDocument> loadLegalNotice() {
-    return loadRTFDocument(QStringLiteral("TARN_LegalNotice.RTF"));
+    return loadRTFDocument(u"TARN_LegalNotice.RTF"_s);
 }
 
 StyledText highlightedTitle(const QString& templateText, const QString& highlight) {
-    const QString placeholder = QStringLiteral("%@");
+    const QString placeholder = u"%@"_s;
     const QString filled = QString(templateText).replace(placeholder, highlight);
     const QString ownText = QString(templateText).remove(placeholder);
     const QFont titleFont = theme::font(u"Poppins-Medium", 32);

@@ -8,15 +8,15 @@
 
 namespace tarn {
 
+using namespace Qt::StringLiterals;
+
 WelcomeScreenView::WelcomeScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, QWidget* parent)
     : ScreenView(coordinator, viewModel, parent),
-      start(screen::button(QStringLiteral("welcome.button.text"), ButtonStyleType::primary, QSize(300, 56))) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(leadingMarging, topMargin, leadingMarging, topMargin);
-    column->setSpacing(0);
+      start(screen::button(u"welcome.button.text"_s, ButtonStyleType::primary, QSize(300, 56))) {
+    auto* column = screen::column(this, {leadingMarging, topMargin, leadingMarging, topMargin});
 
-    auto* logo = new ImageView(QStringLiteral("tarn-logo-white"), QSize(imageWidth, imageHeight));
-    logo->setAccessibleName(QStringLiteral("T.A.R.N."));
+    auto* logo = new ImageView(u"tarn-logo-white"_s, QSize(imageWidth, imageHeight));
+    logo->setAccessibleName(u"T.A.R.N."_s);
     column->addWidget(logo, 0, Qt::AlignLeft);
     column->addStretch(3);
 

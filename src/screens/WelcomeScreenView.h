@@ -15,8 +15,6 @@ public:
 
     WelcomeScreenView(Coordinator& coordinator, InstallationViewModel& viewModel, QWidget* parent = nullptr);
 
-    CustomButtonView* startButton() const { return start; }
-
 private:
     bool isButtonEnabled = true;
     CustomButtonView* start;

@@ -10,7 +10,6 @@
 namespace tarn::test {
 namespace {
 
-using Screen = Coordinator::Screen;
 using testing::Each;
 using testing::ElementsAre;
 
@@ -18,62 +17,48 @@ class TARNInstallerAppTest : public ScreenTest {
 protected:
     TARNInstallerAppTest() { goOnline(); }
 
-    TARNInstallerApp& app() {
-        if (!shell) {
-            shell = std::make_unique<TARNInstallerApp>(coordinator, model(), host);
-        }
-        return *shell;
-    }
-
     // The window open and active, as after start-up.
     void start() {
-        app().show();
-        ASSERT_TRUE(showActive(*app().window()));
+        app.show();
+        ASSERT_TRUE(showActive(*app.window()));
         settle();
     }
 
-    void walkTo(Screen screen) {
-        coordinator.push(screen);
-        settle();
-    }
-
-    std::unique_ptr<TARNInstallerApp> shell;
+    TARNInstallerApp app{coordinator, model(), host};
 };
 
 // The title names the window for the window list, task switchers and screen readers.
 TEST_F(TARNInstallerAppTest, WindowOpensAt900By700CentredWithItsTitleAndIsRestoredWhenActiveAgain) {
+    coordinator.quit();
+    EXPECT_EQ(host->terminations, 1) << "before the window appears, granted at once";
     start();
     EXPECT_TRUE(host->contentSizes.contains(QSize(900, 700)));
     EXPECT_GE(host->centerings, 1);
     ASSERT_FALSE(host->titles.isEmpty());
-    EXPECT_THAT(host->titles, Each(QStringLiteral("T.A.R.N. Installer")));
-    EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
+    EXPECT_THAT(host->titles, Each(u"T.A.R.N. Installer"_s));
 
     host->contentSizes.clear();
     host->centerings = 0;
-    app().window()->resize(1400, 1000);
+    app.window()->resize(1400, 1000);
     QWidget other;
     ASSERT_TRUE(showActive(other));
-    ASSERT_TRUE(showActive(*app().window()));
+    ASSERT_TRUE(showActive(*app.window()));
     EXPECT_THAT(host->contentSizes, ElementsAre(QSize(900, 700)));
     EXPECT_EQ(host->centerings, 1);
-}
 
-TEST_F(TARNInstallerAppTest, QtHostGivesTheContentTheSizeAskedForBelowMenusAndToolbar) {
-    QtWindowHost qtHost(app().window());
+    QtWindowHost qtHost(app.window());
     qtHost.setContentSize(QSize(900, 700));
-    app().window()->show();
     settle();
-    EXPECT_EQ(app().window()->centralWidget()->size(), QSize(900, 700));
-    EXPECT_GT(app().window()->height(), 700);
-    qtHost.setTitle(QStringLiteral("x"));
-    EXPECT_EQ(app().window()->windowTitle(), QStringLiteral("x"));
+    EXPECT_EQ(app.window()->centralWidget()->size(), QSize(900, 700));
+    EXPECT_GT(app.window()->height(), 700) << "below the menus";
+    qtHost.setTitle(u"x"_s);
+    EXPECT_EQ(app.window()->windowTitle(), u"x"_s);
 }
 
 TEST_F(TARNInstallerAppTest, CloseQuitOrASystemQuitOnAWorkingScreenAsksToCancelAndKeepsTheWindow) {
     const std::pair<const char*, std::function<void()>> ways[]{
-            {"close", [this] { EXPECT_FALSE(app().window()->close()); }},
-            {"Quit", [this] { app().quitAction()->trigger(); }},
+            {"close", [this] { EXPECT_FALSE(app.window()->close()); }},
+            {"Quit", [this] { app.quitAction()->trigger(); }},
             {"system quit", [] {
                  QEvent quit(QEvent::Quit);
                  QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
@@ -81,71 +66,48 @@ TEST_F(TARNInstallerAppTest, CloseQuitOrASystemQuitOnAWorkingScreenAsksToCancelA
     start();
     for (const auto& [name, ask] : ways) {
         SCOPED_TRACE(name);
-        walkTo(Screen::eula);
+        walkTo({Screen::eula});
         ask();
         settle();
-        EXPECT_TRUE(app().window()->isVisible());
+        EXPECT_TRUE(app.window()->isVisible());
         EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
         EXPECT_EQ(host->terminations, 0);
     }
-    app().quitAction()->trigger();
+    app.quitAction()->trigger();
     EXPECT_EQ(host->terminations, 1) << "Quit on the cancel confirmation ends";
+    click(buttonWithKey(*app.rootView()->currentView(), u"button.yes"_s));
+    EXPECT_EQ(host->terminations, 2) << "and so does Yes";
 }
 
-struct FinalScreenCase {
-    Screen screen;
-    bool runFinished;
-};
-
-class CloseOnFinalScreenTest : public TARNInstallerAppTest, public testing::WithParamInterface<FinalScreenCase> {};
-
-// Cancelling before any run must not celebrate an installation that never happened.
-TEST_P(CloseOnFinalScreenTest, KeepsTheScreenAndOpensTheSuccessPageOnceOnlyAfterARun) {
+// On the confirmation and the result, close and Quit end the program on that screen and ask for the
+// success page, which the workflow opens once and only after a successful run.
+TEST_F(TARNInstallerAppTest, OnTheFinalScreensCloseAndQuitStayAndAskForTheSuccessPage) {
     loadSampleConfiguration();
-    if (GetParam().runFinished) {
-        finishEmptyRun();
-    }
     start();
-    walkTo(GetParam().screen);
-    const QList<Screen> history = coordinator.stack;
-    EXPECT_CALL(*opener, open(QUrl(QStringLiteral("https://tarn.test/welcome")))).Times(GetParam().runFinished ? 1 : 0);
-    EXPECT_FALSE(app().window()->close());
-    app().quitAction()->trigger();
-    settle();
-    EXPECT_TRUE(app().window()->isVisible());
-    EXPECT_EQ(coordinator.currentScreen(), GetParam().screen);
-    EXPECT_EQ(coordinator.stack, history);
-}
-
-INSTANTIATE_TEST_SUITE_P(ExitAndResult, CloseOnFinalScreenTest,
-                         testing::Values(FinalScreenCase{Screen::exit, false}, FinalScreenCase{Screen::exit, true},
-                                         FinalScreenCase{Screen::installResult, false},
-                                         FinalScreenCase{Screen::installResult, true}),
-                         [](const auto& info) {
-                             return screenName(info.param.screen).toStdString() +
-                                    (info.param.runFinished ? "AfterARun" : "BeforeAnyRun");
-                         });
-
-TEST_F(TARNInstallerAppTest, TerminationBeforeTheWindowAppearsIsGrantedAtOnce) {
-    app();
-    coordinator.quit();
-    EXPECT_EQ(host->terminations, 1);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome));
+    finishEmptyRun();
+    EXPECT_CALL(*opener, open(QUrl(u"https://tarn.test/welcome"_s)));
+    for (const Screen screen : {Screen::exit, Screen::installResult}) {
+        SCOPED_TRACE(screenName(screen).toStdString());
+        walkTo({screen});
+        const QList<Screen> history = coordinator.stack;
+        EXPECT_FALSE(app.window()->close());
+        app.quitAction()->trigger();
+        settle();
+        EXPECT_TRUE(app.window()->isVisible());
+        EXPECT_EQ(coordinator.stack, history);
+    }
 }
 
 TEST_F(TARNInstallerAppTest, LogCommandOpensTheLogFileWhenThereIsOne) {
-    logger->fileURL = QUrl::fromLocalFile(QStringLiteral("/var/tmp/tarn/2024-05-01.log"));
+    const QUrl log = QUrl::fromLocalFile(u"/var/tmp/tarn/2024-05-01.log"_s);
+    logger->fileURL = log;
     start();
-    QTest::keyClick(app().window(), Qt::Key_O, Qt::ControlModifier);
-    EXPECT_THAT(host->openedFiles, ElementsAre(QUrl::fromLocalFile(QStringLiteral("/var/tmp/tarn/2024-05-01.log"))));
-
+    QTest::keyClick(app.window(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_THAT(host->openedFiles, ElementsAre(log));
     logger->fileURL.reset();
-    app().openLogsAction()->trigger();
+    app.openLogsAction()->trigger();
+    LogCommands().openLogFile(*host); // without a workflow
     EXPECT_EQ(host->openedFiles.size(), 1) << "nothing to open, nothing reported";
-
-    LogCommands withoutWorkflow;
-    withoutWorkflow.openLogFile(*host);
-    EXPECT_EQ(host->openedFiles.size(), 1);
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QAccessible>
-#include <QHBoxLayout>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVariantAnimation>
@@ -15,43 +15,38 @@
 namespace tarn {
 namespace {
 
+using namespace Qt::StringLiterals;
 using Style = ButtonStyleType;
 using State = ButtonVisualState;
 
 TEST(ButtonColourTest, EachStyleAndPointerStateSelectsItsNamedColoursAndDisabledWinsOverHover) {
-    struct StyleCase {
-        Style style;
-        const char* family;
-        bool seeThroughFace;
-    };
-    struct StateCase {
-        bool enabled;
-        bool hovered;
-        const char* state;
-    };
-    const StyleCase styles[] = {{Style::primary, "ButtonPrimary", false},
-                                {Style::primaryDestructive, "ButtonPrimaryDestructive", false},
-                                {Style::secondary, "ButtonSecondary", true},
-                                {Style::ternary, "ButtonTernary", false}};
-    const StateCase states[] = {
-            {true, false, "Base"}, {true, true, "Hover"}, {false, false, "Disabled"}, {false, true, "Disabled"}};
-    for (const StyleCase& style : styles) {
-        for (const StateCase& state : states) {
-            SCOPED_TRACE(std::string(style.family) + state.state + (state.hovered ? " hovered" : ""));
-            const QString family = QString::fromLatin1(style.family);
-            const QColor face = theme::color(family + QStringLiteral("Background") + QLatin1String(state.state));
-            const ButtonColors colors = buttonColors(style.style, buttonVisualState(state.enabled, state.hovered));
+    const std::pair<Style, QString> styles[] = {{Style::primary, u"ButtonPrimary"_s},
+                                                {Style::primaryDestructive, u"ButtonPrimaryDestructive"_s},
+                                                {Style::secondary, u"ButtonSecondary"_s},
+                                                {Style::ternary, u"ButtonTernary"_s}};
+    const std::tuple<bool, bool, QString> states[] = {{true, false, u"Base"_s},
+                                                      {true, true, u"Hover"_s},
+                                                      {false, false, u"Disabled"_s},
+                                                      {false, true, u"Disabled"_s}};
+    for (const auto& [style, family] : styles) {
+        for (const auto& [enabled, hovered, state] : states) {
+            SCOPED_TRACE((family + state).toStdString() + (hovered ? " hovered" : ""));
+            const QColor face = theme::color(family + u"Background"_s + state);
+            const ButtonColors colors = buttonColors(style, buttonVisualState(enabled, hovered));
             ASSERT_TRUE(face.isValid());
-            EXPECT_EQ(colors.background, style.seeThroughFace ? QColor(Qt::transparent) : face);
+            EXPECT_EQ(colors.background, style == Style::secondary ? QColor(Qt::transparent) : face);
             EXPECT_EQ(colors.border, face);
-            EXPECT_EQ(colors.foreground, theme::color(family + QStringLiteral("Text") + QLatin1String(state.state)));
+            EXPECT_EQ(colors.foreground, theme::color(family + u"Text"_s + state));
         }
     }
 }
 
 class CustomButtonViewTest : public ::testing::Test {
 protected:
-    void SetUp() override { test::useShippedResources(); }
+    void SetUp() override {
+        test::useShippedResources();
+        button.resize(155, 56);
+    }
 
     static QImage render(CustomButtonView& button) {
         QImage image(button.size(), QImage::Format_ARGB32_Premultiplied);
@@ -59,102 +54,88 @@ protected:
         button.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
         return image;
     }
-
-    static void finishHover(CustomButtonView& button) {
-        button.hoverAnimation()->setCurrentTime(CustomButtonView::hoverAnimationMilliseconds);
+    // Whether the face left of the caption is drawn, over black, as `state` should.
+    bool drawnAs(State state) {
+        QImage pixel(1, 1, QImage::Format_ARGB32_Premultiplied);
+        pixel.fill(Qt::black);
+        QPainter(&pixel).fillRect(0, 0, 1, 1, buttonColors(Style::primary, state).background);
+        const QColor expected = pixel.pixelColor(0, 0);
+        const QColor drawn = render(button).pixelColor(16, button.height() / 2);
+        return std::abs(drawn.red() - expected.red()) <= 2 && std::abs(drawn.green() - expected.green()) <= 2 &&
+               std::abs(drawn.blue() - expected.blue()) <= 2;
     }
+    QVariantAnimation& hover() { return *button.findChild<QVariantAnimation*>(); }
+    void hoverAt(int milliseconds) { hover().setCurrentTime(milliseconds); }
+
+    static constexpr int fade = CustomButtonView::hoverAnimationMilliseconds;
+    CustomButtonView button{u"button.next"_s};
 };
 
-TEST_F(CustomButtonViewTest, DisabledButtonUnderThePointerShowsDisabledColoursAndIgnoresClicksAndKeys) {
-    CustomButtonView button(QStringLiteral("button.next"));
-    button.resize(155, 56);
-    button.setEnabled(false);
-    QSignalSpy clicks(&button, &QAbstractButton::clicked);
+TEST_F(CustomButtonViewTest, HoverColoursEaseInAndOutWithoutJumpingAndDisabledShowsNoHover) {
     test::sendHoverEnter(button);
-    finishHover(button);
-    EXPECT_TRUE(button.isHovered());
-    EXPECT_EQ(button.displayedColors(), buttonColors(Style::primary, State::disabled));
+    EXPECT_EQ(hover().state(), QAbstractAnimation::Running);
+    EXPECT_TRUE(drawnAs(State::base));
+    hoverAt(fade / 2);
+    EXPECT_FALSE(drawnAs(State::base) || drawnAs(State::hover)) << "midway";
+    hoverAt(fade);
+    EXPECT_TRUE(drawnAs(State::hover));
+    // Entering again half-way back starts from what is shown, not from the hover colours.
+    test::sendHoverLeave(button);
+    hoverAt(fade / 2);
+    test::sendHoverEnter(button);
+    EXPECT_FALSE(drawnAs(State::hover));
+    hoverAt(fade);
+    EXPECT_TRUE(drawnAs(State::hover));
+
+    // Disabled under the pointer: the disabled colours, no click, no key.
+    button.setEnabled(false);
+    hoverAt(fade);
+    EXPECT_TRUE(drawnAs(State::disabled));
+    QSignalSpy clicks(&button, &QAbstractButton::clicked);
     QTest::mouseClick(&button, Qt::LeftButton);
     QTest::keyClick(&button, Qt::Key_Space);
     QTest::keyClick(&button, Qt::Key_Return);
     EXPECT_EQ(clicks.count(), 0);
-
     // Enabling again changes the colours at once, without a fade.
     test::sendHoverLeave(button);
-    finishHover(button);
+    hoverAt(fade);
     button.setEnabled(true);
-    EXPECT_EQ(button.hoverAnimation()->state(), QAbstractAnimation::Stopped);
-    EXPECT_EQ(button.displayedColors(), buttonColors(Style::primary, State::base));
+    EXPECT_EQ(hover().state(), QAbstractAnimation::Stopped);
+    EXPECT_TRUE(drawnAs(State::base));
 }
 
-TEST_F(CustomButtonViewTest, HoverColoursEaseInAndOutWithoutJumping) {
-    CustomButtonView button(QStringLiteral("button.next"));
-    const ButtonColors base = buttonColors(Style::primary, State::base);
-    const ButtonColors hover = buttonColors(Style::primary, State::hover);
-
-    test::sendHoverEnter(button);
-    EXPECT_EQ(button.hoverAnimation()->state(), QAbstractAnimation::Running);
-    EXPECT_EQ(button.displayedColors(), base);
-    button.hoverAnimation()->setCurrentTime(CustomButtonView::hoverAnimationMilliseconds / 2);
-    const QColor midway = button.displayedColors().background;
-    EXPECT_NE(midway, base.background);
-    EXPECT_NE(midway, hover.background);
-    finishHover(button);
-    EXPECT_EQ(button.displayedColors(), hover);
-
-    // Leaving half-way back starts from what is shown, not from the hover colours.
-    test::sendHoverLeave(button);
-    button.hoverAnimation()->setCurrentTime(CustomButtonView::hoverAnimationMilliseconds / 2);
-    test::sendHoverEnter(button);
-    EXPECT_NE(button.displayedColors(), hover);
-    finishHover(button);
-    EXPECT_EQ(button.displayedColors(), hover);
-}
-
-TEST_F(CustomButtonViewTest, TabReachesTheButtonWhichShowsItsFocusAndActsOnSpaceAndEnter) {
-    QWidget window;
-    auto* layout = new QHBoxLayout(&window);
-    auto* back = new CustomButtonView(QStringLiteral("button.back"), Style::secondary);
-    auto* next = new CustomButtonView(QStringLiteral("button.next"));
-    for (CustomButtonView* button : {back, next}) {
-        button->setFixedSize(155, 56);
-        layout->addWidget(button);
-    }
-    ASSERT_TRUE(test::showActive(window));
-
-    const QImage unfocused = render(*next);
-    back->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    ASSERT_EQ(QApplication::focusWidget(), next);
-    EXPECT_NE(render(*next), unfocused);
-
-    QSignalSpy clicks(next, &QAbstractButton::clicked);
+// Tab's order over a screen's buttons is proven with the screens.
+TEST_F(CustomButtonViewTest, FocusedButtonShowsItsFocusAndActsOnSpaceAndEnterAndAClickTakesNoFocus) {
+    ASSERT_TRUE(test::showActive(button));
+    button.clearFocus();
+    const QImage unfocused = render(button);
+    button.setFocus(Qt::TabFocusReason);
+    EXPECT_NE(render(button), unfocused);
+    QSignalSpy clicks(&button, &QAbstractButton::clicked);
     for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
-        QTest::keyClick(next, key);
+        QTest::keyClick(&button, key);
     }
     EXPECT_EQ(clicks.count(), 3);
-
     // A mouse click acts without taking the focus, as the platform's buttons do.
-    QTest::mouseClick(back, Qt::LeftButton);
-    EXPECT_EQ(QApplication::focusWidget(), next);
+    button.clearFocus();
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_EQ(clicks.count(), 4);
+    EXPECT_FALSE(button.hasFocus());
 }
 
 TEST_F(CustomButtonViewTest, AccessibleNameFollowsTheCaptionAndTheLanguage) {
-    CustomButtonView button(QStringLiteral("button.next"));
     button.show();
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&button);
     ASSERT_NE(accessible, nullptr);
     EXPECT_EQ(accessible->role(), QAccessible::Button);
-    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Next"));
+    EXPECT_EQ(accessible->text(QAccessible::Name), u"Next"_s);
     button.setEnabled(false);
     EXPECT_TRUE(accessible->state().disabled);
-
     installTranslations(QLocale(QLocale::German, QLocale::Germany));
     test::drainPostedEvents();
-    EXPECT_EQ(button.text(), QStringLiteral("Weiter"));
-
-    button.setAttributedString(StyledText(QStringLiteral("Download (2 apps)")));
-    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Download (2 apps)"));
+    EXPECT_EQ(button.text(), u"Weiter"_s);
+    button.setAttributedString(StyledText(u"Download (2 apps)"_s));
+    EXPECT_EQ(accessible->text(QAccessible::Name), u"Download (2 apps)"_s);
 }
 
 } // namespace

@@ -15,11 +15,13 @@
 namespace tarn {
 namespace {
 
+using namespace Qt::StringLiterals;
+
 // The first capture of `pattern` over every source file of the product.
 QSet<QString> namesInSources(const QRegularExpression& pattern) {
     QSet<QString> names;
-    QDirIterator files(QStringLiteral(TARN_TEST_SOURCE_DIR "/../src"), {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
-                       QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator files(QStringLiteral(TARN_TEST_SOURCE_DIR "/../src"), {u"*.cpp"_s, u"*.h"_s}, QDir::Files,
+                       QDirIterator::Subdirectories);
     while (files.hasNext()) {
         QFile file(files.next());
         if (file.open(QIODevice::ReadOnly)) {
@@ -31,40 +33,28 @@ QSet<QString> namesInSources(const QRegularExpression& pattern) {
     return names;
 }
 
-// Text ids written as string literals, recognised by their first part.
-QSet<QString> keysUsedBySources() {
-    return namesInSources(QRegularExpression(
-            QStringLiteral(R"re("((?:button|cancel|connect|device|error|eula|failed|info|install|installer|legal|)re"
-                           R"re(menu|package|software|spinner|support|welcome)(?:\.[a-z0-9]+)+)")re")));
-}
-
-class LocalizationTest : public ::testing::Test {
-protected:
-    void TearDown() override { test::useShippedResources(); }
-};
-
-TEST_F(LocalizationTest, SystemLocaleChoosesTheLanguageEnglishIsTheFallbackAndCountsTakePlurals) {
-    EXPECT_EQ(installTranslations(QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("de"));
-    EXPECT_EQ(localized(u"button.next"), QStringLiteral("Weiter"));
-    EXPECT_EQ(localized(u"no.such.key"), QStringLiteral("no.such.key")) << "an unknown id shows itself";
-    EXPECT_EQ(installTranslations(QLocale(QLocale::German, QLocale::Switzerland)), QStringLiteral("de"));
-    EXPECT_EQ(localized(u"button.back"), QStringLiteral("Zurück"));
-
-    for (const QLocale& other :
-         {QLocale(QLocale::English, QLocale::UnitedKingdom), QLocale(QLocale::French, QLocale::France), QLocale::c()}) {
-        EXPECT_EQ(installTranslations(other), QStringLiteral("en")) << other.name().toStdString();
-        EXPECT_EQ(localized(u"button.next"), QStringLiteral("Next"));
+TEST(LocalizationTest, SystemLocaleChoosesTheLanguageEnglishIsTheFallbackAndCountsTakePlurals) {
+    const std::tuple<QLocale, const char*, const char*, int, const char*> cases[] = {
+            {QLocale(QLocale::German, QLocale::Germany), "de", "Weiter", 1, "Herunterladen (1 App)"},
+            {QLocale(QLocale::German, QLocale::Switzerland), "de", "Weiter", 12, "Herunterladen (12 Apps)"},
+            {QLocale(QLocale::English, QLocale::UnitedKingdom), "en", "Next", 1, "Download (1 app)"},
+            {QLocale(QLocale::French, QLocale::France), "en", "Next", 0, "Download (0 apps)"},
+            {QLocale::c(), "en", "Next", 2, "Download (2 apps)"}};
+    for (const auto& [locale, language, next, count, download] : cases) {
+        SCOPED_TRACE(locale.name().toStdString());
+        EXPECT_EQ(installTranslations(locale), QLatin1String(language));
+        EXPECT_EQ(localized(u"button.next"), QString::fromUtf8(next));
+        EXPECT_EQ(localized(u"button.download", count), QString::fromUtf8(download));
+        EXPECT_EQ(localized(u"no.such.key"), u"no.such.key"_s) << "an unknown id shows itself";
     }
-    // The download button takes the plural form of its count.
-    EXPECT_EQ(localized(u"button.download", 1), QStringLiteral("Download (1 app)"));
-    EXPECT_EQ(localized(u"button.download", 0), QStringLiteral("Download (0 apps)"));
-    installTranslations(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(localized(u"button.download", 1), QStringLiteral("Herunterladen (1 App)"));
-    EXPECT_EQ(localized(u"button.download", 12), QStringLiteral("Herunterladen (12 Apps)"));
+    test::useShippedResources();
 }
 
 TEST(ResourceNamesTest, EveryTextIdTheSourcesUseIsInEachShippedLanguageWithItsPlaceholders) {
-    const QSet<QString> used = keysUsedBySources();
+    // Text ids written as string literals, recognised by their first part.
+    const QSet<QString> used = namesInSources(QRegularExpression(
+            QStringLiteral(R"re("((?:button|cancel|connect|device|error|eula|failed|info|install|installer|legal|)re"
+                           R"re(menu|package|software|spinner|support|welcome)(?:\.[a-z0-9]+)+)")re")));
     // Guards the scan itself: a broken pattern would make the loop below vacuous.
     for (const char* known : {"install.state.downloading", "error.filenotfound", "spinner.accessible.name"}) {
         EXPECT_TRUE(used.contains(QLatin1String(known))) << known;
@@ -73,7 +63,7 @@ TEST(ResourceNamesTest, EveryTextIdTheSourcesUseIsInEachShippedLanguageWithItsPl
         SCOPED_TRACE(language);
         // Each language alone: installed, German would fall back to English for a missing text.
         QTranslator translator;
-        ASSERT_TRUE(translator.load(QStringLiteral(":/i18n/tarn_%1.qm").arg(QLatin1String(language))));
+        ASSERT_TRUE(translator.load(u":/i18n/tarn_%1.qm"_s.arg(QLatin1String(language))));
         const auto text = [&](const QString& key, int count = -1) {
             return translator.translate(nullptr, key.toUtf8().constData(), nullptr, count);
         };
@@ -81,27 +71,27 @@ TEST(ResourceNamesTest, EveryTextIdTheSourcesUseIsInEachShippedLanguageWithItsPl
             EXPECT_FALSE(text(key).trimmed().isEmpty()) << "lacks " << key.toStdString();
         }
         // Placeholders the code fills in must survive translation.
-        EXPECT_EQ(text(QStringLiteral("installer.disclaimer")).count(QStringLiteral("%1")), 1);
-        EXPECT_EQ(text(QStringLiteral("package.manager.title")).count(QStringLiteral("%@")), 1);
-        EXPECT_EQ(text(QStringLiteral("device.detected.title")).count(QStringLiteral("%@")), 1);
-        for (const char* key : {"install.progress.sized", "install.progress.amounts"}) {
-            EXPECT_TRUE(text(QLatin1String(key)).contains(QStringLiteral("%1")) &&
-                        text(QLatin1String(key)).contains(QStringLiteral("%2")))
-                    << key;
+        for (const char* keyAndMarks :
+             {"installer.disclaimer %1", "package.manager.title %@", "device.detected.title %@",
+              "install.progress.sized %1 %2", "install.progress.amounts %1 %2", "install.progress.unsized %1"}) {
+            const QStringList parts = QString::fromLatin1(keyAndMarks).split(u' ');
+            for (const QString& mark : parts.mid(1)) {
+                EXPECT_EQ(text(parts[0]).count(mark), 1) << keyAndMarks;
+            }
         }
-        EXPECT_EQ(text(QStringLiteral("install.progress.unsized")).count(QStringLiteral("%1")), 1);
         for (const int count : {1, 2}) {
-            EXPECT_TRUE(text(QStringLiteral("button.download"), count).contains(QStringLiteral("%n"))) << count;
+            EXPECT_TRUE(text(u"button.download"_s, count).contains(u"%n"_s)) << count;
         }
     }
 }
 
 TEST(ResourceNamesTest, EveryColourAndImageTheSourcesNameResolves) {
-    const QSet<QString> colours = namesInSources(QRegularExpression(QStringLiteral(R"re(theme::color\(u"([^"]+)")re")));
+    const QSet<QString> colours =
+            namesInSources(QRegularExpression(QStringLiteral(R"re(theme::color\(u"([^"%]+)")re")));
     const QSet<QString> images = namesInSources(QRegularExpression(
-            QStringLiteral(R"re((?:ImageView\(QStringLiteral\(|drawImage\(painter, u)"([^"]+)")re")));
-    EXPECT_TRUE(colours.contains(QStringLiteral("labelText")) && colours.contains(QStringLiteral("FocusRing")));
-    EXPECT_TRUE(images.contains(QStringLiteral("background")) && images.contains(QStringLiteral("connect")));
+            QStringLiteral(R"re((?:ImageView\((?:QStringLiteral\(|u)|drawImage\(painter, u)"([^"]+)")re")));
+    EXPECT_TRUE(colours.contains(u"labelText"_s) && colours.contains(u"FocusRing"_s));
+    EXPECT_TRUE(images.contains(u"background"_s) && images.contains(u"connect"_s));
     for (const QString& name : colours) {
         EXPECT_TRUE(theme::color(name).isValid()) << name.toStdString();
     }
@@ -125,34 +115,27 @@ TEST(ThemeTest, TintedSymbolTakesTheTintWhereItIsOpaque) {
 }
 
 TEST(ThemeTest, PostScriptNamesSplitOnlyAtAKnownStyle) {
-    struct Case {
-        const char* name;
-        const char* family;
-        QFont::Weight weight;
-        bool italic;
-    };
-    const Case cases[] = {{"Poppins-Medium", "Poppins", QFont::Medium, false},
-                          {"Poppins-Light", "Poppins", QFont::Light, false},
-                          {"Poppins-Bold", "Poppins", QFont::Bold, false},
-                          {"Helvetica-BoldOblique", "Helvetica", QFont::Bold, true},
-                          {"Times-Italic", "Times", QFont::Normal, true},
-                          {"Noto-Sans", "Noto-Sans", QFont::Normal, false},
-                          {"Times New Roman", "Times New Roman", QFont::Normal, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QFont font = theme::font(QString::fromLatin1(c.name), 16);
-        EXPECT_EQ(font.family(), QString::fromLatin1(c.family));
-        EXPECT_EQ(font.weight(), c.weight);
-        EXPECT_EQ(font.italic(), c.italic);
-        EXPECT_EQ(font.pixelSize(), 16);
+    const std::tuple<const char*, const char*, QFont::Weight, bool> cases[] = {
+            {"Poppins-Medium", "Poppins", QFont::Medium, false},
+            {"Poppins-Light", "Poppins", QFont::Light, false},
+            {"Poppins-Bold", "Poppins", QFont::Bold, false},
+            {"Helvetica-BoldOblique", "Helvetica", QFont::Bold, true},
+            {"Times-Italic", "Times", QFont::Normal, true},
+            {"Noto-Sans", "Noto-Sans", QFont::Normal, false},
+            {"Times New Roman", "Times New Roman", QFont::Normal, false}};
+    for (const auto& [name, family, weight, italic] : cases) {
+        const QFont font = theme::font(QString::fromLatin1(name), 16);
+        EXPECT_EQ(std::tuple(font.family(), font.weight(), font.italic(), font.pixelSize()),
+                  std::tuple(QString::fromLatin1(family), weight, italic, 16))
+                << name;
     }
 }
 
 TEST(ThemeTest, ShippedFacesAreTheOnesTheNamedFontsResolveTo) {
     test::useShippedResources();
     for (const char* style : {"Medium", "Light", "Regular", "Bold"}) {
-        const QFontInfo resolved(theme::font(QStringLiteral("Poppins-") + QLatin1String(style), 20));
-        EXPECT_EQ(resolved.family(), QStringLiteral("Poppins")) << style;
+        const QFontInfo resolved(theme::font(u"Poppins-"_s + QLatin1String(style), 20));
+        EXPECT_EQ(resolved.family(), u"Poppins"_s) << style;
         EXPECT_EQ(resolved.styleName(), QLatin1String(style));
     }
 }

@@ -2,77 +2,61 @@
 
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextFragment>
 #include <gtest/gtest.h>
 
 namespace tarn {
 namespace {
 
+using namespace Qt::StringLiterals;
+
 const QColor red(255, 0, 0);
 const QColor blue(0, 0, 255);
+const TextStyle underlined{std::nullopt, std::nullopt, true};
 
-TEST(StyledTextTest, AddingStyleSplitsRunsAndMergesAttributes) {
-    StyledText text(QStringLiteral("one two three"));
+TEST(StyledTextTest, AddingStyleSplitsRunsMergesAttributesJoinsEqualNeighboursAndClipsRanges) {
+    StyledText text(u"one two three"_s);
     text.addStyle(4, 3, {red, std::nullopt, false});
-    text.addStyle(4, 9, {std::nullopt, std::nullopt, true});
+    text.addStyle(4, 9, underlined);
+    EXPECT_EQ(text.runs(), (QList<StyledRun>{{u"one "_s, TextStyle{}},
+                                             {u"two"_s, TextStyle{red, std::nullopt, true}},
+                                             {u" three"_s, underlined}}));
 
-    const QList<StyledRun> runs = text.runs();
-    ASSERT_EQ(runs.size(), 3);
-    EXPECT_EQ(runs[0].text, QStringLiteral("one "));
-    EXPECT_EQ(runs[0].style, TextStyle{});
-    EXPECT_EQ(runs[1].text, QStringLiteral("two"));
-    EXPECT_EQ(runs[1].style, (TextStyle{red, std::nullopt, true}));
-    EXPECT_EQ(runs[2].text, QStringLiteral(" three"));
-    EXPECT_EQ(runs[2].style, (TextStyle{std::nullopt, std::nullopt, true}));
-}
+    StyledText joined(u"abcdef"_s);
+    joined.addStyle(0, 3, {red, std::nullopt, false});
+    joined.addStyle(3, 3, {red, std::nullopt, false});
+    EXPECT_EQ(joined.runs().size(), 1);
+    joined.addStyle(2, 2, {blue, std::nullopt, false}); // a later colour replaces the earlier one
+    EXPECT_EQ(joined.runs(), (QList<StyledRun>{{u"ab"_s, {red, std::nullopt, false}},
+                                               {u"cd"_s, {blue, std::nullopt, false}},
+                                               {u"ef"_s, {red, std::nullopt, false}}}));
 
-TEST(StyledTextTest, LaterColourReplacesEarlierEqualNeighboursJoinAndRangesAreClipped) {
-    StyledText text(QStringLiteral("abcdef"));
-    text.addStyle(0, 3, {red, std::nullopt, false});
-    text.addStyle(3, 3, {red, std::nullopt, false});
-    ASSERT_EQ(text.runs().size(), 1);
-    text.addStyle(2, 2, {blue, std::nullopt, false});
-    EXPECT_EQ(text.styleAt(1).color, red);
-    EXPECT_EQ(text.styleAt(2).color, blue);
-    EXPECT_EQ(text.styleAt(4).color, red);
-
-    StyledText clipped(QStringLiteral("abc"));
+    StyledText clipped(u"abc"_s);
     clipped.addStyle(-5, 6, {red, std::nullopt, false});
     clipped.addStyle(2, 100, {blue, std::nullopt, false});
-    clipped.addStyle(10, 2, {std::nullopt, std::nullopt, true});
-    EXPECT_EQ(clipped.styleAt(0).color, red);
-    EXPECT_FALSE(clipped.styleAt(1).color.has_value());
-    EXPECT_EQ(clipped.styleAt(2).color, blue);
-    EXPECT_EQ(clipped.runs().size(), 3);
-    EXPECT_EQ(clipped.string(), QStringLiteral("abc"));
+    clipped.addStyle(10, 2, underlined);
+    EXPECT_EQ(clipped.runs(), (QList<StyledRun>{{u"a"_s, {red, std::nullopt, false}},
+                                                {u"b"_s, TextStyle{}},
+                                                {u"c"_s, {blue, std::nullopt, false}}}));
 }
 
-TEST(StyledTextTest, HtmlEscapesTextAndCarriesColourAndFont) {
-    QFont font(QStringLiteral("Poppins"));
+TEST(StyledTextTest, HtmlAndDocumentKeepTheTextExactlyAndEveryRunsFormat) {
+    QFont font(u"Poppins"_s);
     font.setPixelSize(32);
     font.setWeight(QFont::Medium);
-    StyledText text(QStringLiteral("<b>Scan & Go</b>\nnext"), {red, font, true});
-    const QString html = text.toHtml();
-    EXPECT_TRUE(html.contains(QStringLiteral("font-weight:500")));
-    EXPECT_TRUE(html.contains(QStringLiteral("text-decoration:underline")));
-
-    // What the label shows is exactly the text, with the style applied.
-    QTextDocument document;
-    document.setHtml(html);
-    EXPECT_EQ(document.toPlainText(), QStringLiteral("<b>Scan & Go</b>\nnext"));
-    const QTextCharFormat format = document.begin().begin().fragment().charFormat();
+    const QString raw = u"<b>Scan & Go</b>\nnext"_s;
+    const QString html = StyledText(raw, {red, font, true}).toHtml();
+    EXPECT_TRUE(html.contains(u"font-weight:500"_s) && html.contains(u"text-decoration:underline"_s));
+    QTextDocument fromHtml;
+    fromHtml.setHtml(html);
+    EXPECT_EQ(fromHtml.toPlainText(), raw);
+    const QTextCharFormat format = fromHtml.begin().begin().fragment().charFormat();
     EXPECT_EQ(format.foreground().color(), red);
     EXPECT_EQ(format.font().pixelSize(), 32);
-}
 
-TEST(StyledTextTest, DocumentKeepsEveryRunsFormat) {
-    QFont font(QStringLiteral("Poppins"));
-    font.setPixelSize(16);
-    StyledText text(QStringLiteral("plain "));
-    text.append(QStringLiteral("red"), {red, font, false});
+    StyledText text(u"plain "_s);
+    text.append(u"red"_s, {red, font, false});
     const auto document = text.toDocument();
-    EXPECT_EQ(document->toPlainText(), QStringLiteral("plain red"));
-
+    EXPECT_EQ(document->toPlainText(), u"plain red"_s);
     QList<QTextFragment> fragments;
     for (auto it = document->begin().begin(); !it.atEnd(); ++it) {
         fragments.append(it.fragment());
@@ -80,7 +64,7 @@ TEST(StyledTextTest, DocumentKeepsEveryRunsFormat) {
     ASSERT_EQ(fragments.size(), 2);
     EXPECT_FALSE(fragments[0].charFormat().hasProperty(QTextFormat::ForegroundBrush));
     EXPECT_EQ(fragments[1].charFormat().foreground().color(), red);
-    EXPECT_EQ(fragments[1].charFormat().font().pixelSize(), 16);
+    EXPECT_EQ(fragments[1].charFormat().font().pixelSize(), 32);
 }
 
 } // namespace

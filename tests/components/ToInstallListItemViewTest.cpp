@@ -15,90 +15,55 @@
 namespace tarn {
 namespace {
 
+using namespace Qt::StringLiterals;
 using RowState = ToInstallListItemViewState;
 
-class TaskRowTest : public ::testing::Test {
-protected:
-    void SetUp() override { test::useShippedResources(); }
-};
-
-TEST_F(TaskRowTest, StateSelectsIconAndStateText) {
+// The row as drawn for each state: the icon, or the turning spinner while work is in progress, and the
+// name (not looked up as a text id) with the state in its own colour.
+TEST(TaskRowTest, StateSelectsIconSpinnerAndStateText) {
+    test::useShippedResources();
     struct Case {
         RowState state;
         const char* icon;
-        bool turning;
         const char* stateText; // nullptr: the name stands alone
         const char* stateColour;
     };
-    const Case cases[] = {{RowState::ready, "install-ready", false, nullptr, nullptr},
-                          {RowState::downloading, "spinner", true, "Downloading", "LabelDownloadInProgress"},
-                          {RowState::installing, "spinner", true, "Installing", "LabelDownloadInProgress"},
-                          {RowState::processing, "spinner", true, "Installing", "LabelDownloadInProgress"},
-                          {RowState::done, "install-done", false, "Installed", "LabelDownloadDone"},
-                          {RowState::failed, "install-failed", false, "Failed", "LabelDownloadFailure"}};
+    const Case cases[] = {{RowState::ready, "install-ready", nullptr, nullptr},
+                          {RowState::downloading, "spinner", "Downloading", "LabelDownloadInProgress"},
+                          {RowState::installing, "spinner", "Installing", "LabelDownloadInProgress"},
+                          {RowState::processing, "spinner", "Installing", "LabelDownloadInProgress"},
+                          {RowState::done, "install-done", "Installed", "LabelDownloadDone"},
+                          {RowState::failed, "install-failed", "Failed", "LabelDownloadFailure"}};
     const QFont bold = theme::font(u"Poppins-Bold", 16);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.icon + std::string(" ") + (c.stateText ? c.stateText : ""));
-        const TaskRowPresentation presentation = taskRowPresentation(c.state);
-        EXPECT_EQ(presentation.iconName, QString::fromLatin1(c.icon));
-        EXPECT_TRUE(theme::hasImage(presentation.iconName));
-        EXPECT_EQ(presentation.isIconTurning, c.turning);
-
-        const QList<StyledRun> runs = taskRowText(QStringLiteral("Scan Suite"), c.state).runs();
-        ASSERT_EQ(runs.size(), c.stateText ? 2 : 1);
-        EXPECT_EQ(runs[0].style.color, theme::color(u"labelText"));
-        EXPECT_EQ(runs[0].style.font, bold);
-        if (!c.stateText) {
-            EXPECT_EQ(runs[0].text, QStringLiteral("Scan Suite"));
-            continue;
-        }
-        EXPECT_EQ(runs[0].text, QStringLiteral("Scan Suite - ")); // name and separator share "labelText"
-        EXPECT_EQ(runs[1].text, QString::fromLatin1(c.stateText));
-        EXPECT_EQ(runs[1].style.color, theme::color(QString::fromLatin1(c.stateColour)));
-        EXPECT_EQ(runs[1].style.font, bold);
-    }
-}
-
-TEST_F(TaskRowTest, WorkInProgressShowsTheTurningSpinnerInsteadOfAnIcon) {
-    ToInstallListItemView row(QStringLiteral("Scan Suite"), RowState::ready);
+    ToInstallListItemView row(u"button.next"_s, RowState::ready);
     row.show();
-    EXPECT_TRUE(row.icon()->isVisible());
-    EXPECT_FALSE(row.spinner()->isVisible());
-    EXPECT_EQ(row.icon()->imageName(), QStringLiteral("install-ready"));
-
-    row.setState(RowState::processing);
-    EXPECT_FALSE(row.icon()->isVisible());
-    EXPECT_TRUE(row.spinner()->isVisible());
-    EXPECT_EQ(row.spinner()->rotation()->state(), QAbstractAnimation::Running);
-    EXPECT_EQ(row.displayedText(), QStringLiteral("Scan Suite - Installing"));
-
-    row.setState(RowState::done);
-    EXPECT_TRUE(row.icon()->isVisible());
-    EXPECT_EQ(row.icon()->imageName(), QStringLiteral("install-done"));
-    EXPECT_NE(row.spinner()->rotation()->state(), QAbstractAnimation::Running);
-}
-
-TEST_F(TaskRowTest, NameIsNotLookedUpAndTheRowNamesItselfForAssistiveTools) {
-    ToInstallListItemView row(QStringLiteral("button.next"), RowState::downloading);
-
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&row);
     ASSERT_NE(accessible, nullptr);
     EXPECT_EQ(accessible->role(), QAccessible::ListItem);
-    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("button.next - Downloading"));
-    row.setState(RowState::failed);
-    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("button.next - Failed"));
-    EXPECT_EQ(row.displayedText(), QStringLiteral("button.next - Failed"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.icon + std::string(" ") + (c.stateText ? c.stateText : ""));
+        const bool turning = QLatin1String(c.icon) == QLatin1String("spinner");
+        const QString text = c.stateText ? u"button.next - %1"_s.arg(QLatin1String(c.stateText)) : u"button.next"_s;
+        EXPECT_TRUE(theme::hasImage(QString::fromLatin1(c.icon)));
+        row.setState(c.state);
+        EXPECT_EQ(row.icon()->isVisible(), !turning);
+        EXPECT_TRUE(turning || row.icon()->imageName() == QLatin1String(c.icon));
+        EXPECT_EQ(row.spinner()->findChild<QVariantAnimation*>()->state() == QAbstractAnimation::Running, turning);
+        EXPECT_EQ(row.displayedText(), text);
+        EXPECT_EQ(accessible->text(QAccessible::Name), text);
+
+        const QList<StyledRun> runs = taskRowText(u"button.next"_s, c.state).runs();
+        ASSERT_EQ(runs.size(), c.stateText ? 2 : 1);
+        EXPECT_EQ(runs[0].style, (TextStyle{theme::color(u"labelText"), bold, false})); // with the separator
+        if (c.stateText) {
+            EXPECT_EQ(runs[1].style, (TextStyle{theme::color(QString::fromLatin1(c.stateColour)), bold, false}));
+        }
+    }
 }
 
-TEST_F(TaskRowTest, DownloadFiguresUseTheLocaleAndTheUnitOfTheTotal) {
-    struct Case {
-        QLocale::Language language;
-        qint64 received;
-        std::optional<qint64> total;
-        const char* text;
-    };
+TEST(TaskRowTest, DownloadFiguresUseTheLocaleAndTheUnitOfTheTotal) {
     constexpr qint64 MB = 1'000'000;
-    const Case cases[] = {
+    const std::tuple<QLocale::Language, qint64, std::optional<qint64>, const char*> cases[] = {
             {QLocale::English, 142'300'000, 418 * MB, "34 % · 142 of 418 MB"},
             {QLocale::English, 1'400 * MB, 2'100 * MB, "66 % · 1.4 of 2.1 GB"},
             {QLocale::English, 418 * MB - 1, 418 * MB, "99 % · 418 of 418 MB"}, // 100 only when complete
@@ -109,34 +74,31 @@ TEST_F(TaskRowTest, DownloadFiguresUseTheLocaleAndTheUnitOfTheTotal) {
             {QLocale::German, 1'400 * MB, 2'100 * MB, "66 % · 1,4 von 2,1 GB"},
             {QLocale::German, 142'300'000, std::nullopt, "142,3 MB empfangen"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        const QLocale locale(c.language);
-        test::useShippedResources(locale);
-        EXPECT_EQ(downloadProgressText({c.received, c.total}, locale), QString::fromUtf8(c.text));
+    for (const auto& [language, received, total, text] : cases) {
+        test::useShippedResources(QLocale(language));
+        EXPECT_EQ(downloadProgressText({received, total}, QLocale(language)), QString::fromUtf8(text));
     }
     test::useShippedResources();
 }
 
-TEST_F(TaskRowTest, ThrottleLetsOneUpdatePerIntervalAndOwesTheRest) {
+TEST(TaskRowTest, ThrottleLetsOneUpdatePerIntervalAndOwesTheRest) {
     using std::chrono::milliseconds;
     std::chrono::steady_clock::time_point now{};
     UpdateThrottle throttle(milliseconds(100), [&now] { return now; });
-    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(0));
-    now += milliseconds(30);
-    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(70));
-    now += milliseconds(69);
-    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(1)) << "a refused update does not restart the interval";
-    now += milliseconds(1);
-    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(0));
-    EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(100));
+    // Time passed before each ask, and the delay answered.
+    const std::pair<int, int> steps[] = {{0, 0}, {30, 70}, {69, 1}, {1, 0}, {0, 100}};
+    for (const auto& [passed, delay] : steps) {
+        now += milliseconds(passed);
+        EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(delay)) << passed; // a refusal restarts nothing
+    }
     throttle.reset();
     EXPECT_EQ(throttle.delayBeforeUpdate(), milliseconds(0));
 }
 
-TEST_F(TaskRowTest, DownloadingRowShowsBarFiguresAndValueAndHidesThemAfterwards) {
+TEST(TaskRowTest, DownloadingRowShowsBarFiguresAndValueAndHidesThemAfterwards) {
+    test::useShippedResources();
     constexpr qint64 total = 418'000'000;
-    ToInstallListItemView row(QStringLiteral("Scan Suite"), RowState::processing);
+    ToInstallListItemView row(u"Scan Suite"_s, RowState::processing);
     QList<int> announced;
     QObject::connect(&row, &ToInstallListItemView::valueAnnounced,
                      [&announced](int percent) { announced.append(percent); });
@@ -150,16 +112,21 @@ TEST_F(TaskRowTest, DownloadingRowShowsBarFiguresAndValueAndHidesThemAfterwards)
     row.setDownload({200'000'000, total}); // within the interval: owed, not drawn yet
     row.setDownload({210'000'000, total});
     EXPECT_TRUE(row.progressBar()->isVisible());
-    EXPECT_EQ(row.displayedProgressText(), QStringLiteral("34 % · 142 of 418 MB"));
-    while (row.displayedProgressText() != QStringLiteral("50 % · 210 of 418 MB") && elapsed.elapsed() < 5000) {
+    EXPECT_EQ(row.displayedProgressText(), u"34 % · 142 of 418 MB"_s);
+    const QString owed = u"50 % · 210 of 418 MB"_s;
+    while (row.displayedProgressText() != owed && elapsed.elapsed() < 5000) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
     }
-    EXPECT_EQ(row.displayedProgressText(), QStringLiteral("50 % · 210 of 418 MB")) << "the owed value is drawn";
+    EXPECT_EQ(row.displayedProgressText(), owed) << "the owed value is drawn";
     EXPECT_GE(elapsed.elapsed(), ToInstallListItemView::redrawInterval.count() / 2);
-    EXPECT_NEAR(row.progressBar()->fraction().value_or(-1), 210.0 / 418, 1e-9);
+    // The bar is filled to just past its middle.
+    const QImage bar = row.progressBar()->grab().toImage();
+    const QRgb filled = theme::color(u"LabelDownloadInProgress").rgb();
+    EXPECT_EQ(bar.pixelColor(110, 3).rgb(), filled);
+    EXPECT_NE(bar.pixelColor(135, 3).rgb(), filled);
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&row);
     ASSERT_NE(accessible->valueInterface(), nullptr);
-    EXPECT_EQ(accessible->text(QAccessible::Value), QStringLiteral("50 %"));
+    EXPECT_EQ(accessible->text(QAccessible::Value), u"50 %"_s);
     EXPECT_EQ(accessible->valueInterface()->currentValue(), QVariant(50));
     // The first value is announced at once; the later ones wait for the longer announcement interval.
     EXPECT_EQ(announced, QList<int>{34});
@@ -169,11 +136,9 @@ TEST_F(TaskRowTest, DownloadingRowShowsBarFiguresAndValueAndHidesThemAfterwards)
     EXPECT_FALSE(row.progressBar()->isVisible());
     EXPECT_EQ(row.displayedProgressText(), QString());
     EXPECT_FALSE(accessible->valueInterface()->currentValue().isValid());
-
     row.setState(RowState::downloading); // a new download without a length: bytes and a sliding bar
-    EXPECT_EQ(row.displayedProgressText(), QStringLiteral("500 bytes received"));
-    EXPECT_EQ(row.progressBar()->fraction(), std::nullopt);
-    EXPECT_EQ(row.progressBar()->slide()->state(), QAbstractAnimation::Running);
+    EXPECT_EQ(row.displayedProgressText(), u"500 bytes received"_s);
+    EXPECT_EQ(row.progressBar()->findChild<QVariantAnimation*>()->state(), QAbstractAnimation::Running);
 }
 
 } // namespace

@@ -13,95 +13,52 @@ using ::testing::ElementsAre;
 
 class CoordinatorTest : public ::testing::Test {
 protected:
-    // Lets the deferred screen changes land.
-    static void settle() { test::drainPostedEvents(); }
-
-    // Pushes `screens` one by one, as the screens' buttons do.
-    void pushAll(std::initializer_list<Screen> screens) {
-        for (const Screen screen : screens) {
-            coordinator.push(screen);
-            settle();
+    // Each step lands on its own turn, as the screens' buttons do.
+    void steps(std::initializer_list<std::function<void(Coordinator&)>> actions) {
+        for (const auto& action : actions) {
+            action(coordinator);
+            test::drainPostedEvents();
         }
+    }
+    static auto pop() {
+        return [](Coordinator& c) { c.pop(); };
     }
 
     std::shared_ptr<test::RecordingWindowHost> host = std::make_shared<test::RecordingWindowHost>();
     Coordinator coordinator{host};
 };
 
-TEST_F(CoordinatorTest, PushIsRecordedAtOnceAndShownInOrderOnTheNextTurn) {
-    EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
+TEST_F(CoordinatorTest, PushIsRecordedAtOnceAndShownInOrderOnTheNextTurnAndQuitMovesNothing) {
     QList<Screen> seen;
     const Subscription subscription = coordinator.currentScreen.subscribe([&](Screen screen) { seen.append(screen); });
     coordinator.push(Screen::eula);
     coordinator.push(Screen::legal);
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula, Screen::legal));
     EXPECT_THAT(seen, ElementsAre(Screen::welcome));
-    settle();
+    test::drainPostedEvents();
     EXPECT_THAT(seen, ElementsAre(Screen::welcome, Screen::eula, Screen::legal));
-
-    coordinator.pop();
-    settle();
+    steps({pop()});
     EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
-
-    coordinator.quit();
+    steps({[](Coordinator& c) { c.quit(); }});
     EXPECT_EQ(host->terminationRequests, 1);
-    settle();
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula)) << "quitting changes no screen";
-}
-
-TEST_F(CoordinatorTest, PopOnTheLastScreenEmptiesTheHistoryAndShowsWelcome) {
-    for (int time = 0; time < 2; ++time) {
-        coordinator.pop();
-        settle();
-        EXPECT_TRUE(coordinator.stack.isEmpty());
-        EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
-    }
-}
-
-TEST_F(CoordinatorTest, NavigatedSearchIsNotRecordedSoBackAndTheNetworkingIssueReturnToConnect) {
-    pushAll({Screen::eula, Screen::legal, Screen::deviceConnect});
-    coordinator.navigate(Screen::deviceSearch);
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceSearch);
-    EXPECT_EQ(coordinator.stack.last(), Screen::deviceConnect);
-    coordinator.showNetworkingIssue();
-    coordinator.pop();
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
-
-    coordinator.navigate(Screen::deviceSearch);
-    pushAll({Screen::deviceDetected});
-    coordinator.pop();
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
-}
-
-TEST_F(CoordinatorTest, NetworkingIssueShowsAtOnceAndRetryReturnsAndQuitAsksTheWindowHost) {
-    pushAll({Screen::eula});
-    coordinator.showNetworkingIssue();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::networkingIssue);
-    EXPECT_EQ(coordinator.stack.last(), Screen::networkingIssue);
-    coordinator.pop();
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
 
-    coordinator.quit();
-    EXPECT_EQ(host->terminationRequests, 1);
-    settle();
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula)) << "quitting changes no screen";
+    // Pop on the last screen empties the history and shows welcome, however often.
+    steps({pop(), pop(), pop()});
+    EXPECT_TRUE(coordinator.stack.isEmpty());
+    EXPECT_EQ(coordinator.currentScreen(), Screen::welcome);
 }
 
 TEST_F(CoordinatorTest, NetworkingIssueLeavesWelcomeResultAndExitAlone) {
     for (const Screen screen : {Screen::welcome, Screen::installResult, Screen::exit}) {
         SCOPED_TRACE(screenName(screen).toStdString());
         if (screen != Screen::welcome) {
-            pushAll({Screen::eula, screen});
+            coordinator.push(screen);
+            test::drainPostedEvents();
         }
         const QList<Screen> before = coordinator.stack;
-        coordinator.showNetworkingIssue();
-        settle();
+        steps({[](Coordinator& c) { c.showNetworkingIssue(); }});
         EXPECT_EQ(coordinator.currentScreen(), screen);
         EXPECT_EQ(coordinator.stack, before);
     }

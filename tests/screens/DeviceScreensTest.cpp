@@ -11,8 +11,6 @@
 namespace tarn::test {
 namespace {
 
-using Screen = Coordinator::Screen;
-using testing::_;
 using testing::ElementsAre;
 
 const TARNDeviceModel& scanDesk600() {
@@ -28,32 +26,24 @@ const TARNDeviceModel& scanDesk900() {
 TEST(DeviceDetectedStateTest, NotFoundShowsTheFailureAndThePickerAnyOtherStatusTheHighlightedName) {
     useShippedResources();
     const auto show = [](const DeviceSearchState& status, const std::optional<TARNDeviceModel>& device) {
-        return deviceDetectedPresentation(status, device, QStringLiteral("%@ detected"), QStringLiteral("Unknown"));
+        return deviceDetectedPresentation(status, device, u"%@ detected"_s, u"Unknown"_s);
     };
-    const auto notFound = show(DeviceSearchState::notFound(), scanDesk600());
-    EXPECT_EQ(notFound.imageName, QStringLiteral("failure"));
-    EXPECT_TRUE(notFound.showsPicker);
-    EXPECT_EQ(notFound.title.string(), localized(u"device.not.detected.title"));
-    EXPECT_EQ(notFound.subtitle, localized(u"device.not.detected.subtitle"));
-
-    for (const DeviceSearchState& status : {DeviceSearchState::found(scanDesk600()), DeviceSearchState::searching(),
-                                            DeviceSearchState::prepareForSearching()}) {
+    EXPECT_EQ(show(DeviceSearchState::notFound(), scanDesk600()).subtitle, localized(u"device.not.detected.subtitle"));
+    // Found is shown by the screen below.
+    for (const DeviceSearchState& status : {DeviceSearchState::searching(), DeviceSearchState::prepareForSearching()}) {
         const auto shown = show(status, scanDesk600());
-        EXPECT_EQ(shown.imageName, QStringLiteral("success"));
-        EXPECT_FALSE(shown.showsPicker);
-        ASSERT_EQ(shown.title.runs().size(), 2);
-        EXPECT_EQ(shown.title.runs()[0].text, scanDesk600().name);
-        EXPECT_EQ(shown.title.runs()[0].style.color, theme::color(u"TitleDeviceDetected"));
-        EXPECT_EQ(shown.title.runs()[1].text, QStringLiteral(" detected"));
+        EXPECT_EQ(std::tuple(shown.imageName, shown.showsPicker, shown.title.string()),
+                  std::tuple(u"success"_s, false, scanDesk600().name + u" detected"_s));
+        EXPECT_EQ(shown.title.styleAt(0).color, theme::color(u"TitleDeviceDetected"));
     }
-    EXPECT_EQ(show(DeviceSearchState::searching(), std::nullopt).title.string(), QStringLiteral("Unknown detected"));
-}
+    EXPECT_EQ(show(DeviceSearchState::searching(), std::nullopt).title.string(), u"Unknown detected"_s);
 
-TEST(DeviceDetectedStateTest, TitleKeepsOnlyWhatFollowsTheLastPlaceholder) {
-    EXPECT_EQ(titleAfterLastPlaceholder(QStringLiteral("%@ detected")), QStringLiteral(" detected"));
-    EXPECT_EQ(titleAfterLastPlaceholder(QStringLiteral("Found %@ and %@ here")), QStringLiteral(" here"));
-    EXPECT_EQ(titleAfterLastPlaceholder(QStringLiteral("detected")), QStringLiteral("detected"));
-    EXPECT_EQ(titleAfterLastPlaceholder(QStringLiteral("%@")), QString());
+    // The title keeps only what follows the last placeholder.
+    const std::pair<QString, QString> titles[] = {
+            {u"Found %@ and %@ here"_s, u" here"_s}, {u"detected"_s, u"detected"_s}, {u"%@"_s, QString()}};
+    for (const auto& [title, kept] : titles) {
+        EXPECT_EQ(titleAfterLastPlaceholder(title), kept) << title.toStdString();
+    }
 }
 
 TEST(DeviceDetectedStateTest, PickerStartsOnTheDeviceElseOnTheFirstCatalogueName) {
@@ -66,14 +56,11 @@ TEST(DeviceDetectedStateTest, PickerStartsOnTheDeviceElseOnTheFirstCatalogueName
 using DeviceScreensTest = ScreenTest;
 
 TEST_F(DeviceScreensTest, ConnectResetsTheSearchAndNextStartsItWithoutRecordingIt) {
-    coordinator.push(Screen::eula);
-    coordinator.push(Screen::legal);
     coordinator.push(Screen::deviceConnect);
     settle();
     model().deviceSearchStatus = DeviceSearchState::found(scanDesk600());
     auto& connect = showScreen<ConnectDeviceScreenView>();
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::prepareForSearching());
-
     click(connect.buttons().next);
     settle();
     EXPECT_EQ(coordinator.currentScreen(), Screen::deviceSearch);
@@ -86,13 +73,11 @@ TEST_F(DeviceScreensTest, SearchMovesOnOnlyWhenItsOwnSearchEnds) {
     EXPECT_CALL(*usb, findMatchingUSBDevices(_)).WillOnce([&usbAnswer](auto&&...) {
         return afterGate(&usbAnswer, QList<USBDeviceModel>{{0x2F1A, 0x900, QString(), QString()}});
     });
-    // A result left from an earlier visit; the connect screen has reset it.
     model().deviceSearchStatus = DeviceSearchState::prepareForSearching();
     showScreen<DeviceSearchScreeView>();
     settle();
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::searching());
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome)) << "searching moves nothing";
-
     usbAnswer.open();
     settle();
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::found(scanDesk900()));
@@ -113,15 +98,13 @@ TEST_F(DeviceScreensTest, SearchOverAnEmptyCatalogueStaysWithAMessageBackAndCanc
     EXPECT_EQ(search.titleText(), localized(u"device.search.no.models.title"));
     EXPECT_FALSE(search.findChild<SpinnerView*>()->isVisibleTo(&search));
     EXPECT_FALSE(search.buttons().next->isVisibleTo(&search));
-    for (CustomButtonView* button : {search.buttons().cancel, search.buttons().back}) {
+    for (const auto& [button, next] :
+         {std::pair{search.buttons().back, Screen::deviceConnect}, std::pair{search.buttons().cancel, Screen::exit}}) {
         EXPECT_TRUE(button->isVisibleTo(&search) && button->isEnabled());
+        click(button);
+        settle();
+        EXPECT_EQ(coordinator.currentScreen(), next);
     }
-    click(search.buttons().back);
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect);
-    click(search.buttons().cancel);
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
 }
 
 // The search the screen starts is awaited by nobody: a failure that escapes it must still show.
@@ -136,47 +119,41 @@ TEST_F(DeviceScreensTest, SearchFailureThatEscapesReachesTheLogAndTheResultScree
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome)) << "the root view, not the search, moves on";
 }
 
-TEST_F(DeviceScreensTest, RecognisedScannerShowsItsNameAndEnablesNext) {
-    detect(scanDesk600());
-    auto& detected = showScreen<DeviceDetectedScreenView>();
-    EXPECT_EQ(detected.imageName(), QStringLiteral("success"));
-    EXPECT_EQ(detected.titleText(), scanDesk600().name + QStringLiteral(" detected"));
-    EXPECT_TRUE(detected.picker()->isHidden());
-    EXPECT_EQ(detected.selection(), scanDesk600().name);
-    EXPECT_EQ(model().deviceModel(), scanDesk600());
-    EXPECT_TRUE(detected.buttons().next->isEnabled());
-
-    click(detected.buttons().next);
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::appManager);
-}
-
-TEST_F(DeviceScreensTest, WithoutAScannerTheFirstModelIsPickedAndAnotherPickReplacesIt) {
-    loadCatalogue(sampleCatalogue());
-    model().deviceSearchStatus = DeviceSearchState::notFound();
-    auto& detected = showScreen<DeviceDetectedScreenView>();
-    EXPECT_EQ(detected.imageName(), QStringLiteral("failure"));
-    EXPECT_TRUE(detected.picker()->isVisible());
+// A recognised scanner, no scanner over the catalogue, and no scanner over an empty catalogue.
+TEST_F(DeviceScreensTest, DetectedScreenShowsTheScannerOrPicksAModelOrDisablesEverything) {
+    struct Case {
+        std::optional<TARNDeviceModel> found;
+        QList<TARNDeviceModel> catalogue;
+        const char* image;
+        std::optional<QString> selection;
+        bool enabled;
+    };
+    const Case cases[] = {{scanDesk600(), sampleCatalogue(), "success", scanDesk600().name, true},
+                          {std::nullopt, {}, "failure", std::nullopt, false},
+                          {std::nullopt, sampleCatalogue(), "failure", scanDesk600().name, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.image + std::to_string(c.catalogue.size()));
+        loadCatalogue(c.catalogue);
+        model().deviceModel = std::nullopt;
+        model().deviceSearchStatus = c.found ? DeviceSearchState::found(*c.found) : DeviceSearchState::notFound();
+        auto& detected = showScreen<DeviceDetectedScreenView>();
+        EXPECT_EQ(detected.imageName(), QLatin1String(c.image));
+        EXPECT_EQ(detected.titleText(),
+                  c.found ? c.found->name + u" detected"_s : localized(u"device.not.detected.title"));
+        EXPECT_EQ(detected.picker()->isVisible(), !c.found);
+        EXPECT_EQ(detected.selection(), c.selection);
+        EXPECT_EQ(model().deviceModel().has_value(), c.enabled);
+        for (CustomButtonView* button : {detected.buttons().cancel, detected.buttons().back, detected.buttons().next}) {
+            EXPECT_EQ(button->isEnabled(), c.enabled);
+        }
+    }
+    // The last case's picker, moved by the keyboard, replaces the device.
+    auto& detected = *static_cast<DeviceDetectedScreenView*>(stage->content());
     EXPECT_EQ(detected.picker()->count(), 3);
-    EXPECT_EQ(detected.picker()->currentText(), scanDesk600().name);
-    EXPECT_EQ(model().deviceModel(), scanDesk600());
-    EXPECT_TRUE(detected.buttons().next->isEnabled());
-
-    // The person opens the drop-down and takes the second model.
     detected.picker()->setFocus(Qt::TabFocusReason);
     QTest::keyClick(detected.picker(), Qt::Key_Down);
     EXPECT_EQ(detected.selection(), scanDesk900().name);
     EXPECT_EQ(model().deviceModel(), scanDesk900());
-}
-
-TEST_F(DeviceScreensTest, EmptyCatalogueAndNoScannerLeaveEveryButtonDisabled) {
-    model().deviceSearchStatus = DeviceSearchState::notFound();
-    auto& detected = showScreen<DeviceDetectedScreenView>();
-    EXPECT_EQ(detected.selection(), std::nullopt);
-    EXPECT_FALSE(detected.picker()->isEnabled());
-    for (CustomButtonView* button : {detected.buttons().cancel, detected.buttons().back, detected.buttons().next}) {
-        EXPECT_FALSE(button->isEnabled());
-    }
 }
 
 } // namespace

@@ -1,99 +1,73 @@
+#include "components/LinkButton.h"
+#include "screens/DeviceDetectedScreenView.h"
+#include "screens/DevicePicker.h"
 #include "screens/EULAScreenView.h"
-#include "screens/LegalNotesScreenView.h"
-#include "screens/ViewExt.h"
-#include "screens/WelcomeScreenView.h"
+#include "screens/InstallationResultScreenView.h"
 #include "support/ScreenFixture.h"
 
 #include <QApplication>
+#include <QSet>
 #include <QTextBrowser>
 
 namespace tarn::test {
 namespace {
 
-using Screen = Coordinator::Screen;
-using testing::_;
-using testing::ElementsAre;
-
-using OnboardingScreensTest = ScreenTest;
+class OnboardingScreensTest : public ScreenTest {
+protected:
+    // Whether `control`, on the active stage, takes the keyboard's focus and draws it.
+    bool showsFocus(QWidget* control) {
+        if (!control || !showActive(*stage)) {
+            return false;
+        }
+        if (QWidget* focused = QApplication::focusWidget()) {
+            focused->clearFocus();
+        }
+        settle();
+        const QImage without = control->grab().toImage();
+        control->setFocus(Qt::TabFocusReason);
+        settle();
+        return control->hasFocus() && control->grab().toImage() != without;
+    }
+};
 
 TEST_F(OnboardingScreensTest, AcceptanceBoxBindsTheConsentAndNextFollowsIt) {
     auto& licence = showScreen<EULAScreenView>();
-    const auto& bar = licence.buttons();
-    EXPECT_FALSE(bar.next->isEnabled());
-
-    click(licence.acceptance());
-    EXPECT_TRUE(model().isEulaAccepted());
-    EXPECT_TRUE(bar.next->isEnabled());
-
-    click(licence.acceptance());
-    EXPECT_FALSE(model().isEulaAccepted());
-    EXPECT_FALSE(bar.next->isEnabled());
-
-    // The flag set elsewhere shows in the box.
-    model().isEulaAccepted = true;
-    EXPECT_TRUE(licence.acceptance()->isChecked());
-    EXPECT_TRUE(bar.next->isEnabled());
-}
-
-TEST_F(OnboardingScreensTest, EachTickOfTheSecondConsentStartsACatalogueFetch) {
-    model().isEulaAccepted = true;
-    auto& legal = showScreen<LegalNotesScreenView>();
-    EXPECT_CALL(*rest, fetchVerifiedBody(catalogueUrl(), _, _))
-            .Times(2)
-            .WillRepeatedly(ReturnTask(catalogueJson(sampleCatalogue())));
-
-    for (int tick = 0; tick < 3; ++tick) {
-        click(legal.acceptance());
-        settle();
+    CustomToggleView* accept = toggleTitled(licence, u"eula.accept"_s);
+    for (const bool accepted : {true, false}) {
+        click(accept);
+        EXPECT_EQ(model().isEulaAccepted(), accepted);
+        EXPECT_EQ(licence.buttons().next->isEnabled(), accepted);
     }
-    EXPECT_TRUE(model().isLegalAccepted());
-    EXPECT_EQ(model().supportedDeviceNames().size(), 3);
+    model().isEulaAccepted = true; // set elsewhere, it shows in the box
+    EXPECT_TRUE(accept->isChecked());
+    EXPECT_TRUE(licence.buttons().next->isEnabled());
 }
 
-TEST_F(OnboardingScreensTest, StartAndBarButtonsNavigate) {
-    click(showScreen<WelcomeScreenView>().startButton());
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
-    coordinator.push(Screen::legal);
-    settle();
-    model().isLegalAccepted = true;
-    auto& legal = showScreen<LegalNotesScreenView>();
-
-    click(legal.buttons().next);
-    settle();
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula, Screen::legal, Screen::deviceConnect));
-    coordinator.pop();
-    settle();
-
-    click(legal.buttons().cancel);
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
-    coordinator.pop();
-    settle();
-
-    click(legal.buttons().back);
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
-}
-
-TEST_F(OnboardingScreensTest, TabReachesEveryEnabledControl) {
+// Every kind of control draws the keyboard's focus, so a person using Tab sees where they are (the
+// action button's ring is checked with the button).
+TEST_F(OnboardingScreensTest, TabReachesEveryEnabledControlAndEachKindShowsItsFocus) {
     auto& licence = showScreen<EULAScreenView>();
     ASSERT_TRUE(showActive(*stage));
     settle();
-
-    QList<QWidget*> visited;
+    QSet<QWidget*> visited;
     for (int step = 0; step < 8; ++step) {
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : stage.get(), Qt::Key_Tab);
-        if (QWidget* focused = QApplication::focusWidget(); focused && !visited.contains(focused)) {
-            visited.append(focused);
-        }
+        visited.insert(QApplication::focusWidget());
     }
-    EXPECT_TRUE(visited.contains(licence.documentView()));
-    EXPECT_TRUE(visited.contains(licence.acceptance()));
-    EXPECT_TRUE(visited.contains(licence.buttons().cancel));
-    EXPECT_TRUE(visited.contains(licence.buttons().back));
+    auto* document = licence.findChild<QTextBrowser*>();
+    CustomToggleView* accept = toggleTitled(licence, u"eula.accept"_s);
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{document, accept, licence.buttons().cancel, licence.buttons().back}) {
+        EXPECT_TRUE(visited.contains(control)) << control->metaObject()->className();
+    }
     EXPECT_FALSE(visited.contains(licence.buttons().next)) << "a disabled button is skipped";
+    EXPECT_TRUE(showsFocus(document));
+    EXPECT_TRUE(showsFocus(accept));
+
+    loadCatalogue(sampleCatalogue());
+    model().deviceSearchStatus = DeviceSearchState::notFound();
+    EXPECT_TRUE(showsFocus(showScreen<DeviceDetectedScreenView>().picker()));
+    EXPECT_TRUE(showsFocus(showScreen<InstallationResultScreenView>().findChild<LinkButton*>()));
 }
 
 } // namespace

@@ -1,120 +1,108 @@
 #include "screens/RootView.h"
 
+#include "components/ToInstallListItemView.h"
 #include "screens/ConsentScreenView.h"
 #include "screens/InstallManagerScreenView.h"
-#include "screens/ScreenView.h"
-#include "screens/ViewExt.h"
 #include "support/Gate.h"
 #include "support/ScreenFixture.h"
 
 #include <QPointer>
 #include <QPropertyAnimation>
+#include <QTextBrowser>
 #include <QTextDocument>
 
 namespace tarn::test {
 namespace {
 
-using Screen = Coordinator::Screen;
-using testing::_;
-using testing::ElementsAre;
-using testing::Return;
-
 class RootViewTest : public ScreenTest {
 protected:
     RootViewTest() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
         goOnline();
+        rootView = std::make_unique<BackgroundWidget>(new RootView(coordinator, model()));
+        rootView->resize(900, 700);
+        rootView->show();
     }
 
-    RootView& root() {
-        if (!rootView) {
-            rootView = std::make_unique<BackgroundWidget>(new RootView(coordinator, model()));
-            rootView->resize(900, 700);
-            rootView->show();
-        }
-        return *static_cast<RootView*>(rootView->content());
-    }
-
-    // Walks the flow to the licence agreement, as the buttons would.
-    void openLicence() {
-        root();
-        coordinator.push(Screen::eula);
-        settle();
-    }
+    RootView& root() { return *static_cast<RootView*>(rootView->content()); }
+    CustomButtonView* button(const QString& key) { return buttonWithKey(*root().currentView(), key); }
+    // Lets only the navigation's deferred change land, not the work the new screen starts.
+    void navigationOnly() { QCoreApplication::sendPostedEvents(&coordinator, QEvent::MetaCall); }
 
     std::unique_ptr<BackgroundWidget> rootView;
 };
 
-TEST_F(RootViewTest, EveryScreenChangeBuildsAFreshViewAndDeletesTheOldOne) {
+TEST_F(RootViewTest, EveryScreenChangeBuildsAFreshViewAndTheFadeTakesNoClicks) {
     QPointer<ScreenView> welcome = root().currentView();
-    ASSERT_TRUE(welcome);
-    EXPECT_TRUE(welcome->hasAppeared());
-
+    ASSERT_TRUE(welcome && welcome->hasAppeared());
     coordinator.push(Screen::eula);
     EXPECT_EQ(root().currentView(), welcome) << "the change lands on the next turn";
-    settle();
+    navigationOnly();
     EXPECT_FALSE(welcome) << "the welcome view is deleted as the licence arrives";
-    QPointer<ScreenView> licence = root().currentView();
-    ASSERT_TRUE(qobject_cast<ConsentScreenView*>(licence));
-    EXPECT_TRUE(licence->hasAppeared());
-
-    coordinator.push(Screen::exit);
-    settle();
-    coordinator.pop();
-    settle();
-    EXPECT_FALSE(licence);
     ASSERT_TRUE(qobject_cast<ConsentScreenView*>(root().currentView()));
+    EXPECT_TRUE(root().currentView()->hasAppeared());
 
-    // The old screen's fading picture takes no clicks: the new screen's buttons work at once.
-    EXPECT_EQ(root().transition()->state(), QAbstractAnimation::Running);
+    // The old screen's picture, held half faded over the new one, lets the clicks through.
+    root().transition()->pause();
+    root().transition()->setCurrentTime(RootView::transitionMilliseconds / 2);
     model().isEulaAccepted = true;
-    click(buttonWithKey(*root().currentView(), QStringLiteral("button.next")));
+    click(button(u"button.next"_s));
     settle();
     EXPECT_EQ(coordinator.currentScreen(), Screen::legal);
 }
 
-TEST_F(RootViewTest, LostConnectionShowsTheNoConnectionScreenAtOnceAndItsReturnGoesBack) {
-    openLicence();
-    pathSource->report(NetworkPathStatus::unsatisfied);
-    QCoreApplication::sendPostedEvents();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::networkingIssue);
-    EXPECT_EQ(root().shownScreen(), Screen::networkingIssue);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula, Screen::networkingIssue));
-
-    // A second report of the loss changes nothing.
+// Cancel on each screen asks for confirmation, and No brings the screen back in its initial state.
+TEST_F(RootViewTest, CancelOnEveryScreenAsksAndNoComesBackToAFreshScreen) {
+    detect(sampleCatalogue().first());
+    serveConfiguration(sampleCatalogue().first());
+    for (const Screen screen :
+         {Screen::eula, Screen::legal, Screen::deviceConnect, Screen::deviceDetected, Screen::appManager}) {
+        SCOPED_TRACE(screenName(screen).toStdString());
+        walkTo({screen});
+        QPointer<ScreenView> before = root().currentView();
+        click(button(u"button.cancel"_s));
+        settle();
+        EXPECT_EQ(coordinator.currentScreen(), Screen::exit);
+        click(button(u"button.no"_s));
+        settle();
+        EXPECT_EQ(root().shownScreen(), screen);
+        EXPECT_FALSE(before);
+    }
     goOffline();
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula, Screen::networkingIssue));
-
-    goOnline();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::eula);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula));
+    click(button(u"button.cancel"_s));
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::exit) << "the no-connection screen";
 }
 
-TEST_F(RootViewTest, RetryWhileStillOfflineReturnsUntilTheNextReport) {
-    openLicence();
+TEST_F(RootViewTest, LostConnectionShowsTheNoConnectionScreenAtOnceAndItsReturnOrRetryGoesBack) {
+    walkTo({Screen::eula});
+    const QList<Screen> lost{Screen::welcome, Screen::eula, Screen::networkingIssue};
+    pathSource->report(NetworkPathStatus::unsatisfied);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(root().shownScreen(), Screen::networkingIssue);
+    EXPECT_EQ(coordinator.stack, lost);
+    goOffline(); // a second report of the loss changes nothing
+    EXPECT_EQ(coordinator.stack, lost);
+    goOnline();
+    EXPECT_EQ(coordinator.stack, lost.first(2));
+
     goOffline();
-    click(buttonWithKey(*root().currentView(), QStringLiteral("button.retry")));
+    click(button(u"button.retry"_s));
     settle();
     EXPECT_EQ(coordinator.currentScreen(), Screen::eula) << "Retry does not test the connection";
-
     goOffline();
     EXPECT_EQ(coordinator.currentScreen(), Screen::networkingIssue) << "the next delivered loss brings it back";
 }
 
 TEST_F(RootViewTest, ConnectionRegainedOnTheSearchScreenReturnsToConnect) {
-    // The search finds the scanner only when the test lets it, after the connection came back.
     Gate usbAnswer;
     loadCatalogue(sampleCatalogue());
     EXPECT_CALL(*usb, findMatchingUSBDevices(_)).WillRepeatedly([&usbAnswer](auto&&...) {
         return afterGate(&usbAnswer, QList<USBDeviceModel>{{0x2F1A, 0x600, QString(), QString()}});
     });
-    root();
-    coordinator.push(Screen::deviceConnect);
-    settle();
+    walkTo({Screen::deviceConnect});
     coordinator.navigate(Screen::deviceSearch);
     settle();
     ASSERT_EQ(root().shownScreen(), Screen::deviceSearch);
-
     goOffline();
     goOnline();
     EXPECT_EQ(coordinator.currentScreen(), Screen::deviceConnect) << "the search screen is not in the history";
@@ -126,82 +114,70 @@ TEST_F(RootViewTest, ConnectionRegainedOnTheSearchScreenReturnsToConnect) {
 }
 
 TEST_F(RootViewTest, FatalErrorShowsTheResultOnlyWhenItsTextChanges) {
-    openLicence();
-    model().fatalErrorMessage = QStringLiteral("The T.A.R.N. service could not be reached");
-    settle();
-    EXPECT_EQ(coordinator.currentScreen(), Screen::installResult);
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula, Screen::installResult));
-
-    model().fatalErrorMessage = QStringLiteral("The T.A.R.N. service could not be reached");
-    settle();
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula, Screen::installResult))
-            << "the same text again is no new error";
-
-    model().fatalErrorMessage = QString();
-    settle();
-    EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::eula, Screen::installResult))
-            << "a cleared text is no error";
-
+    walkTo({Screen::eula});
+    const QList<Screen> withResult{Screen::welcome, Screen::eula, Screen::installResult};
+    const QString unreachable = u"The T.A.R.N. service could not be reached"_s;
+    for (const QString& text : {unreachable, unreachable, QString()}) {
+        model().fatalErrorMessage = text;
+        settle();
+        EXPECT_EQ(coordinator.stack, withResult) << "once, for the first text only";
+    }
     // During a run the installation screen reports the error itself.
     model().shouldProcessFatalError = false;
-    model().fatalErrorMessage = QStringLiteral("A downloaded file failed its integrity check");
+    model().fatalErrorMessage = u"A downloaded file failed its integrity check"_s;
     settle();
-    EXPECT_EQ(coordinator.stack.size(), 3);
+    EXPECT_EQ(coordinator.stack, withResult);
 }
 
 TEST_F(RootViewTest, DocumentArrivingForAGoneScreenIsDropped) {
-    root();
-    const auto navigationOnly = [this] { QCoreApplication::sendPostedEvents(&coordinator, QEvent::MetaCall); };
     coordinator.push(Screen::eula);
     navigationOnly();
     QPointer<ConsentScreenView> first = qobject_cast<ConsentScreenView*>(root().currentView());
     ASSERT_TRUE(first);
-    EXPECT_TRUE(first->text()->isEmpty()) << "the document comes on a later turn";
-
+    EXPECT_TRUE(first->findChild<QTextBrowser*>()->document()->isEmpty()) << "the document comes on a later turn";
     // The licence goes before its document is read; its task must find it gone.
     coordinator.push(Screen::exit);
     navigationOnly();
     EXPECT_FALSE(first);
     settle();
-
     coordinator.pop();
     settle();
-    auto* licence = qobject_cast<ConsentScreenView*>(root().currentView());
-    ASSERT_NE(licence, nullptr);
-    EXPECT_FALSE(licence->text()->isEmpty());
+    EXPECT_FALSE(root().currentView()->findChild<QTextBrowser*>()->document()->isEmpty());
 }
 
+// The run goes on behind the cancel confirmation, the screen shown again joins it, and a failed run
+// hands over to the result as a successful one does.
 TEST_F(RootViewTest, RunOutlivesItsScreenAndTheScreenShownAgainJoinsIt) {
-    Gate gate;
+    Gate installed;
     loadSampleConfiguration();
-    const SampleApp app = sampleApps().first();
+    const SampleApp capture = sampleApps().first();
     model().selectedAppsForInstallation = {model().deviceApplicationsModel()->apps.first()};
-    EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(1).WillOnce(ReturnTask(AdminRights::granted));
-    EXPECT_CALL(*pkgHelper, isInstallationNeeded(app.pkgId(), _)).WillOnce([&gate](auto&&...) {
-        return afterGate(&gate, false);
+    EXPECT_CALL(*pkgHelper, isInstallationNeeded(capture.pkgId(), _)).WillOnce([&installed](auto&&...) {
+        return afterGate(&installed, true);
     });
-    EXPECT_CALL(*permissions, releaseAuthorization()).Times(1);
-
-    root();
-    coordinator.push(Screen::installer);
-    settle();
-    QPointer<ScreenView> first = root().currentView();
-    click(buttonWithKey(*first, QStringLiteral("button.cancel")));
+    EXPECT_CALL(*rest, downloadFile(capture.installerUrl(), _)).WillOnce(ThrowTask<QUrl>(std::runtime_error("gone")));
+    EXPECT_CALL(*permissions, releaseAuthorization());
+    walkTo({Screen::installer});
+    const auto rows = [this] { return qobject_cast<InstallManagerScreenView*>(root().currentView())->rows(); };
+    ASSERT_EQ(rows().size(), 1);
+    EXPECT_EQ(rows().first()->name(), u"TARN Capture"_s);
+    EXPECT_EQ(rows().first()->state(), ToInstallListItemViewState::processing);
+    EXPECT_FALSE(button(u"button.done"_s)->isEnabled());
+    click(button(u"button.cancel"_s));
     settle();
     EXPECT_TRUE(model().isInstallationCancelled());
-    EXPECT_FALSE(first);
-
-    click(buttonWithKey(*root().currentView(), QStringLiteral("button.no")));
+    click(button(u"button.no"_s));
     settle();
-    auto* again = qobject_cast<InstallManagerScreenView*>(root().currentView());
-    ASSERT_NE(again, nullptr);
-    EXPECT_FALSE(again->doneButton()->isEnabled());
+    EXPECT_FALSE(button(u"button.done"_s)->isEnabled());
 
-    gate.open();
+    installed.open();
     settle();
-    EXPECT_TRUE(again->doneButton()->isEnabled());
-    EXPECT_FALSE(again->cancelButton()->isEnabled());
-    EXPECT_EQ(model().tasksToRun().first().state, ToInstallListItemViewState::done);
+    EXPECT_EQ(rows().first()->state(), ToInstallListItemViewState::failed);
+    EXPECT_TRUE(button(u"button.done"_s)->isEnabled()) << "a failed run hands over too";
+    EXPECT_FALSE(button(u"button.cancel"_s)->isEnabled());
+    click(button(u"button.done"_s));
+    settle();
+    EXPECT_EQ(coordinator.currentScreen(), Screen::installResult);
 }
 
 } // namespace

@@ -4,16 +4,12 @@
 #include <QRandomGenerator>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextFragment>
 #include <gtest/gtest.h>
 
 namespace tarn {
 namespace {
 
-struct Fragment {
-    QString text;
-    QTextCharFormat format;
-};
+using namespace Qt::StringLiterals;
 
 class RtfReaderTest : public ::testing::Test {
 protected:
@@ -23,25 +19,12 @@ protected:
         return document;
     }
 
-    QString text(const char* rtf) {
-        const auto document = read(rtf);
-        return document ? document->toPlainText() : QString();
-    }
-
-    static QList<Fragment> fragments(const QTextDocument& document) {
-        QList<Fragment> result;
+    static QTextCharFormat formatOf(const QTextDocument& document, const QString& text) {
         for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
             for (auto it = block.begin(); !it.atEnd(); ++it) {
-                result.append({it.fragment().text(), it.fragment().charFormat()});
-            }
-        }
-        return result;
-    }
-
-    static QTextCharFormat formatOf(const QTextDocument& document, const QString& text) {
-        for (const Fragment& fragment : fragments(document)) {
-            if (fragment.text.contains(text)) {
-                return fragment.format;
+                if (it.fragment().text().contains(text)) {
+                    return it.fragment().charFormat();
+                }
             }
         }
         ADD_FAILURE() << "no run reads " << text.toStdString();
@@ -51,109 +34,96 @@ protected:
     RtfReader reader;
 };
 
-TEST_F(RtfReaderTest, PlainTextAndParagraphs) {
-    EXPECT_EQ(text("{\\rtf1 Hello}"), QStringLiteral("Hello"));
-    const auto document = read("{\\rtf1\\ansi One\\par Two\\par\n\\par Four}");
-    EXPECT_EQ(document->blockCount(), 4);
-    EXPECT_EQ(document->findBlockByNumber(1).text(), QStringLiteral("Two"));
-    EXPECT_EQ(document->findBlockByNumber(2).text(), QString());
-    // Line ends in the file are not text; a backslash before one is a paragraph.
-    EXPECT_EQ(text("{\\rtf1 a\r\nb\\\nc}"), QStringLiteral("ab\nc"));
+TEST_F(RtfReaderTest, TextOfTheDocument) {
+    const std::pair<const char*, QString> cases[] = {
+            {"{\\rtf1 Hello}", u"Hello"_s},
+            // Line ends in the file are not text; a backslash before one is a paragraph.
+            {"{\\rtf1 a\r\nb\\\nc}", u"ab\nc"_s},
+            {"{\\rtf1 a\\{b\\}c\\\\d}", u"a{b}c\\d"_s},
+            // Bytes in the document's code page, or in the code page of the font's character set.
+            {"{\\rtf1\\ansi caf\\'e9 \\'80 \\'93q\\'94}", u"café € “q”"_s},
+            {"{\\rtf1\\ansi\\ansicpg1251 \\'c0\\'e1}", u"Аб"_s},
+            {"{\\rtf1\\mac \\'8a\\'a5}", u"ä•"_s},
+            {"{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset238 Arial CE;}}\\f0 \\'b9\\f1 \\'b9}", u"¹ą"_s},
+            // Unicode characters skip their fallbacks, which may be escapes or control words, one
+            // character each; \ucN is scoped by its group, and the end of a group ends a fallback.
+            {"{\\rtf1 \\u8364?x}", u"€x"_s},
+            {"{\\rtf1 \\uc2\\u8364??x}", u"€x"_s},
+            {"{\\rtf1 \\uc0\\u8364 x}", u"€x"_s},
+            {"{\\rtf1 \\u233\\'e9x}", u"éx"_s},
+            {"{\\rtf1 \\uc1\\u8212\\emdash x}", u"—x"_s},
+            {"{\\rtf1 {\\uc3\\u8364 a}b\\u8364?c}", u"€b€c"_s},
+            {"{\\rtf1 {\\uc3\\u8364}xyz}", u"€xyz"_s},
+            // Negative values are the upper half; two in a row make a surrogate pair.
+            {"{\\rtf1 \\u-3913?}", QString(QChar(0xF0B7))},
+            {"{\\rtf1 \\u-10179?\\u-8704?}", u"😀"_s},
+            // Destinations that are not text, hidden text, and what follows the document's group.
+            {"{\\rtf1{\\*\\unknowndest secret {nested} text}shown}", u"shown"_s},
+            {"{\\rtf1{\\info{\\title Title}{\\author Me}}{\\stylesheet{\\s0 Normal;}}body}", u"body"_s},
+            {"{\\rtf1{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}} after}", u"link after"_s},
+            {"{\\rtf1 {\\v hidden}seen}", u"seen"_s},
+            // Binary data may hold braces and backslashes; it is skipped by its length.
+            {"{\\rtf1{\\pict\\bin6 }{\\x}{}after}", u"after"_s},
+            {"{\\rtf1 body}\r\ngarbage}}", u"body"_s},
+    };
+    for (const auto& [rtf, expected] : cases) {
+        const auto document = read(rtf);
+        EXPECT_EQ(document ? document->toPlainText() : QString(), expected) << rtf;
+    }
+}
+
+TEST_F(RtfReaderTest, ParagraphsAndLines) {
+    // Raw text: paragraphs end in U+2029, a line break inside one is U+2028.
+    EXPECT_EQ(read("{\\rtf1\\ansi One\\par Two\\par\n\\par Four}")->toRawText(), u"One\u2029Two\u2029\u2029Four"_s);
+    EXPECT_EQ(read("{\\rtf1 one\\line two}")->toRawText(), u"one\u2028two"_s);
+    const auto symbols =
+            read("{\\rtf1 \\bullet\\tab x\\~y\\emdash z\\endash\\lquote q\\rquote\\ldblquote Q\\rdblquote}");
+    EXPECT_EQ(symbols->toRawText(),
+              u"•\tx\u00A0y—z–‘q’“Q”"_s); // raw: plain text turns \u00A0 into a space
 }
 
 TEST_F(RtfReaderTest, GroupsScopeCharacterFormatting) {
     const auto document = read("{\\rtf1 a{\\b b{\\i c}}d\\ul e\\ulnone f\\strike g\\strike0 h\\b i\\b0 j}");
-    EXPECT_FALSE(formatOf(*document, "a").font().bold());
-    EXPECT_TRUE(formatOf(*document, "b").font().bold());
-    EXPECT_TRUE(formatOf(*document, "c").font().bold());
-    EXPECT_TRUE(formatOf(*document, "c").font().italic());
-    EXPECT_FALSE(formatOf(*document, "d").font().bold());
-    EXPECT_TRUE(formatOf(*document, "e").font().underline());
-    EXPECT_FALSE(formatOf(*document, "f").font().underline());
-    EXPECT_TRUE(formatOf(*document, "g").font().strikeOut());
-    EXPECT_FALSE(formatOf(*document, "h").font().strikeOut());
-    EXPECT_TRUE(formatOf(*document, "i").font().bold());
-    EXPECT_FALSE(formatOf(*document, "j").font().bold());
+    // Bold, italic, underline and strike-out of each run.
+    const std::pair<const char*, const char*> runs[] = {{"a", "...."}, {"b", "b..."}, {"c", "bi.."}, {"d", "...."},
+                                                        {"e", "..u."}, {"f", "...."}, {"g", "...s"}, {"h", "...."},
+                                                        {"i", "b..."}, {"j", "...."}};
+    for (const auto& [run, expected] : runs) {
+        const QFont font = formatOf(*document, QString::fromLatin1(run)).font();
+        const char shown[] = {font.bold() ? 'b' : '.', font.italic() ? 'i' : '.', font.underline() ? 'u' : '.',
+                              font.strikeOut() ? 's' : '.', '\0'};
+        EXPECT_STREQ(shown, expected) << run;
+    }
 }
 
-TEST_F(RtfReaderTest, FontTableSizesAndPlain) {
+TEST_F(RtfReaderTest, FontAndColourTablesSizesAndPlain) {
     const auto document = read("{\\rtf1\\deff1{\\fonttbl{\\f0\\fnil Poppins-Bold;}{\\f1\\froman Times New Roman;}"
-                               "{\\f2 Helvetica-Oblique}}"
-                               "\\f0\\fs32 A\\f1\\fs21 B\\f2 C\\plain D}");
+                               "{\\f2 Odd\\'3bName;}{\\f3 Helvetica-Oblique}}"
+                               "{\\colortbl;\\red255\\green0\\blue0;\\red0\\green128\\blue255;}"
+                               "\\f0\\fs32 A\\f1\\fs21 B\\f3 C\\plain D\\f2 E"
+                               "\\cf1 red\\cf2 blue\\cf0 auto\\cf9 missing{\\highlight1 marked}}");
     const QTextCharFormat a = formatOf(*document, "A");
-    EXPECT_EQ(a.fontFamilies().toStringList(), QStringList{QStringLiteral("Poppins")});
+    EXPECT_EQ(a.fontFamilies().toStringList(), QStringList{u"Poppins"_s});
     EXPECT_EQ(a.fontWeight(), QFont::Bold);
     EXPECT_EQ(a.font().pixelSize(), 16); // half points
     const QTextCharFormat b = formatOf(*document, "B");
-    EXPECT_EQ(b.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
+    EXPECT_EQ(b.fontFamilies().toStringList(), QStringList{u"Times New Roman"_s});
     EXPECT_EQ(b.fontWeight(), QFont::Normal);
     EXPECT_EQ(b.font().pixelSize(), 11);
     EXPECT_TRUE(formatOf(*document, "C").fontItalic()); // the last entry lacks its ';'
     // \plain returns to the default font (\deff1) at 12 points.
     const QTextCharFormat d = formatOf(*document, "D");
-    EXPECT_EQ(d.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
+    EXPECT_EQ(d.fontFamilies().toStringList(), QStringList{u"Times New Roman"_s});
     EXPECT_EQ(d.font().pixelSize(), 12);
-}
+    // An escaped ';' in a font name is part of the name, not the end of the entry.
+    EXPECT_EQ(formatOf(*document, "E").fontFamilies().toStringList(), QStringList{u"Odd;Name"_s});
 
-TEST_F(RtfReaderTest, ColourTableWithAutomaticFirstEntry) {
-    const auto document = read("{\\rtf1{\\colortbl;\\red255\\green0\\blue0;\\red0\\green128\\blue255;}"
-                               "\\cf1 red\\cf2 blue\\cf0 auto\\cf9 missing{\\highlight1 marked}}");
     EXPECT_EQ(formatOf(*document, "red").foreground().color(), QColor(255, 0, 0));
     EXPECT_EQ(formatOf(*document, "blue").foreground().color(), QColor(0, 128, 255));
     // The automatic colour leaves the run to the view's own text colour.
     EXPECT_FALSE(formatOf(*document, "auto").hasProperty(QTextFormat::ForegroundBrush));
     EXPECT_FALSE(formatOf(*document, "missing").hasProperty(QTextFormat::ForegroundBrush));
     EXPECT_EQ(formatOf(*document, "marked").background().color(), QColor(255, 0, 0));
-}
-
-TEST_F(RtfReaderTest, HexEscapesUseTheDocumentsAndTheFontsCodePage) {
-    EXPECT_EQ(text("{\\rtf1\\ansi caf\\'e9 \\'80 \\'93q\\'94}"), QStringLiteral("café € “q”"));
-    EXPECT_EQ(text("{\\rtf1\\ansi\\ansicpg1251 \\'c0\\'e1}"), QStringLiteral("Аб"));
-    EXPECT_EQ(text("{\\rtf1\\mac \\'8a\\'a5}"), QStringLiteral("ä•"));
-    EXPECT_EQ(text("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset238 Arial CE;}}\\f0 \\'b9\\f1 \\'b9}"),
-              QStringLiteral("¹ą"));
-    // An escaped ';' in a font name is part of the name, not the end of the entry.
-    const auto document = read("{\\rtf1{\\fonttbl{\\f0 Odd\\'3bName;}}\\f0 x}");
-    EXPECT_EQ(formatOf(*document, "x").fontFamilies().toStringList(), QStringList{QStringLiteral("Odd;Name")});
-}
-
-TEST_F(RtfReaderTest, UnicodeEscapesSkipTheirFallbacks) {
-    EXPECT_EQ(text("{\\rtf1 \\u8364?x}"), QStringLiteral("€x"));
-    EXPECT_EQ(text("{\\rtf1 \\uc2\\u8364??x}"), QStringLiteral("€x"));
-    EXPECT_EQ(text("{\\rtf1 \\uc0\\u8364 x}"), QStringLiteral("€x"));
-    // A fallback may be a hex escape or a control word, and counts as one character.
-    EXPECT_EQ(text("{\\rtf1 \\u233\\'e9x}"), QStringLiteral("éx"));
-    EXPECT_EQ(text("{\\rtf1 \\uc1\\u8212\\emdash x}"), QStringLiteral("—x"));
-    // Negative values are the upper half; two in a row make a surrogate pair.
-    EXPECT_EQ(text("{\\rtf1 \\u-3913?}"), QString(QChar(0xF0B7)));
-    EXPECT_EQ(text("{\\rtf1 \\u-10179?\\u-8704?}"), QStringLiteral("😀"));
-    // \ucN is scoped by its group; the end of a group ends a pending fallback.
-    EXPECT_EQ(text("{\\rtf1 {\\uc3\\u8364 a}b\\u8364?c}"), QStringLiteral("€b€c"));
-    EXPECT_EQ(text("{\\rtf1 {\\uc3\\u8364}xyz}"), QStringLiteral("€xyz"));
-}
-
-TEST_F(RtfReaderTest, SymbolsAndSpecialCharacters) {
-    EXPECT_EQ(text("{\\rtf1 a\\{b\\}c\\\\d}"), QStringLiteral("a{b}c\\d"));
-    const auto symbols =
-            read("{\\rtf1 \\bullet\\tab x\\~y\\emdash z\\endash\\lquote q\\rquote\\ldblquote Q\\rdblquote}");
-    EXPECT_EQ(symbols->toRawText(),
-              QStringLiteral("•\tx\u00A0y—z–‘q’“Q”")); // raw: plain text turns \u00A0 into a space
-    const auto lines = read("{\\rtf1 one\\line two}");
-    EXPECT_EQ(lines->blockCount(), 1);
-    EXPECT_EQ(lines->firstBlock().text(), QStringLiteral("one\u2028two"));
-}
-
-TEST_F(RtfReaderTest, IgnorableAndNonTextDestinationsAreSkipped) {
-    EXPECT_EQ(text("{\\rtf1{\\*\\unknowndest secret {nested} text}shown}"), QStringLiteral("shown"));
-    EXPECT_EQ(text("{\\rtf1{\\info{\\title Title}{\\author Me}}{\\stylesheet{\\s0 Normal;}}body}"),
-              QStringLiteral("body"));
-    EXPECT_EQ(text("{\\rtf1{\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}} after}"),
-              QStringLiteral("link after"));
-    EXPECT_EQ(text("{\\rtf1 {\\v hidden}seen}"), QStringLiteral("seen"));
-    // Binary data may hold braces and backslashes; it is skipped by its length.
-    EXPECT_EQ(text("{\\rtf1{\\pict\\bin6 }{\\x}{}after}"), QStringLiteral("after"));
-    // What follows the document's group is not part of it.
-    EXPECT_EQ(text("{\\rtf1 body}\r\ngarbage}}"), QStringLiteral("body"));
 }
 
 TEST_F(RtfReaderTest, ParagraphFormattingAppliesToItsParagraphUntilPard) {

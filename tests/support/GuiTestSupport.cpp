@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
 #include <QEnterEvent>
 #include <QWidget>
 
@@ -15,17 +14,6 @@ void useShippedResources(const QLocale& locale) {
     static const bool fontsRegistered = registerFonts();
     (void)fontsRegistered;
     installTranslations(locale);
-}
-
-QString renderDirectory() {
-    const QString directory =
-            QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../renders"));
-    QDir().mkpath(directory);
-    return QDir::cleanPath(directory);
-}
-
-bool saveRender(const QImage& image, const QString& name) {
-    return !image.isNull() && image.save(renderDirectory() + u'/' + name + QStringLiteral(".png"));
 }
 
 void sendHoverEnter(QWidget& widget) {

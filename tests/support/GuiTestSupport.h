@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QImage>
 #include <QLocale>
 #include <QString>
 
@@ -11,11 +10,6 @@ namespace tarn::test {
 // Registers the shipped fonts (once) and installs the shipped texts for `locale`, as the application
 // does at start-up.
 void useShippedResources(const QLocale& locale = QLocale(QLocale::English, QLocale::UnitedStates));
-
-// Where rendered pictures of components and screens go for people to look at: <build>/renders.
-QString renderDirectory();
-// Saves `image` as <renderDirectory>/<name>.png; answers whether it was written.
-bool saveRender(const QImage& image, const QString& name);
 
 // The pointer entering and leaving a widget, as the window system reports it.
 void sendHoverEnter(QWidget& widget);

@@ -9,78 +9,58 @@
 #include "support/RecordingWindowHost.h"
 #include "support/WorkflowFixture.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QLabel>
 #include <QTest>
 
 #include <memory>
 
 namespace tarn::test {
 
+using namespace Qt::StringLiterals;
+using Screen = Coordinator::Screen;
+using testing::_;
+
 // One application of the sample configuration the screens are shown with.
 struct SampleApp {
     QString name;
     bool mandatory = false;
-    QString licenseType = QStringLiteral("free");
+    QString licenseType;
     QString english;
-    QString german;
 
     QString slug() const { return QString(name).remove(u' ').toLower(); }
-    QUrl installerUrl() const {
-        return QUrl(QStringLiteral("https://downloads.test/") + slug() + QStringLiteral(".pkg"));
-    }
-    QString pkgId() const { return QStringLiteral("com.tarn.") + slug(); }
+    QUrl installerUrl() const { return QUrl(u"https://downloads.test/"_s + slug() + u".pkg"_s); }
+    QString pkgId() const { return u"com.tarn."_s + slug(); }
 };
 
 inline QList<SampleApp> sampleApps() {
-    return {
-            {QStringLiteral("TARN Capture"), true, QStringLiteral("free"),
-             QStringLiteral("Scan to PDF, JPEG or searchable text with one press of the scan button."),
-             QStringLiteral("Scannt mit einem Tastendruck in PDF, JPEG oder durchsuchbaren Text.")},
-            {QStringLiteral("TARN Scanner Driver"), true, QStringLiteral("free"),
-             QStringLiteral("Lets this computer talk to your scanner over USB."),
-             QStringLiteral("Verbindet diesen Computer über USB mit Ihrem Scanner.")},
-            {QStringLiteral("PaperStack Organizer"), false, QStringLiteral("trial"),
-             QStringLiteral("Sorts, tags and finds your scanned documents. Free for 30 days."),
-             QStringLiteral("Sortiert, verschlagwortet und findet Ihre gescannten Dokumente. 30 Tage kostenlos.")},
-            {QStringLiteral("TARN OCR Studio"), false, QStringLiteral("free"),
-             QStringLiteral("Turns scans into editable Word and Excel files, in more than 120 languages."),
-             QStringLiteral("Macht aus Scans bearbeitbare Word- und Excel-Dateien, in über 120 Sprachen.")},
-    };
+    return {{u"TARN Capture"_s, true, u"free"_s, u"Scan to PDF with one press of the scan button."_s},
+            {u"TARN Scanner Driver"_s, true, u"free"_s, u"Lets this computer talk to your scanner."_s},
+            {u"PaperStack Organizer"_s, false, u"trial"_s, u"Sorts and finds your scanned documents."_s},
+            {u"TARN OCR Studio"_s, false, u"free"_s, u"Turns scans into editable Word and Excel files."_s}};
 }
 
+// The configuration document of the sample scanner listing `apps`.
 inline QByteArray sampleConfigurationJson(const QList<SampleApp>& apps = sampleApps()) {
-    QJsonArray array;
+    QStringList entries;
     for (const SampleApp& app : apps) {
-        array.append(QJsonObject{
-                {QStringLiteral("name"), app.name},
-                {QStringLiteral("version"), QStringLiteral("3.2")},
-                {QStringLiteral("mandatory"), app.mandatory},
-                {QStringLiteral("licenseType"), app.licenseType},
-                {QStringLiteral("installer"), app.installerUrl().toString()},
-                {QStringLiteral("hash"), QStringLiteral("ABCD") + app.slug()},
-                {QStringLiteral("pkgId"), app.pkgId()},
-                {QStringLiteral("descriptionLocalized"),
-                 QJsonObject{{QStringLiteral("en"), app.english}, {QStringLiteral("de"), app.german}}},
-        });
+        entries.append(uR"({"name":"%1","version":"3.2","mandatory":%2,"licenseType":"%3","installer":"%4",)"
+                       uR"("hash":"ABCD%5","pkgId":"%6","descriptionLocalized":{"en":"%7"}})"_s.arg(
+                               app.name, app.mandatory ? u"true"_s : u"false"_s, app.licenseType,
+                               app.installerUrl().toString(), app.slug(), app.pkgId(), app.english));
     }
-    const QJsonObject root{{QStringLiteral("name"), QStringLiteral("ScanDesk 600")},
-                           {QStringLiteral("vid"), QStringLiteral("2F1A")},
-                           {QStringLiteral("pid"), QStringLiteral("0600")},
-                           {QStringLiteral("successUrl"), QStringLiteral("https://tarn.test/welcome")},
-                           {QStringLiteral("apps"), array}};
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    return uR"({"name":"ScanDesk 600","vid":"2F1A","pid":"0600","successUrl":"https://tarn.test/welcome",)"
+           uR"("apps":[%1]})"_s.arg(entries.join(u','))
+                   .toUtf8();
 }
 
 // The supported scanners of the sample catalogue; the first is the one on the USB bus.
 inline QList<TARNDeviceModel> sampleCatalogue() {
-    return {{QStringLiteral("T.A.R.N. ScanDesk 600"), QStringLiteral("2F1A"), QStringLiteral("600"),
-             QStringLiteral("https://config.test/devices/scandesk-600"), QStringLiteral("C0FFEE600")},
-            {QStringLiteral("T.A.R.N. ScanDesk 900"), QStringLiteral("2F1A"), QStringLiteral("900"),
-             QStringLiteral("https://config.test/devices/scandesk-900"), QStringLiteral("C0FFEE900")},
-            {QStringLiteral("T.A.R.N. MobileScan 20"), QStringLiteral("2F1A"), QStringLiteral("20"),
-             QStringLiteral("https://config.test/devices/mobilescan-20"), QStringLiteral("C0FFEE20")}};
+    return {{u"T.A.R.N. ScanDesk 600"_s, u"2F1A"_s, u"600"_s, u"https://config.test/devices/scandesk-600"_s,
+             u"C0FFEE600"_s},
+            {u"T.A.R.N. ScanDesk 900"_s, u"2F1A"_s, u"900"_s, u"https://config.test/devices/scandesk-900"_s,
+             u"C0FFEE900"_s},
+            {u"T.A.R.N. MobileScan 20"_s, u"2F1A"_s, u"20"_s, u"https://config.test/devices/mobilescan-20"_s,
+             u"C0FFEE20"_s}};
 }
 
 // The button of `root` captioned by `key`, or null.
@@ -103,6 +83,17 @@ inline CustomToggleView* toggleTitled(const QWidget& root, const QString& title)
     return nullptr;
 }
 
+// The texts of the labels `view` shows.
+inline QStringList shownTexts(const QWidget& view) {
+    QStringList texts;
+    for (const QLabel* label : view.findChildren<QLabel*>()) {
+        if (label->isVisibleTo(&view)) {
+            texts.append(label->text());
+        }
+    }
+    return texts;
+}
+
 // A person's click in the middle of `widget`.
 inline void click(QWidget* widget) {
     ASSERT_NE(widget, nullptr);
@@ -113,27 +104,25 @@ inline void click(QWidget* widget) {
 // the screens are shown with, in English.
 class ScreenTest : public WorkflowTest {
 protected:
-    ScreenTest() { useShippedResources(); }
+    // The rights an installation run asks for are granted unless a test says otherwise.
+    ScreenTest() {
+        useShippedResources();
+        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
+    }
     // Other suites of the same binary read the text ids themselves.
     ~ScreenTest() override { removeTranslations(); }
 
-    // The network monitor's first report: connected.
-    void goOnline() {
-        pathSource->report(NetworkPathStatus::satisfied);
+    // A report of the network monitor: connected, or not.
+    void goOnline(bool online = true) {
+        pathSource->report(online ? NetworkPathStatus::satisfied : NetworkPathStatus::unsatisfied);
         drainPostedEvents();
     }
-
-    void goOffline() {
-        pathSource->report(NetworkPathStatus::unsatisfied);
-        drainPostedEvents();
-    }
-
-    void serveSampleCatalogue() { serveCatalogue(catalogueJson(sampleCatalogue())); }
+    void goOffline() { goOnline(false); }
 
     // Answers the configuration fetch of `device` with `body`.
     void serveConfiguration(const TARNDeviceModel& device, const QByteArray& body = sampleConfigurationJson()) {
         EXPECT_CALL(*rest, fetchVerifiedBody(QUrl(device.configLink), std::optional<QString>(device.hash),
-                                             QStringLiteral("device configuration")))
+                                             u"device configuration"_s))
                 .WillRepeatedly(ReturnTask(body));
     }
 
@@ -150,14 +139,21 @@ protected:
         test::waitFor(model().fetchDeviceApplications());
     }
 
-    // A run over an empty choice, finished with the rights granted: the outcome now describes a run.
+    // A run over an empty choice, finished: the outcome now describes a run.
     void finishEmptyRun() {
-        ON_CALL(*permissions, requestAdminPrivileges()).WillByDefault(ReturnTask(AdminRights::granted));
         model().selectedAppsForInstallation = QList<TARNDeviceAppConfigurationModel>();
         test::waitFor(model().installSelectedApplications());
     }
 
     static void settle() { drainPostedEvents(); }
+
+    // Each screen pushed and shown in turn, as the screens' buttons do.
+    void walkTo(std::initializer_list<Coordinator::Screen> screens) {
+        for (const Coordinator::Screen screen : screens) {
+            coordinator.push(screen);
+            settle();
+        }
+    }
 
     // A new screen on the window background at the window's size, shown as the root view shows it.
     template <typename View>
