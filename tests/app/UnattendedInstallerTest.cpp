@@ -50,9 +50,6 @@ protected:
     }
 
     void noRights() { EXPECT_CALL(*permissions, requestAdminPrivileges()).Times(0); }
-    void rights(AdminRights answer) {
-        EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(answer));
-    }
 
     int run(QStringList arguments, bool liveProgress = false, bool reportBlocked = false) {
         arguments = QStringList{"tarn-installer", "--unattended"} + arguments + QStringList{"--report", reportPath()};
@@ -111,14 +108,11 @@ TEST_F(UnattendedInstallerTest, InstallsTheMandatoryApplicationsOfTheDetectedSca
     EXPECT_EQ(report.value(u"applications").toArray().size(), 2);
     QJsonObject archive = reportedApp(0);
     archive.remove(u"seconds");
-    EXPECT_EQ(archive, (QJsonObject{{"name", "Archive"},
-                                    {"packageId", "com.tarn.Archive"},
-                                    {"requestedVersion", "2.0"},
-                                    {"installedVersionBefore", QJsonValue()},
-                                    {"state", "done"},
-                                    {"error", QJsonValue()},
-                                    {"mandatory", true},
-                                    {"bytesDownloaded", 1024}}));
+    // clang-format off
+    EXPECT_EQ(archive, (QJsonObject{{"name", "Archive"}, {"packageId", "com.tarn.Archive"}, {"requestedVersion", "2.0"},
+                                    {"installedVersionBefore", QJsonValue()}, {"state", "done"}, {"error", QJsonValue()},
+                                    {"mandatory", true}, {"bytesDownloaded", 1024}}));
+    // clang-format on
     EXPECT_EQ(reportedApp(1).value(u"installedVersionBefore"), u"1.5"_s);
 }
 
@@ -151,7 +145,7 @@ TEST_F(UnattendedInstallerTest, EachOutcomeHasItsExitCodeAndItsText) {
          [&] { offering({{"OCR", true}, {"Scan", false}}), noRights(); }},
         {"NothingSelected", {}, 0, "detected", "Nothing to install", [&] { offering({{"Scan", false}}), noRights(); }},
         {"RefusedRights", {}, 1, "detected", "\nThe installation stopped: error.no.permissions.not.allowed\n",
-         [&] { offering({{"OCR", true}}), rights(AdminRights::notPermitted); }},
+         [&] { offering({{"OCR", true}}), EXPECT_CALL(*permissions, requestAdminPrivileges()).WillOnce(ReturnTask(AdminRights::notPermitted)); }},
         {"FailedMandatoryApplication", {"--select", "Scan"}, 1, "detected",
          "\nInstallation failed: a mandatory application could not be installed.\n",
          [&] { offering({{"OCR", true}, {"Scan", false}}), expectInstallation("Scan"),

@@ -11,7 +11,6 @@
 #include "services/UrlOpener.h"
 #include "support/TestSupport.h"
 
-#include <QMutex>
 #include <gmock/gmock.h>
 
 namespace tarn::test {

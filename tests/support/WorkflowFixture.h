@@ -55,20 +55,12 @@ inline QByteArray configurationJson(const QList<OfferedApp>& apps,
     return QJsonDocument(QJsonObject{{"name", "Scanner"}, {"vid", "4A9"}, {"pid", "1A0B"}, {"successUrl", successUrl},
                                      {"apps", array}}).toJson(QJsonDocument::Compact);
 }
-// clang-format on
 
 inline TARNDeviceAppConfigurationModel appEntry(const QString& name, bool mandatory) {
-    TARNDeviceAppConfigurationModel entry;
-    entry.id = QUuid::createUuid();
-    entry.name = name;
-    entry.version = u"2.0"_s;
-    entry.mandatory = mandatory;
-    entry.licenseType = LicenseType::full;
-    entry.installer = u"https://downloads.test/"_s + name + u".pkg"_s;
-    entry.hash = u"ABCD"_s + name;
-    entry.pkgId = u"com.tarn."_s + name;
-    return entry;
+    return {QUuid::createUuid(), name, u"2.0"_s, mandatory, LicenseType::full,
+            u"https://downloads.test/"_s + name + u".pkg"_s, u"ABCD"_s + name, u"com.tarn."_s + name, {}};
 }
+// clang-format on
 
 // The names of task rows or application entries, in order.
 template <typename Named>

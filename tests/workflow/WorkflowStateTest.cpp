@@ -45,15 +45,6 @@ TEST_F(WorkflowStateTest, ConsentsStartOneCatalogueFetchPerAssignmentWhileBothAr
     EXPECT_EQ(fetches, 3);
 }
 
-TEST_F(WorkflowStateTest, AFoundDeviceBecomesTheDeviceModelAndStaysAfterwards) {
-    const auto scanner = catalogueDevice(u"Scanner"_s, "4A9", "1A0B");
-    for (const auto& state : {DeviceSearchState::found(scanner), DeviceSearchState::notFound(),
-                              DeviceSearchState::prepareForSearching(), DeviceSearchState::searching()}) {
-        model().deviceSearchStatus = state;
-        EXPECT_EQ(model().deviceModel(), scanner);
-    }
-}
-
 TEST_F(WorkflowStateTest, ConnectivityErrorCopiesTheMonitorAtConstructionAndThenMirrorsIt) {
     EXPECT_TRUE(model().connectivityError()) << "no report yet";
     viewModel.reset();
