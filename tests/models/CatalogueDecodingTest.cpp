@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -42,13 +43,16 @@ TEST(DeviceCatalogue, DecodesEntriesInOrderAndNullAsNoList) {
     EXPECT_EQ(decodeDeviceCatalogue(" \n null \t"), std::nullopt);
 }
 
-// Entries take their licence from the lower-cased text; missing and null descriptions both give an empty map.
-TEST(AppsConfiguration, DecodesEveryFieldAndTheLicenceAndDescriptionRules) {
+// Entries take their licence from the lower-cased text; missing and null descriptions both give an empty map;
+// every entry gets a fresh identity whatever the document says.
+TEST(AppsConfiguration, DecodesEveryFieldAndTheLicenceDescriptionAndIdentityRules) {
     const QJsonObject descriptions{{"en", "Scans"}, {"de", "Scannt"}};
-    const auto config = decodeAppsConfiguration(
+    const QUuid given(u"6F9619FF-8B86-D011-B42D-00C04FC964FF"_s);
+    const QByteArray json =
             configuration({app({{"descriptionLocalized", descriptions}, {"size", 12}}),
                            app({{"name", "OCR"}, {"mandatory", false}, {"licenseType", "TRIAL"}}),
-                           app({{"descriptionLocalized", QJsonValue::Null}})}));
+                           app({{"descriptionLocalized", QJsonValue::Null}, {"id", given.toString()}})});
+    const auto config = decodeAppsConfiguration(json);
     EXPECT_EQ(std::tuple(config.name, config.vid, config.pid, config.successUrl),
               std::tuple(u"Scanner One"_s, u"04a9"_s, u"1a0b"_s, u"ok"_s));
     ASSERT_EQ(config.apps.size(), 3);
@@ -60,15 +64,8 @@ TEST(AppsConfiguration, DecodesEveryFieldAndTheLicenceAndDescriptionRules) {
     EXPECT_EQ(config.apps,
               QList({entry(0, "Scan", true, LicenseType::full, {{"en", "Scans"}, {"de", "Scannt"}}),
                      entry(1, "OCR", false, LicenseType::trial, {}), entry(2, "Scan", true, LicenseType::full, {})}));
-}
-
-TEST(AppsConfiguration, EveryEntryGetsAFreshIdentityWhateverTheDocumentSays) {
-    const QUuid given(u"6F9619FF-8B86-D011-B42D-00C04FC964FF"_s);
-    const QByteArray json = configuration({app({{"id", given.toString()}}), app()});
-    const auto first = decodeAppsConfiguration(json);
-    EXPECT_NE(first.apps.at(0).id, given);
-    EXPECT_NE(first.apps.at(0).id, first.apps.at(1).id);
-    EXPECT_NE(first, decodeAppsConfiguration(json));
+    EXPECT_EQ(QSet<QUuid>({config.apps.at(0).id, config.apps.at(1).id, config.apps.at(2).id, given}).size(), 4);
+    EXPECT_NE(config, decodeAppsConfiguration(json));
 }
 
 // A broken document fails as a whole, naming the first key path read that is wrong and what is wrong there.

@@ -15,8 +15,6 @@ namespace tarn {
 using namespace Qt::StringLiterals;
 namespace {
 
-using ::testing::ElementsAre;
-
 // Records each entry as "LEVEL SUBSYSTEM CATEGORY: TEXT", LEVEL 0 for information and 1 for critical.
 class FakeSystemLog final : public SystemLogSink {
 public:
@@ -77,10 +75,10 @@ TEST_F(LoggerTest, WritesTheMachineDescriptionFirstThenEachMessageAsOneUtcLineTo
 
     ASSERT_EQ(logger->logFileURL(), QUrl::fromLocalFile(expectedLogPath()));
     EXPECT_THAT(fileLines(expectedLogPath()),
-                ElementsAre(u"2025-03-07 14:05:09 +0000: [INFO] OS Version: Debian GNU/Linux 12 "
-                            "(bookworm), CPU: Intel (x86_64), Free disk space: 123.46 GB"_s,
-                            u"2025-03-07 14:05:09 +0000: [INFO] Searching for USB devices..."_s,
-                            u"2025-03-07 14:05:09 +0000: [CRITICAL] No PKG found in DMG '/Volumes/Scan'"_s));
+                ::testing::ElementsAre(u"2025-03-07 14:05:09 +0000: [INFO] OS Version: Debian GNU/Linux 12 "
+                                       "(bookworm), CPU: Intel (x86_64), Free disk space: 123.46 GB"_s,
+                                       u"2025-03-07 14:05:09 +0000: [INFO] Searching for USB devices..."_s,
+                                       u"2025-03-07 14:05:09 +0000: [CRITICAL] No PKG found in DMG '/Volumes/Scan'"_s));
     EXPECT_EQ(systemLog->written().mid(1),
               QStringList({u"0 com.tarn.installer Application: [INFO]: [INFO] Searching for USB devices..."_s,
                            u"1 com.tarn.installer Application: [CRITICAL]: [CRITICAL] No PKG found in DMG "

@@ -154,28 +154,22 @@ protected:
                                   linkMessage(2, "eth0", upAndRunning), linkMessage(3, "wlan0", upAndRunning)};
 };
 
-TEST_F(NetlinkPathSourceTest, ReportsTheStateOnceAtStartThenOnlyChangesOfStatusOrInterfaces) {
+TEST_F(NetlinkPathSourceTest, ReportsTheStateOnceAtStartThenOnlyChangesAndDumpsOnceMoreForABurst) {
     answerDumps({defaultRoute(2)}, false);
     EXPECT_EQ(reports, QList({satisfied}));
     answerDumps({defaultRoute(2)}); // something changed, but not the path
     EXPECT_EQ(reports, QList({satisfied}));
     answerDumps({defaultRoute(3)}); // another interface carries the path
     EXPECT_EQ(reports, QList({satisfied, satisfied}));
-    answerDumps({}); // the default route is gone
-    EXPECT_EQ(reports, QList({satisfied, satisfied, unsatisfied}));
-    EXPECT_EQ(requests.size(), 8);
-}
-
-TEST_F(NetlinkPathSourceTest, ABurstOfChangesDuringADumpMakesOneMoreDump) {
     for (int i = 0; i < 5; ++i) {
         source.receive(defaultRoute(2));
     }
-    EXPECT_EQ(requests.size(), 1) << "a dump is already running";
-    answerDumps({}, false);
-    EXPECT_EQ(requests.size(), 3) << "one more dump for the whole burst";
+    EXPECT_EQ(requests.size(), 7) << "a dump is already running";
+    answerDumps({}, false); // the default route is gone
+    EXPECT_EQ(requests.size(), 9) << "one more dump for the whole burst";
     answerDumps({defaultRoute(2)}, false);
-    EXPECT_EQ(reports, QList({unsatisfied, satisfied}));
-    EXPECT_EQ(requests.size(), 4);
+    EXPECT_EQ(reports, QList({satisfied, satisfied, unsatisfied, satisfied}));
+    EXPECT_EQ(requests.size(), 10);
 }
 
 TEST_F(NetlinkPathSourceTest, RepliesToOthersAreIgnoredAndAnInterruptedOrFailedDumpIsReadAgain) {

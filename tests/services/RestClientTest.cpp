@@ -31,7 +31,6 @@ using test::failureOf;
 using ::testing::_;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::NiceMock;
 using Case = RestClientError::Case;
 using Net = QNetworkReply::NetworkError;
 
@@ -104,8 +103,8 @@ struct Client {
           rest(session, logger, validator) {}
 
     std::shared_ptr<test::RecordingLogger> logger = std::make_shared<test::RecordingLogger>();
-    std::shared_ptr<NiceMock<test::MockInstallerValidator>> validator =
-            std::make_shared<NiceMock<test::MockInstallerValidator>>();
+    std::shared_ptr<::testing::NiceMock<test::MockInstallerValidator>> validator =
+            std::make_shared<::testing::NiceMock<test::MockInstallerValidator>>();
     std::shared_ptr<HttpsSession> session;
     RestClient rest;
 };
@@ -140,14 +139,12 @@ TEST_F(RestClientTest, FetchVerifiesThenDecodesSuccessBodiesAndRefusesOtherStatu
     }
     serve("/catalogue", HttpReply::withBody(catalogueJson.toUtf8(), 299));
     serve("/config", HttpReply::withBody("[]")); // a mismatch stops before the decoder, which would fail
-    serve("/null", HttpReply::withBody("null"));
     serve("/incomplete", HttpReply::withBody(R"([{"name":"TARN S1"}])"));
 
     EXPECT_EQ(test::waitFor(catalogue("/catalogue", u"FEED"_s)), decodeDeviceCatalogue(catalogueJson.toUtf8()));
     EXPECT_EQ(failureOf<InstallationError>(client.rest.fetchData<TARNDeviceAppsConfigurationModel>(
                       url("/config"), u"ABCDEF"_s, u"device configuration"_s)),
               mismatch);
-    EXPECT_FALSE(test::waitFor(catalogue("/null", std::nullopt)).has_value());
     EXPECT_EQ(failureOf<DecodingError>(catalogue("/incomplete", std::nullopt))->kind(),
               DecodingError::Kind::keyNotFound);
 }
@@ -349,7 +346,6 @@ TEST_F(RestClientTest, ProgressArrivesOnTheMainThreadInOrderUntilANewDownloadSil
     EXPECT_EQ(second.size(), reportedBeforeReturn) << "progress reported after the download returned";
     EXPECT_TRUE(std::is_sorted(second.begin(), second.end(),
                                [](const auto& a, const auto& b) { return a.receivedBytes < b.receivedBytes; }));
-    EXPECT_GT(second.first().receivedBytes, 0);
     EXPECT_TRUE(std::all_of(second.begin(), second.end(), [](const auto& p) { return p.totalBytes == 16 << 20; }));
     EXPECT_EQ(std::pair(second.last().fraction(), QFileInfo(secondLocation.toLocalFile()).size()),
               std::pair(std::optional(1.0), qint64(16 << 20)));

@@ -21,8 +21,6 @@ using ::testing::_;
 using ::testing::An;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::NiceMock;
-using ::testing::SizeIs;
 
 // Stand-ins for Debian's sudo and the password dialog, with '%1' filled with the state folder.
 QString standIn(const QTemporaryDir& state, const char* name) {
@@ -48,33 +46,6 @@ protected:
     QString askpass = standIn(state, "askpass");
     std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
 };
-
-// The event loop keeps turning while the dialog is open; a grant is released only after a request, and the
-// manager lets its last release finish.
-TEST_F(SystemPermissionsManagerTest, GrantsThroughTheDialogWithoutBlockingAndReleasesOnlyAfterARequest) {
-    ASSERT_EQ(::mkfifo(QFile::encodeName(state.filePath(u"fifo"_s)).constData(), 0600), 0);
-    {
-        SystemPermissionsManager permissions(logger, sudo, askpass);
-        permissions.releaseAuthorization();
-        EXPECT_THAT(log(), IsEmpty()) << "nothing to release yet";
-        auto request = permissions.requestAdminPrivileges();
-        // A request that blocked this thread would never let the dialog open.
-        ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(u"open"_s)); }));
-        EXPECT_FALSE(request.isReady()) << "still waiting for the dialog";
-        ASSERT_TRUE(writeFile(state.filePath(u"fifo"_s), "secret\n"));
-        QFile::remove(state.filePath(u"fifo"_s));
-        EXPECT_EQ(test::waitFor(std::move(request)), AdminRights::granted);
-
-        permissions.releaseAuthorization();
-        ASSERT_TRUE(processEventsUntil([&] { return log().size() == 2; }));
-        EXPECT_EQ(test::waitFor(permissions.requestAdminPrivileges()), AdminRights::granted);
-        permissions.releaseAuthorization();
-    }
-    EXPECT_THAT(log(), ElementsAre(byThisProcess("validate asked"), byThisProcess("release"),
-                                   byThisProcess("validate asked"), byThisProcess("release")));
-    EXPECT_THAT(prompts(), ElementsAre(qtTrId("permissions.prompt"), qtTrId("permissions.prompt")));
-    EXPECT_THAT(logger->lines(), IsEmpty());
-}
 
 // Each way of not getting the rights is told apart, and logged once with its status.
 TEST_F(SystemPermissionsManagerTest, TellsCancelWrongPasswordNotPermittedAndUnavailableApart) {
@@ -103,14 +74,15 @@ TEST_F(SystemPermissionsManagerTest, TellsCancelWrongPasswordNotPermittedAndUnav
 
         EXPECT_EQ(test::waitFor(SystemPermissionsManager(logger, sudoPath, askpassPath).requestAdminPrivileges()),
                   rights);
-        EXPECT_THAT(prompts(), SizeIs(promptCount));
+        EXPECT_THAT(prompts(), ::testing::SizeIs(promptCount));
         EXPECT_THAT(logger->lines(), ElementsAre(u"[CRITICAL] Authorization "_s + QLatin1String(line)));
     }
 }
 
-// The real chain of a run: one grant through the dialog, then each privileged install goes through the
-// script runner to sudo as a child of this process, runs on that grant, and hands the installer the package
-// path as one argument whatever the shell makes of its characters.
+// The real chain of a run: one grant through the dialog, asked while the event loop keeps turning, then each
+// privileged install goes through the script runner to sudo as a child of this process, runs on that grant, and
+// hands the installer the package path as one argument whatever the shell makes of its characters. A grant is
+// released only after a request, and the manager lets its last release finish.
 TEST_F(SystemPermissionsManagerTest, OneGrantCarriesEveryPrivilegedInstallWithItsPathAsOneArgument) {
     qputenv("TARN_SUDO", QFile::encodeName(sudo));
     qputenv("TARN_ASKPASS", QFile::encodeName(askpass));
@@ -118,25 +90,38 @@ TEST_F(SystemPermissionsManagerTest, OneGrantCarriesEveryPrivilegedInstallWithIt
     DisclaimerTranslator translator;
     const QString installer =
             writeScript(state, u"installer"_s, u"printf '%s\\n' \"$2\" >> '%1/installed'\n"_s.arg(state.path()));
-    auto runner = std::make_shared<ProcessRunner>(logger, QStringLiteral(TARN_TOOLS_DIR "/osascript"));
-    auto validator = std::make_shared<NiceMock<MockInstallerValidator>>();
+    const auto toolLogger = std::make_shared<RecordingLogger>();
+    auto runner = std::make_shared<ProcessRunner>(toolLogger, QStringLiteral(TARN_TOOLS_DIR "/osascript"));
+    auto validator = std::make_shared<::testing::NiceMock<MockInstallerValidator>>();
     ON_CALL(*validator, validateHash(An<QString>(), An<QString>())).WillByDefault(ReturnVoidTask());
     ON_CALL(*validator, validateSignature(An<QString>(), _)).WillByDefault(ReturnVoidTask());
-    const auto helper = std::make_shared<InstallerHelper>(logger, runner, validator, u"/bin/false"_s, installer);
-    SystemPermissionsManager permissions(logger, sudo, askpass);
+    const auto helper = std::make_shared<InstallerHelper>(toolLogger, runner, validator, u"/bin/false"_s, installer);
     const QStringList packages{u"/tmp/Scan 'Pro' \"v2\" $HOME `id` \\ it's.pkg"_s, u"/tmp/B.pkg"_s};
-
-    ASSERT_EQ(test::waitFor(permissions.requestAdminPrivileges()), AdminRights::granted);
-    for (const QString& package : packages) {
-        test::waitFor(helper->install(package, u"Scan"_s, u"00"_s, {}));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(state.filePath(u"fifo"_s)).constData(), 0600), 0);
+    {
+        SystemPermissionsManager permissions(logger, sudo, askpass);
+        permissions.releaseAuthorization(); // nothing to release yet
+        auto request = permissions.requestAdminPrivileges();
+        // A request that blocked this thread would never let the dialog open.
+        ASSERT_TRUE(processEventsUntil([&] { return QFile::exists(state.filePath(u"open"_s)); }));
+        EXPECT_FALSE(request.isReady()) << "still waiting for the dialog";
+        ASSERT_TRUE(writeFile(state.filePath(u"fifo"_s), "secret\n"));
+        QFile::remove(state.filePath(u"fifo"_s));
+        ASSERT_EQ(test::waitFor(std::move(request)), AdminRights::granted);
+        for (const QString& package : packages) {
+            test::waitFor(helper->install(package, u"Scan"_s, u"00"_s, {}));
+        }
+        permissions.releaseAuthorization();
+        ASSERT_TRUE(processEventsUntil([&] { return log().size() == 4; }));
+        EXPECT_EQ(test::waitFor(permissions.requestAdminPrivileges()), AdminRights::granted);
+        permissions.releaseAuthorization();
     }
-    permissions.releaseAuthorization();
-    ASSERT_TRUE(processEventsUntil([&] { return log().size() == 4; }));
-
     EXPECT_EQ(linesOf("installed"), packages);
-    EXPECT_THAT(log(), ElementsAre(byThisProcess("validate asked"), byThisProcess("run cached"),
-                                   byThisProcess("run cached"), byThisProcess("release")));
-    EXPECT_THAT(prompts(), ElementsAre(qtTrId("permissions.prompt")));
+    EXPECT_THAT(log(),
+                ElementsAre(byThisProcess("validate asked"), byThisProcess("run cached"), byThisProcess("run cached"),
+                            byThisProcess("release"), byThisProcess("validate asked"), byThisProcess("release")));
+    EXPECT_THAT(prompts(), ElementsAre(qtTrId("permissions.prompt"), qtTrId("permissions.prompt")));
+    EXPECT_THAT(logger->lines(), IsEmpty());
 }
 
 } // namespace
