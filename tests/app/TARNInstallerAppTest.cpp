@@ -51,6 +51,8 @@ TEST_F(TARNInstallerAppTest, WindowOpensAt900By700CentredWithItsTitleAndIsRestor
     settle();
     EXPECT_EQ(app.window()->centralWidget()->size(), QSize(900, 700));
     EXPECT_GT(app.window()->height(), 700) << "below the menus";
+    qtHost.setTitle(u"x"_s);
+    EXPECT_EQ(app.window()->windowTitle(), u"x"_s);
 }
 
 TEST_F(TARNInstallerAppTest, CloseQuitOrASystemQuitOnAWorkingScreenAsksToCancelAndKeepsTheWindow) {
