@@ -84,7 +84,8 @@ TEST_F(TARNInstallerAppTest, CloseQuitOrASystemQuitOnAWorkingScreenAsksToCancelA
 TEST_F(TARNInstallerAppTest, OnTheFinalScreensCloseAndQuitStayAndAskForTheSuccessPage) {
     loadSampleConfiguration();
     start();
-    finishEmptyRun();
+    model().selectedAppsForInstallation = QList<TARNDeviceAppConfigurationModel>(); // an empty run, finished
+    test::waitFor(model().installSelectedApplications());
     EXPECT_CALL(*opener, open(QUrl(u"https://tarn.test/welcome"_s)));
     for (const Screen screen : {Screen::exit, Screen::installResult}) {
         SCOPED_TRACE(screenName(screen).toStdString());

@@ -37,10 +37,8 @@ TEST(ToggleLabelTest, TitleTagAndSubtitleTakeTheirOwnColoursUnlessTheRowIsDisabl
     const ToggleLabel enabled = toggleLabel(content);
     const QList<StyledRun> runs = enabled.titleLine.runs();
     ASSERT_EQ(runs.size(), 2);
-    EXPECT_EQ(runs[0].text + runs[1].text, u"Scan Suite - Trial"_s);
-    EXPECT_EQ(runs[0].style.color, title);
-    EXPECT_EQ(runs[1].style.color, theme::color(u"LabelTrialSoftware"));
-    EXPECT_EQ(runs[1].style.font, bold);
+    EXPECT_EQ(std::tuple(runs[0].text + runs[1].text, runs[0].style.color, runs[1].style.color, runs[1].style.font),
+              std::tuple(u"Scan Suite - Trial"_s, title, theme::color(u"LabelTrialSoftware"), std::optional(bold)));
     ASSERT_TRUE(enabled.subtitleLine.has_value());
     EXPECT_EQ(enabled.subtitleLine->string(), u"Scans to PDF"_s);
     EXPECT_EQ(enabled.subtitleLine->styleAt(0), (TextStyle{subtitle, theme::font(u"Poppins-Light", 14), false}));

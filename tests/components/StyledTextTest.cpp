@@ -50,8 +50,7 @@ TEST(StyledTextTest, HtmlAndDocumentKeepTheTextExactlyAndEveryRunsFormat) {
     fromHtml.setHtml(html);
     EXPECT_EQ(fromHtml.toPlainText(), raw);
     const QTextCharFormat format = fromHtml.begin().begin().fragment().charFormat();
-    EXPECT_EQ(format.foreground().color(), red);
-    EXPECT_EQ(format.font().pixelSize(), 32);
+    EXPECT_EQ(std::tuple(format.foreground().color(), format.font().pixelSize()), std::tuple(red, 32));
 
     StyledText text(u"plain "_s);
     text.append(u"red"_s, {red, font, false});
@@ -63,8 +62,8 @@ TEST(StyledTextTest, HtmlAndDocumentKeepTheTextExactlyAndEveryRunsFormat) {
     }
     ASSERT_EQ(fragments.size(), 2);
     EXPECT_FALSE(fragments[0].charFormat().hasProperty(QTextFormat::ForegroundBrush));
-    EXPECT_EQ(fragments[1].charFormat().foreground().color(), red);
-    EXPECT_EQ(fragments[1].charFormat().font().pixelSize(), 32);
+    const QTextCharFormat second = fragments[1].charFormat();
+    EXPECT_EQ(std::tuple(second.foreground().color(), second.font().pixelSize()), std::tuple(red, 32));
 }
 
 } // namespace

@@ -38,9 +38,8 @@ DemoOptions optionsFrom(std::initializer_list<std::pair<const char*, const char*
 TEST(DemoOptionsTest, EmptyIsUnsetAndAWrongValueNamesItsVariable) {
     const DemoOptions empty =
             optionsFrom({{"TARN_DEMO_SANDBOX", ""}, {"TARN_DEMO_VARIANT", ""}, {"TARN_DEMO_SCANNER_DELAY_MS", ""}});
-    EXPECT_FALSE(empty.keptSandbox);
-    EXPECT_EQ(empty.variant, DemoVariant::standard);
-    EXPECT_EQ(empty.scannerDelay, DemoOptions::defaultScannerDelay);
+    EXPECT_EQ(std::tuple(empty.keptSandbox.has_value(), empty.variant, empty.scannerDelay),
+              std::tuple(false, DemoVariant::standard, DemoOptions::defaultScannerDelay));
     EXPECT_EQ(optionsFrom({}).scannerDelay, DemoOptions::defaultScannerDelay);
 
     const std::pair<const char*, const char*> wrong[] = {

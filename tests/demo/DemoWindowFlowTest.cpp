@@ -117,10 +117,11 @@ TEST_F(DemoWindowFlowTest, EveryScreenLeadsToAnInstallationInTheSandbox) {
     EXPECT_EQ(packages.rows().size(), simulatedScanner().applications.size());
     QStringList chosen;
     for (const QString& name : simulatedScanner().applications) {
-        if (sampleApplication(name).format == demo::InstallerFormat::diskImage) {
+        const bool diskImage = sampleApplication(name).format == demo::InstallerFormat::diskImage;
+        if (diskImage) {
             click(toggleTitled(view(), name));
         }
-        if (sampleApplication(name).mandatory || sampleApplication(name).format == demo::InstallerFormat::diskImage) {
+        if (diskImage || sampleApplication(name).mandatory) {
             chosen.append(name);
         }
     }

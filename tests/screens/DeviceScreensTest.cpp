@@ -13,27 +13,18 @@ namespace {
 
 using testing::ElementsAre;
 
-const TARNDeviceModel& scanDesk600() {
-    static const TARNDeviceModel device = sampleCatalogue()[0];
-    return device;
-}
-
-const TARNDeviceModel& scanDesk900() {
-    static const TARNDeviceModel device = sampleCatalogue()[1];
-    return device;
-}
-
 TEST(DeviceDetectedStateTest, NotFoundShowsTheFailureAndThePickerAnyOtherStatusTheHighlightedName) {
     useShippedResources();
     const auto show = [](const DeviceSearchState& status, const std::optional<TARNDeviceModel>& device) {
         return deviceDetectedPresentation(status, device, u"%@ detected"_s, u"Unknown"_s);
     };
-    EXPECT_EQ(show(DeviceSearchState::notFound(), scanDesk600()).subtitle, localized(u"device.not.detected.subtitle"));
+    EXPECT_EQ(show(DeviceSearchState::notFound(), sampleCatalogue()[0]).subtitle,
+              localized(u"device.not.detected.subtitle"));
     // Found is shown by the screen below.
     for (const DeviceSearchState& status : {DeviceSearchState::searching(), DeviceSearchState::prepareForSearching()}) {
-        const auto shown = show(status, scanDesk600());
+        const auto shown = show(status, sampleCatalogue()[0]);
         EXPECT_EQ(std::tuple(shown.imageName, shown.showsPicker, shown.title.string()),
-                  std::tuple(u"success"_s, false, scanDesk600().name + u" detected"_s));
+                  std::tuple(u"success"_s, false, sampleCatalogue()[0].name + u" detected"_s));
         EXPECT_EQ(shown.title.styleAt(0).color, theme::color(u"TitleDeviceDetected"));
     }
     EXPECT_EQ(show(DeviceSearchState::searching(), std::nullopt).title.string(), u"Unknown detected"_s);
@@ -48,7 +39,7 @@ TEST(DeviceDetectedStateTest, NotFoundShowsTheFailureAndThePickerAnyOtherStatusT
 
 TEST(DeviceDetectedStateTest, PickerStartsOnTheDeviceElseOnTheFirstCatalogueName) {
     const QStringList names{QStringLiteral("B"), QStringLiteral("A")};
-    EXPECT_EQ(initialDeviceSelection(scanDesk900(), names), scanDesk900().name);
+    EXPECT_EQ(initialDeviceSelection(sampleCatalogue()[1], names), sampleCatalogue()[1].name);
     EXPECT_EQ(initialDeviceSelection(std::nullopt, names), QStringLiteral("B"));
     EXPECT_EQ(initialDeviceSelection(std::nullopt, {}), std::nullopt);
 }
@@ -58,7 +49,7 @@ using DeviceScreensTest = ScreenTest;
 TEST_F(DeviceScreensTest, ConnectResetsTheSearchAndNextStartsItWithoutRecordingIt) {
     coordinator.push(Screen::deviceConnect);
     settle();
-    model().deviceSearchStatus = DeviceSearchState::found(scanDesk600());
+    model().deviceSearchStatus = DeviceSearchState::found(sampleCatalogue()[0]);
     auto& connect = showScreen<ConnectDeviceScreenView>();
     EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::prepareForSearching());
     click(connect.buttons().next);
@@ -80,7 +71,7 @@ TEST_F(DeviceScreensTest, SearchMovesOnOnlyWhenItsOwnSearchEnds) {
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome)) << "searching moves nothing";
     usbAnswer.open();
     settle();
-    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::found(scanDesk900()));
+    EXPECT_EQ(model().deviceSearchStatus(), DeviceSearchState::found(sampleCatalogue()[1]));
     EXPECT_THAT(coordinator.stack, ElementsAre(Screen::welcome, Screen::deviceDetected));
 }
 
@@ -128,9 +119,9 @@ TEST_F(DeviceScreensTest, DetectedScreenShowsTheScannerOrPicksAModelOrDisablesEv
         std::optional<QString> selection;
         bool enabled;
     };
-    const Case cases[] = {{scanDesk600(), sampleCatalogue(), "success", scanDesk600().name, true},
+    const Case cases[] = {{sampleCatalogue()[0], sampleCatalogue(), "success", sampleCatalogue()[0].name, true},
                           {std::nullopt, {}, "failure", std::nullopt, false},
-                          {std::nullopt, sampleCatalogue(), "failure", scanDesk600().name, true}};
+                          {std::nullopt, sampleCatalogue(), "failure", sampleCatalogue()[0].name, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.image + std::to_string(c.catalogue.size()));
         loadCatalogue(c.catalogue);
@@ -152,8 +143,8 @@ TEST_F(DeviceScreensTest, DetectedScreenShowsTheScannerOrPicksAModelOrDisablesEv
     EXPECT_EQ(detected.picker()->count(), 3);
     detected.picker()->setFocus(Qt::TabFocusReason);
     QTest::keyClick(detected.picker(), Qt::Key_Down);
-    EXPECT_EQ(detected.selection(), scanDesk900().name);
-    EXPECT_EQ(model().deviceModel(), scanDesk900());
+    EXPECT_EQ(detected.selection(), sampleCatalogue()[1].name);
+    EXPECT_EQ(model().deviceModel(), sampleCatalogue()[1]);
 }
 
 } // namespace

@@ -13,15 +13,9 @@ namespace {
 using testing::ElementsAre;
 using testing::IsSupersetOf;
 
-TARNDeviceAppConfigurationModel entryNamed(const QString& name, bool mandatory,
-                                           LicenseType license = LicenseType::full) {
-    auto entry = appEntry(name, mandatory);
-    entry.licenseType = license;
-    return entry;
-}
-
 TEST(PackageChoiceTest, RowShowsNameDescriptionForTheLocaleTrialTagAndLock) {
-    auto trial = entryNamed(QStringLiteral("PaperStack"), false, LicenseType::trial);
+    auto trial = appEntry(u"PaperStack"_s, false);
+    trial.licenseType = LicenseType::trial;
     trial.descriptionLocalized = {{QStringLiteral("en"), QStringLiteral("Sorts scans")},
                                   {QStringLiteral("de"), QStringLiteral("Sortiert Scans")}};
     EXPECT_EQ(packageRow(trial, QLocale(QLocale::German, QLocale::Germany)),
@@ -29,22 +23,20 @@ TEST(PackageChoiceTest, RowShowsNameDescriptionForTheLocaleTrialTagAndLock) {
                           QStringLiteral("software.type.trial"), false}));
     EXPECT_EQ(packageRow(trial, QLocale(QLocale::French, QLocale::France)).subtitle, QStringLiteral("Sorts scans"));
 
-    const auto driver = entryNamed(QStringLiteral("Driver"), true);
-    EXPECT_EQ(packageRow(driver, QLocale(QLocale::English, QLocale::UnitedStates)),
-              (PackageRow{QStringLiteral("Driver"), std::nullopt, std::nullopt, true}));
-    EXPECT_EQ(packageRow(entryNamed(QStringLiteral("X"), false, LicenseType::unknown), QLocale()).titleTag,
-              std::nullopt);
+    EXPECT_EQ(packageRow(appEntry(u"Driver"_s, true), QLocale(QLocale::English, QLocale::UnitedStates)),
+              (PackageRow{u"Driver"_s, std::nullopt, std::nullopt, true}));
+    trial.licenseType = LicenseType::unknown;
+    EXPECT_EQ(packageRow(trial, QLocale()).titleTag, std::nullopt);
 }
 
 TEST(PackageChoiceTest, DownloadLabelIsBoldBeforeTheBracketAndLightFromIt) {
     useShippedResources();
     const StyledText three = downloadLabel(3);
     ASSERT_EQ(three.runs().size(), 2);
-    EXPECT_EQ(three.runs()[0].text, QStringLiteral("Download "));
-    EXPECT_EQ(three.runs()[0].style.font->weight(), QFont::Bold);
-    EXPECT_EQ(three.runs()[1].text, QStringLiteral("(3 apps)"));
-    EXPECT_EQ(three.runs()[1].style.font->weight(), QFont::Light);
-    EXPECT_EQ(three.runs()[1].style.color, theme::color(u"labelText"));
+    const auto& [bold, light] = std::tie(three.runs()[0], three.runs()[1]);
+    EXPECT_EQ(
+            std::tuple(bold.text, bold.style.font->weight(), light.text, light.style.font->weight(), light.style.color),
+            std::tuple(u"Download "_s, QFont::Bold, u"(3 apps)"_s, QFont::Light, theme::color(u"labelText")));
     EXPECT_EQ(downloadLabel(0).runs()[0].style.color, theme::color(u"ButtonPrimaryTextDisabled"));
 
     installTranslations(QLocale(QLocale::German, QLocale::Germany));

@@ -139,12 +139,6 @@ protected:
         test::waitFor(model().fetchDeviceApplications());
     }
 
-    // A run over an empty choice, finished: the outcome now describes a run.
-    void finishEmptyRun() {
-        model().selectedAppsForInstallation = QList<TARNDeviceAppConfigurationModel>();
-        test::waitFor(model().installSelectedApplications());
-    }
-
     static void settle() { drainPostedEvents(); }
 
     // Each screen pushed and shown in turn, as the screens' buttons do.
