@@ -31,9 +31,9 @@ TEST(PackageChoiceTest, RowShowsNameDescriptionForTheLocaleTrialTagAndLock) {
 
 TEST(PackageChoiceTest, DownloadLabelIsBoldBeforeTheBracketAndLightFromIt) {
     useShippedResources();
-    const StyledText three = downloadLabel(3);
-    ASSERT_EQ(three.runs().size(), 2);
-    const auto& [bold, light] = std::tie(three.runs()[0], three.runs()[1]);
+    const QList<StyledRun> runs = downloadLabel(3).runs(); // runs() answers a copy: keep it alive
+    ASSERT_EQ(runs.size(), 2);
+    const auto& [bold, light] = std::tie(runs[0], runs[1]);
     EXPECT_EQ(
             std::tuple(bold.text, bold.style.font->weight(), light.text, light.style.font->weight(), light.style.color),
             std::tuple(u"Download "_s, QFont::Bold, u"(3 apps)"_s, QFont::Light, theme::color(u"labelText")));
