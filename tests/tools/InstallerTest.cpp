@@ -178,6 +178,8 @@ TEST(Installer, RefusesHostileOrDamagedPackagesAndBadCommandLinesAndLeavesTheSys
             {damaged(PackageDamage::tamperedToc), "the table-of-contents checksum did not verify"},
             {damaged(PackageDamage::tamperedPayload), "'Payload' is damaged"},
             {withPayload(cpio.left(cpio.size() / 2)), "the Payload cannot be read"},
+            // A newc header whose name would take 4 GiB: refused before the reader reserves room for it.
+            {withPayload("070701" + QByteArray(88, '0') + "FFFFFFFF00000000"), "not an odc cpio archive"},
             {withPayload(packed.left(packed.size() - 10)), "a pbzx chunk"},
             // A chunk whose header declares another size.
             {withPayload(QByteArray(packed).replace(12, 8, QByteArray("\0\0\0\0\0\0\x30\0", 8))), "a pbzx chunk"},

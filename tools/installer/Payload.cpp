@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <exception>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -93,40 +94,38 @@ bool staysInside(const QString& linkPath, const QHash<QString, QString>& symlink
     return true;
 }
 
-// libarchive reading from a ByteSource. A failure of the source (a checksum that did not verify) is
-// kept and rethrown, since it cannot travel through libarchive's C callbacks.
+// libarchive reading from a ByteSource in two stages: one reader only decompresses, then the cpio
+// reader reads its output. Between them the stream must open as an odc archive: libarchive reserves as
+// much memory as an entry's name claims before reading it, and only the odc family caps that claim (at
+// 256 KiB; newc allows 4 GiB). A failure of the source (a checksum that did not verify) is kept and
+// rethrown, since it cannot travel through libarchive's C callbacks.
 class PayloadReader {
 public:
     explicit PayloadReader(std::unique_ptr<ByteSource> source)
-        : source(std::move(source)), buffer(bufferSize), handle(archive_read_new()) {
-        archive_read_support_filter_gzip(handle);
-        archive_read_support_filter_bzip2(handle);
-        archive_read_support_filter_xz(handle);
-        archive_read_support_format_cpio(handle);
-        if (archive_read_open(handle, this, nullptr, &PayloadReader::readCallback, nullptr) != ARCHIVE_OK) {
-            // The destructor does not run for a constructor that throws.
-            std::exception_ptr error;
-            try {
-                fail();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            archive_read_free(handle);
-            std::rethrow_exception(error);
+        : source(std::move(source)), sourceBuffer(bufferSize), decodedBuffer(bufferSize) {
+        archive_read_support_filter_gzip(decoder.get());
+        archive_read_support_filter_bzip2(decoder.get());
+        archive_read_support_filter_xz(decoder.get());
+        archive_read_support_format_raw(decoder.get());
+        archive_read_support_format_cpio(handle.get());
+        archive_entry* whole = nullptr;
+        if (archive_read_open(decoder.get(), this, nullptr, &PayloadReader::readSource, nullptr) != ARCHIVE_OK ||
+            archive_read_next_header(decoder.get(), &whole) != ARCHIVE_OK) {
+            fail(decoder.get());
+        }
+        if (archive_read_open(handle.get(), this, nullptr, &PayloadReader::readDecoded, nullptr) != ARCHIVE_OK) {
+            fail(handle.get());
         }
     }
-    ~PayloadReader() { archive_read_free(handle); }
-    PayloadReader(const PayloadReader&) = delete;
-    PayloadReader& operator=(const PayloadReader&) = delete;
 
     struct archive* archive() const {
-        return handle;
+        return handle.get();
     }
 
     // The next entry, or null after the last.
     archive_entry* next() {
         archive_entry* entry = nullptr;
-        const int status = archive_read_next_header(handle, &entry);
+        const int status = archive_read_next_header(handle.get(), &entry);
         if (status == ARCHIVE_EOF) {
             return nullptr;
         }
@@ -139,29 +138,36 @@ public:
     // Reads what libarchive left unread, so that the payload's checksums are checked to its end.
     void finish() {
         rethrowFailure();
-        while (source->read(buffer.data(), bufferSize) > 0) {
+        while (source->read(sourceBuffer.data(), bufferSize) > 0) {
         }
     }
 
-    [[noreturn]] void fail() {
+    [[noreturn]] void fail() { fail(handle.get()); }
+
+private:
+    struct Free {
+        void operator()(struct archive* archive) const { archive_read_free(archive); }
+    };
+    using Handle = std::unique_ptr<struct archive, Free>;
+
+    [[noreturn]] void fail(struct archive* which) {
         rethrowFailure();
-        const char* reason = archive_error_string(handle);
+        const char* reason = archive_error_string(which);
         throw ToolError(
                 u"the Payload cannot be read: %1"_s.arg(reason ? QString::fromUtf8(reason) : u"unknown error"_s));
     }
 
-private:
     void rethrowFailure() {
         if (failure) {
             std::rethrow_exception(std::exchange(failure, nullptr));
         }
     }
 
-    static la_ssize_t readCallback(struct archive* archive, void* clientData, const void** block) {
+    static la_ssize_t readSource(struct archive* archive, void* clientData, const void** block) {
         auto* self = static_cast<PayloadReader*>(clientData);
         try {
-            const qint64 got = self->source->read(self->buffer.data(), bufferSize);
-            *block = self->buffer.data();
+            const qint64 got = self->source->read(self->sourceBuffer.data(), bufferSize);
+            *block = self->sourceBuffer.data();
             return static_cast<la_ssize_t>(got);
         } catch (...) {
             self->failure = std::current_exception();
@@ -170,9 +176,42 @@ private:
         }
     }
 
+    static la_ssize_t readDecoded(struct archive* archive, void* clientData, const void** block) {
+        auto* self = static_cast<PayloadReader*>(clientData);
+        constexpr QByteArrayView odcMagic = "070707";
+        la_ssize_t filled = 0;
+        // The first call gathers enough bytes to see the magic, however the decoder splits its output.
+        do {
+            const la_ssize_t got =
+                    archive_read_data(self->decoder.get(), self->decodedBuffer.data() + filled, bufferSize - filled);
+            if (got < 0) {
+                const char* reason = archive_error_string(self->decoder.get());
+                archive_set_error(archive, archive_errno(self->decoder.get()), "%s",
+                                  reason ? reason : "the payload cannot be decompressed");
+                return -1;
+            }
+            if (got == 0) {
+                break;
+            }
+            filled += got;
+        } while (!self->formatChecked && filled < odcMagic.size());
+        if (!self->formatChecked && filled > 0) {
+            self->formatChecked = true;
+            if (!QByteArrayView(self->decodedBuffer.data(), filled).startsWith(odcMagic)) {
+                archive_set_error(archive, EILSEQ, "it is not an odc cpio archive");
+                return -1;
+            }
+        }
+        *block = self->decodedBuffer.data();
+        return filled;
+    }
+
     std::unique_ptr<ByteSource> source;
-    std::vector<char> buffer;
-    struct archive* handle;
+    std::vector<char> sourceBuffer;
+    std::vector<char> decodedBuffer;
+    Handle decoder{archive_read_new()};
+    Handle handle{archive_read_new()};
+    bool formatChecked = false;
     std::exception_ptr failure;
 };
 
