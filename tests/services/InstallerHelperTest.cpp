@@ -1,6 +1,6 @@
 #include "services/InstallerHelper.h"
 
-#include "PackageServicesSupport.h"
+#include "ServicesTestSupport.h"
 #include "support/Gate.h"
 #include "support/Mocks.h"
 

@@ -1,6 +1,6 @@
 #include "services/InstallerValidator.h"
 
-#include "PackageServicesSupport.h"
+#include "ServicesTestSupport.h"
 #include "fixtures/LocalHttpsServer.h"
 #include "support/Mocks.h"
 

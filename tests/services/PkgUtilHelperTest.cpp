@@ -1,6 +1,6 @@
 #include "services/PkgUtilHelper.h"
 
-#include "PackageServicesSupport.h"
+#include "ServicesTestSupport.h"
 #include "fixtures/Packages.h"
 #include "support/Mocks.h"
 

@@ -1,6 +1,5 @@
 #include "services/SystemPermissionsManager.h"
 
-#include "PackageServicesSupport.h"
 #include "ServicesTestSupport.h"
 #include "services/InstallerHelper.h"
 #include "services/ProcessRunner.h"
