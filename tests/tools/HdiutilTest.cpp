@@ -21,8 +21,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-constexpr auto everyEntry = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-
 // The mount points of the entities in an attach report, in order (empty for an entity without one).
 QStringList mountPoints(const std::string& report) {
     const tool::Plist root = tool::Plist::parse(QByteArray::fromStdString(report));

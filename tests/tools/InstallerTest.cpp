@@ -14,14 +14,13 @@ using ::testing::Not;
 
 // Entries under `directory` that the installer leaves only while it works.
 QStringList workLeftovers(const QString& directory) {
-    return QDir(directory).entryList({u".tarn-installer*"_s},
-                                     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return QDir(directory).entryList({u".tarn-installer*"_s}, everyEntry);
 }
 
-// A field of scanPkgId's receipt as pkgutil exports it.
-QString receiptField(const Sandbox& sandbox, const char* key) {
+// A field of a receipt as pkgutil exports it.
+QString receiptField(const Sandbox& sandbox, const char* key, const QString& pkgId = scanPkgId) {
     const auto receipt =
-            tool::Plist::parse(QByteArray::fromStdString(sandbox.pkgutil({u"--export-plist"_s, scanPkgId}).out));
+            tool::Plist::parse(QByteArray::fromStdString(sandbox.pkgutil({u"--export-plist"_s, pkgId}).out));
     return tool::stringEntry(receipt.get(), key).value_or(QString());
 }
 
@@ -102,11 +101,7 @@ TEST(Installer, InstallsProductArchivesAndEveryPayloadCompressionWithLinksAndSet
 
     // pbzx in small chunks, so that the payload spans many of them.
     const Sandbox sandbox;
-    // No two chunks alike, so that chunks out of order would show.
-    QByteArray noise;
-    for (int index = 0; noise.size() < 20000; ++index) {
-        noise += QByteArray::number(qHash(index) * 2654435761U, 36);
-    }
+    const QByteArray noise = distinctBytes(20000);
     const QByteArray cpio = Payload()
                                     .file(u"./Kit.app/Versions/A/lib"_s, "library")
                                     .file(u"./Kit.app/noise"_s, noise)
@@ -292,9 +287,7 @@ TEST(Installer, LinksLaidOnDiskEarlierResolveInsideTheSystemRoot) {
     EXPECT_EQ(readFile(sandbox.path(u"/escaped/proof"_s)), "3");
     EXPECT_EQ(readFile(sandbox.path(outside + u"/escaped/proof"_s)), "4");
     // The receipt leads a reader to where the files really are.
-    const auto receipt = tool::Plist::parse(
-            QByteArray::fromStdString(sandbox.pkgutil({u"--export-plist"_s, u"com.tarn.three"_s}).out));
-    EXPECT_EQ(u'/' + tool::stringEntry(receipt.get(), "install-location").value_or(QString()),
+    EXPECT_EQ(u'/' + receiptField(sandbox, "install-location", u"com.tarn.three"_s),
               QFileInfo(sandbox.path(u"/escaped"_s)).canonicalFilePath());
 }
 

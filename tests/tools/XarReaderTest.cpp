@@ -15,13 +15,7 @@ using tool::XarArchive;
 using tool::XarError;
 
 // Compressible enough to shrink, long enough to need several reads, and no two reads alike.
-const QByteArray payloadBytes = [] {
-    QByteArray bytes;
-    for (int index = 0; bytes.size() < 128 * 1024; ++index) {
-        bytes += QByteArray::number(qHash(index) * 2654435761U, 36);
-    }
-    return bytes + QByteArray(100000, 'z');
-}();
+const QByteArray payloadBytes = distinctBytes(128 * 1024) + QByteArray(100000, 'z');
 
 XarBuilder::Archive productLayout(HeapEncoding encoding, TocChecksum checksum = TocChecksum::sha256) {
     XarBuilder builder;
