@@ -70,7 +70,6 @@ inline QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-
 // Property lists as the tools print them, written as XML; toBinary gives the same list in binary form.
 inline QByteArray plistXml(const QByteArray& root) {
     return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + root + "</plist>";
