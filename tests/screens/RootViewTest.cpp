@@ -18,17 +18,13 @@ class RootViewTest : public ScreenTest {
 protected:
     RootViewTest() {
         goOnline();
-        rootView = std::make_unique<BackgroundWidget>(new RootView(coordinator, model()));
-        rootView->resize(900, 700);
-        rootView->show();
+        showScreen<RootView>();
     }
 
-    RootView& root() { return *static_cast<RootView*>(rootView->content()); }
+    RootView& root() { return *static_cast<RootView*>(stage->content()); }
     CustomButtonView* button(const QString& key) { return buttonWithKey(*root().currentView(), key); }
     // Lets only the navigation's deferred change land, not the work the new screen starts.
     void navigationOnly() { QCoreApplication::sendPostedEvents(&coordinator, QEvent::MetaCall); }
-
-    std::unique_ptr<BackgroundWidget> rootView;
 };
 
 TEST_F(RootViewTest, EveryScreenChangeBuildsAFreshViewAndTheFadeTakesNoClicks) {
@@ -50,7 +46,6 @@ TEST_F(RootViewTest, EveryScreenChangeBuildsAFreshViewAndTheFadeTakesNoClicks) {
     EXPECT_EQ(coordinator.currentScreen(), Screen::legal);
 }
 
-// Cancel on each screen asks for confirmation, and No brings the screen back in its initial state.
 TEST_F(RootViewTest, CancelOnEveryScreenAsksAndNoComesBackToAFreshScreen) {
     detect(sampleCatalogue().first());
     serveConfiguration(sampleCatalogue().first());
